@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+// One parsed script line: the whole text, the command word and its arguments.
+// Copied whole into queued signals.
+class BatchCmd
+{
+public:
+    BatchCmd() = default;
+    explicit BatchCmd(const QString &text) { parse(text); }
+
+    void parse(const QString &text);
+    bool isCmd(const QString &word) const;
+    QString argText(int i) const;
+    double argDouble(int i) const;
+    int argInt(int i) const;
+    QStringList argsFrom(int i) const;
+    QString restJoined() const;
+    // The original text after the command word, quotes and blanks as written.
+    QString restText() const;
+
+    QString line;
+    QString cmd;
+    QStringList args;
+
+    static void registerMetaType();
+};
+
+Q_DECLARE_METATYPE(BatchCmd)

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, test and run the program.
+set -euo pipefail
+packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3-dev libtiff-dev
+          cmake ninja-build g++ pkg-config)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

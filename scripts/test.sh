@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the normal and the sanitizer build, and runs
+# every test in both.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/install-deps.sh"
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Release build"
+"$here/scripts/build.sh" "$here/build" -DCMAKE_BUILD_TYPE=Release
+(cd "$here/build" && ctest --output-on-failure -j2)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+"$here/scripts/build.sh" "$here/build-asan" -DCMAKE_BUILD_TYPE=Debug -DORVO2_SANITIZE=ON \
+    -DORVO2_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+(cd "$here/build-asan" && ctest --output-on-failure -j2)
