@@ -81,7 +81,7 @@ void Batch::batchLoad(QString fname)
         QString text = removeComment(raw);
         QString probe = text;
         if (stripContinuation(probe)) {
-            qDebug() << "Batch line ending in a backslash is not executed :" << raw;
+            qDebug().noquote() << "Batch line ending in a backslash is not executed :" << raw;
             continue;
         }
         if (!text.isEmpty())
@@ -114,7 +114,7 @@ bool Batch::executeControl(BatchCmd &c)
         return true;
     }
     if (c.isCmd(QStringLiteral(":echo"))) {
-        qDebug() << c.line;
+        qDebug().noquote() << c.line;
         return true;
     }
     return false;

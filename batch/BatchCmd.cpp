@@ -54,7 +54,11 @@ QString BatchCmd::restJoined() const
 QString BatchCmd::restText() const
 {
     QString word;
-    return takeItem(line, word);
+    QString rest = takeItem(line, word);
+    qsizetype start = 0;
+    while (start < rest.size() && rest.at(start).isSpace())
+        ++start;
+    return rest.mid(start);
 }
 
 void BatchCmd::registerMetaType()

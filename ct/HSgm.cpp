@@ -1,0 +1,105 @@
+#include "HSgm.h"
+
+#include "SgmGeom.h"
+#include "imgdata/ImgData.h"
+#include "imgdata/ImgDatas.h"
+
+#include <QDebug>
+#include <QString>
+
+#include <cmath>
+
+namespace {
+
+// The detector line of `slice` in an image, into buf (of the line's length).
+void readLine(const ImgData &img, bool rotAxIsV, int slice, double *buf)
+{
+    if (rotAxIsV)
+        img.getLine(slice, buf);
+    else
+        img.getColumn(slice, buf);
+}
+
+// I0 or BG of another size would be read past its rows; treating it as absent
+// would give wrong attenuation values, so the sinogram is refused instead.
+bool sizeMatches(const ImgData *img, const ImgDatas &stack, const char *what)
+{
+    if (!img || (img->width == stack.width() && img->height == stack.height()))
+        return true;
+    qDebug() << what
+             << QStringLiteral(": (%1, %2) != (%3, %4) : ")
+                    .arg(stack.width())
+                    .arg(stack.height())
+                    .arg(img->width)
+                    .arg(img->height)
+             << img->fileName;
+    return false;
+}
+
+} // namespace
+
+void HSgm::resize(int w, int h)
+{
+    sgm.clear();
+    raw.clear();
+    width = w;
+    height = h;
+    if (w > 0 && h > 0) {
+        const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+        sgm.assign(n, 0.0);
+        raw.assign(n, 0.0);
+    }
+}
+
+bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, int slice)
+{
+    hSgm->resize(0, 0);
+    const int len = rotAxIsV ? stack.width() : stack.height();
+    const int lines = rotAxIsV ? stack.height() : stack.width();
+    if (!std::isfinite(cor) || std::floor(cor) <= 0.0 || std::ceil(cor) >= len)
+        return false;
+    if (slice < 0 || slice >= lines)
+        return false;
+    const SgmGeom g = setGeom(rotAxIsV, len, cor);
+    const int P = stack.count();
+    if (g.width < 3 || P < 1)
+        return false;
+    const ImgData *i0 = stack.i0Image();
+    const ImgData *bg = stack.bgImage();
+    if (!sizeMatches(i0, stack, "Mismatch I0 image size") ||
+        !sizeMatches(bg, stack, "Mismatch BG image size"))
+        return false;
+
+    hSgm->slice = slice;
+    hSgm->resize(g.width, P);
+    const size_t W = static_cast<size_t>(g.width);
+    std::vector<double> line(static_cast<size_t>(len));
+    std::vector<double> i0Row(W, 1.0);
+    std::vector<double> bgRow(W, 0.0);
+    if (i0) {
+        readLine(*i0, rotAxIsV, slice, line.data());
+        resampleLine(line.data(), i0Row.data(), g);
+    }
+    if (bg) {
+        readLine(*bg, rotAxIsV, slice, line.data());
+        resampleLine(line.data(), bgRow.data(), g);
+    }
+    for (int i = 0; i < P; ++i) {
+        readLine(*stack.frame(i), rotAxIsV, slice, line.data());
+        double *r = hSgm->raw.data() + i * W;
+        double *s = hSgm->sgm.data() + i * W;
+        resampleLine(line.data(), r, g);
+        for (size_t j = 0; j < W; ++j) {
+            double a = i0Row[j] - bgRow[j];
+            double b = r[j] - bgRow[j];
+            // Beam at or below the dark level carries no information; 1 keeps
+            // the logarithm finite (ln of the other term alone).
+            if (a <= 0.0)
+                a = 1.0;
+            if (b <= 0.0)
+                b = 1.0;
+            s[j] = std::log(a / b);
+        }
+    }
+    return true;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <vector>
+
+class ImgDatas;
+
+// The sinogram of one slice: row i holds projection i, resampled so that the
+// centre of rotation is on sample (width - 1) / 2.
+struct HSgm
+{
+    // Attenuation ln((I0 - BG) / (I - BG)), height rows of width samples.
+    std::vector<double> sgm;
+    // The resampled raw intensities before normalisation, same shape.
+    std::vector<double> raw;
+    int width = 0;
+    int height = 0;
+    int slice = 0;
+
+    void resize(int w, int h);
+    // A sinogram narrower than 3 samples gives an FFT length below 2, for
+    // which no ramp filter exists.
+    bool isUsable() const { return !sgm.empty() && width >= 3 && height > 0; }
+    const double *sgmRow(int i) const { return sgm.data() + static_cast<long>(i) * width; }
+    const double *rawRow(int i) const { return raw.data() + static_cast<long>(i) * width; }
+};
+
+// Builds the sinogram of `slice` from the stack and its I0 and BG images.
+// With the rotation axis vertical the slice is image row `slice`, otherwise
+// column `slice`. Whenever it refuses (CoR off the line, slice outside the image,
+// I0 or BG of another size, too narrow) it leaves *hSgm empty, so a sinogram of an
+// earlier slice can never pass for this one. Reads the stack only: any number of
+// threads may call it at once, each with its own HSgm.
+bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, int slice);

@@ -1,0 +1,22 @@
+#pragma once
+
+// How a detector line is resampled so that the centre of rotation (CoR) falls
+// exactly on the middle sample of the sinogram row: the row reaches halfWidth - 1
+// samples to either side of the CoR, which keeps it inside the line on both ends.
+struct SgmGeom
+{
+    bool rotAxIsV = true;
+    int halfWidth = 0;
+    int width = 0;
+    int corInt = 0;
+    double cor = 0.0;
+    double frac = 0.0;
+};
+
+// Geometry for a line of `len` samples. A CoR that is not finite or lies outside
+// [1, len - 1) gives halfWidth 0 and width 0: no usable sinogram.
+SgmGeom setGeom(bool rotAxIsV, int len, double cor);
+
+// Writes g.width values: out[k] is the line linearly interpolated at
+// cor + k - (halfWidth - 1).
+void resampleLine(const double *line, double *out, const SgmGeom &g);

@@ -1,0 +1,139 @@
+#include "ImgData.h"
+
+#include "ImgDataITEX.h"
+#include "ImgDataTiff.h"
+#include "util/GreyScale.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QImage>
+
+#include <cfloat>
+
+namespace {
+
+// The first two bytes of a file; empty when it cannot be opened.
+bool firstTwoBytes(const QString &fileName, const char *failText, QByteArray *head)
+{
+    QFile f(fileName);
+    if (!f.open(QIODevice::ReadOnly)) {
+        qDebug() << failText << fileName;
+        return false;
+    }
+    *head = f.read(2);
+    return true;
+}
+
+} // namespace
+
+ImgData::ImgData() = default;
+
+ImgData::~ImgData() = default;
+
+bool ImgData::open()
+{
+    isOk = false;
+    if (!readProps(fileName, &width, &height))
+        return false;
+    // Every reader refuses these already; the check keeps the stack's invariant
+    // (no empty frame) independent of the reader.
+    if (width < 1 || height < 1)
+        return false;
+    minMaxValid = false;
+    if (!loadData()) {
+        qDebug() << "Can not open ImgData" << fileName;
+        return false;
+    }
+    lineBuf.assign(static_cast<size_t>(width), 0.0);
+    columnBuf.assign(static_cast<size_t>(height), 0.0);
+    isOk = true;
+    return true;
+}
+
+void ImgData::calcMinMax()
+{
+    min = DBL_MAX;
+    max = -DBL_MAX;
+    for (int y = 0; y < height; ++y) {
+        const double *line = getLine(y, lineBuf.data());
+        for (int x = 0; x < width; ++x) {
+            if (line[x] < min)
+                min = line[x];
+            if (line[x] > max)
+                max = line[x];
+        }
+    }
+    minMaxValid = true;
+}
+
+void ImgData::getMinMax(double *minOut, double *maxOut)
+{
+    if (!minMaxValid) {
+        if (!isOk) {
+            *minOut = 0.0;
+            *maxOut = 0.0;
+            return;
+        }
+        calcMinMax();
+    }
+    *minOut = min;
+    *maxOut = max;
+}
+
+void ImgData::toImage(QImage *image, GreyScale *scale, bool scaleFixed)
+{
+    if (!isOk)
+        return;
+    if (!minMaxValid)
+        calcMinMax();
+    if (!scaleFixed) {
+        scale->min = min;
+        scale->max = max;
+    }
+    *image = QImage(width, height, QImage::Format_Grayscale8);
+    std::vector<double> line(static_cast<size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        getLine(y, line.data());
+        uchar *out = image->scanLine(y);
+        for (int x = 0; x < width; ++x)
+            out[x] = static_cast<uchar>(scale->grey(line[x]));
+    }
+}
+
+bool ImgData::isITEX(const QString &fileName)
+{
+    QByteArray head;
+    if (!firstTwoBytes(fileName, "Check File Type (ITEX):: Can not open", &head))
+        return false;
+    return head == "IM";
+}
+
+bool ImgData::isTIFF(const QString &fileName)
+{
+    QByteArray head;
+    if (!firstTwoBytes(fileName, "Check File Type (TIFF):: Can not open", &head))
+        return false;
+    return head == "II" || head == "MM";
+}
+
+int ImgData::fileType(const QString &fileName)
+{
+    if (isITEX(fileName))
+        return ITEX;
+    if (isTIFF(fileName))
+        return TIFF;
+    qDebug() << "Unknown file type : " << fileName;
+    return Unknown;
+}
+
+ImgData *ImgData::newImgData(int type)
+{
+    switch (type) {
+    case ITEX:
+        return new ImgDataITEX;
+    case TIFF:
+        return new ImgDataTiff;
+    default:
+        return nullptr;
+    }
+}

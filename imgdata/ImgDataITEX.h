@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ImgData.h"
+
+#include <QString>
+
+#include <vector>
+
+// Camera files of the ITEX layout: a 64-byte header whose bytes 2-3 give the
+// comment length L, an L-byte comment of comma-separated "Key=value" items, then
+// the pixels as little-endian unsigned 16- or 32-bit integers, row after row.
+class ImgDataITEX : public ImgData
+{
+public:
+    ImgDataITEX();
+
+    void clear() override;
+    bool readProps(const QString &fileName, int *width, int *height) override;
+    bool loadData() override;
+    double *getLine(int y, double *buf) const override;
+    double *getColumn(int x, double *buf) const override;
+
+    qint64 dataOffset = 0;
+    int bytesPerPixel = 0;
+    std::vector<unsigned char> pixels;
+
+private:
+    struct Header;
+    void evaluateItem(const QString &item, Header *header) const;
+    double pixelAt(qint64 index) const;
+};

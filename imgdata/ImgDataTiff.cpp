@@ -1,0 +1,265 @@
+#include "ImgDataTiff.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// libtiff writes its complaints to stderr by default; they belong in the debug
+// channel with everything else.
+int toDebug(TIFF *, void *, const char *module, const char *fmt, va_list ap)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    qDebug() << "TIFF:" << (module ? module : "") << text;
+    return 1;
+}
+
+int ignoreWarning(TIFF *, void *, const char *, const char *, va_list)
+{
+    return 1;
+}
+
+struct TiffCloser
+{
+    void operator()(TIFF *tif) const { TIFFClose(tif); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+// Compressed strips may legitimately expand a lot, but a few hundred bytes of a
+// hostile file must not make us allocate gigabytes.
+constexpr qint64 maxExpansion = 4096;
+
+TiffHandle openTiff(const QString &fileName, qint64 maxAlloc)
+{
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, &toDebug, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, &ignoreWarning, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(maxAlloc));
+    TIFF *tif = TIFFOpenExt(QFile::encodeName(fileName).constData(), "r", options);
+    TIFFOpenOptionsFree(options);
+    return TiffHandle(tif);
+}
+
+ImgDataTiff::SampleKind kindOf(uint16_t bits, uint16_t format)
+{
+    using K = ImgDataTiff::SampleKind;
+    if (format == SAMPLEFORMAT_UINT) {
+        if (bits == 8)
+            return K::U8;
+        if (bits == 16)
+            return K::U16;
+        if (bits == 32)
+            return K::U32;
+    }
+    if (format == SAMPLEFORMAT_IEEEFP && bits == 32)
+        return K::F32;
+    return K::None;
+}
+
+} // namespace
+
+ImgDataTiff::ImgDataTiff()
+{
+    clear();
+}
+
+void ImgDataTiff::clear()
+{
+    kind = SampleKind::None;
+    pixels.clear();
+    pixels.shrink_to_fit();
+}
+
+int ImgDataTiff::bytesPerSample() const
+{
+    switch (kind) {
+    case SampleKind::U8:
+        return 1;
+    case SampleKind::U16:
+        return 2;
+    case SampleKind::U32:
+    case SampleKind::F32:
+        return 4;
+    case SampleKind::None:
+        break;
+    }
+    return 0;
+}
+
+bool ImgDataTiff::readProps(const QString &name, int *w, int *h)
+{
+    *w = 0;
+    *h = 0;
+    kind = SampleKind::None;
+    const qint64 fileSize = QFileInfo(name).size();
+    TiffHandle tif = openTiff(name, std::max<qint64>(fileSize, 1 << 20));
+    if (!tif) {
+        qDebug() << "Can not open TIFF file" << name;
+        return false;
+    }
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t samples = 1;
+    uint16_t bits = 1;
+    uint16_t format = SAMPLEFORMAT_UINT;
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    if (samples != 1) {
+        qDebug() << "TIFF file is not a greyscale image" << name;
+        return false;
+    }
+    const SampleKind k = kindOf(bits, format);
+    if (k == SampleKind::None) {
+        qDebug() << "Unsupported TIFF sample format" << name;
+        return false;
+    }
+    if (width < 1 || height < 1 || width > INT_MAX || height > INT_MAX) {
+        qDebug() << "Wrong TIFF image size" << name;
+        return false;
+    }
+    kind = k;
+    const qint64 pixelBytes = static_cast<qint64>(width) * height * bytesPerSample();
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    const qint64 limit = compression == COMPRESSION_NONE ? fileSize : fileSize * maxExpansion;
+    if (pixelBytes > limit) {
+        qDebug() << "TIFF file is shorter than its image size" << name;
+        kind = SampleKind::None;
+        return false;
+    }
+    *w = static_cast<int>(width);
+    *h = static_cast<int>(height);
+    return true;
+}
+
+bool ImgDataTiff::loadData()
+{
+    pixels.clear();
+    const int bps = bytesPerSample();
+    if (bps == 0 || width < 1 || height < 1)
+        return false;
+    const qint64 rowBytes = static_cast<qint64>(width) * bps;
+    const qint64 total = rowBytes * height;
+    TiffHandle tif = openTiff(fileName, std::max<qint64>(total, 1 << 20));
+    if (!tif)
+        return false;
+    pixels.assign(static_cast<size_t>(total), 0);
+    bool ok = true;
+    if (TIFFIsTiled(tif.get())) {
+        uint32_t tileW = 0;
+        uint32_t tileH = 0;
+        TIFFGetField(tif.get(), TIFFTAG_TILEWIDTH, &tileW);
+        TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &tileH);
+        const tmsize_t tileBytes = TIFFTileSize(tif.get());
+        if (tileW < 1 || tileH < 1
+            || tileBytes < static_cast<tmsize_t>(tileW) * tileH * bps) {
+            ok = false;
+        } else {
+            std::vector<unsigned char> tile(static_cast<size_t>(tileBytes));
+            for (uint32_t ty = 0; ok && ty < static_cast<uint32_t>(height); ty += tileH) {
+                for (uint32_t tx = 0; ok && tx < static_cast<uint32_t>(width); tx += tileW) {
+                    const ttile_t t = TIFFComputeTile(tif.get(), tx, ty, 0, 0);
+                    if (TIFFReadEncodedTile(tif.get(), t, tile.data(), tileBytes) < 0) {
+                        ok = false;
+                        break;
+                    }
+                    const uint32_t cols = std::min<uint32_t>(tileW, width - tx);
+                    const uint32_t rows = std::min<uint32_t>(tileH, height - ty);
+                    for (uint32_t r = 0; r < rows; ++r)
+                        std::memcpy(pixels.data() + (ty + r) * rowBytes + qint64(tx) * bps,
+                                    tile.data() + qint64(r) * tileW * bps,
+                                    static_cast<size_t>(cols) * bps);
+                }
+            }
+        }
+    } else {
+        uint32_t rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, static_cast<uint32_t>(height));
+        for (uint32_t y = 0; y < static_cast<uint32_t>(height); y += rowsPerStrip) {
+            const uint32_t rows = std::min<uint32_t>(rowsPerStrip, height - y);
+            const tstrip_t s = TIFFComputeStrip(tif.get(), y, 0);
+            // libtiff never writes more than the size it is given.
+            if (TIFFReadEncodedStrip(tif.get(), s, pixels.data() + y * rowBytes,
+                                     static_cast<tmsize_t>(rows * rowBytes))
+                < 0) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    if (!ok) {
+        qDebug() << "Can not read TIFF pixels" << fileName;
+        pixels.clear();
+        pixels.shrink_to_fit();
+    }
+    return ok;
+}
+
+double ImgDataTiff::sampleAt(const unsigned char *p) const
+{
+    switch (kind) {
+    case SampleKind::U8:
+        return p[0];
+    case SampleKind::U16: {
+        uint16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case SampleKind::U32: {
+        uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case SampleKind::F32: {
+        float v;
+        std::memcpy(&v, p, sizeof v);
+        // A NaN or infinite sample would spread through the logarithm and the
+        // FFT over a whole slice; it reads as 0 like any other unusable value.
+        return std::isfinite(v) ? v : 0.0;
+    }
+    case SampleKind::None:
+        break;
+    }
+    return 0.0;
+}
+
+double *ImgDataTiff::getLine(int y, double *buf) const
+{
+    if (y < 0 || y >= height || pixels.empty()) {
+        std::fill(buf, buf + width, 0.0);
+        return buf;
+    }
+    const int bps = bytesPerSample();
+    const unsigned char *p = pixels.data() + static_cast<qint64>(y) * width * bps;
+    for (int x = 0; x < width; ++x, p += bps)
+        buf[x] = sampleAt(p);
+    return buf;
+}
+
+double *ImgDataTiff::getColumn(int x, double *buf) const
+{
+    if (x < 0 || x >= width || pixels.empty()) {
+        std::fill(buf, buf + height, 0.0);
+        return buf;
+    }
+    const int bps = bytesPerSample();
+    for (int y = 0; y < height; ++y)
+        buf[y] = sampleAt(pixels.data() + (static_cast<qint64>(y) * width + x) * bps);
+    return buf;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ImgData.h"
+
+#include <QString>
+
+#include <vector>
+
+// Greyscale TIFF files through libtiff: one sample per pixel of 8, 16 or 32-bit
+// unsigned integers or 32-bit floats, in strips or tiles; only the first page.
+class ImgDataTiff : public ImgData
+{
+public:
+    enum class SampleKind { None, U8, U16, U32, F32 };
+
+    ImgDataTiff();
+
+    void clear() override;
+    bool readProps(const QString &fileName, int *width, int *height) override;
+    bool loadData() override;
+    double *getLine(int y, double *buf) const override;
+    double *getColumn(int x, double *buf) const override;
+
+    SampleKind kind = SampleKind::None;
+    // The samples in the machine's byte order, row after row.
+    std::vector<unsigned char> pixels;
+
+private:
+    int bytesPerSample() const;
+    double sampleAt(const unsigned char *p) const;
+};

@@ -1,0 +1,93 @@
+#include "ImgDatas.h"
+
+#include "ImgData.h"
+
+#include <QDebug>
+
+namespace {
+
+const ImgData *presentImage(ImgData *const *slot)
+{
+    if (!slot || !*slot || !(*slot)->isOk)
+        return nullptr;
+    return *slot;
+}
+
+} // namespace
+
+ImgDatas::ImgDatas(QObject *parent)
+    : QObject(parent)
+{
+}
+
+ImgDatas::~ImgDatas()
+{
+    clear();
+}
+
+bool ImgDatas::addFile(const QString &fileName)
+{
+    std::unique_ptr<ImgData> img(ImgData::newImgData(ImgData::fileType(fileName)));
+    if (!img)
+        return false;
+    img->fileName = fileName;
+    img->isOk = img->open();
+    if (!img->isOk) {
+        qDebug() << "File is not ready to access" << fileName;
+        return false;
+    }
+    if (w == 0) {
+        w = img->width;
+        h = img->height;
+    }
+    if (w == img->width && h == img->height) {
+        imgs.push_back(std::move(img));
+        return true;
+    }
+    qDebug() << "Mismatch image size"
+             << QStringLiteral(": (%1, %2) != (%3, %4) : ")
+                    .arg(w)
+                    .arg(h)
+                    .arg(img->width)
+                    .arg(img->height)
+             << fileName;
+    return false;
+}
+
+bool ImgDatas::genImage(int index, QImage *image, GreyScale *scale, bool scaleFixed)
+{
+    if (index < 0 || index >= count())
+        return false;
+    imgs[static_cast<size_t>(index)]->toImage(image, scale, scaleFixed);
+    emit imageUpdated();
+    return true;
+}
+
+const ImgData *ImgDatas::frame(int i) const
+{
+    if (i < 0 || i >= count())
+        return nullptr;
+    return imgs[static_cast<size_t>(i)].get();
+}
+
+const ImgData *ImgDatas::i0Image() const
+{
+    return presentImage(i0);
+}
+
+const ImgData *ImgDatas::bgImage() const
+{
+    return presentImage(bg);
+}
+
+void ImgDatas::clearImgs()
+{
+    imgs.clear();
+}
+
+void ImgDatas::clear()
+{
+    clearImgs();
+    w = 0;
+    h = 0;
+}

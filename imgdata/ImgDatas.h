@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class ImgData;
+class QImage;
+struct GreyScale;
+
+// The projection frames of one scan, all of one size, in load order. The I0 and
+// BG images belong to their picker panels; the stack only looks through the
+// panels' current-image slots so that it always sees the image shown there.
+// The stack must not change while reconstructions read it.
+class ImgDatas : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ImgDatas(QObject *parent = nullptr);
+    ~ImgDatas() override;
+
+    bool addFile(const QString &fileName);
+    bool genImage(int index, QImage *image, GreyScale *scale, bool scaleFixed = false);
+
+    int count() const { return static_cast<int>(imgs.size()); }
+    // Frame i, or nullptr outside 0 .. count() - 1.
+    const ImgData *frame(int i) const;
+    int width() const { return w; }
+    int height() const { return h; }
+
+    // The panels' slots; set once by the owner. The slot may hold nullptr.
+    void setI0Slot(ImgData *const *slot) { i0 = slot; }
+    void setBgSlot(ImgData *const *slot) { bg = slot; }
+    // The I0 / BG image when one is present (slot set, image held, image opened).
+    const ImgData *i0Image() const;
+    const ImgData *bgImage() const;
+
+public slots:
+    void clearImgs();
+    void clear();
+
+signals:
+    void imageUpdated();
+
+private:
+    int w = 0;
+    int h = 0;
+    std::vector<std::unique_ptr<ImgData>> imgs;
+    ImgData *const *i0 = nullptr;
+    ImgData *const *bg = nullptr;
+};
