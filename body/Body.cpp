@@ -2,33 +2,164 @@
 
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
+#include "body/I0ofImage.h"
+#include "body/XafsBatch.h"
+#include "ct/CtCalc.h"
+#include "ct/CtCalc2.h"
+#include "ct/DataSaver.h"
+#include "ct/SavingData.h"
+#include "ct/SavingImg.h"
+#include "ct/SgmGeom.h"
+#include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
+#include "disp/PopDockBase.h"
+#include "disp/ProcCtrl.h"
+#include "disp/RawDisp.h"
+#include "disp/SeekCtrl.h"
+#include "disp/Sinogram.h"
+#include "imgdata/ImgData.h"
+#include "imgdata/ImgDatas.h"
+#include "select/Kvn.h"
+#include "select/SelectAFile.h"
+#include "select/SelectAImgFile.h"
+#include "select/SelectDataDir.h"
+#include "select/SelectDataFiles.h"
 #include "ui_Body.h"
+#include "ui_I0ofImage.h"
+#include "util/Edition.h"
+#include "util/Numbers.h"
+#include "util/TextLine.h"
 
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QPainter>
+#include <QProgressBar>
+#include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+const char *const idleStyle = "background-color: rgb(240, 240, 240);";
+const char *const runningStyle = "background-color: rgb(255, 255, 128);";
+const char *const timeFormat = "yy/MM/dd hh:mm:ss.zzz";
+// A headless multi-slice run reports its progress every this many slices.
+constexpr int progressEvery = 8;
+
+bool inClosedRange(int v, int a, int b)
+{
+    return a <= b ? (v >= a && v <= b) : (v >= b && v <= a);
+}
+
+} // namespace
 
 Body::Body(QWidget *parent)
     : QFrame(parent)
     , ui(new Ui::Body)
 {
+    imgDatas = new ImgDatas(this);
+    BatchCmd::registerMetaType();
+    qRegisterMetaType<MouseC::MStat>("MouseC::MStat");
     ui->setupUi(this);
+    setupForm();
+    setupDisplays();
     setupBatch();
+    setupSequencer();
+    setupEngines();
+    connectPanels();
+    ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
+    ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
+    ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     executeConfigLines();
 }
 
 Body::~Body()
 {
     stopThreads();
+    // Result panels of the engines whose page is not in a tab have no parent.
+    for (int i = 1; i < ctc2Uis.size(); ++i)
+        delete ctc2Uis.at(i);
     delete ui;
+}
+
+void Body::setupForm()
+{
+    ui->CalcCT->setStyleSheet(idleStyle);
+    ui->SeqCalc->setStyleSheet(idleStyle);
+    for (SelectAFile *save : {ui->SelectImageSaveDir, ui->SelectDataSaveDir}) {
+        save->setMode(SelectAFile::SaveMode);
+        save->showNameAndTag(true);
+    }
+    ui->SelI0Files->hideLoadOptions(true);
+    ui->SelI0Files->setSelectButtonText(tr("Sel. I0 File Set"));
+    ui->SelI0Files->setTitle(spaces(32));
+    ui->CTFiles->setTitle(tr("Row Images"));
+
+    subFolderGroup = new QButtonGroup(this);
+    subFolderGroup->setExclusive(true);
+    subFolderGroup->addButton(ui->SubOfEnergy);
+    subFolderGroup->addButton(ui->SubOfSlice);
+    ui->SubOfSlice->setChecked(true);
+
+    cursorPen = QPen(QColor(255, 255, 0));
+    slicePen = QPen(QColor(255, 232, 232));
+    corPen = QPen(QColor(255, 232, 232));
+    corPen.setDashPattern({10, 3, 4, 3});
+    selectingPen = QPen(QColor(255, 0, 0));
+    regionPen = QPen(QColor(232, 255, 0));
+
+    auto *progress = new QProgressBar(this);
+    progress->setObjectName(QStringLiteral("CalcProgress"));
+    progress->setRange(0, 1);
+    progress->setValue(0);
+    progress->setFormat(tr("%v / %m slices"));
+    static_cast<QGridLayout *>(ui->CalcBox->layout())->addWidget(progress, 4, 0, 1, 4);
+}
+
+void Body::setupDisplays()
+{
+    rawDisp = new RawDisp;
+    rawDisp->imgDatas = imgDatas;
+    sinogram = new Sinogram;
+    sinogram->setImgDatas(imgDatas);
+    sinogram->setProcCtrl(ui->procCtrl);
+    ctCalc = new CtCalc;
+    ctCalc->setSinogram(sinogram);
+
+    const struct
+    {
+        QWidget *tab;
+        QWidget *content;
+        const char *title;
+    } places[] = {
+        {ui->RawImageTab, rawDisp, QT_TR_NOOP("Measured Raw Image")},
+        {ui->SinogramTab, sinogram, QT_TR_NOOP("Check Sinogram")},
+        {ui->CtImageTab, ctCalc, QT_TR_NOOP("CT Reconstruction")},
+        {ui->I0ImageTab, ui->I0ImgSel->display(), QT_TR_NOOP("I0 Image")},
+        {ui->BGImageTab, ui->BGImgSel->display(), QT_TR_NOOP("BG Image")},
+    };
+    for (const auto &place : places) {
+        auto *dock = new PopDockBase(place.tab);
+        dock->setContent(place.content);
+        dock->setPopTitle(tr(place.title));
+        static_cast<QGridLayout *>(place.tab->layout())->addWidget(dock, 0, 0);
+        popDocks << dock;
+    }
+    ui->ImgsTab->setCurrentIndex(0);
 }
 
 void Body::setupBatch()
 {
-    BatchCmd::registerMetaType();
     batch = new Batch;
     batch->moveToThread(&batchThread);
     connect(&batchThread, &QThread::finished, batch, &QObject::deleteLater);
+    batchThread.start(QThread::InheritPriority);
     connect(this, &Body::callBatchLoad, batch, &Batch::batchLoad, Qt::QueuedConnection);
     connect(this, &Body::callBatchExec, batch, &Batch::batchExec, Qt::QueuedConnection);
     connect(batch, &Batch::batchExCmd, this, &Body::batchExCmd, Qt::QueuedConnection);
@@ -37,7 +168,121 @@ void Body::setupBatch()
     connect(this, &Body::batchCalcFinished, this, &Body::callBatchCheckEnd);
     connect(batch, &Batch::batchLoaded, this, &Body::batchLoadedScript, Qt::QueuedConnection);
     connect(batch, &Batch::batchEnded, this, &Body::batchEnded, Qt::QueuedConnection);
-    batchThread.start(QThread::InheritPriority);
+}
+
+void Body::setupSequencer()
+{
+    xafsBatch = new XafsBatch;
+    xafsBatch->moveToThread(&seqThread);
+    connect(&seqThread, &QThread::finished, xafsBatch, &QObject::deleteLater);
+    seqThread.start(QThread::InheritPriority);
+    connect(ui->SeqCalc, &QPushButton::clicked, xafsBatch, &XafsBatch::start, Qt::QueuedConnection);
+    connect(xafsBatch, &XafsBatch::starting, this, &Body::startingSeqCalc, Qt::QueuedConnection);
+    connect(xafsBatch, &XafsBatch::setFirstImageSet, this, &Body::setFirstImageSet,
+            Qt::QueuedConnection);
+    connect(xafsBatch, &XafsBatch::setNextImageSet, this, &Body::setNextImageSet,
+            Qt::QueuedConnection);
+    connect(xafsBatch, &XafsBatch::execCalculation, this, &Body::startCalcCt, Qt::QueuedConnection);
+    connect(xafsBatch, &XafsBatch::finished, this, &Body::finishedSeqCalc, Qt::QueuedConnection);
+    connect(xafsBatch, &XafsBatch::stage, this, &Body::noticedStage, Qt::QueuedConnection);
+    connect(this, &Body::finishedLoadingCTFiles, xafsBatch, &XafsBatch::loadedDataSet,
+            Qt::QueuedConnection);
+    connect(this, &Body::calcFinished, xafsBatch, &XafsBatch::calcFinished, Qt::QueuedConnection);
+    connect(this, &Body::setFirstSet, ui->SelDDir, &SelectDataDir::setFirstSet);
+    connect(this, &Body::setNextSet, ui->SelDDir, &SelectDataDir::setNextSet);
+    connect(ui->SelDDir, &SelectDataDir::noMoreSets, xafsBatch, &XafsBatch::noMoreSets,
+            Qt::QueuedConnection);
+    connect(ui->SelDDir, &SelectDataDir::newSets, this, &Body::newSets);
+}
+
+void Body::setupEngines()
+{
+    dataSaver = new DataSaver;
+    dataSaver->moveToThread(&saverThread);
+    connect(&saverThread, &QThread::finished, dataSaver, &QObject::deleteLater);
+    saverThread.start(QThread::InheritPriority);
+
+    engineRequests.fill(0, engineCount);
+    for (int i = 0; i < engineCount; ++i) {
+        auto *panel = new CtCalc2Ui;
+        auto *engine = new CtCalc2;
+        engine->setUi(panel);
+        panel->setEngine(engine);
+        engine->setSinogram(sinogram);
+        if (i == 0) {
+            auto *page = new QWidget;
+            auto *layout = new QGridLayout(page);
+            auto *dock = new PopDockBase(page);
+            dock->setContent(panel);
+            dock->setPopTitle(tr("CT Calc2 %1").arg(i + 1));
+            layout->addWidget(dock, 0, 0);
+            ui->ImgsTab->addTab(page, tr("CT2 %1").arg(i + 1));
+            popDocks << dock;
+        }
+        auto *thread = new QThread(this);
+        engine->moveToThread(thread);
+        connect(thread, &QThread::finished, engine, &QObject::deleteLater);
+        thread->start(QThread::InheritPriority);
+
+        connect(this, &Body::startCt, engine, &CtCalc2::startCt, Qt::QueuedConnection);
+        connect(engine, &CtCalc2::calcFinished, this, [this, i] { engineFinished(i); },
+                Qt::QueuedConnection);
+        connect(engine, &CtCalc2::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
+                Qt::QueuedConnection);
+        connect(engine, &CtCalc2::saveImgWDiscard, dataSaver, &DataSaver::saveImgWDiscard,
+                Qt::QueuedConnection);
+        connect(panel, &CtCalc2Ui::cRUpdated, this, &Body::cRUpdated);
+        connect(panel, &CtCalc2Ui::dRUpdated, this, &Body::dRUpdated);
+        ctc2s << engine;
+        ctc2Uis << panel;
+        engineThreads << thread;
+    }
+    connect(ctCalc, &CtCalc::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
+            Qt::QueuedConnection);
+    connect(ctCalc, &CtCalc::saveImgWDiscard, dataSaver, &DataSaver::saveImgWDiscard,
+            Qt::QueuedConnection);
+    ui->procCtrl->setThreadsMaximum(engineCount);
+    ui->procCtrl->setThreads(engineCount);
+    imgDatas->setI0Slot(ui->I0ImgSel->imageSlot());
+    imgDatas->setBgSlot(ui->BGImgSel->imageSlot());
+}
+
+void Body::connectPanels()
+{
+    ctSelGroup = new QButtonGroup(this);
+    ctSelGroup->setExclusive(true);
+    ctSelGroup->addButton(ui->SelectCt1);
+    ctSelGroup->addButton(ui->SelectCt2);
+    ui->SelectCt1->setChecked(true);
+
+    connect(ui->CTFiles, &SelectDataFiles::filesSelected, this, &Body::dataFilesSelected);
+    connect(ui->SelI0Files, &SelectDataFiles::filesSelected, this, &Body::i0FilesSelected);
+    connect(rawDisp, &RawDisp::drawImage2, this, &Body::draw);
+    connect(rawDisp, &RawDisp::newPosInvY, this, &Body::newPosOnRawImg);
+    connect(rawDisp, &RawDisp::newBar, this, &Body::updateRawImage);
+    connect(rawDisp, &RawDisp::selectedAPoint, this, &Body::selectedAPointInRawImg);
+    connect(ui->seekCtrl, &SeekCtrl::newIndex, this, &Body::updateRawImage);
+    connect(imgDatas, &ImgDatas::imageUpdated, rawDisp, qOverload<>(&QWidget::update));
+    connect(ctCalc, &CtCalc::askToStartCalc, this, &Body::toggleCalcCt);
+    connect(ui->CalcCT, &QPushButton::clicked, this, &Body::toggleCalcCt);
+    connect(ctCalc, &CtCalc::cRUpdated, this, &Body::cRUpdated);
+    connect(ctCalc, &CtCalc::dRUpdated, this, &Body::dRUpdated);
+    connect(ctCalc, &CtCalc::calcFinished, this, &Body::ctCalcFinished);
+    for (auto signal : {&ProcCtrl::rotAxUpdated, &ProcCtrl::sliceNoUpdated, &ProcCtrl::corUpdated})
+        connect(ui->procCtrl, signal, rawDisp, qOverload<>(&QWidget::update));
+    connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::changedAutoExec);
+    connect(ui->procCtrl, &ProcCtrl::sliceNoUpdated, sinogram, &Sinogram::sliceNoUpdated);
+    connect(ui->procCtrl, &ProcCtrl::corUpdated, sinogram, &Sinogram::corUpdated);
+    connect(ui->procCtrl, &ProcCtrl::rotAxUpdated, sinogram, &Sinogram::rotAxUpdated);
+    connect(ui->procCtrl, &ProcCtrl::autoUpdateUpdated, sinogram, &Sinogram::autoUpdateUpdated);
+    connect(ctSelGroup, &QButtonGroup::buttonClicked, this, &Body::changedCtSel);
+    connect(ui->ShowAdditionalInfo, &QCheckBox::toggled, ui->AdditionalInfo, &QWidget::setVisible);
+    connect(ui->FixColorScale, &QCheckBox::toggled, this, &Body::fixColorScaleToggled);
+    connect(ui->SelDDir, &SelectDataDir::selected, this, &Body::selectedDir);
+    connect(ui->SelDDir, &SelectDataDir::selectedFileInfoList, this, &Body::selectedFileInfoList);
+    connect(this, &Body::stage, this, [this](const QString &msg, quint64 dEt) {
+        noticedStage(msg, static_cast<qint64>(dEt));
+    });
 }
 
 void Body::executeConfigLines()
@@ -46,6 +291,615 @@ void Body::executeConfigLines()
     for (const QString &line : lines)
         dispatch(BatchCmd(line));
 }
+
+// ---- loading ---------------------------------------------------------------
+
+int Body::cutWidth() const
+{
+    return params.rotAxIsV ? imgDatas->width() : imgDatas->height();
+}
+
+void Body::dataFilesSelected(QStringList files, bool clear)
+{
+    // Engines read the stack while they run; a load then waits for them.
+    if (inFlight > 0 || (ctCalc && ctCalc->isRunning())) {
+        qDebug() << "Loading waits until the running slices are finished :" << files.size();
+        pendingLoads.append(qMakePair(files, clear));
+        return;
+    }
+    loadFiles(files, clear);
+}
+
+void Body::loadFiles(const QStringList &files, bool clear)
+{
+    if (clear) {
+        // A new stack: its frame size is set anew by its first image.
+        imgDatas->clear();
+        ui->seekCtrl->setMaximum(0);
+        ui->seekCtrl->setIndex(0);
+        rawDisp->scaleSet = false;
+    }
+    for (const QString &file : files) {
+        if (imgDatas->addFile(file))
+            ui->CTFiles->addFileName(file);
+    }
+    const bool vertical = ui->procCtrl->rotAxIsV();
+    const int w = imgDatas->width();
+    const int h = imgDatas->height();
+    const bool resetConds = firstLoad || !ui->CTFiles->keepConditions();
+    if (resetConds && imgDatas->count() > 0) {
+        const int along = vertical ? h : w;
+        const int across = vertical ? w : h;
+        ui->procCtrl->setSliceTo(along - 1);
+        ui->procCtrl->setSliceNo(along / 2);
+        ui->procCtrl->setCor(across / 2);
+    }
+    ui->seekCtrl->setMaximum(std::max(0, imgDatas->count() - 1));
+    updateRawImage();
+    if (ui->procCtrl->autoUpdate())
+        sinogram->update0();
+    if (resetConds && imgDatas->count() > 0) {
+        const double e = (vertical ? w : h) - 1;
+        dRUpdated(0, 0, e, e);
+        cRUpdated(0, 0, e, e);
+        ctCalc->setDR(0, 0, e, e);
+        ctCalc->setCR(0, 0, e, e);
+    }
+    if (imgDatas->count() > 0)
+        firstLoad = false;
+    emit finishedLoadingCTFiles();
+}
+
+void Body::runPendingLoads()
+{
+    while (!pendingLoads.isEmpty() && inFlight == 0) {
+        const auto load = pendingLoads.takeFirst();
+        loadFiles(load.first, load.second);
+    }
+}
+
+// ---- raw image ---------------------------------------------------------------
+
+void Body::updateRawImage()
+{
+    const int index = ui->seekCtrl->index();
+    if (index >= 0 && index < imgDatas->count()) {
+        imgDatas->genImage(index, &rawDisp->image, rawDisp->CBar->greyScalePtr(),
+                           rawDisp->CBar->fixed());
+        rawDisp->newImage();
+    }
+    rawDisp->update();
+}
+
+void Body::newPosOnRawImg(double x, double y)
+{
+    double v = 0.0;
+    const int index = ui->seekCtrl->index();
+    const int ix = Numbers::saturateToInt(x);
+    const int iy = Numbers::saturateToInt(y);
+    if (index >= 0 && index < imgDatas->count()) {
+        const ImgData *img = imgDatas->frame(index);
+        if (img && ix >= 0 && iy >= 0 && ix < img->width && iy < img->height)
+            v = imgDatas->valueAt(index, ix, iy);
+    }
+    rawDisp->setVal(v);
+}
+
+void Body::selectedAPointInRawImg(double x, double y, MouseC::MStat s)
+{
+    const bool vertical = ui->procCtrl->rotAxIsV();
+    if (s == MouseC::Left)
+        ui->procCtrl->setSliceNo(Numbers::saturateToInt(vertical ? y : x));
+    else if (s == MouseC::Right)
+        ui->procCtrl->setCor(vertical ? x : y);
+}
+
+void Body::draw(QPainter *p)
+{
+    if (imgDatas->count() == 0)
+        return;
+    const ChCoord *c = rawDisp->coord;
+    const bool vertical = ui->procCtrl->rotAxIsV();
+    const QPoint m = rawDisp->mouse->current;
+    p->setPen(cursorPen);
+    p->drawLine(QPointF(m.x(), c->SY0), QPointF(m.x(), c->SY1));
+    p->drawLine(QPointF(c->SX0, m.y()), QPointF(c->SX1, m.y()));
+
+    const double slice = ui->procCtrl->sliceNo();
+    const double cor = ui->procCtrl->cor();
+    p->setPen(slicePen);
+    if (vertical) {
+        const double y = c->realToScreenY(slice);
+        p->drawLine(QPointF(c->SX0, y), QPointF(c->SX1, y));
+    } else {
+        const double x = c->realToScreenX(slice);
+        p->drawLine(QPointF(x, c->SY0), QPointF(x, c->SY1));
+    }
+    p->setPen(corPen);
+    if (vertical) {
+        const double x = c->realToScreenX(cor);
+        p->drawLine(QPointF(x, c->SY0), QPointF(x, c->SY1));
+    } else {
+        const double y = c->realToScreenY(cor);
+        p->drawLine(QPointF(c->SX0, y), QPointF(c->SX1, y));
+    }
+
+    if (!rawDisp->selecting && !rawDisp->selectionValid)
+        return;
+    const QRectF rect(c->realToScreenX(rawDisp->selX), c->realToScreenY(rawDisp->selY),
+                      c->realLengthToScreenX(rawDisp->selW),
+                      c->realLengthToScreenY(rawDisp->selH));
+    if (rawDisp->selecting) {
+        p->setPen(selectingPen);
+        p->drawRect(rect);
+        return;
+    }
+    p->setPen(regionPen);
+    p->drawRect(rect);
+    const double x0 = rawDisp->selX, x1 = rawDisp->selX + rawDisp->selW;
+    const double y0 = rawDisp->selY, y1 = rawDisp->selY + rawDisp->selH;
+    if (vertical) {
+        dRUpdated(x0, x0, x1, x1);
+        cRUpdated(x0, x0, x1, x1);
+        ctCalc->setDR(x0, x0, x1, x1);
+        ctCalc->setCR(x0, x0, x1, x1);
+        ui->procCtrl->setSliceFrom(Numbers::saturateToInt(y0));
+        ui->procCtrl->setSliceTo(Numbers::saturateToInt(y1));
+    } else {
+        dRUpdated(y0, y0, y1, y1);
+        cRUpdated(y0, y0, y1, y1);
+        ctCalc->setDR(y0, y0, y1, y1);
+        ctCalc->setCR(y0, y0, y1, y1);
+        ui->procCtrl->setSliceFrom(Numbers::saturateToInt(x0));
+        ui->procCtrl->setSliceTo(Numbers::saturateToInt(x1));
+    }
+}
+
+void Body::showDispRaw()
+{
+    rawDisp->setVisible(!rawDisp->isVisible());
+}
+
+void Body::showSinogram()
+{
+    sinogram->setVisible(!sinogram->isVisible());
+    if (ui->procCtrl->autoUpdate())
+        sinogram->update0();
+}
+
+// ---- CT runs -----------------------------------------------------------------
+
+bool Body::enginesIdle() const
+{
+    if (inFlight > 0)
+        return false;
+    for (const CtCalc2 *engine : ctc2s)
+        if (engine->isBusy())
+            return false;
+    return true;
+}
+
+void Body::toggleCalcCt()
+{
+    if (imgDatas->count() == 0)
+        return;
+    if (calcRunning)
+        stopCalcCt();
+    else
+        startCalcCt();
+}
+
+void Body::startCalcCt()
+{
+    calcRunning = true;
+    startTime = QDateTime::currentDateTime();
+    ui->CalcStartT->setText(startTime.toString(QString::fromLatin1(timeFormat)));
+    ui->CalcEndT->clear();
+    ui->CalcCT->setStyleSheet(runningStyle);
+    params = ui->procCtrl->runParams(ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
+
+    if (imgDatas->count() == 0) {
+        endRunAtOnce(QStringLiteral("no images are loaded"));
+        return;
+    }
+    if (!std::isfinite(params.cor)) {
+        endRunAtOnce(QStringLiteral("the centre of rotation is not a number"));
+        return;
+    }
+    const SgmGeom geom = setGeom(params.rotAxIsV, cutWidth(), params.cor);
+    if (geom.width < 3) {
+        endRunAtOnce(QStringLiteral("the centre of rotation leaves no sinogram"));
+        return;
+    }
+    if (params.autoExec && params.sliceStep == 0) {
+        endRunAtOnce(QStringLiteral("the slice step is 0"));
+        return;
+    }
+    if (params.autoExec) {
+        // Slices outside the image would give unusable sinograms: clip the range.
+        const int last = (params.rotAxIsV ? imgDatas->height() : imgDatas->width()) - 1;
+        params.sliceFrom = std::clamp(params.sliceFrom, 0, last);
+        params.sliceTo = std::clamp(params.sliceTo, 0, last);
+        const int magnitude = params.sliceStep == INT_MIN ? INT_MAX : std::abs(params.sliceStep);
+        params.sliceStep = params.sliceTo < params.sliceFrom ? -magnitude : magnitude;
+        slicesTotal = std::abs(params.sliceTo - params.sliceFrom) / magnitude + 1;
+    } else {
+        slicesTotal = 1;
+    }
+    slicesDone = 0;
+    if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress"))) {
+        bar->setRange(0, slicesTotal);
+        bar->setValue(0);
+    }
+    setupFFT();
+    setupSaveConds();
+    if (params.autoExec) {
+        nextSlice = params.sliceFrom;
+        execMultiCtCalc();
+    } else {
+        execSingleCtCalc();
+    }
+}
+
+void Body::endRunAtOnce(const QString &why)
+{
+    qDebug() << "CT run not started :" << why;
+    stopCalcCt();
+}
+
+void Body::setupFFT()
+{
+    const SgmGeom geom = setGeom(params.rotAxIsV, cutWidth(), params.cor);
+    int n = geom.width;
+    if (n % 2 != 0)
+        n -= 1;
+    for (CtCalc2 *engine : ctc2s)
+        engine->setupFFT(n, imgDatas->count());
+}
+
+void Body::setupSaveConds()
+{
+    const bool img = ui->AutoSaveImage->isChecked();
+    const bool data = ui->AutoSaveData->isChecked();
+    const SelectAFile *imgDir = ui->SelectImageSaveDir;
+    const SelectAFile *dataDir = ui->SelectDataSaveDir;
+    ctCalc->setSaveImage(img, imgDir->path(), imgDir->name(), imgDir->addTag());
+    ctCalc->setSaveData(data, dataDir->path(), dataDir->name(), dataDir->addTag());
+    for (CtCalc2 *engine : ctc2s) {
+        engine->setSaveImage(img, imgDir->path(), imgDir->name(), imgDir->addTag());
+        engine->setSaveData(data, dataDir->path(), dataDir->name(), dataDir->addTag());
+        engine->setColorScale(ui->FixColorScale->isChecked(), colorMin(), colorMax());
+    }
+    passSubFolderSettings();
+}
+
+void Body::passSubFolderSettings()
+{
+    const bool inSub = ui->SaveInSubFolders->isChecked();
+    const bool ofEnergy = ui->SubOfEnergy->isChecked();
+    const bool ofSlice = ui->SubOfSlice->isChecked();
+    DataSaver *saver = dataSaver;
+    QMetaObject::invokeMethod(
+        saver, [saver, inSub, ofEnergy, ofSlice] { saver->setSubFolders(inSub, ofEnergy, ofSlice); },
+        Qt::QueuedConnection);
+}
+
+void Body::execSingleCtCalc()
+{
+    if (params.calcCt1 && !ctCalc->isRunning())
+        ctCalc->startCt();
+    if (params.calcCt2) {
+        ++inFlight;
+        ++engineRequests[0];
+        emit startCt(ctc2s.at(0), params.rotAxIsV, params.cor, params.slice,
+                     ui->ShowCalcRes->isChecked());
+    }
+    if (!params.calcCt1 && !params.calcCt2)
+        stopCalcCt();
+}
+
+void Body::engineFinished(int engine)
+{
+    if (engineRequests[engine] > 0) {
+        --engineRequests[engine];
+        --inFlight;
+    }
+    if (calcRunning) {
+        ++slicesDone;
+        reportProgress();
+    }
+    execMultiCtCalc();
+    if (inFlight == 0) {
+        runPendingLoads();
+        finishIfHeadlessDone();
+    }
+}
+
+void Body::reportProgress()
+{
+    if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress")))
+        bar->setValue(std::min(slicesDone, slicesTotal));
+    if (headless && (slicesDone % progressEvery == 0 || slicesDone == slicesTotal))
+        qDebug().noquote() << QStringLiteral("slices done %1 / %2").arg(slicesDone).arg(slicesTotal);
+}
+
+void Body::execMultiCtCalc()
+{
+    if (!calcRunning)
+        return;
+    if (!params.autoExec) {
+        if (inFlight == 0 && !ctCalc->isRunning())
+            stopCalcCt();
+        return;
+    }
+    if (!params.calcCt2) {
+        stopCalcCt();
+        return;
+    }
+    const int threads = std::clamp(params.threads, 1, static_cast<int>(ctc2s.size()));
+    for (int i = 0; i < threads; ++i) {
+        if (!inClosedRange(nextSlice, params.sliceFrom, params.sliceTo))
+            break;
+        if (ctc2s.at(i)->isBusy() || engineRequests[i] > 0)
+            continue;
+        ++inFlight;
+        ++engineRequests[i];
+        emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice,
+                     ui->ShowCalcRes->isChecked());
+        // Stepping past the range's end must not overflow.
+        const long long next = static_cast<long long>(nextSlice) + params.sliceStep;
+        nextSlice = static_cast<int>(std::clamp<long long>(next, INT_MIN, INT_MAX));
+        if (next != nextSlice)
+            nextSlice = params.sliceTo + (params.sliceStep > 0 ? 1 : -1);
+    }
+    if (inClosedRange(nextSlice, params.sliceFrom, params.sliceTo) || inFlight > 0)
+        return;
+    stopCalcCt();
+}
+
+void Body::stopCalcCt()
+{
+    if (ctCalc->isRunning())
+        ctCalc->stopCt();
+    calcRunning = false;
+    endTime = QDateTime::currentDateTime();
+    ui->CalcEndT->setText(endTime.toString(QString::fromLatin1(timeFormat)));
+    const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
+    ui->CalcSpentT->setText(Numbers::text(spent));
+    ui->CalcCT->setStyleSheet(idleStyle);
+    if (batchCalc) {
+        batchCalc = false;
+        emit batchCalcFinished();
+    }
+    emit calcFinished();
+    finishIfHeadlessDone();
+}
+
+void Body::ctCalcFinished()
+{
+    // A late CT1 finish after the run ended must not report a second end.
+    if (calcRunning && !params.autoExec && inFlight == 0)
+        stopCalcCt();
+}
+
+void Body::showAdditionalInfo(bool f)
+{
+    ui->AdditionalInfo->setVisible(f);
+}
+
+void Body::changedCtSel(QAbstractButton *button)
+{
+    Q_UNUSED(button);
+    if (ui->SelectCt1->isChecked())
+        ui->procCtrl->setAutoExec(false);
+}
+
+void Body::changedAutoExec()
+{
+    if (ui->procCtrl->autoExec())
+        ui->SelectCt2->setChecked(true);
+}
+
+// ---- regions and colour scale --------------------------------------------------
+
+void Body::dRUpdated(double rx0, double rz0, double rx1, double rz1)
+{
+    if (forwardingRegion)
+        return;
+    forwardingRegion = true;
+    QObject *from = sender();
+    if (from != ctCalc)
+        ctCalc->setDR(rx0, rz0, rx1, rz1);
+    for (CtCalc2Ui *panel : qAsConst(ctc2Uis))
+        if (panel != from)
+            panel->setDR(rx0, rz0, rx1, rz1);
+    forwardingRegion = false;
+}
+
+void Body::cRUpdated(double rx0, double rz0, double rx1, double rz1)
+{
+    if (forwardingRegion)
+        return;
+    forwardingRegion = true;
+    QObject *from = sender();
+    if (from != ctCalc)
+        ctCalc->setCR(rx0, rz0, rx1, rz1);
+    for (CtCalc2Ui *panel : qAsConst(ctc2Uis))
+        if (panel != from)
+            panel->setCR(rx0, rz0, rx1, rz1);
+    forwardingRegion = false;
+}
+
+void Body::fixColorScaleToggled(bool f)
+{
+    ctCalc->setFixColorScale(f);
+    if (f)
+        ctCalc->setCBarMinMaxForced(colorMin(), colorMax());
+    for (CtCalc2Ui *panel : qAsConst(ctc2Uis)) {
+        panel->setFixColorScale(f);
+        if (f)
+            panel->setCBarMinMaxForced(colorMin(), colorMax());
+    }
+}
+
+double Body::colorMin()
+{
+    return Numbers::toFiniteDouble(ui->ColorMin->text());
+}
+
+double Body::colorMax()
+{
+    return Numbers::toFiniteDouble(ui->ColorMax->text());
+}
+
+void Body::setFixColorScale(bool f)
+{
+    ui->FixColorScale->setChecked(f);
+}
+
+void Body::setColorMin(double v)
+{
+    ui->ColorMin->setText(Numbers::text(v));
+}
+
+void Body::setColorMax(double v)
+{
+    ui->ColorMax->setText(Numbers::text(v));
+}
+
+void Body::setAutoSaveImage(bool f)
+{
+    ui->AutoSaveImage->setChecked(f);
+}
+
+void Body::setAutoSaveData(bool f)
+{
+    ui->AutoSaveData->setChecked(f);
+}
+
+// ---- sequential execution ------------------------------------------------------
+
+void Body::reportStage(const QString &msg)
+{
+    // Stage reports alternate between this thread and the sequencer's along the
+    // chain of a run, never at the same time.
+    xafsBatch->reportStage(msg);
+}
+
+void Body::newSets(int count)
+{
+    if (ui->keepOnNewSets->isChecked())
+        return;
+    ui->SeqCalcFrom->setValue(1);
+    ui->SeqCalcTo->setValue(count);
+}
+
+void Body::makeSaveFolders()
+{
+    if (ui->AutoSaveImage->isChecked() && !ui->SelectImageSaveDir->path().isEmpty())
+        QDir().mkpath(ui->SelectImageSaveDir->path());
+    if (ui->AutoSaveData->isChecked() && !ui->SelectDataSaveDir->path().isEmpty())
+        QDir().mkpath(ui->SelectDataSaveDir->path());
+}
+
+void Body::setFirstImageSet()
+{
+    if (!Edition::isBase())
+        reportStage(tr("Loading first Data Set"));
+    passSubFolderSettings();
+    makeSaveFolders();
+    emit setFirstSet(Numbers::toInt(ui->SeqCalcFrom->text()) - 1);
+}
+
+void Body::setNextImageSet()
+{
+    qDebug() << "loading next data set";
+    if (!Edition::isBase())
+        reportStage(tr("Loading next Data Set"));
+    emit setNextSet(Numbers::toInt(ui->SeqCalcTo->text()) - 1);
+}
+
+void Body::selectedDir(QString dir, QStringList patterns)
+{
+    setI0FileFromList();
+    const QString tag = ui->SelDDir->currentEnergyText();
+    ui->SelectImageSaveDir->setAddTag(tag);
+    ui->SelectDataSaveDir->setAddTag(tag);
+    // A set always replaces the stack, whatever the list's load options say.
+    QStringList files;
+    const QFileInfoList entries =
+        QDir(dir).entryInfoList(patterns, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &entry : entries)
+        files << entry.filePath();
+    ui->CTFiles->clearFiles();
+    dataFilesSelected(files, true);
+}
+
+void Body::selectedFileInfoList(QFileInfoList fileInfoList)
+{
+    setI0FileFromList();
+    const QString tag = ui->SelDDir->currentEnergyText();
+    ui->SelectImageSaveDir->setAddTag(tag);
+    ui->SelectDataSaveDir->setAddTag(tag);
+    QStringList files;
+    for (const QFileInfo &entry : fileInfoList)
+        files << entry.filePath();
+    ui->CTFiles->clearFiles();
+    dataFilesSelected(files, true);
+}
+
+void Body::startingSeqCalc()
+{
+    ui->SeqCalc->setStyleSheet(runningStyle);
+}
+
+void Body::finishedSeqCalc()
+{
+    ui->SeqCalc->setStyleSheet(idleStyle);
+    finishIfHeadlessDone();
+}
+
+void Body::i0FilesSelected(QStringList files, bool clear)
+{
+    Q_UNUSED(clear);
+    i0Energies.clear();
+    ui->SelI0Files->clearFiles();
+    for (const QString &path : files) {
+        // The energy comes from the file's name: a hyphen in a folder name must
+        // not change it.
+        const QString t = energyTextOf(QFileInfo(path).fileName());
+        i0Energies << unitFactorOf(t) * energyOf(t);
+        ui->SelI0Files->addFileName(path);
+    }
+}
+
+void Body::noticedStage(QString msg, qint64 dEt)
+{
+    if (!Edition::isBase())
+        qDebug() << "Stage : " << msg << dEt;
+    ui->ProgressMsg->setText(msg);
+    ui->DeltaET->setText(QString::number(dEt));
+}
+
+void Body::setI0FileFromList()
+{
+    if (i0Energies.isEmpty())
+        return;
+    const double e = ui->SelDDir->currentEnergy();
+    int k = 0;
+    for (int i = 1; i < i0Energies.size(); ++i)
+        if (std::abs(i0Energies.at(i) - e) < std::abs(i0Energies.at(k) - e))
+            k = i;
+    const QString file = ui->SelI0Files->fileName(k);
+    ui->I0ImgSel->fileSelected0(file);
+    const ImgData *i0 = ui->I0ImgSel->image();
+    if (!i0 || !i0->isOk) {
+        qDebug() << "Can not load the I0 image of the set, sequential run stopped :" << file;
+        QMetaObject::invokeMethod(xafsBatch, &XafsBatch::finish, Qt::QueuedConnection);
+    }
+}
+
+// ---- batch and shut-down ---------------------------------------------------------
 
 void Body::batchLoad(QString fname)
 {
@@ -61,16 +915,6 @@ void Body::batchExCmd(BatchCmd cmd)
 {
     if (dispatch(cmd))
         emit callBatchCheckEnd();
-}
-
-bool Body::dispatch(const BatchCmd &cmd)
-{
-    qDebug() << "body-cmd" << cmd.cmd;
-    return true;
-}
-
-void Body::startCalcCt()
-{
 }
 
 void Body::batchLoadedScript(bool opened)
@@ -96,7 +940,8 @@ void Body::batchEnded()
 
 bool Body::isIdle() const
 {
-    return true;
+    return !calcRunning && enginesIdle() && pendingLoads.isEmpty() && !xafsBatch->isRunning() &&
+           !ctCalc->isRunning();
 }
 
 void Body::finishIfHeadlessDone()
@@ -126,8 +971,21 @@ void Body::closeEvent(QCloseEvent *event)
 
 void Body::stopThreads()
 {
-    if (batchThread.isRunning()) {
-        batchThread.quit();
-        batchThread.wait();
+    // No new slices: engines finish the slice they compute, then leave.
+    calcRunning = false;
+    for (QThread *t : {&batchThread, &seqThread}) {
+        t->quit();
+        t->wait();
+    }
+    for (QThread *t : qAsConst(engineThreads)) {
+        t->quit();
+        t->wait();
+    }
+    // Every record sent so far is written before the saver's thread ends: a
+    // blocking call returns only after the records queued before it.
+    if (saverThread.isRunning()) {
+        QMetaObject::invokeMethod(dataSaver, [] {}, Qt::BlockingQueuedConnection);
+        saverThread.quit();
+        saverThread.wait();
     }
 }

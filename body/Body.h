@@ -1,22 +1,45 @@
 #pragma once
 
 #include "batch/BatchCmd.h"
+#include "disp/CtRunParams.h"
+#include "disp/MouseC.h"
 
+#include <QDateTime>
+#include <QFileInfoList>
 #include <QFrame>
+#include <QList>
+#include <QPen>
+#include <QStringList>
 #include <QThread>
+#include <QVector>
 
 class Batch;
+class CtCalc;
+class CtCalc2;
+class CtCalc2Ui;
+class DataSaver;
+class ImgDatas;
+class PopDockBase;
+class QAbstractButton;
+class QButtonGroup;
+class QPainter;
+class RawDisp;
+class Sinogram;
+class XafsBatch;
 
 namespace Ui {
 class Body;
 }
 
-// The main window: owns every panel, engine and worker of the program and
-// dispatches batch commands.
+// The main window: owns every panel, the image stack, the engines and the
+// workers of the program, carries the workflow (load, show, reconstruct, save)
+// and dispatches batch commands.
 class Body : public QFrame
 {
     Q_OBJECT
 public:
+    static constexpr int engineCount = 32;
+
     explicit Body(QWidget *parent = nullptr);
     ~Body() override;
 
@@ -26,40 +49,153 @@ public:
     // Exit status of the program: 1 when the script given could not be opened.
     int exitStatus() const { return exitCode; }
 
+    // Slices handed to engines whose calcFinished() has not come back yet.
+    int requestsInFlight() const { return inFlight; }
+    bool isCalcRunning() const { return calcRunning; }
+    ImgDatas *imageStack() const { return imgDatas; }
+    Batch *batchInterpreter() const { return batch; }
+
 signals:
+    void batchCalcStart();
+    void batchCalcFinished();
+    void setFirstSet(int firstIdx);
+    void setNextSet(int lastIdx);
+    void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genImg = true);
     void finishing();
+    void finishedLoadingCTFiles();
+    void calcFinished();
+    void stage(QString msg, quint64 dEt);
     void callBatchLoad(QString fname);
     void callBatchExec();
     void callBatchCheckEnd();
-    void batchCalcStart();
-    void batchCalcFinished();
 
 public slots:
+    void dataFilesSelected(QStringList files, bool clear);
+    void newPosOnRawImg(double x, double y);
+    void updateRawImage();
+    void draw(QPainter *p);
+    void selectedAPointInRawImg(double x, double y, MouseC::MStat s);
+    void showDispRaw();
+    void showSinogram();
+    void toggleCalcCt();
+    void startCalcCt();
+    void stopCalcCt();
+    void setupFFT();
+    void setupSaveConds();
+    void execSingleCtCalc();
+    void execMultiCtCalc();
+    void ctCalcFinished();
+    void showAdditionalInfo(bool f);
+    void changedCtSel(QAbstractButton *button);
+    void changedAutoExec();
+    void dRUpdated(double rx0, double rz0, double rx1, double rz1);
+    void cRUpdated(double rx0, double rz0, double rx1, double rz1);
+    void batchExCmd(BatchCmd cmd);
+    void fixColorScaleToggled(bool f);
+    double colorMin();
+    double colorMax();
+    void selectedDir(QString dir, QStringList patterns);
+    void selectedFileInfoList(QFileInfoList fileInfoList);
+    void newSets(int count);
+    void setFirstImageSet();
+    void setNextImageSet();
+    void startingSeqCalc();
+    void finishedSeqCalc();
+    void i0FilesSelected(QStringList files, bool clear);
+    void noticedStage(QString msg, qint64 dEt);
+    void setI0FileFromList();
     void batchLoad(QString fname);
     void batchExec();
-    void batchExCmd(BatchCmd cmd);
-    void startCalcCt();
+    void setFixColorScale(bool f);
+    void setColorMin(double v);
+    void setColorMax(double v);
+    void setAutoSaveImage(bool f);
+    void setAutoSaveData(bool f);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
+    void engineFinished(int engine);
     void batchLoadedScript(bool opened);
     void batchEnded();
 
 private:
+    void setupForm();
+    void setupDisplays();
     void setupBatch();
+    void setupSequencer();
+    void setupEngines();
+    void connectPanels();
     void executeConfigLines();
-    // Runs one command; false when it completes later (its completion is reported then).
+
+    // Runs one command; false when it completes later (only "calc_exec").
     bool dispatch(const BatchCmd &cmd);
+    void dispatchLoading(const BatchCmd &c);
+    void dispatchProcessing(const BatchCmd &c);
+    void dispatchSaving(const BatchCmd &c);
+    void dispatchAdditionalInfo(const BatchCmd &c);
+    void dispatchShowing(const BatchCmd &c);
+    void dispatchSequential(const BatchCmd &c);
+    void setRotAxIsV(bool vertical);
+    void selectCt(bool ct1, bool checked);
+
+    void loadFiles(const QStringList &files, bool clear);
+    void runPendingLoads();
+    bool enginesIdle() const;
+    void endRunAtOnce(const QString &why);
+    void reportProgress();
+    void reportStage(const QString &msg);
+    void passSubFolderSettings();
+    void makeSaveFolders();
+    int cutWidth() const;
+
     bool isIdle() const;
     void finishIfHeadlessDone();
     void finish();
     void stopThreads();
 
     Ui::Body *ui;
-    Batch *batch = nullptr;
+    bool firstLoad = true;
+    QPen cursorPen;
+    QPen slicePen;
+    QPen corPen;
+    QPen selectingPen;
+    QPen regionPen;
+    CtRunParams params;
+    int nextSlice = 0;
+    bool calcRunning = false;
+    bool batchCalc = false;
+    QDateTime startTime;
+    QDateTime endTime;
     QThread batchThread;
+    Batch *batch = nullptr;
+    QThread seqThread;
+    XafsBatch *xafsBatch = nullptr;
+    QList<double> i0Energies;
+    RawDisp *rawDisp = nullptr;
+    Sinogram *sinogram = nullptr;
+    CtCalc *ctCalc = nullptr;
+    QList<CtCalc2 *> ctc2s;
+    QList<CtCalc2Ui *> ctc2Uis;
+    QList<QThread *> engineThreads;
+    ImgDatas *imgDatas = nullptr;
+    QThread saverThread;
+    DataSaver *dataSaver = nullptr;
+    QButtonGroup *ctSelGroup = nullptr;
+    QButtonGroup *subFolderGroup = nullptr;
+    QList<PopDockBase *> popDocks;
+
+    // Requests handed to engines and not yet answered: `busy` is set only when
+    // an engine's thread takes its request, so it cannot tell a run's end alone.
+    int inFlight = 0;
+    QVector<int> engineRequests;
+    int slicesDone = 0;
+    int slicesTotal = 0;
+    // Loads asked for while engines still read the stack; run once they are idle.
+    QList<QPair<QStringList, bool>> pendingLoads;
+    // Guards region forwarding between panels against feedback.
+    bool forwardingRegion = false;
 
     bool headless = false;
     bool waitingForScript = false;

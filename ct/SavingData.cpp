@@ -1,5 +1,6 @@
 #include "SavingData.h"
 
+#include <QIODevice>
 #include <QTextStream>
 
 #include <cmath>

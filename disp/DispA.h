@@ -5,7 +5,7 @@
 
 #include <QFrame>
 
-class QPainter;
+#include <QPainter>
 
 // A drawing area that paints only a white background and lets its owners draw
 // in three layers (0 first, 2 on top) through the painter it hands out. Mouse
@@ -18,6 +18,8 @@ public:
 
     ChCoord *coord() { return &chCoord; }
     MouseC *mouse() { return &mouseC; }
+    const ChCoord *coord() const { return &chCoord; }
+    const MouseC *mouse() const { return &mouseC; }
 
 signals:
     void drawImage0(QPainter *p);

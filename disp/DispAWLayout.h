@@ -4,7 +4,7 @@
 
 class DispA;
 class QGridLayout;
-class QPainter;
+#include <QPainter>
 
 namespace Ui {
 class DispAWLayout;

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QRectF>
 
-class QPainter;
+#include <QPainter>
 
 // Draws a text fitted into a box, optionally rotated about the box's centre.
 class DrawText : public QObject

@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr Qt::KeyboardModifiers kSelectKeys = Qt::ShiftModifier | Qt::ControlModifier
-                                              | Qt::AltModifier;
+constexpr Qt::KeyboardModifiers kSelectKeys =
+    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
 
 Qt::KeyboardModifiers selectKeysOf(Qt::KeyboardModifiers m)
 {

@@ -1,0 +1,257 @@
+// The batch command set: every command stands for something a user does in the
+// main window, and changes the widgets so that their signals fire as usual.
+
+#include "Body.h"
+
+#include "batch/Batch.h"
+#include "body/I0ofImage.h"
+#include "ct/CtCalc.h"
+#include "disp/ProcCtrl.h"
+#include "disp/SeekCtrl.h"
+#include "select/SelectAFile.h"
+#include "select/SelectAImgFile.h"
+#include "select/SelectDataDir.h"
+#include "select/SelectDataFiles.h"
+#include "select/SelectDir.h"
+#include "ui_Body.h"
+#include "ui_I0ofImage.h"
+#include "util/Numbers.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+
+namespace {
+
+// A flag argument is on only when it reads exactly 1.
+bool flagOf(const BatchCmd &c)
+{
+    return c.argInt(0) == 1;
+}
+
+void setSaveFolder(SelectAFile *picker, const QString &folder)
+{
+    picker->setPath(folder);
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
+}
+
+void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
+{
+    Ui::I0ofImage *form = panel->form();
+    if (suffix == QLatin1String("val"))
+        form->I0Val->setText(Numbers::text(c.argDouble(0)));
+    else if (suffix == QLatin1String("from_xafs"))
+        form->CalcFromXAFS->setChecked(flagOf(c));
+    else if (suffix == QLatin1String("xafs"))
+        form->XafsFile->fileSelected0(c.argText(0));
+    else if (suffix == QLatin1String("xafs_clear"))
+        form->XafsFile->clear0();
+    else if (suffix == QLatin1String("eng_ptn"))
+        form->EngPattern->setText(c.argText(0));
+}
+
+} // namespace
+
+bool Body::dispatch(const BatchCmd &c)
+{
+    qDebug() << "body-cmd" << c.cmd;
+    dispatchLoading(c);
+    dispatchProcessing(c);
+    dispatchSaving(c);
+    dispatchAdditionalInfo(c);
+    dispatchShowing(c);
+    if (c.isCmd(QStringLiteral("calc_exec"))) {
+        batchCalc = true;
+        emit batchCalcStart();
+        return false;
+    }
+    dispatchSequential(c);
+    return true;
+}
+
+void Body::dispatchLoading(const BatchCmd &c)
+{
+    SelectDataFiles *files = ui->CTFiles;
+    if (c.isCmd(QStringLiteral("images_load")))
+        files->selectDir(c.argText(0), c.argsFrom(1));
+    if (c.isCmd(QStringLiteral("images_new_on_load")))
+        files->setLoadNew(flagOf(c));
+    if (c.isCmd(QStringLiteral("images_add_on_load")))
+        files->setLoadNew(!flagOf(c));
+    if (c.isCmd(QStringLiteral("images_clear")))
+        files->clearFiles();
+    if (c.isCmd(QStringLiteral("images_exp_time")))
+        files->setExpTime(c.argDouble(0));
+    if (c.isCmd(QStringLiteral("images_multi")))
+        files->setMulti(flagOf(c), c.argInt(1));
+    if (c.isCmd(QStringLiteral("images_seek")))
+        ui->seekCtrl->setIndex(std::clamp(c.argInt(0), 0, ui->seekCtrl->maximum()));
+    if (c.isCmd(QStringLiteral("i0_load")))
+        ui->I0ImgSel->fileSelected0(c.argText(0));
+    if (c.isCmd(QStringLiteral("i0_clear")))
+        ui->I0ImgSel->clear0();
+    if (c.isCmd(QStringLiteral("i0_exp_time")))
+        ui->I0ImgSel->setExpTime(c.argDouble(0));
+    if (c.isCmd(QStringLiteral("bg_load")))
+        ui->BGImgSel->fileSelected0(c.argText(0));
+    if (c.isCmd(QStringLiteral("bg_clear")))
+        ui->BGImgSel->clear0();
+    if (c.isCmd(QStringLiteral("bg_exp_time")))
+        ui->BGImgSel->setExpTime(c.argDouble(0));
+}
+
+void Body::setRotAxIsV(bool vertical)
+{
+    if (ui->procCtrl->rotAxIsV() == vertical)
+        return;
+    ui->procCtrl->selectRotAx(vertical);
+}
+
+void Body::selectCt(bool ct1, bool checked)
+{
+    QRadioButton *button = ct1 ? ui->SelectCt1 : ui->SelectCt2;
+    // An exclusive pair keeps its checked button: unchecking it does nothing.
+    if (!checked && button->isChecked())
+        return;
+    button->setChecked(checked);
+    // Setting a button from code emits no buttonClicked: apply the click's rule.
+    if (checked)
+        changedCtSel(button);
+}
+
+void Body::dispatchProcessing(const BatchCmd &c)
+{
+    ProcCtrl *proc = ui->procCtrl;
+    if (c.isCmd(QStringLiteral("ct_proc_slice")))
+        proc->setSliceNo(c.argInt(0));
+    if (c.isCmd(QStringLiteral("ct_auto_exec")))
+        proc->setAutoExec(flagOf(c));
+    if (c.isCmd(QStringLiteral("ct_slice_from")))
+        proc->setSliceFrom(c.argInt(0));
+    if (c.isCmd(QStringLiteral("ct_slice_to")))
+        proc->setSliceTo(c.argInt(0));
+    if (c.isCmd(QStringLiteral("ct_slice_step")))
+        proc->setSliceStep(c.argInt(0));
+    if (c.isCmd(QStringLiteral("ct_threads")))
+        proc->setThreads(c.argInt(0));
+    if (c.isCmd(QStringLiteral("ct_cor"))) {
+        qDebug() << "cor" << c.argDouble(0);
+        proc->setCor(c.argDouble(0));
+    }
+    if (c.isCmd(QStringLiteral("ct_rot_ax_is_h")))
+        setRotAxIsV(!flagOf(c));
+    if (c.isCmd(QStringLiteral("ct_rot_ax_is_v")))
+        setRotAxIsV(flagOf(c));
+    if (c.isCmd(QStringLiteral("ct_auto_gen_sinogram")))
+        proc->setAutoUpdate(flagOf(c));
+    if (c.isCmd(QStringLiteral("ct_set_disp_region"))) {
+        dRUpdated(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3));
+        ctCalc->setDR(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3));
+    }
+    if (c.isCmd(QStringLiteral("ct_set_calc_region"))) {
+        cRUpdated(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3));
+        ctCalc->setCR(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3));
+    }
+    if (c.isCmd(QStringLiteral("calc_ct1")))
+        selectCt(true, flagOf(c));
+    if (c.isCmd(QStringLiteral("calc_ct2")))
+        selectCt(false, flagOf(c));
+    if (c.isCmd(QStringLiteral("calc_show_res")))
+        ui->ShowCalcRes->setChecked(flagOf(c));
+    if (c.isCmd(QStringLiteral("fix_color_scale")))
+        ui->FixColorScale->setChecked(flagOf(c));
+    if (c.isCmd(QStringLiteral("fix_color_min")))
+        setColorMin(c.argDouble(0));
+    if (c.isCmd(QStringLiteral("fix_color_max")))
+        setColorMax(c.argDouble(0));
+}
+
+void Body::dispatchSaving(const BatchCmd &c)
+{
+    SelectAFile *img = ui->SelectImageSaveDir;
+    SelectAFile *data = ui->SelectDataSaveDir;
+    if (c.isCmd(QStringLiteral("auto_save_image")))
+        ui->AutoSaveImage->setChecked(flagOf(c));
+    if (c.isCmd(QStringLiteral("auto_save_image_path")))
+        setSaveFolder(img, c.argText(0));
+    if (c.isCmd(QStringLiteral("auto_save_image_name")))
+        img->setName(c.argText(0));
+    if (c.isCmd(QStringLiteral("auto_save_image_tag")))
+        img->setAddTag(c.argText(0));
+    if (c.isCmd(QStringLiteral("auto_save_image_clear"))) {
+        img->setPath(QString());
+        img->setName(QString());
+    }
+    if (c.isCmd(QStringLiteral("auto_save_data")))
+        ui->AutoSaveData->setChecked(flagOf(c));
+    if (c.isCmd(QStringLiteral("auto_save_data_path")))
+        setSaveFolder(data, c.argText(0));
+    if (c.isCmd(QStringLiteral("auto_save_data_name")))
+        data->setName(c.argText(0));
+    if (c.isCmd(QStringLiteral("auto_save_data_tag")))
+        data->setAddTag(c.argText(0));
+    if (c.isCmd(QStringLiteral("auto_save_data_clear"))) {
+        data->setPath(QString());
+        data->setName(QString());
+    }
+    if (c.isCmd(QStringLiteral("auto_save_in_sub_folders")))
+        ui->SaveInSubFolders->setChecked(flagOf(c));
+    if (c.isCmd(QStringLiteral("auto_save_in_sub_folders_of_slice")))
+        ui->SubOfSlice->setChecked(flagOf(c));
+    if (c.isCmd(QStringLiteral("auto_save_in_sub_folders_of_energy")))
+        ui->SubOfEnergy->setChecked(flagOf(c));
+}
+
+void Body::dispatchAdditionalInfo(const BatchCmd &c)
+{
+    if (c.isCmd(QStringLiteral("add_inf_show")))
+        ui->AdditionalInfo->setVisible(flagOf(c));
+    // The same word also switches the naming standard of data directories;
+    // scripts rely on it.
+    if (c.isCmd(QStringLiteral("add_inf_show")))
+        ui->SelDDir->setIsKVNStandard(flagOf(c));
+    const QString word = c.cmd.toLower();
+    const QString raw = QStringLiteral("add_inf_raw_i0_");
+    const QString i0 = QStringLiteral("add_inf_i0_i0_");
+    if (word.startsWith(raw))
+        setI0Info(ui->I0ofRawImage_, c, word.mid(raw.size()));
+    else if (word.startsWith(i0))
+        setI0Info(ui->I0ofI0Image_, c, word.mid(i0.size()));
+}
+
+void Body::dispatchShowing(const BatchCmd &c)
+{
+    QTabWidget *tabs = ui->ImgsTab;
+    if (c.isCmd(QStringLiteral("show_tab")))
+        tabs->setCurrentIndex(c.argInt(0));
+    if (c.isCmd(QStringLiteral("show_orig")))
+        tabs->setCurrentIndex(0);
+    if (c.isCmd(QStringLiteral("show_sinogram")))
+        tabs->setCurrentIndex(1);
+    if (c.isCmd(QStringLiteral("show_ct1")))
+        tabs->setCurrentIndex(2);
+    if (c.isCmd(QStringLiteral("show_i0")))
+        tabs->setCurrentIndex(3);
+    if (c.isCmd(QStringLiteral("show_bg")))
+        tabs->setCurrentIndex(4);
+    if (c.isCmd(QStringLiteral("show_ct2")))
+        tabs->setCurrentIndex(Numbers::saturateToInt(static_cast<double>(c.argInt(0)) + 5));
+}
+
+void Body::dispatchSequential(const BatchCmd &c)
+{
+    SelectDataDir *dirs = ui->SelDDir;
+    if (c.isCmd(QStringLiteral("seq_exec_show")))
+        ui->ShowAdditionalInfo->setChecked(flagOf(c));
+    if (c.isCmd(QStringLiteral("seq_exec_dir")))
+        dirs->loadDir(c.argText(0));
+    if (c.isCmd(QStringLiteral("seq_exec_file_pattern")))
+        dirs->setPattern(c.argText(0));
+    if (c.isCmd(QStringLiteral("seq_exec_next")))
+        batch->setOk(dirs->advance());
+    if (c.isCmd(QStringLiteral("seq_exec_set")))
+        dirs->set();
+    if (c.isCmd(QStringLiteral("seq_exec_select_i0")))
+        ui->SelI0Files->loadDir(c.argText(0), c.argsFrom(1));
+}

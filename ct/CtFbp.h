@@ -1,0 +1,91 @@
+#pragma once
+
+#include "FftwPlanner.h"
+
+#include <vector>
+
+// Filtered back projection of one slice: each sinogram row is ramp-filtered by
+// an FFT of length N (no zero padding) and smeared back over an N x N image
+// along its projection angle. Projection i is taken at i * pi / P, the P
+// projections spanning 180 degrees. The result is the plain sum over all
+// projections, with no further scaling, so results compare across versions.
+//
+// Buffers and plans are made once per (N, P) by setup() and reused for every
+// slice. One object belongs to one thread at a time.
+class CtFbp
+{
+public:
+    CtFbp() = default;
+    CtFbp(const CtFbp &) = delete;
+    CtFbp &operator=(const CtFbp &) = delete;
+
+    // Prepares buffers and plans for FFT length n and `count` projections.
+    // n below 2 leaves nothing usable (there is no ramp filter) and returns false.
+    bool setup(int n, int count);
+    // The result becomes n rows of n zeros.
+    void initResult(int n);
+    // Forward FFT of the first N samples of a sinogram row, kept as spectrum i.
+    void fftRow(const double *row, int i);
+    // Ramp filter of spectrum i into filtered row i.
+    void filterRow(int i);
+    // Adds projection i to every result pixel of the region that lies strictly
+    // inside the circle of radius N/2 around the centre (N/2, N/2). Pixels run
+    // from trunc(x0) while x < x1 and likewise for z.
+    void backProject(int i, double x0, double x1, double z0, double z1);
+    // The same sums as backProject for i = 0 ... P - 1, added in the same order,
+    // computed faster: the circle solved once per row, interpolation slopes
+    // precomputed, a few rows per pass over each projection.
+    void backProjectAll(double x0, double x1, double z0, double z1);
+    void calcMinMax();
+
+    // Sinogram to slice in one go: fftRow, filterRow and backProjectAll over all
+    // rows of `sgm` (rows of at least N + 1 samples, P rows). False when the core
+    // is not set up for these sizes.
+    bool reconstruct(const double *sgm, int sgmWidth, int rows, double x0, double x1, double z0,
+                     double z1);
+
+    int n() const { return nFft; }
+    int count() const { return nProj; }
+    bool resultValid() const { return valid; }
+    double min() const { return minValue; }
+    double max() const { return maxValue; }
+    // Row z of the result (N values), result[z][x].
+    const double *resultRow(int z) const { return result.data() + static_cast<size_t>(z) * rn; }
+    double *resultRow(int z) { return result.data() + static_cast<size_t>(z) * rn; }
+    int resultSize() const { return rn; }
+    const double *filteredRow(int i) const
+    {
+        return filtered.data() + static_cast<size_t>(i) * static_cast<size_t>(nFft);
+    }
+
+    // Clamps a region bound pair to the pixel range [from, to) within 0 ... n,
+    // in floating point first so that huge or non-finite bounds cannot overflow.
+    static void pixelRange(double a0, double a1, int n, int *from, int *to);
+
+private:
+    void release();
+    // The pixels [*from, *to) of row z inside both the circle and [xFrom, xTo).
+    void rowChord(int z, int xFrom, int xTo, int *from, int *to) const;
+    bool rowIndexOk(int i) const { return i >= 0 && i < nProj && nFft >= 2; }
+
+    int nFft = 0;
+    int nProj = 0;
+    FftwBuffer<fftw_complex> forwardIn;
+    FftwBuffer<fftw_complex> forwardOut;
+    FftwBuffer<fftw_complex> inverseIn;
+    FftwBuffer<fftw_complex> inverseOut;
+    FftwPlan forwardPlan;
+    FftwPlan inversePlan;
+    // Spectra and filtered rows of all projections, row after row.
+    std::vector<double> spectra;
+    std::vector<double> filtered;
+    // Value and slope (next value minus value) of each filtered sample, pairs for
+    // projection after projection; the last sample's pair is 0, 0 because
+    // interpolation there would need a sample beyond the row.
+    std::vector<double> valueSlope;
+    std::vector<double> result;
+    int rn = 0;
+    bool valid = false;
+    double minValue = 0.0;
+    double maxValue = 0.0;
+};

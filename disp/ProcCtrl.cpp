@@ -1,0 +1,206 @@
+#include "ProcCtrl.h"
+
+#include "ui_ProcCtrl.h"
+#include "util/Edition.h"
+#include "util/Numbers.h"
+
+#include <QButtonGroup>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+ProcCtrl::ProcCtrl(QWidget *parent)
+    : QFrame(parent)
+    , ui(new Ui::ProcCtrl)
+    , axisGroup(new QButtonGroup(this))
+{
+    ui->setupUi(this);
+    // A spin box at 0 threads would hand no slice to any engine and a multi-slice
+    // run would wait for ever.
+    ui->Threads->setMinimum(1);
+    // orvo2-base has no recorded-CoR memory: the button and its read-outs go.
+    if (Edition::isBase()) {
+        ui->RecCoR->hide();
+        ui->RecordedCoR1->hide();
+        ui->RecordedCoR2->hide();
+    }
+    axisGroup->setExclusive(true);
+    axisGroup->addButton(ui->RotAxH);
+    axisGroup->addButton(ui->RotAxV);
+    rotAxV = ui->RotAxV->isChecked();
+    slice = Numbers::toInt(ui->SliceNo->text());
+    corValue = Numbers::toFiniteDouble(ui->Cor->text());
+
+    connect(ui->AutoUpdate, &QCheckBox::toggled, this, &ProcCtrl::autoUpdateUpdated);
+    connect(ui->AutoExecCtCalc, &QCheckBox::toggled, this, &ProcCtrl::autoExecUpdated);
+    connect(ui->SliceNo, &QLineEdit::editingFinished, this, &ProcCtrl::sliceNoEditingFinished);
+    connect(ui->Cor, &QLineEdit::editingFinished, this, &ProcCtrl::corEditingFinished);
+    connect(axisGroup, &QButtonGroup::buttonClicked, this, &ProcCtrl::rotAxSelectionChanged);
+    connect(ui->RecCoR, &QPushButton::clicked, this, &ProcCtrl::recordCoR);
+}
+
+ProcCtrl::~ProcCtrl()
+{
+    delete ui;
+}
+
+bool ProcCtrl::autoUpdate() const
+{
+    return ui->AutoUpdate->isChecked();
+}
+
+bool ProcCtrl::autoExec() const
+{
+    return ui->AutoExecCtCalc->isChecked();
+}
+
+int ProcCtrl::from() const
+{
+    return Numbers::toInt(ui->SliceFrom->text());
+}
+
+int ProcCtrl::to() const
+{
+    return Numbers::toInt(ui->SliceTo->text());
+}
+
+int ProcCtrl::step() const
+{
+    return Numbers::toInt(ui->SliceStep->text());
+}
+
+int ProcCtrl::threads() const
+{
+    return ui->Threads->value();
+}
+
+CtRunParams ProcCtrl::runParams(bool calcCt1, bool calcCt2) const
+{
+    CtRunParams params;
+    params.calcCt1 = calcCt1;
+    params.calcCt2 = calcCt2;
+    params.rotAxIsV = rotAxV;
+    params.slice = slice;
+    params.cor = corValue;
+    params.autoExec = autoExec();
+    params.sliceFrom = from();
+    params.sliceTo = to();
+    // |INT_MIN| does not exist as an int; the largest step stands in for it.
+    const int raw = step();
+    const int magnitude = raw == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max()
+                                                                 : std::abs(raw);
+    params.sliceStep = params.sliceTo < params.sliceFrom ? -magnitude : magnitude;
+    params.threads = threads();
+    return params;
+}
+
+void ProcCtrl::setAutoUpdate(bool f)
+{
+    ui->AutoUpdate->setChecked(f);
+}
+
+void ProcCtrl::setAutoExec(bool f)
+{
+    ui->AutoExecCtCalc->setChecked(f);
+}
+
+void ProcCtrl::setThreads(int n)
+{
+    ui->Threads->setValue(n);
+}
+
+void ProcCtrl::setThreadsMaximum(int n)
+{
+    ui->Threads->setMaximum(n);
+}
+
+void ProcCtrl::setRotAxIsV(bool vertical)
+{
+    if (vertical)
+        ui->RotAxV->setChecked(true);
+    else
+        ui->RotAxH->setChecked(true);
+    rotAxSelectionChanged(vertical ? ui->RotAxV : ui->RotAxH);
+}
+
+QString ProcCtrl::recordText(double cor, int recordedSlice)
+{
+    if (recordedSlice < 0)
+        return QString();
+    return QStringLiteral("%1 at %2").arg(cor).arg(recordedSlice);
+}
+
+void ProcCtrl::recordCoR()
+{
+    recordedSlice2 = recordedSlice1;
+    recordedCoR2 = recordedCoR1;
+    recordedCoR1 = corValue;
+    recordedSlice1 = slice;
+    ui->RecordedCoR1->setText(recordText(recordedCoR1, recordedSlice1));
+    ui->RecordedCoR2->setText(recordText(recordedCoR2, recordedSlice2));
+}
+
+void ProcCtrl::sliceNoEditingFinished()
+{
+    const int value = Numbers::toInt(ui->SliceNo->text());
+    if (value == slice)
+        return;
+    slice = value;
+    emit sliceNoUpdated();
+}
+
+void ProcCtrl::corEditingFinished()
+{
+    const double value = Numbers::toFiniteDouble(ui->Cor->text());
+    if (value == corValue)
+        return;
+    corValue = value;
+    emit corUpdated();
+}
+
+void ProcCtrl::rotAxSelectionChanged(QAbstractButton *)
+{
+    const bool vertical = ui->RotAxV->isChecked();
+    if (vertical == rotAxV)
+        return;
+    rotAxV = vertical;
+    emit rotAxUpdated();
+}
+
+void ProcCtrl::setCor(double cor)
+{
+    // A non-finite CoR could never compare equal to itself and would be reported
+    // again at every call; it is taken as 0 like a typed non-number.
+    if (!std::isfinite(cor))
+        cor = 0.0;
+    if (cor == corValue)
+        return;
+    corValue = cor;
+    ui->Cor->setText(Numbers::text(cor));
+    emit corUpdated();
+}
+
+void ProcCtrl::setSliceNo(int sliceNo)
+{
+    if (sliceNo == slice)
+        return;
+    slice = sliceNo;
+    ui->SliceNo->setText(QString::number(sliceNo));
+    emit sliceNoUpdated();
+}
+
+void ProcCtrl::setSliceFrom(int from)
+{
+    ui->SliceFrom->setText(QString::number(from));
+}
+
+void ProcCtrl::setSliceTo(int to)
+{
+    ui->SliceTo->setText(QString::number(to));
+}
+
+void ProcCtrl::setSliceStep(int step)
+{
+    ui->SliceStep->setText(QString::number(step));
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "disp/CtRunParams.h"
+
+#include <QFrame>
+
+class QAbstractButton;
+class QButtonGroup;
+
+namespace Ui {
+class ProcCtrl;
+}
+
+// The process parameters of a reconstruction: CoR, rotation axis, current slice,
+// slice range, step and threads of a multi-slice run, the sinogram auto-update,
+// and a memory of the last two recorded CoRs. Each change is reported once, only
+// when the value really changed.
+class ProcCtrl : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit ProcCtrl(QWidget *parent = nullptr);
+    ~ProcCtrl() override;
+
+    bool rotAxIsV() const { return rotAxV; }
+    int sliceNo() const { return slice; }
+    double cor() const { return corValue; }
+    bool autoUpdate() const;
+    bool autoExec() const;
+    int from() const;
+    int to() const;
+    int step() const;
+    int threads() const;
+    CtRunParams runParams(bool calcCt1, bool calcCt2) const;
+
+    void setAutoUpdate(bool f);
+    void setAutoExec(bool f);
+    void setThreads(int n);
+    void setThreadsMaximum(int n);
+    // Checks RotAxV or RotAxH; reports rotAxUpdated() only when the axis changes.
+    void setRotAxIsV(bool vertical);
+
+signals:
+    void autoUpdateUpdated();
+    void autoExecUpdated();
+    void rotAxUpdated();
+    void sliceNoUpdated();
+    void corUpdated();
+    void askGenImage();
+
+public slots:
+    void recordCoR();
+    void sliceNoEditingFinished();
+    void corEditingFinished();
+    void rotAxSelectionChanged(QAbstractButton *button);
+    void setCor(double cor);
+    void setSliceNo(int sliceNo);
+    void setSliceFrom(int from);
+    void setSliceTo(int to);
+    void setSliceStep(int step);
+
+private:
+    static QString recordText(double cor, int slice);
+
+    Ui::ProcCtrl *ui;
+    QButtonGroup *axisGroup;
+    bool rotAxV = false;
+    int slice = 0;
+    double corValue = 0.0;
+    double recordedCoR1 = 0.0;
+    double recordedCoR2 = 0.0;
+    int recordedSlice1 = -1;
+    int recordedSlice2 = -1;
+};

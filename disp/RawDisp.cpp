@@ -1,0 +1,6 @@
+#include "RawDisp.h"
+
+RawDisp::RawDisp(QWidget *parent)
+    : ImgDispWPV(parent)
+{
+}

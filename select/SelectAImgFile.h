@@ -1,0 +1,54 @@
+#pragma once
+
+#include "select/SelectAFile.h"
+
+#include <memory>
+
+class ImgData;
+class ImgDispWPV;
+namespace Ui {
+class SelectAImgFileBase;
+}
+
+// An open-mode file picker that reads the chosen image at once (I0 or BG image),
+// shows it in a display window of its own with a position and value read-out, colours
+// the path line green or red by the outcome and holds an exposure time.
+class SelectAImgFile : public SelectAFile
+{
+    Q_OBJECT
+
+public:
+    explicit SelectAImgFile(QWidget *parent = nullptr);
+    ~SelectAImgFile() override;
+
+    // The loaded image, null when none; it stays owned by the panel.
+    ImgData *image() const { return img.get(); }
+    // Where the image stack looks for the current image; valid as long as the panel.
+    ImgData *const *imageSlot() const { return &imgRaw; }
+    ImgDispWPV *display() const { return disp.get(); }
+    double expTime() const;
+
+    double defaultExpTime = 0.05;
+
+public slots:
+    void setExpTime(double time);
+    // Shows the display window again after the user closed it.
+    void showImage();
+
+private slots:
+    void noticedNewPos(double x, double y);
+    void clear();
+    void loadImage(const QString &fname);
+    // Draws the image through the display's colour bar; unless keepRange is set (or
+    // the bar is fixed) the bar first takes the image's own range.
+    void renderImage(bool keepRange = true);
+
+private:
+    void setImage(std::unique_ptr<ImgData> image);
+
+    std::unique_ptr<Ui::SelectAImgFileBase> base;
+    std::unique_ptr<ImgData> img;
+    // Mirror of img.get() so that others can hold a stable pointer to the slot.
+    ImgData *imgRaw = nullptr;
+    std::unique_ptr<ImgDispWPV> disp;
+};

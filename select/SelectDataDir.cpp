@@ -1,0 +1,253 @@
+#include "SelectDataDir.h"
+
+#include "ui_SelectDataDir.h"
+
+#include "select/CtFileSet.h"
+#include "select/Kvn.h"
+#include "select/SelectDir.h"
+#include "util/Numbers.h"
+#include "util/TextLine.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+namespace {
+
+// A sub-directory holding one energy is named like the stem of its files,
+// "sample-energytext", so its energy text is what follows its last hyphen.
+QString subDirEnergyText(const QString &name)
+{
+    return energyTextOf(name + QLatin1Char('-'));
+}
+
+} // namespace
+
+SelectDataDir::SelectDataDir(QWidget *parent)
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::SelectDataDir>())
+{
+    ui->setupUi(this);
+    ui->SelDir->setButtonText(tr("Sel. Data Dir."));
+
+    connect(ui->SelDir, &SelectDir::aDirSelected, this, &SelectDataDir::aDirSelected);
+    connect(ui->isKVNStd_, &QRadioButton::toggled, this, &SelectDataDir::changedKVNStd);
+    connect(ui->Set, SIGNAL(clicked()), this, SLOT(set()));
+    connect(ui->Next, SIGNAL(clicked()), this, SLOT(next()));
+}
+
+SelectDataDir::~SelectDataDir()
+{
+    deleteSets();
+}
+
+void SelectDataDir::deleteSets()
+{
+    qDeleteAll(sets);
+    sets.clear();
+}
+
+bool SelectDataDir::isKVNStandard() const
+{
+    return ui->isKVNStd_->isChecked();
+}
+
+int SelectDataDir::currentIndex() const
+{
+    return ui->SubDirs->currentIndex();
+}
+
+int SelectDataDir::count() const
+{
+    return ui->SubDirs->count();
+}
+
+QString SelectDataDir::pattern() const
+{
+    return ui->Pattern->text();
+}
+
+void SelectDataDir::setPattern(const QString &pattern)
+{
+    ui->Pattern->setText(pattern);
+}
+
+QString SelectDataDir::dirName() const
+{
+    return ui->SelDir->dirName();
+}
+
+SelectDir *SelectDataDir::dirPicker() const
+{
+    return ui->SelDir;
+}
+
+void SelectDataDir::selectDir(const QString &dir)
+{
+    ui->SelDir->selectDir(dir);
+}
+
+void SelectDataDir::aDirSelected(QString dir)
+{
+    if (isKVNStandard())
+        setFileSets(dir);
+    else
+        setSubDirs(dir);
+    emit newSets(ui->SubDirs->count());
+}
+
+void SelectDataDir::changedKVNStd()
+{
+    aDirSelected(ui->SelDir->dirName());
+}
+
+void SelectDataDir::setSubDirs(QString dir)
+{
+    subDirNames =
+        QDir(dir).entryList({QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    listFromSubDirs = true;
+    ui->SubDirs->clear();
+    for (int i = 0; i < subDirNames.size(); ++i)
+        ui->SubDirs->addItem(
+            QStringLiteral("%1 : %2").arg(QString::number(i + 1), subDirNames.at(i)));
+}
+
+void SelectDataDir::setFileSets(QString dir)
+{
+    QDir directory(dir);
+    // The pattern is one wildcard as a whole here, blanks included.
+    directory.setNameFilters({ui->Pattern->text()});
+    const QFileInfoList files = directory.entryInfoList(QDir::Files, QDir::Name);
+    if (files.isEmpty()) {
+        // Entries of a sub-directory scan would resolve to sets of an earlier file-set
+        // scan of another directory; only file-set entries are worth keeping.
+        if (listFromSubDirs) {
+            deleteSets();
+            subDirNames.clear();
+            ui->SubDirs->clear();
+            listFromSubDirs = false;
+        }
+        return;
+    }
+
+    deleteSets();
+    for (const QFileInfo &info : files) {
+        if (!sets.isEmpty() && sets.last()->belongs(info)) {
+            sets.last()->addFile(info);
+            continue;
+        }
+        auto *fileSet = new CtFileSet;
+        fileSet->setFirstFile(info);
+        sets.append(fileSet);
+    }
+
+    listFromSubDirs = false;
+    subDirNames.clear();
+    ui->SubDirs->clear();
+    for (int i = 0; i < sets.size(); ++i) {
+        const CtFileSet *fileSet = sets.at(i);
+        // A run of sets of one sample shows the sample's name once.
+        const bool sameSample = i > 0 && sets.at(i - 1)->sample == fileSet->sample;
+        const QString sample = sameSample ? spaces(fileSet->sample.size()) : fileSet->sample;
+        ui->SubDirs->addItem(QStringLiteral("%1 : %2 (%3[%4], %5)")
+                                 .arg(QString::number(i + 1), sample,
+                                      Numbers::text(fileSet->energy), fileSet->unit,
+                                      QString::number(fileSet->files.size())));
+    }
+}
+
+void SelectDataDir::setIsKVNStandard(bool f)
+{
+    ui->isKVNStd_->setChecked(f);
+}
+
+QString SelectDataDir::currentSubDirName() const
+{
+    const int idx = ui->SubDirs->currentIndex();
+    if (!listFromSubDirs || idx < 0 || idx >= subDirNames.size())
+        return QString();
+    return subDirNames.at(idx);
+}
+
+void SelectDataDir::set()
+{
+    const int idx = ui->SubDirs->currentIndex();
+    if (isKVNStandard()) {
+        if (listFromSubDirs || idx < 0 || idx >= sets.size()) {
+            emit noMoreSets();
+            return;
+        }
+        emit selectedFileInfoList(sets.at(idx)->files);
+        return;
+    }
+    const QString name = currentSubDirName();
+    if (name.isEmpty()) {
+        emit noMoreSets();
+        return;
+    }
+    // No directory chosen yet means the current directory, as for the scan.
+    const QString base = ui->SelDir->dirName();
+    const QString dir = base.isEmpty() ? name : base + QDir::separator() + name;
+    // Blank-separated patterns; a leading blank gives an empty first pattern, which
+    // matches nothing.
+    const QStringList patterns =
+        ui->Pattern->text().split(QRegularExpression(QStringLiteral("\\s+")));
+    emit selected(dir, patterns);
+}
+
+void SelectDataDir::next()
+{
+    advance();
+}
+
+bool SelectDataDir::advance()
+{
+    const int idx = ui->SubDirs->currentIndex();
+    if (idx + 1 >= ui->SubDirs->count())
+        return false;
+    ui->SubDirs->setCurrentIndex(idx + 1);
+    return true;
+}
+
+void SelectDataDir::setFirstSet(int firstIdx)
+{
+    ui->SubDirs->setCurrentIndex(firstIdx >= 0 && firstIdx < ui->SubDirs->count() ? firstIdx : -1);
+    set();
+}
+
+void SelectDataDir::setNextSet(int lastIdx)
+{
+    const int idx = ui->SubDirs->currentIndex();
+    if (idx < lastIdx && idx < ui->SubDirs->count() - 1) {
+        ui->SubDirs->setCurrentIndex(idx + 1);
+        set();
+        return;
+    }
+    emit noMoreSets();
+}
+
+double SelectDataDir::currentEnergy() const
+{
+    if (!isKVNStandard() || listFromSubDirs) {
+        const QString name = currentSubDirName();
+        if (name.isEmpty())
+            return 0.0;
+        const QString text = subDirEnergyText(name);
+        return unitFactorOf(text) * energyOf(text);
+    }
+    const int idx = ui->SubDirs->currentIndex();
+    if (idx < 0 || idx >= sets.size())
+        return 0.0;
+    return sets.at(idx)->energyInEv();
+}
+
+QString SelectDataDir::currentEnergyText() const
+{
+    if (!isKVNStandard() || listFromSubDirs) {
+        const QString name = currentSubDirName();
+        return name.isEmpty() ? QString() : subDirEnergyText(name);
+    }
+    const int idx = ui->SubDirs->currentIndex();
+    if (idx < 0 || idx >= sets.size())
+        return QString();
+    return sets.at(idx)->energyText;
+}

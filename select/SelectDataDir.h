@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QFileInfoList>
+#include <QFrame>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class CtFileSet;
+class SelectDir;
+namespace Ui {
+class SelectDataDir;
+}
+
+// Turns a data directory into a numbered list of sets, one per X-ray energy of a
+// CT-XAFS measurement. With "KVN Std." on, the directory holds the files of all
+// energies named by the KVN rule and each run of files with one stem is a set;
+// with it off, each sub-directory is a set.
+class SelectDataDir : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit SelectDataDir(QWidget *parent = nullptr);
+    ~SelectDataDir() override;
+
+    // Owned by the panel; replaced only by a file-set scan.
+    QList<CtFileSet *> sets;
+
+    // The same as next(), telling whether it moved.
+    bool advance();
+    // eV of the current set; in sub-directory mode the number read from the current
+    // sub-directory's name with its unit. 0 when no set is current.
+    double currentEnergy() const;
+    // The energy text of the current set or sub-directory; "" when there is none.
+    QString currentEnergyText() const;
+
+    bool isKVNStandard() const;
+    int currentIndex() const;
+    int count() const;
+    QString pattern() const;
+    void setPattern(const QString &pattern);
+    QString dirName() const;
+    SelectDir *dirPicker() const;
+
+signals:
+    void newSets(int items);
+    void selected(QString dir, QStringList patterns);
+    void selectedFileInfoList(QFileInfoList fileInofs);
+    void noMoreSets();
+
+private slots:
+    void aDirSelected(QString dir);
+    void changedKVNStd();
+    void setSubDirs(QString dir);
+    void setFileSets(QString dir);
+
+public slots:
+    void setIsKVNStandard(bool f);
+    void set();
+    void next();
+    void setFirstSet(int firstIdx);
+    void setNextSet(int lastIdx);
+
+public:
+    // Chooses dir as the dialog does: the dialog moves there, the list is rebuilt in
+    // the current mode, newSets() is reported and the picker shows dir.
+    void selectDir(const QString &dir);
+
+private:
+    void deleteSets();
+    QString currentSubDirName() const;
+
+    std::unique_ptr<Ui::SelectDataDir> ui;
+    // Which kind of scan filled the list, so that set() never resolves an entry
+    // against the results of the other kind.
+    bool listFromSubDirs = false;
+    QStringList subDirNames;
+};

@@ -1,0 +1,266 @@
+#include "ItexWriter.h"
+#include "imgdata/ImgDataITEX.h"
+#include "imgdata/ImgDatas.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::MessageLog;
+
+class tst_ImgDataITEX : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+    void fileType_data();
+    void fileType();
+    void headerItems_data();
+    void headerItems();
+    void pixelValues_data();
+    void pixelValues();
+    void hostileFiles_data();
+    void hostileFiles();
+    void multiByteCommentEndDoesNotEatPixels();
+    void filesAreClosedAfterLoading();
+
+private:
+    QString path(const QString &name) const { return dir.filePath(name); }
+    static bool writeBytes(const QString &file, const QByteArray &bytes)
+    {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
+    QTemporaryDir dir;
+};
+
+void tst_ImgDataITEX::fileType_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("IM is ITEX even named .tif") << "a.tif" << QByteArray("IMxx") << 0 << "";
+    QTest::newRow("II is TIFF") << "b.img" << QByteArray("II*\0", 4) << 1 << "";
+    QTest::newRow("MM is TIFF") << "c.img" << QByteArray("MM\0*", 4) << 1 << "";
+    QTest::newRow("other bytes are unknown")
+        << "d.img" << QByteArray("PK\3\4") << 2 << "Unknown file type : ";
+    QTest::newRow("one byte is unknown") << "e.img" << QByteArray("I") << 2 << "Unknown file type : ";
+    QTest::newRow("missing file") << "" << QByteArray() << 2
+                                  << "Check File Type (ITEX):: Can not open";
+}
+
+void tst_ImgDataITEX::fileType()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, type);
+    QFETCH(QString, message);
+    const QString file = name.isEmpty() ? path("no-such-file.img") : path(name);
+    if (!name.isEmpty())
+        QVERIFY(writeBytes(file, bytes));
+    MessageLog log;
+    QCOMPARE(ImgData::fileType(file), type);
+    if (!message.isEmpty())
+        QVERIFY2(log.contains(message), qPrintable(log.messages().join('\n')));
+    std::unique_ptr<ImgData> img(ImgData::newImgData(type));
+    QCOMPARE(img == nullptr, type == 2);
+}
+
+void tst_ImgDataITEX::headerItems_data()
+{
+    QTest::addColumn<QByteArray>("comment");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<double>("expTime");
+
+    QTest::newRow("plain items") << QByteArray("Prop_ImageWidth=5,Prop_ImageHeight=3,"
+                                               "BytesPerPixel=2,Prop_ExposureTime1=0.5,")
+                                 << true << 5 << 3 << 0.5;
+    QTest::newRow("width 0 and no height take the quoted area")
+        << QByteArray("Prop_ImageWidth=0,areSource=\"10,20,110,70\",BytesPerPixel=2,") << true
+        << 100 << 50 << 1.0;
+    QTest::newRow("item after the last comma is ignored")
+        << QByteArray("Prop_ImageWidth=4,BytesPerPixel=2,Prop_ImageHeight=3") << false << 0 << 0
+        << 1.0;
+    QTest::newRow("later exposure key wins")
+        << QByteArray("Prop_ExposureTime2=2.5,Prop_ImageWidth=2,Prop_ImageHeight=2,"
+                      "BytesPerPixel=4,Prop_ExposureTime1=0.25,")
+        << true << 2 << 2 << 0.25;
+    QTest::newRow("width beyond int falls back to the area")
+        << QByteArray("Prop_ImageWidth=4294967297,Prop_ImageHeight=2,BytesPerPixel=2,"
+                      "areSource=\"0,0,3,9\",")
+        << true << 3 << 2 << 1.0;
+    QTest::newRow("empty value counts as not given")
+        << QByteArray("Prop_ImageWidth=4,Prop_ImageHeight=2,Prop_ImageWidth=,BytesPerPixel=2,")
+        << true << 4 << 2 << 1.0;
+    QTest::newRow("area with three numbers is not given")
+        << QByteArray("Prop_ImageWidth=0,Prop_ImageHeight=2,areSource=\"0,0,3\",BytesPerPixel=2,")
+        << false << 0 << 0 << 1.0;
+    QTest::newRow("area wider than int is refused")
+        << QByteArray("areSource=\"-2147483648,0,2147483647,1\",BytesPerPixel=2,") << false << 0
+        << 0 << 1.0;
+    QTest::newRow("negative width without area is refused")
+        << QByteArray("Prop_ImageWidth=-3,Prop_ImageHeight=2,BytesPerPixel=2,") << false << 0 << 0
+        << 1.0;
+    QTest::newRow("nan exposure keeps the default")
+        << QByteArray("Prop_ImageWidth=1,Prop_ImageHeight=1,BytesPerPixel=2,Prop_ExposureTime1=nan,")
+        << true << 1 << 1 << 1.0;
+}
+
+void tst_ImgDataITEX::headerItems()
+{
+    QFETCH(QByteArray, comment);
+    QFETCH(bool, ok);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(double, expTime);
+    const QString file = path(QStringLiteral("header-%1.img").arg(QTest::currentDataTag()));
+    // Enough pixel bytes for any size the rows above can yield.
+    QVERIFY(ItexWriter::writeRaw(file, comment, QByteArray(100 * 50 * 4, '\1')));
+    ImgDataITEX img;
+    img.fileName = file;
+    MessageLog log;
+    QCOMPARE(img.open(), ok);
+    if (!ok) {
+        QVERIFY(!log.messages().isEmpty());
+        return;
+    }
+    QCOMPARE(img.width, width);
+    QCOMPARE(img.height, height);
+    QCOMPARE(img.expTime, expTime);
+    QCOMPARE(img.dataOffset, 64 + comment.size());
+}
+
+void tst_ImgDataITEX::pixelValues_data()
+{
+    QTest::addColumn<int>("bytesPerPixel");
+    QTest::addColumn<std::vector<double>>("values");
+    // 3 wide, 2 high: row 0 then row 1.
+    QTest::newRow("16-bit, top value stays 65535")
+        << 2 << std::vector<double>{0, 1, 258, 65535, 32768, 7};
+    QTest::newRow("32-bit is unsigned")
+        << 4 << std::vector<double>{4294967295.0, 0, 16909060, 2147483648.0, 65536, 1};
+}
+
+void tst_ImgDataITEX::pixelValues()
+{
+    QFETCH(int, bytesPerPixel);
+    QFETCH(std::vector<double>, values);
+    const QString file = path(QStringLiteral("pix%1.img").arg(bytesPerPixel));
+    QVERIFY(ItexWriter::write(file, 3, 2, bytesPerPixel, values));
+    ImgDataITEX img;
+    img.fileName = file;
+    QVERIFY(img.open());
+    double row[3];
+    double column[2];
+    for (int y = 0; y < 2; ++y) {
+        img.getLine(y, row);
+        for (int x = 0; x < 3; ++x)
+            QCOMPARE(row[x], values[y * 3 + x]);
+    }
+    for (int x = 0; x < 3; ++x) {
+        img.getColumn(x, column);
+        QCOMPARE(column[0], values[x]);
+        QCOMPARE(column[1], values[3 + x]);
+    }
+    // Lines outside the image read as zeros instead of memory beyond the pixels.
+    row[0] = row[1] = row[2] = 5.0;
+    img.getLine(2, row);
+    QCOMPARE(row[2], 0.0);
+    img.getColumn(-1, column);
+    QCOMPARE(column[1], 0.0);
+    double lo = 0.0;
+    double hi = 0.0;
+    img.getMinMax(&lo, &hi);
+    QCOMPARE(lo, *std::min_element(values.begin(), values.end()));
+    QCOMPARE(hi, *std::max_element(values.begin(), values.end()));
+}
+
+void tst_ImgDataITEX::hostileFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    const QByteArray good = ItexWriter::comment(4, 4, 2);
+    auto file = [](const QByteArray &comment, int pixelBytes) {
+        return ItexWriter::header(comment.size()) + comment + QByteArray(pixelBytes, '\7');
+    };
+    QTest::newRow("pixel block truncated")
+        << file(good, 4 * 4 * 2 - 1) << "ITEX file is shorter than its image size";
+    QTest::newRow("huge dimensions")
+        << file("Prop_ImageWidth=2000000000,Prop_ImageHeight=2000000000,BytesPerPixel=4,", 64)
+        << "ITEX file is shorter than its image size";
+    QTest::newRow("dimensions whose product overflows 64 bits")
+        << file("Prop_ImageWidth=2147483647,Prop_ImageHeight=2147483647,BytesPerPixel=4,", 64)
+        << "ITEX file is shorter than its image size";
+    QTest::newRow("zero comment length") << file("", 64) << "Error on reading ITEX file props.";
+    QTest::newRow("missing BytesPerPixel")
+        << file("Prop_ImageWidth=4,Prop_ImageHeight=4,", 64) << "Wrong BytesPerPixel in ITEX file";
+    QTest::newRow("BytesPerPixel 3")
+        << file("Prop_ImageWidth=4,Prop_ImageHeight=4,BytesPerPixel=3,", 64)
+        << "Wrong BytesPerPixel in ITEX file";
+    QTest::newRow("shorter than its header") << QByteArray("IM\x10\0abc", 7)
+                                             << "Error on reading ITEX file props.";
+    QTest::newRow("comment longer than the file")
+        << (ItexWriter::header(60000) + good) << "Error on reading ITEX file props.";
+    QTest::newRow("non-image bytes after the mark")
+        << (QByteArray("IM") + QByteArray(300, '\xff')) << "Error on reading ITEX file props.";
+}
+
+void tst_ImgDataITEX::hostileFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    const QString file = path(QStringLiteral("hostile-%1.img").arg(QTest::currentDataTag()));
+    QVERIFY(writeBytes(file, bytes));
+    MessageLog log;
+    ImgDatas stack;
+    QVERIFY(!stack.addFile(file));
+    QVERIFY2(log.contains(message), qPrintable(log.messages().join('\n')));
+    QVERIFY(log.contains(QStringLiteral("File is not ready to access")));
+    QCOMPARE(stack.count(), 0);
+    QCOMPARE(stack.width(), 0);
+}
+
+void tst_ImgDataITEX::multiByteCommentEndDoesNotEatPixels()
+{
+    // The comment ends in the first byte of a three-byte UTF-8 character; the
+    // pixels start right after the L bytes of the header all the same.
+    const QByteArray comment = ItexWriter::comment(2, 1, 2) + "\xe3";
+    const QString file = path(QStringLiteral("utf8.img"));
+    QVERIFY(ItexWriter::writeRaw(file, comment, ItexWriter::pixelBytes({0x8182, 0x8384}, 2)));
+    ImgDataITEX img;
+    img.fileName = file;
+    QVERIFY(img.open());
+    double row[2];
+    img.getLine(0, row);
+    QCOMPARE(row[0], double(0x8182));
+    QCOMPARE(row[1], double(0x8384));
+}
+
+void tst_ImgDataITEX::filesAreClosedAfterLoading()
+{
+    QDir fds(QStringLiteral("/proc/self/fd"));
+    if (!fds.exists())
+        QSKIP("no /proc/self/fd here");
+    const int frames = 40;
+    for (int i = 0; i < frames; ++i)
+        QVERIFY(ItexWriter::write(path(QStringLiteral("f%1.img").arg(i)), 2, 2, 2, {1, 2, 3, 4}));
+    const auto before = fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+    ImgDatas stack;
+    for (int i = 0; i < frames; ++i)
+        QVERIFY(stack.addFile(path(QStringLiteral("f%1.img").arg(i))));
+    const auto after = fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+    QCOMPARE(stack.count(), frames);
+    QVERIFY2(after < before + 5, qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(after)));
+}
+
+QTEST_GUILESS_MAIN(tst_ImgDataITEX)
+#include "tst_ImgDataITEX.moc"

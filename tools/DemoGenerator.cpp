@@ -1,0 +1,318 @@
+#include "DemoGenerator.h"
+
+#include "DemoPhantom.h"
+#include "ItexWriter.h"
+
+#include <QDataStream>
+#include <QDebug>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+
+// Fraction of the reconstruction circle the object may fill.
+constexpr double objectFill = 0.9;
+
+} // namespace
+
+double DemoSettings::corOrDefault() const
+{
+    return cor >= 0.0 ? cor : width / 2.0 - 0.75;
+}
+
+DemoGenerator::DemoGenerator(const DemoSettings &settings)
+    : s(settings)
+    , cor(settings.corOrDefault())
+    , random(settings.seed)
+{
+}
+
+int DemoGenerator::halfWidth() const
+{
+    return int(std::floor(std::min(cor, s.width - cor - 1.0)));
+}
+
+int DemoGenerator::nFft() const
+{
+    return (2 * halfWidth() - 1) / 2 * 2;
+}
+
+QString DemoGenerator::problem() const
+{
+    if (s.outDir.isEmpty())
+        return QStringLiteral("no output directory");
+    if (s.width < 8 || s.width > 65535)
+        return QStringLiteral("width must be 8 to 65535");
+    if (s.height < 1 || s.height > 65535)
+        return QStringLiteral("height must be 1 to 65535");
+    if (s.projections < 1 || s.projections > 100000)
+        return QStringLiteral("projections must be 1 to 100000");
+    if (s.energies < 1 || s.energies > 1000)
+        return QStringLiteral("energies must be 1 to 1000");
+    if (!std::isfinite(cor) || cor < 1.0 || cor > s.width - 2.0 || nFft() < 4)
+        return QStringLiteral("the centre of rotation leaves no sinogram of 5 samples or more");
+    if (!(s.edgeEnergy > 0.0) || !std::isfinite(s.edgeEnergy) || !std::isfinite(s.energyStep) ||
+        !(energyAt(0) > 0.0))
+        return QStringLiteral("energies must be positive");
+    if (!(s.flux > 0.0) || !(s.dark >= 0.0) || s.flux + s.dark > 60000.0)
+        return QStringLiteral("flux and dark level must fit 16-bit pixels");
+    if (s.sample.isEmpty() || s.sample.contains(QLatin1Char('-')))
+        return QStringLiteral("the sample name must be non-empty and without hyphens");
+    return QString();
+}
+
+double DemoGenerator::energyAt(int k) const
+{
+    return s.edgeEnergy + (k - (s.energies - 1) / 2.0) * s.energyStep;
+}
+
+QString DemoGenerator::energyText(double eV)
+{
+    return QString::number(eV, 'f', 1).replace(QLatin1Char('.'), QLatin1Char('_')) +
+           QStringLiteral("eV");
+}
+
+QString DemoGenerator::runningNumber(int i)
+{
+    return QString::asprintf("%05d", i);
+}
+
+QString DemoGenerator::projectionDir(const QString &energyText) const
+{
+    // In sub-directory mode the directory name alone must give the energy, so it is
+    // the bare energy text.
+    return s.layout == DemoSettings::Layout::SubDirs ? QStringLiteral("proj/") + energyText
+                                                     : QStringLiteral("proj");
+}
+
+QString DemoGenerator::projectionFileName(const QString &energyText, int i) const
+{
+    return QStringLiteral("%1-%2-%3.img").arg(s.sample, energyText, runningNumber(i));
+}
+
+QString DemoGenerator::i0FileName(const QString &energyText)
+{
+    return QStringLiteral("i0-%1-%2.img").arg(energyText, runningNumber(0));
+}
+
+QString DemoGenerator::bgFileName()
+{
+    return QStringLiteral("dark-%1.img").arg(runningNumber(0));
+}
+
+QString DemoGenerator::truthFileName(const QString &energyText) const
+{
+    return QStringLiteral("truth/%1-%2.raw").arg(s.sample, energyText);
+}
+
+// The open beam is brighter in the middle of the detector and a little weaker at
+// higher energies, as behind a real monochromator, so that the flat-field
+// correction by I0 matters.
+double DemoGenerator::beamAt(int k, int x, int y) const
+{
+    const double u = (x - 0.5 * s.width) / (0.6 * s.width);
+    const double v = (y - 0.5 * s.height) / (2.0 * s.height);
+    const double profile = 0.8 + 0.2 * std::exp(-(u * u + v * v));
+    const double drift = 1.0 - 0.05 * k / std::max(1, s.energies);
+    return s.flux * profile * drift;
+}
+
+quint16 DemoGenerator::reading(double mean)
+{
+    double value = mean;
+    if (s.noise && mean > 0.0) {
+        std::poisson_distribution<long long> photons(mean);
+        value = double(photons(random));
+    }
+    return quint16(std::clamp(std::round(value), 0.0, 65535.0));
+}
+
+quint16 DemoGenerator::sumOfReadings(double beam, double dark)
+{
+    // Two statements: the order in which the random numbers are drawn must not depend
+    // on the compiler's order of evaluation, or a seed would not give the same data.
+    const int photons = reading(beam);
+    const int offset = reading(dark);
+    return quint16(std::min(65535, photons + offset));
+}
+
+bool DemoGenerator::makeDirs() const
+{
+    QDir out(s.outDir);
+    QStringList dirs{QStringLiteral("i0"), QStringLiteral("bg"), QStringLiteral("truth")};
+    for (int k = 0; k < s.energies; ++k)
+        dirs << projectionDir(energyText(energyAt(k)));
+    for (const QString &dir : dirs) {
+        if (!out.mkpath(dir)) {
+            qDebug() << "Can not make demo data folder" << out.filePath(dir);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DemoGenerator::generate()
+{
+    const QString why = problem();
+    if (!why.isEmpty()) {
+        qDebug() << "Demo data settings refused:" << why;
+        return false;
+    }
+    if (!makeDirs())
+        return false;
+
+    // A dark level with a fixed pattern over the detector, like a camera's offset.
+    std::vector<double> darkMean(size_t(s.width) * size_t(s.height));
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x)
+            darkMean[size_t(y) * s.width + x] =
+                s.dark * (1.0 + 0.1 * ((x * 7 + y * 13) % 11) / 10.0);
+
+    if (!writeBg(darkMean))
+        return false;
+    for (int k = 0; k < s.energies; ++k) {
+        if (!writeEnergy(k, darkMean))
+            return false;
+        if (!writeTruth(energyText(energyAt(k)), energyAt(k)))
+            return false;
+    }
+    return writeGeometry();
+}
+
+bool DemoGenerator::writeBg(const std::vector<double> &darkMean)
+{
+    std::vector<quint16> image(darkMean.size());
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = reading(darkMean[i]);
+    return ItexWriter::write(QDir(s.outDir).filePath(QStringLiteral("bg/") + bgFileName()), s.width,
+                             s.height, image);
+}
+
+bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
+{
+    const double energy = energyAt(k);
+    const QString text = energyText(energy);
+    const QDir out(s.outDir);
+    const DemoPhantom phantom(objectFill * centre(), s.height, s.edgeEnergy);
+    std::vector<quint16> image(darkMean.size());
+
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x)
+            image[size_t(y) * s.width + x] =
+                sumOfReadings(beamAt(k, x, y), darkMean[size_t(y) * s.width + x]);
+    if (!ItexWriter::write(out.filePath(QStringLiteral("i0/") + i0FileName(text)), s.width,
+                           s.height, image))
+        return false;
+
+    const QDir projDir(out.filePath(projectionDir(text)));
+    for (int i = 0; i < s.projections; ++i) {
+        const double theta = i * pi / s.projections;
+        for (int y = 0; y < s.height; ++y) {
+            for (int x = 0; x < s.width; ++x) {
+                // Detector pixel x sees the line at offset x - cor from the axis.
+                const double attenuation = phantom.lineIntegral(y, energy, theta, x - cor);
+                const size_t at = size_t(y) * s.width + x;
+                const double transmitted = beamAt(k, x, y) * std::exp(-attenuation);
+                image[at] = sumOfReadings(transmitted, darkMean[at]);
+            }
+        }
+        if (!ItexWriter::write(projDir.filePath(projectionFileName(text, i)), s.width, s.height,
+                               image))
+            return false;
+    }
+    return true;
+}
+
+// The true attenuation per pixel on the grid of the reconstructed slice: pixel (x, z)
+// at (x - c, z - c) from the rotation axis, c = N / 2 being the CoR sample.
+bool DemoGenerator::writeTruth(const QString &energyText, double energy) const
+{
+    const int n = nFft();
+    const double c = centre();
+    const DemoPhantom phantom(objectFill * c, s.height, s.edgeEnergy);
+    const QString path = QDir(s.outDir).filePath(truthFileName(energyText));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qDebug() << "Can not write demo truth file" << path;
+        return false;
+    }
+    QDataStream stream(&file);
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream.setFloatingPointPrecision(QDataStream::DoublePrecision);
+    for (int slice = 0; slice < s.height; ++slice)
+        for (int z = 0; z < n; ++z)
+            for (int x = 0; x < n; ++x)
+                stream << phantom.mu(slice, energy, x - c, z - c);
+    if (stream.status() != QDataStream::Ok || !file.commit()) {
+        qDebug() << "Can not write demo truth file" << path;
+        return false;
+    }
+    return true;
+}
+
+bool DemoGenerator::writeGeometry() const
+{
+    QJsonObject sets;
+    QJsonArray energies;
+    for (int k = 0; k < s.energies; ++k) {
+        const double energy = energyAt(k);
+        const QString text = energyText(energy);
+        energies.append(energy);
+        QJsonObject set;
+        set["energy"] = energy;
+        set["dir"] = projectionDir(text);
+        set["i0"] = QStringLiteral("i0/") + i0FileName(text);
+        set["proj_pattern"] = QStringLiteral("%1-%2-*.img").arg(s.sample, text);
+        set["count"] = s.projections;
+        set["truth"] = truthFileName(text);
+        sets[text] = set;
+    }
+    QJsonObject truth;
+    truth["format"] = QStringLiteral("float64 little-endian, slice after slice, rows z, columns x");
+    truth["shape"] = QJsonArray{s.height, nFft(), nFft()};
+    truth["unit"] = QStringLiteral("attenuation per pixel");
+    truth["pixel"] = QStringLiteral("pixel (x, z) lies at (x - centre, z - centre) from the axis");
+
+    QJsonObject geometry;
+    geometry["width"] = s.width;
+    geometry["height"] = s.height;
+    geometry["proj"] = s.projections;
+    geometry["cor"] = cor;
+    geometry["rot_axis"] = QStringLiteral("vertical");
+    geometry["half_width"] = halfWidth();
+    geometry["sino_width"] = 2 * halfWidth() - 1;
+    geometry["n_fft"] = nFft();
+    geometry["centre"] = centre();
+    geometry["sample"] = s.sample;
+    geometry["energies"] = energies;
+    geometry["edge_energy"] = s.edgeEnergy;
+    geometry["layout"] = s.layout == DemoSettings::Layout::SubDirs ? QStringLiteral("subdirs")
+                                                                   : QStringLiteral("flat");
+    geometry["proj_dir"] = QStringLiteral("proj");
+    geometry["i0_dir"] = QStringLiteral("i0");
+    geometry["bg"] = QStringLiteral("bg/") + bgFileName();
+    geometry["bytes_per_pixel"] = 2;
+    geometry["noise"] = s.noise;
+    geometry["seed"] = double(s.seed);
+    geometry["flux"] = s.flux;
+    geometry["dark"] = s.dark;
+    geometry["sets"] = sets;
+    geometry["truth"] = truth;
+    geometry["source"] = QStringLiteral("orvo2demo: analytic ellipse phantom");
+
+    const QString path = QDir(s.outDir).filePath(QStringLiteral("geometry.json"));
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(QJsonDocument(geometry).toJson(QJsonDocument::Indented)) >= 0 && file.commit())
+        return true;
+    qDebug() << "Can not write demo geometry file" << path;
+    return false;
+}

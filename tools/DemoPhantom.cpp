@@ -1,0 +1,100 @@
+#include "DemoPhantom.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+// Attenuations per object radius; divided by the radius in pixels they give the
+// attenuation per pixel. The largest path through the object stays near 2, so the
+// thinnest transmission is about e^-2 of the beam: far above the dark level.
+constexpr double matrixMu = 0.5;
+constexpr double voidMu = -0.5; // cancels the matrix
+constexpr double inclusionMu = 1.2;
+constexpr double growingMu = 0.3;
+constexpr double elementMuBelowEdge = 0.4;
+constexpr double edgeJumpRatio = 4.0;
+constexpr double edgeWidthEv = 1.0;
+
+} // namespace
+
+DemoPhantom::DemoPhantom(double radius, int height, double edgeEnergy)
+    : radius(radius)
+    , height(height > 0 ? height : 1)
+    , edgeEnergy(edgeEnergy)
+{
+}
+
+double DemoPhantom::edgeFactor(double energy) const
+{
+    const double step = 0.5 + std::atan((energy - edgeEnergy) / edgeWidthEv) / pi;
+    return 1.0 + (edgeJumpRatio - 1.0) * step;
+}
+
+std::vector<DemoPhantom::Ellipse> DemoPhantom::ellipses(int slice, double energy) const
+{
+    const double h = (slice + 0.5) / height; // 0..1 from the first slice to the last
+    const double r = radius;
+    const double falling = std::pow(edgeEnergy / energy, 3.0);
+    const double perPixel = falling / r;
+    const double grow = std::sin(pi * h);
+    return {
+        // the body of the sample
+        {0.0, 0.0, 0.85 * r, (0.62 + 0.12 * h) * r, 0.0, matrixMu * perPixel},
+        // the grain holding the absorbing element, turning and moving with height
+        {(0.32 - 0.25 * h) * r, (-0.18 + 0.1 * h) * r, (0.24 + 0.08 * h) * r, 0.13 * r,
+         0.5 + 0.8 * h, elementMuBelowEdge * edgeFactor(energy) * perPixel},
+        // a pore, narrowing upwards
+        {-0.38 * r, (0.2 - 0.2 * h) * r, 0.14 * r, (0.22 - 0.1 * h) * r, -0.3, voidMu * perPixel},
+        // a dense round inclusion, widening upwards
+        {-0.15 * r, -0.38 * r, (0.06 + 0.06 * h) * r, (0.06 + 0.06 * h) * r, 0.0,
+         inclusionMu * perPixel},
+        // a lens that is largest half way up
+        {0.2 * r, 0.35 * r, (0.04 + 0.14 * grow) * r, (0.03 + 0.06 * grow) * r, 1.0,
+         growingMu * perPixel},
+    };
+}
+
+bool DemoPhantom::contains(const Ellipse &e, double x, double z)
+{
+    const double dx = x - e.cx;
+    const double dz = z - e.cz;
+    const double c = std::cos(e.angle);
+    const double s = std::sin(e.angle);
+    const double along = dx * c + dz * s;
+    const double across = -dx * s + dz * c;
+    return (along * along) / (e.a * e.a) + (across * across) / (e.b * e.b) <= 1.0;
+}
+
+double DemoPhantom::mu(int slice, double energy, double x, double z) const
+{
+    double sum = 0.0;
+    for (const Ellipse &e : ellipses(slice, energy))
+        if (contains(e, x, z))
+            sum += e.mu;
+    return sum;
+}
+
+// The line has the unit normal n = (cos theta, -sin theta). Seen from the ellipse's
+// own axes, n = (cos(theta + angle), -sin(theta + angle)); the ellipse spans
+// |offset| < w along n with w^2 = a^2 cos^2 + b^2 sin^2, and the chord at offset d from
+// its centre is 2ab sqrt(w^2 - d^2) / w^2.
+double DemoPhantom::chordLength(const Ellipse &e, double theta, double s)
+{
+    const double d = s - (e.cx * std::cos(theta) - e.cz * std::sin(theta));
+    const double c = std::cos(theta + e.angle);
+    const double n = std::sin(theta + e.angle);
+    const double w2 = e.a * e.a * c * c + e.b * e.b * n * n;
+    const double inside = w2 - d * d;
+    if (!(inside > 0.0) || !(w2 > 0.0))
+        return 0.0;
+    return 2.0 * e.a * e.b * std::sqrt(inside) / w2;
+}
+
+double DemoPhantom::lineIntegral(int slice, double energy, double theta, double s) const
+{
+    double sum = 0.0;
+    for (const Ellipse &e : ellipses(slice, energy))
+        sum += e.mu * chordLength(e, theta, s);
+    return sum;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <vector>
+
+// The object of the demo scan: a few overlapping ellipses per slice whose sizes and
+// positions change with height. Attenuations add where ellipses overlap. One material
+// holds the absorbing element: its attenuation jumps across the absorption edge; the
+// others fall smoothly as E^-3 like photoabsorption away from an edge.
+//
+// Coordinates are in detector pixels from the rotation axis: X along the detector
+// line, Z across it, so that a reconstructed pixel (x, z) of centre c lies at
+// (x - c, z - c). A projection at angle theta sees, at detector offset s from the
+// axis, the line X cos(theta) - Z sin(theta) = s, the line the back projection
+// spreads that sample along.
+class DemoPhantom
+{
+public:
+    struct Ellipse
+    {
+        double cx, cz; // centre
+        double a, b;   // semi-axis along the direction angle, and across it
+        double angle;  // radians, from the X axis towards Z
+        double mu;     // attenuation per pixel
+    };
+
+    // radius: pixels from the axis the object may fill; height: slices of the scan.
+    DemoPhantom(double radius, int height, double edgeEnergy);
+
+    std::vector<Ellipse> ellipses(int slice, double energy) const;
+    // Attenuation per pixel at a point of slice `slice`.
+    double mu(int slice, double energy, double x, double z) const;
+    // Integral of mu along the line X cos(theta) - Z sin(theta) = s (chord lengths).
+    double lineIntegral(int slice, double energy, double theta, double s) const;
+
+    static double chordLength(const Ellipse &e, double theta, double s);
+    static bool contains(const Ellipse &e, double x, double z);
+
+    // Relative attenuation of the absorbing element: 1 well below the edge, the jump
+    // ratio well above, a step of about an eV width in between (the edge is not sharp).
+    double edgeFactor(double energy) const;
+
+private:
+    double radius;
+    int height;
+    double edgeEnergy;
+};
