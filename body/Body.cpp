@@ -11,6 +11,7 @@
 #include "ct/SavingImg.h"
 #include "ct/SgmGeom.h"
 #include "disp/ColorBar.h"
+#include "util/GreyScale.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
@@ -337,7 +338,7 @@ void Body::loadFiles(const QStringList &files, bool clear)
     ui->seekCtrl->setMaximum(std::max(0, imgDatas->count() - 1));
     updateRawImage();
     if (ui->procCtrl->autoUpdate())
-        sinogram->update0();
+        regenerateSinogram();
     if (resetConds && imgDatas->count() > 0) {
         const double e = (vertical ? w : h) - 1;
         dRUpdated(0, 0, e, e);
@@ -364,8 +365,13 @@ void Body::updateRawImage()
 {
     const int index = ui->seekCtrl->index();
     if (index >= 0 && index < imgDatas->count()) {
-        imgDatas->genImage(index, &rawDisp->image, rawDisp->CBar->greyScalePtr(),
-                           rawDisp->CBar->fixed());
+        GreyScale scale = rawDisp->CBar->greyScale();
+        const bool fixed = rawDisp->CBar->fixed();
+        imgDatas->genImage(index, &rawDisp->image, &scale, fixed);
+        if (!fixed) {
+            rawDisp->CBar->setMin(scale.min);
+            rawDisp->CBar->setMax(scale.max);
+        }
         rawDisp->newImage();
     }
     rawDisp->update();
@@ -379,8 +385,10 @@ void Body::newPosOnRawImg(double x, double y)
     const int iy = Numbers::saturateToInt(y);
     if (index >= 0 && index < imgDatas->count()) {
         const ImgData *img = imgDatas->frame(index);
-        if (img && ix >= 0 && iy >= 0 && ix < img->width && iy < img->height)
-            v = imgDatas->valueAt(index, ix, iy);
+        if (img && ix >= 0 && iy >= 0 && ix < img->width && iy < img->height) {
+            std::vector<double> line(static_cast<size_t>(img->width));
+            v = img->getLine(iy, line.data())[ix];
+        }
     }
     rawDisp->setVal(v);
 }
@@ -460,11 +468,17 @@ void Body::showDispRaw()
     rawDisp->setVisible(!rawDisp->isVisible());
 }
 
+void Body::regenerateSinogram()
+{
+    sinogram->genSinogram();
+    sinogram->genImage();
+}
+
 void Body::showSinogram()
 {
     sinogram->setVisible(!sinogram->isVisible());
     if (ui->procCtrl->autoUpdate())
-        sinogram->update0();
+        regenerateSinogram();
 }
 
 // ---- CT runs -----------------------------------------------------------------

@@ -141,6 +141,7 @@ private:
     void selectCt(bool ct1, bool checked);
 
     void loadFiles(const QStringList &files, bool clear);
+    void regenerateSinogram();
     void runPendingLoads();
     bool enginesIdle() const;
     void endRunAtOnce(const QString &why);

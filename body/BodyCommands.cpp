@@ -19,7 +19,10 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QRadioButton>
 
 namespace {
 
@@ -34,6 +37,14 @@ void setSaveFolder(SelectAFile *picker, const QString &folder)
     picker->setPath(folder);
     if (!folder.isEmpty())
         QDir().mkpath(folder);
+}
+
+// "New" and "Add" of a file list are addressed by their object names.
+void checkLoadNew(SelectDataFiles *files, bool loadNew)
+{
+    const QString name = loadNew ? QStringLiteral("LoadNewFiles") : QStringLiteral("AddFiles");
+    if (auto *button = files->findChild<QRadioButton *>(name))
+        button->setChecked(true);
 }
 
 void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
@@ -76,15 +87,19 @@ void Body::dispatchLoading(const BatchCmd &c)
     if (c.isCmd(QStringLiteral("images_load")))
         files->selectDir(c.argText(0), c.argsFrom(1));
     if (c.isCmd(QStringLiteral("images_new_on_load")))
-        files->setLoadNew(flagOf(c));
+        checkLoadNew(files, flagOf(c));
     if (c.isCmd(QStringLiteral("images_add_on_load")))
-        files->setLoadNew(!flagOf(c));
+        checkLoadNew(files, !flagOf(c));
     if (c.isCmd(QStringLiteral("images_clear")))
         files->clearFiles();
     if (c.isCmd(QStringLiteral("images_exp_time")))
         files->setExpTime(c.argDouble(0));
-    if (c.isCmd(QStringLiteral("images_multi")))
-        files->setMulti(flagOf(c), c.argInt(1));
+    if (c.isCmd(QStringLiteral("images_multi"))) {
+        if (auto *multi = files->findChild<QCheckBox *>(QStringLiteral("LoadMultiTimes")))
+            multi->setChecked(flagOf(c));
+        if (auto *times = files->findChild<QLineEdit *>(QStringLiteral("MultiTimes")))
+            times->setText(QString::number(c.argInt(1)));
+    }
     if (c.isCmd(QStringLiteral("images_seek")))
         ui->seekCtrl->setIndex(std::clamp(c.argInt(0), 0, ui->seekCtrl->maximum()));
     if (c.isCmd(QStringLiteral("i0_load")))
@@ -103,9 +118,8 @@ void Body::dispatchLoading(const BatchCmd &c)
 
 void Body::setRotAxIsV(bool vertical)
 {
-    if (ui->procCtrl->rotAxIsV() == vertical)
-        return;
-    ui->procCtrl->selectRotAx(vertical);
+    if (ui->procCtrl->rotAxIsV() != vertical)
+        ui->procCtrl->setRotAxIsV(vertical);
 }
 
 void Body::selectCt(bool ct1, bool checked)

@@ -32,9 +32,10 @@ public:
     // inside the circle of radius N/2 around the centre (N/2, N/2). Pixels run
     // from trunc(x0) while x < x1 and likewise for z.
     void backProject(int i, double x0, double x1, double z0, double z1);
-    // The same sums as backProject for i = 0 ... P - 1, added in the same order,
-    // computed faster: the circle solved once per row, interpolation slopes
-    // precomputed, a few rows per pass over each projection.
+    // The same sums as backProject for i = 0 ... P - 1, bit for bit (same terms,
+    // added in the same order), computed faster: the circle solved once per row,
+    // the result in small tiles over which four projections pass at a time, four
+    // pixels per step in vector registers where the processor has AVX2.
     void backProjectAll(double x0, double x1, double z0, double z1);
     void calcMinMax();
 
@@ -55,7 +56,7 @@ public:
     int resultSize() const { return rn; }
     const double *filteredRow(int i) const
     {
-        return filtered.data() + static_cast<size_t>(i) * static_cast<size_t>(nFft);
+        return filtered.data() + static_cast<size_t>(i) * filteredStride();
     }
 
     // Clamps a region bound pair to the pixel range [from, to) within 0 ... n,
@@ -76,13 +77,13 @@ private:
     FftwBuffer<fftw_complex> inverseOut;
     FftwPlan forwardPlan;
     FftwPlan inversePlan;
+    // Filtered rows are N + 1 apart: the extra zero lets the back projection load
+    // the two neighbours of the last sample as one pair (its term is masked off).
+    size_t filteredStride() const { return static_cast<size_t>(nFft) + 1; }
+
     // Spectra and filtered rows of all projections, row after row.
     std::vector<double> spectra;
     std::vector<double> filtered;
-    // Value and slope (next value minus value) of each filtered sample, pairs for
-    // projection after projection; the last sample's pair is 0, 0 because
-    // interpolation there would need a sample beyond the row.
-    std::vector<double> valueSlope;
     std::vector<double> result;
     int rn = 0;
     bool valid = false;

@@ -92,6 +92,9 @@ void ImgDisp::onMouseMoved()
             const double dx = coord->screenToRealX(mouse->previous.x()) - x;
             const double dy = coord->screenToRealY(mouse->previous.y()) - y;
             s.translate(dx, dy);
+            // Follow the new window at once so that overlays drawn in this repaint
+            // and a release right after see the picture where it now is.
+            refreshMapping();
             emit newS(s);
         }
     }

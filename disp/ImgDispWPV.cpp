@@ -5,12 +5,18 @@
 
 #include <QGridLayout>
 
+#include <algorithm>
+
 ImgDispWPV::ImgDispWPV(QWidget *parent)
     : ImgDispWCBar(parent)
     , pvUi(new Ui::ImgDispWPV)
 {
     pvUi->setupUi(this);
     lowerLayout()->addWidget(pvUi->PVFrame, 0, 0);
+    // The button is kept narrow, but never narrower than its label in the
+    // platform's font: a clipped "Scale Reset" reads as a fault.
+    QPushButton *reset = pvUi->ResetScale;
+    reset->setMaximumWidth(std::max(reset->maximumWidth(), reset->sizeHint().width()));
     resize(width(), width());
     connect(this, &ImgDisp::newPos, this, &ImgDispWPV::noticedNewPos);
     connect(pvUi->ResetScale, &QPushButton::clicked, this, &ImgDisp::resetScale);

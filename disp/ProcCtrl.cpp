@@ -88,8 +88,8 @@ CtRunParams ProcCtrl::runParams(bool calcCt1, bool calcCt2) const
     params.sliceTo = to();
     // |INT_MIN| does not exist as an int; the largest step stands in for it.
     const int raw = step();
-    const int magnitude = raw == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max()
-                                                                 : std::abs(raw);
+    const int magnitude =
+        raw == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max() : std::abs(raw);
     params.sliceStep = params.sliceTo < params.sliceFrom ? -magnitude : magnitude;
     params.threads = threads();
     return params;

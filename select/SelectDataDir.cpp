@@ -81,7 +81,7 @@ SelectDir *SelectDataDir::dirPicker() const
     return ui->SelDir;
 }
 
-void SelectDataDir::selectDir(const QString &dir)
+void SelectDataDir::loadDir(const QString &dir)
 {
     ui->SelDir->selectDir(dir);
 }

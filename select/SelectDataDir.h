@@ -67,7 +67,7 @@ public slots:
 public:
     // Chooses dir as the dialog does: the dialog moves there, the list is rebuilt in
     // the current mode, newSets() is reported and the picker shows dir.
-    void selectDir(const QString &dir);
+    void loadDir(const QString &dir);
 
 private:
     void deleteSets();

@@ -99,11 +99,14 @@ void SelectDataFiles::loadDir(QString dir, QStringList patterns)
         clearFiles();
         qDebug() << "clear files" << fileDialog->directory().absolutePath();
     }
-    QDir directory(dir);
-    directory.setNameFilters(patterns);
     QStringList files;
-    for (const QFileInfo &info : directory.entryInfoList())
-        files.append(info.absoluteFilePath());
+    // No pattern matches nothing; an empty filter list would list every entry.
+    if (!patterns.isEmpty()) {
+        QDir directory(dir);
+        directory.setNameFilters(patterns);
+        for (const QFileInfo &info : directory.entryInfoList())
+            files.append(info.absoluteFilePath());
+    }
     filesChosen(files);
 }
 
@@ -130,6 +133,17 @@ void SelectDataFiles::hideLoadOptions(bool f)
     ui->KeepConditions->setHidden(f);
     ui->LoadMultiTimes->setHidden(f);
     ui->MultiTimes->setHidden(f);
+}
+
+void SelectDataFiles::setLoadNew(bool f)
+{
+    (f ? ui->LoadNewFiles : ui->AddFiles)->setChecked(true);
+}
+
+void SelectDataFiles::setMulti(bool f, int times)
+{
+    ui->LoadMultiTimes->setChecked(f);
+    ui->MultiTimes->setText(QString::number(times));
 }
 
 void SelectDataFiles::setTitle(const QString &title)

@@ -31,6 +31,10 @@ public:
     void loadFileInfoList(QFileInfoList list);
     int multiTimes() const;
     void hideLoadOptions(bool f);
+    // Checks "New" (true) or "Add" (false).
+    void setLoadNew(bool f);
+    // The "Multi." box and the repeat count.
+    void setMulti(bool f, int times);
 
     void setTitle(const QString &title);
     void setSelectButtonText(const QString &text);

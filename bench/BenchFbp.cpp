@@ -1,0 +1,162 @@
+// Prints the time of the reconstruction stages for FFT lengths N and projection
+// counts P: sinogram generation, filtering, back projection (fast path, and the
+// straightforward per-projection loop side by side where it takes reasonable
+// time), and the whole slice. Medians of a few runs; fewer runs for big sizes.
+//
+//   orvo2bench            N in {512, 1024, 2048}, P in {360, 720, 1440}
+//   orvo2bench --quick    small sizes, one run each (a smoke test)
+//   orvo2bench N P        one size only
+
+#include "ct/CtFbp.h"
+#include "ct/HSgm.h"
+#include "imgdata/ImgDatas.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+double medianSeconds(int runs, const std::function<void()> &work)
+{
+    std::vector<double> t;
+    for (int r = 0; r < runs; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        t.push_back(timer.nsecsElapsed() * 1e-9);
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+// A frame of `rows` identical detector lines: a smooth attenuating object with
+// the open beam outside it, as 16-bit little-endian ITEX pixels.
+bool writeFrame(const QString &path, int width, int rows, int index, int count)
+{
+    const double theta = index * 3.141592653589793 / count;
+    const QByteArray comment = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,"
+                                              "BytesPerPixel=2,")
+                                   .arg(width)
+                                   .arg(rows)
+                                   .toUtf8();
+    QByteArray bytes(64, '\0');
+    bytes[0] = 'I';
+    bytes[1] = 'M';
+    bytes[2] = static_cast<char>(comment.size() & 0xff);
+    bytes[3] = static_cast<char>(comment.size() >> 8);
+    bytes += comment;
+    QByteArray line(width * 2, '\0');
+    const double c = width / 2.0;
+    for (int j = 0; j < width; ++j) {
+        const double s = (j - c - 0.2 * c * std::cos(theta)) / (0.6 * c);
+        const double p = std::fabs(s) < 1.0 ? 2.0 * std::sqrt(1.0 - s * s) : 0.0;
+        const int v = static_cast<int>(100 + 60000 * std::exp(-p));
+        line[2 * j] = static_cast<char>(v & 0xff);
+        line[2 * j + 1] = static_cast<char>(v >> 8);
+    }
+    for (int r = 0; r < rows; ++r)
+        bytes += line;
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool quick = args.contains(QStringLiteral("--quick"));
+    std::vector<int> sizes = quick ? std::vector<int>{256, 512} : std::vector<int>{512, 1024, 2048};
+    std::vector<int> counts = quick ? std::vector<int>{180, 360} : std::vector<int>{360, 720, 1440};
+    if (args.size() == 3 && args.at(1).toInt() >= 4 && args.at(2).toInt() >= 1) {
+        sizes = {args.at(1).toInt() / 2 * 2};
+        counts = {args.at(2).toInt()};
+    }
+    const int rows = 2;
+    // Wide enough that a CoR of N/2 + 1.25 leaves N + 1 samples for the largest N.
+    const int width = sizes.back() + 8;
+
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+    const int maxP = counts.back();
+    for (int i = 0; i < maxP; ++i)
+        if (!writeFrame(dir.filePath(QStringLiteral("p%1.img").arg(i, 5, 10, QChar('0'))), width,
+                        rows, i, maxP)) {
+            std::fprintf(stderr, "cannot write frames\n");
+            return 1;
+        }
+
+    std::printf("%6s %5s %10s %10s %10s %10s %10s %10s %9s\n", "N", "P", "slice ms", "sgm ms",
+                "filter ms", "bp ms", "bp ns/upd", "ref ns/upd", "ref/fast");
+    for (const int P : counts) {
+        ImgDatas stack;
+        QElapsedTimer load;
+        load.start();
+        for (int i = 0; i < P; ++i)
+            stack.addFile(dir.filePath(QStringLiteral("p%1.img").arg(i, 5, 10, QChar('0'))));
+        const double loadSeconds = load.nsecsElapsed() * 1e-9;
+        const double mb = double(P) * (64 + 60 + width * rows * 2) / 1e6;
+        std::printf("# loaded %d frames of %d x %d, %.1f MB/s\n", P, width, rows,
+                    mb / loadSeconds);
+        for (const int N : sizes) {
+            const double updates = double(N) * N * P;
+            const int runs = quick ? 1 : (updates <= 2e8 ? 5 : (updates <= 1e9 ? 3 : 1));
+            const double cor = N / 2 + 1.25;
+            HSgm sgm;
+            CtFbp fbp;
+            // The first sinogram of an engine allocates its rows; later ones reuse them.
+            genSinogram0(&sgm, stack, true, cor, 1);
+            const double tSgm =
+                medianSeconds(runs, [&] { genSinogram0(&sgm, stack, true, cor, 1); });
+            if (sgm.width / 2 * 2 != N || !fbp.setup(N, P)) {
+                std::fprintf(stderr, "unexpected sinogram width %d for N %d\n", sgm.width, N);
+                return 1;
+            }
+            const double tFilter = medianSeconds(runs, [&] {
+                for (int i = 0; i < P; ++i)
+                    fbp.fftRow(sgm.sgmRow(i), i);
+                for (int i = 0; i < P; ++i)
+                    fbp.filterRow(i);
+            });
+            const double tBp = medianSeconds(runs, [&] {
+                fbp.initResult(N);
+                fbp.backProjectAll(0, N, 0, N);
+            });
+            const double tSlice = medianSeconds(runs, [&] {
+                genSinogram0(&sgm, stack, true, cor, 1);
+                fbp.reconstruct(sgm.sgm.data(), sgm.width, sgm.height, 0, N, 0, N);
+            });
+            // The straightforward loop only where it finishes in a few seconds.
+            double tRef = -1.0;
+            if (quick || updates <= 1.6e9)
+                tRef = medianSeconds(quick ? 1 : (updates <= 2e8 ? 3 : 1), [&] {
+                    fbp.initResult(N);
+                    for (int i = 0; i < P; ++i)
+                        fbp.backProject(i, 0, N, 0, N);
+                });
+            char ref[32] = "-";
+            char ratio[32] = "-";
+            if (tRef > 0) {
+                std::snprintf(ref, sizeof ref, "%.3f", tRef / updates * 1e9);
+                std::snprintf(ratio, sizeof ratio, "%.2f", tRef / tBp);
+            }
+            std::printf("%6d %5d %10.1f %10.2f %10.2f %10.1f %10.3f %10s %9s\n", N, P,
+                        tSlice * 1e3, tSgm * 1e3, tFilter * 1e3, tBp * 1e3, tBp / updates * 1e9,
+                        ref, ratio);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}

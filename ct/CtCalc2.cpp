@@ -1,0 +1,259 @@
+#include "CtCalc2.h"
+
+#include "ct/SavingData.h"
+#include "ct/SavingImg.h"
+#include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
+#include "disp/ImgDispWPV.h"
+#include "disp/Sinogram.h"
+
+#include <QDebug>
+#include <QMetaMethod>
+#include <QThread>
+
+#include <utility>
+
+CtCalc2::CtCalc2(QObject *parent)
+    : QObject(parent)
+{
+    // Records cross to the saver's thread through queued signals; a type not
+    // registered there would be dropped at delivery, record and all.
+    qRegisterMetaType<SavingData *>("SavingData*");
+    qRegisterMetaType<SavingImg *>("SavingImg*");
+}
+
+CtCalc2::~CtCalc2() = default;
+
+void CtCalc2::onEngineThread(std::function<void()> f)
+{
+    if (QThread::currentThread() == thread())
+        f();
+    else
+        QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+}
+
+void CtCalc2::setUi(CtCalc2Ui *panel)
+{
+    ui = panel;
+    if (!ui)
+        return;
+    resImage = ui->image();
+    // The panel lives on the GUI thread: every update below reaches it through its
+    // own event queue, in the order the engine emitted them.
+    connect(this, &CtCalc2::startedCt, ui, [panel](int slice) {
+        panel->showStartTime();
+        panel->showSliceNo(slice);
+    });
+    connect(this, &CtCalc2::resultReady, ui, &CtCalc2Ui::showResult);
+    connect(this, &CtCalc2::autoRangeFound, ui, [panel](double min, double max) {
+        // The user may have fixed the scale since the engine looked.
+        if (panel->bar()->fixed())
+            return;
+        panel->setCBarMinMaxForced(min, max);
+        panel->bar()->update();
+    });
+    connect(this, &CtCalc2::endedCt, ui, [panel] {
+        panel->showEndTime();
+        panel->showSpentT();
+    });
+    connect(this, &CtCalc2::calcRegionDefaulted, ui, &CtCalc2Ui::setCR);
+    // A change of the colour bar is copied here, on the GUI thread where the bar
+    // lives, and the engine redraws with the copy. The panel also asks the engine
+    // for genResImage(); that request yields to the copy still on its way.
+    connect(
+        ui->display(), &ImgDispWCBar::newBar, this,
+        [this, panel] {
+            const unsigned sequence = barChanges.fetch_add(1) + 1;
+            const Scale barScale{panel->bar()->fixed(), panel->bar()->greyScale()};
+            onEngineThread([this, barScale, sequence] { applyBar(barScale, sequence); });
+        },
+        Qt::DirectConnection);
+}
+
+void CtCalc2::setupFFT(int n, int count)
+{
+    Region panelRegion;
+    Scale panelScale;
+    if (ui) {
+        panelRegion = {ui->calcRegionChanged(), ui->cRx0(), ui->cRz0(), ui->cRx1(), ui->cRz1()};
+        panelScale = {ui->bar()->fixed(), ui->bar()->greyScale()};
+    }
+    onEngineThread([this, n, count, panelRegion, panelScale] {
+        nFft = n;
+        nProj = count;
+        region = panelRegion;
+        scale = panelScale;
+    });
+}
+
+void CtCalc2::setColorScale(bool fixed, double min, double max)
+{
+    onEngineThread([this, fixed, min, max] {
+        scale.fixed = fixed;
+        if (fixed) {
+            scale.grey.min = min;
+            scale.grey.max = max;
+        }
+    });
+}
+
+void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
+{
+    onEngineThread([this, target = SaveTarget{f, path, name, tag}] { imageTarget = target; });
+}
+
+void CtCalc2::setSaveData(bool f, QString path, QString name, QString tag)
+{
+    onEngineThread([this, target = SaveTarget{f, path, name, tag}] { dataTarget = target; });
+}
+
+void CtCalc2::beginingCt()
+{
+    busy.store(true);
+    emit startedCt(sliceNo);
+}
+
+void CtCalc2::endingCt()
+{
+    busy.store(false);
+    emit endedCt();
+    emit calcFinished();
+}
+
+void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genAndDisp)
+{
+    // The main window broadcasts every request to all engines.
+    if (ctc2 != this || busy.load() || !ui)
+        return;
+    genAndDispImage = genAndDisp;
+    sliceNo = slice;
+    beginingCt();
+    if (reconstruct(rotAxIsV, cor, slice)) {
+        resImageValid = false;
+        shownValues.clear();
+        if (genAndDispImage)
+            render();
+        if (imageTarget.on)
+            saveImage();
+        if (dataTarget.on)
+            saveData();
+    }
+    endingCt();
+}
+
+bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
+{
+    if (!sinogram) {
+        qDebug() << "No sinogram panel for CT engine, slice" << slice;
+        return false;
+    }
+    sinogram->genSinogram0(&hSgm, rotAxIsV, cor, slice);
+    if (!hSgm.isUsable() || hSgm.slice != slice)
+        return false;
+    const int n = hSgm.width / 2 * 2;
+    const int p = hSgm.height;
+    // The run's set-up fixes the sizes; a sinogram of other sizes would be
+    // transformed past the end of the FFT buffers.
+    if (n != nFft || p != nProj) {
+        qDebug() << "Sinogram does not match the FFT set-up (N, P)" << n << p << nFft << nProj;
+        return false;
+    }
+    if ((fbp.n() != nFft || fbp.count() != nProj) && !fbp.setup(nFft, nProj))
+        return false;
+    if (!region.set) {
+        region = {true, 0.0, 0.0, double(n), double(n)};
+        emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
+    }
+    return fbp.reconstruct(hSgm.sgm.data(), hSgm.width, p, region.x0, region.x1, region.z0,
+                           region.z1);
+}
+
+void CtCalc2::genResImage()
+{
+    // A newer colour bar is on its way and draws the picture when it arrives.
+    if (appliedBarChange != barChanges.load())
+        return;
+    if (resImageValid && renderedBarChange == appliedBarChange)
+        return;
+    render();
+}
+
+void CtCalc2::applyBar(const Scale &barScale, unsigned sequence)
+{
+    scale = barScale;
+    appliedBarChange = sequence;
+    if (sequence == barChanges.load() && fbp.resultSize() > 0)
+        render();
+}
+
+void CtCalc2::render()
+{
+    const int n = fbp.resultSize();
+    if (n < 1)
+        return;
+    GreyScale grey = scale.grey;
+    if (!scale.fixed) {
+        fbp.calcMinMax();
+        grey.min = fbp.min();
+        grey.max = fbp.max();
+        scale.grey.min = grey.min;
+        scale.grey.max = grey.max;
+    }
+    QImage picture(n, n, QImage::Format_Grayscale8);
+    if (picture.isNull()) {
+        qDebug() << "Can not make result image of size" << n;
+        return;
+    }
+    for (int z = 0; z < n; ++z) {
+        const double *values = fbp.resultRow(z);
+        uchar *line = picture.scanLine(z);
+        for (int x = 0; x < n; ++x)
+            line[x] = static_cast<uchar>(grey.grey(values[x]));
+    }
+    resImage = picture;
+    resImageValid = true;
+    renderedBarChange = appliedBarChange;
+    if (!genAndDispImage)
+        return;
+    if (!scale.fixed)
+        emit autoRangeFound(grey.min, grey.max);
+    const qsizetype count = qsizetype(n) * n;
+    if (shownValues.size() != count)
+        shownValues = QVector<double>(fbp.resultRow(0), fbp.resultRow(0) + count);
+    emit resultReady(resImage, shownValues, n, n);
+}
+
+bool CtCalc2::hasReceiver(const char *signal) const
+{
+    return receivers(signal) > 0;
+}
+
+void CtCalc2::saveImage()
+{
+    if (!resImageValid)
+        render();
+    if (!resImageValid)
+        return;
+    // The record is deleted by its receiver; without one it would be lost.
+    if (!hasReceiver(SIGNAL(saveImgWDiscard(SavingImg *)))) {
+        qDebug() << "No saver for the result image of slice" << sliceNo;
+        return;
+    }
+    emit saveImgWDiscard(
+        new SavingImg(imageTarget.path, imageTarget.name, imageTarget.tag, sliceNo, resImage));
+}
+
+void CtCalc2::saveData()
+{
+    const int n = fbp.resultSize();
+    if (n < 1)
+        return;
+    if (!hasReceiver(SIGNAL(saveDataWDiscard(SavingData *)))) {
+        qDebug() << "No saver for the result data of slice" << sliceNo;
+        return;
+    }
+    auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);
+    record->data =
+        SavingData::resultText(n, fbp.resultRow(0), region.x0, region.z0, region.x1, region.z1);
+    emit saveDataWDiscard(record);
+}

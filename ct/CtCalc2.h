@@ -1,0 +1,145 @@
+#pragma once
+
+#include "ct/CtFbp.h"
+#include "ct/HSgm.h"
+#include "util/GreyScale.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+
+class CtCalc2Ui;
+class SavingData;
+class SavingImg;
+class Sinogram;
+
+// One reconstruction engine of the CT2 pool. It lives on a thread of its own and
+// reconstructs one slice per startCt() request; requests that arrive while it
+// works wait in its event queue and are processed in order.
+//
+// Everything a slice uses is the engine's own: its sinogram, its FFT core, and a
+// copy of the run settings (calculation region, colour scale, save settings) taken
+// on the GUI thread when the run starts (setupFFT(), setSaveImage(), setSaveData()).
+// Those copies reach the engine through its event queue, so a run that is still
+// finishing a slice keeps the settings it started with and the next request sees
+// the new ones. The panel is never read from the engine's thread: times, slice
+// number, picture and values go to it through queued signals.
+class CtCalc2 : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CtCalc2(QObject *parent = nullptr);
+    ~CtCalc2() override;
+
+    // The settings one run works with.
+    struct Region
+    {
+        // A region never set on the panel becomes (0, 0, N, N) at the first slice.
+        bool set = false;
+        double x0 = 0.0;
+        double z0 = 0.0;
+        double x1 = 0.0;
+        double z1 = 0.0;
+    };
+    struct Scale
+    {
+        bool fixed = false;
+        GreyScale grey;
+    };
+    struct SaveTarget
+    {
+        bool on = false;
+        QString path;
+        QString name;
+        QString tag;
+    };
+
+    // GUI thread, before the engine is moved to its thread: the result panel, whose
+    // signals and slots are connected here.
+    void setUi(CtCalc2Ui *panel);
+    CtCalc2Ui *panel() const { return ui; }
+    // The sinogram panel whose stack the engine reads.
+    void setSinogram(Sinogram *panel) { sinogram = panel; }
+
+    // GUI thread, at the start of each run: the FFT length and projection count of
+    // the run, and a copy of the panel's calculation region and colour scale. The
+    // set-up is carried out on the engine's thread, after the slice it may still
+    // be working on, so the buffers of a running slice are never replaced; the
+    // caller need not wait for busy engines.
+    void setupFFT(int n, int count);
+
+    // GUI thread, at run start after setupFFT(): the main window's colour scale for
+    // the run (the fixed flag and, when fixed, its limits), over the panel's copy.
+    void setColorScale(bool fixed, double min, double max);
+
+    // True from the start of a slice until just before calcFinished(). A startCt()
+    // still waiting in the engine's queue does not count: whoever hands out slices
+    // counts its own requests until their calcFinished().
+    std::atomic<bool> busy{false};
+    bool isBusy() const { return busy.load(); }
+
+    // Engine thread (or after calcFinished()): the last result.
+    const CtFbp &core() const { return fbp; }
+    const QImage &resultImage() const { return resImage; }
+
+signals:
+    void askToStartCalc();
+    void calcFinished();
+    void saveDataWDiscard(SavingData *data);
+    void saveImgWDiscard(SavingImg *img);
+
+    // To the panel, queued: the run began, the picture is ready, the run ended.
+    void startedCt(int slice);
+    void resultReady(QImage picture, QVector<double> values, int width, int rows);
+    // The colour range found in a result, for a bar that is not fixed.
+    void autoRangeFound(double min, double max);
+    void endedCt();
+    // A calculation region that was never set became (0, 0, N, N).
+    void calcRegionDefaulted(double rx0, double rz0, double rx1, double rz1);
+
+public slots:
+    void beginingCt();
+    void endingCt();
+    void genResImage();
+    void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genAndDispImage = true);
+    void saveImage();
+    void saveData();
+    void setSaveImage(bool f, QString path, QString name, QString tag);
+    void setSaveData(bool f, QString path, QString name, QString tag);
+
+private:
+    // Runs f on the engine's thread: at once when called there, otherwise queued
+    // behind the requests already waiting.
+    void onEngineThread(std::function<void()> f);
+    bool reconstruct(bool rotAxIsV, double cor, int slice);
+    void applyBar(const Scale &barScale, unsigned sequence);
+    void render();
+    bool hasReceiver(const char *signal) const;
+
+    CtCalc2Ui *ui = nullptr;
+    Sinogram *sinogram = nullptr;
+    HSgm hSgm;
+    int nFft = 0;
+    int nProj = 0;
+    CtFbp fbp;
+    Region region;
+    Scale scale;
+    SaveTarget imageTarget;
+    SaveTarget dataTarget;
+    int sliceNo = 0;
+    QImage resImage;
+    bool resImageValid = false;
+    bool genAndDispImage = true;
+    // The values handed to the panel with the picture; shared, never written again.
+    QVector<double> shownValues;
+    // Colour bar changes: counted on the GUI thread, applied in order on the
+    // engine's; a picture is rebuilt only for the latest change.
+    std::atomic<unsigned> barChanges{0};
+    unsigned appliedBarChange = 0;
+    unsigned renderedBarChange = 0;
+};

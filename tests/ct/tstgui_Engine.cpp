@@ -1,0 +1,385 @@
+#include "CtTestStack.h"
+#include "ct/CtCalc2.h"
+#include "ct/CtFbp.h"
+#include "ct/HSgm.h"
+#include "ct/SavingData.h"
+#include "ct/SavingImg.h"
+#include "ct/SgmGeom.h"
+#include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
+#include "disp/ImgDispWPV.h"
+#include "disp/Sinogram.h"
+#include "support/TestSupport.h"
+
+#include <QLineEdit>
+#include <QSemaphore>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+constexpr int waitMs = 60000;
+
+struct Result
+{
+    int slice = -1;
+    QVector<double> values;
+    int width = 0;
+    QImage picture;
+};
+
+struct Saved
+{
+    QString no;
+    QString path;
+    QByteArray data;
+};
+
+// The values of the core's own reconstruction of the same sinogram over (0, 0, N, N).
+QVector<double> coreResult(const ImgDatas &stack, double cor, int slice, double x0 = 0,
+                           double z0 = 0, double x1 = -1, double z1 = -1)
+{
+    HSgm hSgm;
+    if (!genSinogram0(&hSgm, stack, true, cor, slice))
+        return {};
+    const int n = hSgm.width / 2 * 2;
+    CtFbp core;
+    if (!core.setup(n, hSgm.height))
+        return {};
+    if (x1 < 0) {
+        x1 = n;
+        z1 = n;
+    }
+    core.reconstruct(hSgm.sgm.data(), hSgm.width, hSgm.height, x0, x1, z0, z1);
+    return QVector<double>(core.resultRow(0), core.resultRow(0) + qsizetype(n) * n);
+}
+
+int fftLength(int width, double cor)
+{
+    return setGeom(true, width, cor).width / 2 * 2;
+}
+
+// One engine on a thread of its own with its result panel, wired as the main
+// window wires it; what reaches the GUI thread is recorded here.
+class Rig : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Rig(Sinogram *sinogram)
+        : engine(new CtCalc2)
+    {
+        engine->setUi(&panel);
+        panel.setEngine(engine);
+        engine->setSinogram(sinogram);
+        engine->moveToThread(&thread);
+        connect(this, &Rig::startCt, engine, &CtCalc2::startCt, Qt::QueuedConnection);
+        connect(engine, &CtCalc2::startedCt, this, [this](int slice) { started << slice; });
+        connect(
+            engine, &CtCalc2::resultReady, this,
+            [this](QImage picture, QVector<double> values, int width, int) {
+                results << Result{started.isEmpty() ? -1 : started.last(), values, width, picture};
+            });
+        connect(engine, &CtCalc2::calcFinished, this, [this] { ++finished; });
+        connect(engine, &CtCalc2::saveDataWDiscard, this, [this](SavingData *record) {
+            savedData << Saved{record->no, record->path, record->data};
+            delete record;
+        });
+        connect(engine, &CtCalc2::saveImgWDiscard, this, [this](SavingImg *record) {
+            savedImages << record->no;
+            delete record;
+        });
+        thread.start();
+    }
+    ~Rig() override
+    {
+        thread.quit();
+        thread.wait();
+        delete engine;
+    }
+
+    void request(double cor, int slice) { emit startCt(engine, true, cor, slice, true); }
+
+    CtCalc2Ui panel;
+    CtCalc2 *engine;
+    QThread thread;
+    QList<int> started;
+    QList<Result> results;
+    QList<Saved> savedData;
+    QStringList savedImages;
+    int finished = 0;
+
+signals:
+    void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genImg);
+};
+
+// Holds the engine inside its next slice, just after it has become busy, until
+// release() — so that the GUI thread can act while a slice is running.
+class SliceGate
+{
+public:
+    explicit SliceGate(CtCalc2 *engine)
+    {
+        QObject::connect(
+            engine, &CtCalc2::startedCt, engine,
+            [this](int) {
+                if (!armed.exchange(false))
+                    return;
+                inside.release();
+                go.acquire();
+            },
+            Qt::DirectConnection);
+    }
+    void arm() { armed = true; }
+    bool waitInside() { return inside.tryAcquire(1, waitMs); }
+    void release() { go.release(); }
+
+private:
+    std::atomic<bool> armed{false};
+    QSemaphore inside;
+    QSemaphore go;
+};
+
+} // namespace
+
+class tst_Engine : public QObject
+{
+    Q_OBJECT
+
+private:
+    CtTestStack scan;
+    Sinogram sinogram;
+    static constexpr double cor = 23.25;
+
+private slots:
+    void initTestCase();
+    void sliceOnThreadEqualsCore_data();
+    void sliceOnThreadEqualsCore();
+    void secondRequestRunsAfterTheFirst();
+    void runSettingsAreTakenAtRunStart();
+    void unusableSinogramStillFinishes_data();
+    void unusableSinogramStillFinishes();
+    void neverSetRegionBecomesFullAndStays();
+    void colourBarChangeRedraws();
+    void manyEnginesAtOnce();
+};
+
+void tst_Engine::initTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+    QVERIFY(scan.make(48, 5, 36, cor));
+    sinogram.setImgDatas(&scan.stack);
+}
+
+void tst_Engine::sliceOnThreadEqualsCore_data()
+{
+    QTest::addColumn<double>("corUsed");
+    QTest::addColumn<int>("slice");
+    QTest::newRow("CoR of the scan, middle slice") << cor << 2;
+    QTest::newRow("CoR off by a half, first slice") << cor + 0.5 << 0;
+    QTest::newRow("CoR near the left edge, last slice") << 9.75 << 4;
+}
+
+void tst_Engine::sliceOnThreadEqualsCore()
+{
+    QFETCH(double, corUsed);
+    QFETCH(int, slice);
+    Rig rig(&sinogram);
+    const int n = fftLength(scan.width, corUsed);
+    rig.engine->setupFFT(n, scan.count);
+    rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QStringLiteral("t"));
+    rig.request(corUsed, slice);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
+
+    const QVector<double> expected = coreResult(scan.stack, corUsed, slice);
+    QCOMPARE(expected.size(), qsizetype(n) * n);
+    QCOMPARE(rig.results.size(), 1);
+    QCOMPARE(rig.results[0].width, n);
+    QVERIFY(rig.results[0].values == expected); // bit for bit
+    QCOMPARE(rig.results[0].picture.size(), QSize(n, n));
+    QCOMPARE(rig.savedData.size(), 1);
+    QCOMPARE(rig.savedData[0].data, SavingData::resultText(n, expected.constData(), 0, 0, n, n));
+    QCOMPARE(rig.panel.findChild<QLineEdit *>("ShowSliceNo")->text(), QString::number(slice));
+    QVERIFY(!rig.panel.findChild<QLineEdit *>("EndT")->text().isEmpty());
+    QVERIFY(!rig.engine->isBusy());
+}
+
+void tst_Engine::secondRequestRunsAfterTheFirst()
+{
+    Rig rig(&sinogram);
+    rig.engine->setupFFT(fftLength(scan.width, cor), scan.count);
+    rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QStringLiteral("t"));
+    SliceGate gate(rig.engine);
+    gate.arm();
+    rig.request(cor, 1);
+    QVERIFY(gate.waitInside());
+    QVERIFY(rig.engine->isBusy());
+    rig.request(cor, 3);
+    gate.release();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 2, waitMs);
+
+    QCOMPARE(rig.started, (QList<int>{1, 3}));
+    QCOMPARE(rig.results.size(), 2);
+    QVERIFY(rig.results[0].values == coreResult(scan.stack, cor, 1));
+    QVERIFY(rig.results[1].values == coreResult(scan.stack, cor, 3));
+    // Each slice is saved under its own number.
+    QCOMPARE(rig.savedData.size(), 2);
+    QCOMPARE(rig.savedData[0].no, QStringLiteral("00001"));
+    QCOMPARE(rig.savedData[1].no, QStringLiteral("00003"));
+}
+
+// A slice that is running when the next run is set up finishes with its own
+// set-up, region and save settings; the next slice has the new ones.
+void tst_Engine::runSettingsAreTakenAtRunStart()
+{
+    Rig rig(&sinogram);
+    rig.panel.setCR(4, 6, 30, 28);
+    const double otherCor = 20.5;
+    rig.engine->setupFFT(fftLength(scan.width, cor), scan.count);
+    rig.engine->setSaveData(true, QStringLiteral("first"), QStringLiteral("ct"), QString());
+    SliceGate gate(rig.engine);
+    gate.arm();
+    rig.request(cor, 2);
+    QVERIFY(gate.waitInside());
+
+    rig.panel.setCR(0, 0, 10, 10);
+    rig.engine->setupFFT(fftLength(scan.width, otherCor), scan.count);
+    rig.engine->setSaveData(true, QStringLiteral("second"), QStringLiteral("ct"), QString());
+    rig.request(otherCor, 2);
+    gate.release();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 2, waitMs);
+
+    const int n1 = fftLength(scan.width, cor);
+    const int n2 = fftLength(scan.width, otherCor);
+    QVERIFY(n1 != n2);
+    QCOMPARE(rig.results.size(), 2);
+    QVERIFY(rig.results[0].values == coreResult(scan.stack, cor, 2, 4, 6, 30, 28));
+    QVERIFY(rig.results[1].values == coreResult(scan.stack, otherCor, 2, 0, 0, 10, 10));
+    QCOMPARE(rig.savedData.size(), 2);
+    QCOMPARE(rig.savedData[0].path, QStringLiteral("first"));
+    QVERIFY(rig.savedData[0].data.contains("# sx,sy, ex,ey   : 4\t6\t30\t28\n"));
+    QCOMPARE(rig.savedData[1].path, QStringLiteral("second"));
+    QVERIFY(rig.savedData[1].data.contains("# sx,sy, ex,ey   : 0\t0\t10\t10\n"));
+}
+
+void tst_Engine::unusableSinogramStillFinishes_data()
+{
+    QTest::addColumn<double>("corUsed");
+    QTest::addColumn<int>("slice");
+    QTest::addColumn<int>("setupN");
+    QTest::addColumn<int>("setupP");
+    const int n = fftLength(48, cor);
+    QTest::newRow("CoR below 1") << 0.7 << 2 << n << 36;
+    QTest::newRow("CoR at the far edge") << 48.0 << 2 << n << 36;
+    QTest::newRow("slice below the image") << cor << 5 << n << 36;
+    QTest::newRow("negative slice") << cor << -1 << n << 36;
+    QTest::newRow("width other than the set-up") << cor << 2 << n + 2 << 36;
+    QTest::newRow("projections other than the set-up") << cor << 2 << n << 35;
+    QTest::newRow("no set-up at all") << cor << 2 << 0 << 0;
+}
+
+void tst_Engine::unusableSinogramStillFinishes()
+{
+    QFETCH(double, corUsed);
+    QFETCH(int, slice);
+    QFETCH(int, setupN);
+    QFETCH(int, setupP);
+    Rig rig(&sinogram);
+    if (setupN > 0)
+        rig.engine->setupFFT(setupN, setupP);
+    rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QString());
+    rig.engine->setSaveImage(true, QStringLiteral("res"), QStringLiteral("ct"), QString());
+    rig.request(corUsed, slice);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
+    QCoreApplication::processEvents();
+    QVERIFY(rig.results.isEmpty());
+    QVERIFY(rig.savedData.isEmpty());
+    QVERIFY(rig.savedImages.isEmpty());
+    QVERIFY(!rig.engine->isBusy());
+    QVERIFY(!rig.panel.findChild<QLineEdit *>("StartT")->text().isEmpty());
+    QVERIFY(!rig.panel.findChild<QLineEdit *>("EndT")->text().isEmpty());
+}
+
+void tst_Engine::neverSetRegionBecomesFullAndStays()
+{
+    Rig rig(&sinogram);
+    QVERIFY(!rig.panel.calcRegionChanged());
+    const double smallCor = 20.5;
+    const int n1 = fftLength(scan.width, smallCor);
+    const int n2 = fftLength(scan.width, cor);
+    QVERIFY(n2 > n1);
+
+    rig.engine->setupFFT(n1, scan.count);
+    rig.request(smallCor, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
+    QTRY_VERIFY(rig.panel.calcRegionChanged());
+    QCOMPARE(rig.panel.cRx0(), 0.0);
+    QCOMPARE(rig.panel.cRz0(), 0.0);
+    QCOMPARE(rig.panel.cRx1(), double(n1));
+    QCOMPARE(rig.panel.cRz1(), double(n1));
+
+    // A later run with a larger N keeps the region.
+    rig.engine->setupFFT(n2, scan.count);
+    rig.request(cor, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 2, waitMs);
+    QCOMPARE(rig.panel.cRx1(), double(n1));
+    QCOMPARE(rig.panel.cRz1(), double(n1));
+    QVERIFY(rig.results[1].values == coreResult(scan.stack, cor, 2, 0, 0, n1, n1));
+}
+
+// A change of the colour bar redraws the picture from the engine's copy of the
+// bar; a fixed scale is kept and used.
+void tst_Engine::colourBarChangeRedraws()
+{
+    Rig rig(&sinogram);
+    rig.engine->setupFFT(fftLength(scan.width, cor), scan.count);
+    rig.request(cor, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
+    QTRY_COMPARE(rig.results.size(), 1);
+    const QVector<double> values = rig.results[0].values;
+    const double top = *std::max_element(values.begin(), values.end());
+    QCOMPARE(rig.panel.bar()->max(), top);
+
+    // A fixed window from 0 to a hair above it: positive values white, the rest black.
+    rig.panel.setFixColorScale(true);
+    rig.panel.setCBarMinMaxForced(0, 1e-300);
+    emit rig.panel.display()->newBar();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.size(), 2, waitMs);
+    const QImage picture = rig.results[1].picture;
+    const int n = rig.results[1].width;
+    for (int z = 0; z < n; ++z)
+        for (int x = 0; x < n; ++x)
+            QCOMPARE(qGray(picture.pixel(x, z)), values[z * n + x] > 0 ? 255 : 0);
+    QCOMPARE(rig.panel.bar()->max(), 1e-300);
+}
+
+// Every engine plans its FFT on its own thread; under the sanitizer build this
+// shows that planning is serialised.
+void tst_Engine::manyEnginesAtOnce()
+{
+    constexpr int engines = 12;
+    std::vector<std::unique_ptr<Rig>> rigs;
+    const double cors[] = {cor, 20.5, 17.25};
+    for (int i = 0; i < engines; ++i) {
+        rigs.push_back(std::make_unique<Rig>(&sinogram));
+        const double c = cors[i % 3];
+        rigs.back()->engine->setupFFT(fftLength(scan.width, c), scan.count);
+    }
+    for (int i = 0; i < engines; ++i) {
+        rigs[i]->request(cors[i % 3], i % 5);
+        rigs[i]->request(cors[i % 3], (i + 2) % 5);
+    }
+    for (int i = 0; i < engines; ++i)
+        QTRY_COMPARE_WITH_TIMEOUT(rigs[i]->finished, 2, waitMs);
+    for (int i = 0; i < engines; ++i) {
+        QCOMPARE(rigs[i]->results.size(), 2);
+        QVERIFY(rigs[i]->results[0].values == coreResult(scan.stack, cors[i % 3], i % 5));
+        QVERIFY(rigs[i]->results[1].values == coreResult(scan.stack, cors[i % 3], (i + 2) % 5));
+    }
+}
+
+QTEST_MAIN(tst_Engine)
+#include "tstgui_Engine.moc"
