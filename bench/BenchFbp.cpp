@@ -108,8 +108,7 @@ int main(int argc, char **argv)
             stack.addFile(dir.filePath(QStringLiteral("p%1.img").arg(i, 5, 10, QChar('0'))));
         const double loadSeconds = load.nsecsElapsed() * 1e-9;
         const double mb = double(P) * (64 + 60 + width * rows * 2) / 1e6;
-        std::printf("# loaded %d frames of %d x %d, %.1f MB/s\n", P, width, rows,
-                    mb / loadSeconds);
+        std::printf("# loaded %d frames of %d x %d, %.1f MB/s\n", P, width, rows, mb / loadSeconds);
         for (const int N : sizes) {
             const double updates = double(N) * N * P;
             const int runs = quick ? 1 : (updates <= 2e8 ? 5 : (updates <= 1e9 ? 3 : 1));
@@ -152,9 +151,8 @@ int main(int argc, char **argv)
                 std::snprintf(ref, sizeof ref, "%.3f", tRef / updates * 1e9);
                 std::snprintf(ratio, sizeof ratio, "%.2f", tRef / tBp);
             }
-            std::printf("%6d %5d %10.1f %10.2f %10.2f %10.1f %10.3f %10s %9s\n", N, P,
-                        tSlice * 1e3, tSgm * 1e3, tFilter * 1e3, tBp * 1e3, tBp / updates * 1e9,
-                        ref, ratio);
+            std::printf("%6d %5d %10.1f %10.2f %10.2f %10.1f %10.3f %10s %9s\n", N, P, tSlice * 1e3,
+                        tSgm * 1e3, tFilter * 1e3, tBp * 1e3, tBp / updates * 1e9, ref, ratio);
             std::fflush(stdout);
         }
     }

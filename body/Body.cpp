@@ -39,6 +39,7 @@
 #include <QGridLayout>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -91,6 +92,10 @@ Body::~Body()
 
 void Body::setupForm()
 {
+    // The control column is as wide as its widest row; it scrolls only vertically.
+    ui->ControlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->sizeHint().width() +
+                                       ui->ControlScroll->verticalScrollBar()->sizeHint().width());
     ui->CalcCT->setStyleSheet(idleStyle);
     ui->SeqCalc->setStyleSheet(idleStyle);
     for (SelectAFile *save : {ui->SelectImageSaveDir, ui->SelectDataSaveDir}) {

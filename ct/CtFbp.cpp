@@ -59,33 +59,61 @@ void rowScalar(const RowPass &p)
     }
 }
 
+// The pixels of [p.from, p.to) where every projection of the pass surely has
+// t < N - 1, so no term needs the test for the last sample. The margin is far
+// above the rounding of t; pixels left out take the exact scalar path.
+void interiorRange(const RowPass &p, int *from, int *to)
+{
+    const double margin = 1e-6;
+    double lo = p.from;
+    double hi = p.to;
+    for (int j = 0; j < p.count; ++j) {
+        // (x - c) cs < N - 1 - c + zs, the condition t < N - 1 solved for x.
+        const double bound = p.lastK - margin - p.c + p.zs[j];
+        if (p.cs[j] > 0.0)
+            hi = std::min(hi, p.c + bound / p.cs[j]);
+        else if (p.cs[j] < 0.0)
+            lo = std::max(lo, p.c + bound / p.cs[j]);
+        else if (!(bound > 0.0))
+            hi = lo;
+    }
+    lo = std::clamp(std::floor(lo) + 1.0, double(p.from), double(p.to));
+    hi = std::clamp(std::ceil(hi), lo, double(p.to));
+    *from = static_cast<int>(lo);
+    *to = static_cast<int>(hi);
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
 // Four pixels per step with AVX2. No FMA: a fused multiply-add would round
 // differently from the straightforward loop. The two neighbouring samples of each
 // pixel are loaded as one 128-bit pair, and the four pairs transposed.
 __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
 {
-    if (p.count != RowPass::width) {
+    int a, b;
+    interiorRange(p, &a, &b);
+    if (p.count != RowPass::width || b - a < 4) {
         rowScalar(p);
         return;
     }
+    RowPass edge = p;
+    edge.to = a;
+    rowScalar(edge);
+
     const __m256d cc = _mm256_set1_pd(p.c);
-    const __m256d lastK = _mm256_set1_pd(p.lastK);
     __m256d cs[RowPass::width];
     __m256d zs[RowPass::width];
     for (int j = 0; j < RowPass::width; ++j) {
         cs[j] = _mm256_set1_pd(p.cs[j]);
         zs[j] = _mm256_set1_pd(p.zs[j]);
     }
-    int x = p.from;
-    for (; x + 4 <= p.to; x += 4) {
+    int x = a;
+    for (; x + 4 <= b; x += 4) {
         const __m256d xc = _mm256_loadu_pd(p.xc + x);
         __m256d acc = _mm256_loadu_pd(p.row + x);
         for (int j = 0; j < RowPass::width; ++j) {
             const __m256d t = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(xc, cs[j]), zs[j]), cc);
             const __m128i k = _mm256_cvttpd_epi32(t);
-            const __m256d kd = _mm256_cvtepi32_pd(k);
-            const __m256d frac = _mm256_sub_pd(t, kd);
+            const __m256d frac = _mm256_sub_pd(t, _mm256_cvtepi32_pd(k));
             const double *f = p.table[j];
             const __m128d p0 = _mm_loadu_pd(f + _mm_cvtsi128_si32(k));
             const __m128d p1 = _mm_loadu_pd(f + _mm_extract_epi32(k, 1));
@@ -95,16 +123,14 @@ __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
             const __m256d hi = _mm256_set_m128d(p3, p1);
             const __m256d value = _mm256_unpacklo_pd(lo, hi);
             const __m256d next = _mm256_unpackhi_pd(lo, hi);
-            const __m256d term = _mm256_add_pd(value, _mm256_mul_pd(frac, _mm256_sub_pd(next, value)));
-            // k = N - 1 adds nothing (an exact +0, as skipping it would).
-            const __m256d inRange = _mm256_cmp_pd(kd, lastK, _CMP_LT_OQ);
-            acc = _mm256_add_pd(acc, _mm256_and_pd(inRange, term));
+            const __m256d slope = _mm256_sub_pd(next, value);
+            acc = _mm256_add_pd(acc, _mm256_add_pd(value, _mm256_mul_pd(frac, slope)));
         }
         _mm256_storeu_pd(p.row + x, acc);
     }
-    RowPass rest = p;
-    rest.from = x;
-    rowScalar(rest);
+    edge = p;
+    edge.from = x;
+    rowScalar(edge);
 }
 #endif
 
@@ -145,22 +171,22 @@ bool CtFbp::setup(int n, int count)
         return false;
     }
     const size_t N = static_cast<size_t>(n);
-    if (!forwardIn.allocate(N) || !forwardOut.allocate(N) || !inverseIn.allocate(N)
-        || !inverseOut.allocate(N)) {
+    if (!forwardIn.allocate(N) || !forwardOut.allocate(N) || !inverseIn.allocate(N) ||
+        !inverseOut.allocate(N)) {
         release();
         return false;
     }
-    forwardPlan.reset(FftwPlanner::planDft1d(n, forwardIn.data(), forwardOut.data(),
-                                             FFTW_FORWARD, FFTW_ESTIMATE));
-    inversePlan.reset(FftwPlanner::planDft1d(n, inverseIn.data(), inverseOut.data(),
-                                             FFTW_BACKWARD, FFTW_ESTIMATE));
+    forwardPlan.reset(FftwPlanner::planDft1d(n, forwardIn.data(), forwardOut.data(), FFTW_FORWARD,
+                                             FFTW_ESTIMATE));
+    inversePlan.reset(FftwPlanner::planDft1d(n, inverseIn.data(), inverseOut.data(), FFTW_BACKWARD,
+                                             FFTW_ESTIMATE));
     if (!forwardPlan || !inversePlan) {
         release();
         return false;
     }
     const size_t P = static_cast<size_t>(count);
     spectra.assign(2 * N * P, 0.0);
-    filtered.assign((N + 1) * P, 0.0);
+    filtered.assign(N * P, 0.0);
     nFft = n;
     nProj = count;
     return true;
@@ -291,7 +317,7 @@ void CtFbp::backProjectAll(double x0, double x1, double z0, double z1)
     for (int i = 0; i < P; ++i) {
         const double theta = i * pi / P;
         cs[i] = std::cos(theta);
-        sn[i] = std::sin(theta);
+        sn[i] = -std::sin(theta);
     }
     std::vector<double> xc(static_cast<size_t>(N));
     for (int x = 0; x < N; ++x)
@@ -353,8 +379,8 @@ void CtFbp::calcMinMax()
     }
 }
 
-bool CtFbp::reconstruct(const double *sgm, int sgmWidth, int rows, double x0, double x1,
-                        double z0, double z1)
+bool CtFbp::reconstruct(const double *sgm, int sgmWidth, int rows, double x0, double x1, double z0,
+                        double z1)
 {
     if (nFft < 2 || rows != nProj || sgmWidth < nFft)
         return false;

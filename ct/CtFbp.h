@@ -77,9 +77,7 @@ private:
     FftwBuffer<fftw_complex> inverseOut;
     FftwPlan forwardPlan;
     FftwPlan inversePlan;
-    // Filtered rows are N + 1 apart: the extra zero lets the back projection load
-    // the two neighbours of the last sample as one pair (its term is masked off).
-    size_t filteredStride() const { return static_cast<size_t>(nFft) + 1; }
+    size_t filteredStride() const { return static_cast<size_t>(nFft); }
 
     // Spectra and filtered rows of all projections, row after row.
     std::vector<double> spectra;

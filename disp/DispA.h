@@ -4,7 +4,6 @@
 #include "disp/MouseC.h"
 
 #include <QFrame>
-
 #include <QPainter>
 
 // A drawing area that paints only a white background and lets its owners draw

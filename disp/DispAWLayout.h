@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QFrame>
+#include <QPainter>
 
 class DispA;
 class QGridLayout;
-#include <QPainter>
 
 namespace Ui {
 class DispAWLayout;

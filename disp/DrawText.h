@@ -3,9 +3,8 @@
 #include <QColor>
 #include <QFont>
 #include <QObject>
-#include <QRectF>
-
 #include <QPainter>
+#include <QRectF>
 
 // Draws a text fitted into a box, optionally rotated about the box's centre.
 class DrawText : public QObject

@@ -80,8 +80,8 @@ bool Sinogram::takeOwnSinogram()
         return !shownRaw.isEmpty();
     ownFresh = false;
     const qint64 samples = qint64(own.width) * own.height;
-    const bool usable = own.isUsable() && own.raw.size() == size_t(samples)
-                        && own.height <= INT_MAX / 2;
+    const bool usable =
+        own.isUsable() && own.raw.size() == size_t(samples) && own.height <= INT_MAX / 2;
     if (!usable)
         return false;
     shownRaw = QVector<double>(own.raw.begin(), own.raw.end());

@@ -20,8 +20,8 @@ quint32 readLe16(const unsigned char *p)
 
 quint32 readLe32(const unsigned char *p)
 {
-    return static_cast<quint32>(p[0]) | static_cast<quint32>(p[1]) << 8
-           | static_cast<quint32>(p[2]) << 16 | static_cast<quint32>(p[3]) << 24;
+    return static_cast<quint32>(p[0]) | static_cast<quint32>(p[1]) << 8 |
+           static_cast<quint32>(p[2]) << 16 | static_cast<quint32>(p[3]) << 24;
 }
 
 // The first value after `key` in an item, or an empty text when the item gives none
@@ -230,8 +230,7 @@ bool ImgDataITEX::loadData()
 double ImgDataITEX::pixelAt(qint64 index) const
 {
     const unsigned char *p = pixels.data() + index * bytesPerPixel;
-    return bytesPerPixel == 2 ? static_cast<double>(readLe16(p))
-                              : static_cast<double>(readLe32(p));
+    return bytesPerPixel == 2 ? static_cast<double>(readLe16(p)) : static_cast<double>(readLe32(p));
 }
 
 double *ImgDataITEX::getLine(int y, double *buf) const
@@ -240,8 +239,7 @@ double *ImgDataITEX::getLine(int y, double *buf) const
         std::fill(buf, buf + width, 0.0);
         return buf;
     }
-    const unsigned char *p =
-        pixels.data() + static_cast<qint64>(y) * width * bytesPerPixel;
+    const unsigned char *p = pixels.data() + static_cast<qint64>(y) * width * bytesPerPixel;
     if (bytesPerPixel == 2) {
         for (int x = 0; x < width; ++x, p += 2)
             buf[x] = static_cast<double>(readLe16(p));

@@ -166,8 +166,7 @@ bool ImgDataTiff::loadData()
         TIFFGetField(tif.get(), TIFFTAG_TILEWIDTH, &tileW);
         TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &tileH);
         const tmsize_t tileBytes = TIFFTileSize(tif.get());
-        if (tileW < 1 || tileH < 1
-            || tileBytes < static_cast<tmsize_t>(tileW) * tileH * bps) {
+        if (tileW < 1 || tileH < 1 || tileBytes < static_cast<tmsize_t>(tileW) * tileH * bps) {
             ok = false;
         } else {
             std::vector<unsigned char> tile(static_cast<size_t>(tileBytes));
@@ -196,8 +195,7 @@ bool ImgDataTiff::loadData()
             const tstrip_t s = TIFFComputeStrip(tif.get(), y, 0);
             // libtiff never writes more than the size it is given.
             if (TIFFReadEncodedStrip(tif.get(), s, pixels.data() + y * rowBytes,
-                                     static_cast<tmsize_t>(rows * rowBytes))
-                < 0) {
+                                     static_cast<tmsize_t>(rows * rowBytes)) < 0) {
                 ok = false;
                 break;
             }

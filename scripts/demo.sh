@@ -19,6 +19,7 @@ last=$(( $(sed -n 's/^ *"height": *\([0-9]*\),*$/\1/p' "$data/geometry.json") - 
 mkdir -p "$results"
 cat > "$demo/demo.bat" <<BAT
 # Reconstructs slices 0..$last of every energy of the demo data set.
+ct_rot_ax_is_v 1
 seq_exec_dir "$data/proj"
 seq_exec_select_i0 "$data/i0" *.img
 bg_load "$data/bg/dark-00000.img"

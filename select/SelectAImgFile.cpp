@@ -15,21 +15,29 @@
 SelectAImgFile::SelectAImgFile(QWidget *parent)
     : SelectAFile(parent)
     , base(std::make_unique<Ui::SelectAImgFileBase>())
-    , disp(std::make_unique<ImgDispWPV>())
+    , disp(new ImgDispWPV)
 {
     auto *frame = new QFrame(this);
     base->setupUi(frame);
     addToRow(frame, 5);
     defaultExpTime = Numbers::toFiniteDouble(base->ExpTimeLE->text());
 
-    connect(disp.get(), &ImgDispWPV::newPosInvY, this, &SelectAImgFile::noticedNewPos);
+    connect(disp.data(), &ImgDispWPV::newPosInvY, this, &SelectAImgFile::noticedNewPos);
     connect(this, &SelectAFile::fileSelected, this, &SelectAImgFile::loadImage);
     connect(this, &SelectAFile::clear, this, &SelectAImgFile::clear);
     connect(base->ShowImg, &QPushButton::clicked, this, &SelectAImgFile::showImage);
-    connect(disp.get(), &ImgDispWCBar::newBar, this, [this] { renderImage(true); });
+    connect(disp.data(), &ImgDispWCBar::newBar, this, [this] { renderImage(true); });
 }
 
-SelectAImgFile::~SelectAImgFile() = default;
+SelectAImgFile::~SelectAImgFile()
+{
+    delete disp.data();
+}
+
+ImgDispWPV *SelectAImgFile::display() const
+{
+    return disp.data();
+}
 
 double SelectAImgFile::expTime() const
 {
@@ -43,13 +51,13 @@ void SelectAImgFile::setExpTime(double time)
 
 void SelectAImgFile::showImage()
 {
-    if (img)
+    if (img && disp)
         disp->show();
 }
 
 void SelectAImgFile::noticedNewPos(double x, double y)
 {
-    if (!img)
+    if (!img || !disp)
         return;
     const int ix = Numbers::saturateToInt(x);
     const int iy = Numbers::saturateToInt(y);
@@ -84,7 +92,8 @@ void SelectAImgFile::loadImage(const QString &fname)
     setImage(std::move(loaded));
     setStat(true);
     renderImage(false);
-    disp->show();
+    if (disp)
+        disp->show();
 }
 
 void SelectAImgFile::setImage(std::unique_ptr<ImgData> image)
@@ -95,7 +104,7 @@ void SelectAImgFile::setImage(std::unique_ptr<ImgData> image)
 
 void SelectAImgFile::renderImage(bool keepRange)
 {
-    if (!img)
+    if (!img || !disp)
         return;
     GreyScale scale = disp->CBar->greyScale();
     img->toImage(&disp->image, &scale, keepRange || disp->CBar->fixed());

@@ -2,6 +2,8 @@
 
 #include "select/SelectAFile.h"
 
+#include <QPointer>
+
 #include <memory>
 
 class ImgData;
@@ -25,7 +27,9 @@ public:
     ImgData *image() const { return img.get(); }
     // Where the image stack looks for the current image; valid as long as the panel.
     ImgData *const *imageSlot() const { return &imgRaw; }
-    ImgDispWPV *display() const { return disp.get(); }
+    // The display window; its owner may place it into another widget, which then
+    // owns it. Without such a parent it is deleted with the panel.
+    ImgDispWPV *display() const;
     double expTime() const;
 
     double defaultExpTime = 0.05;
@@ -50,5 +54,5 @@ private:
     std::unique_ptr<ImgData> img;
     // Mirror of img.get() so that others can hold a stable pointer to the slot.
     ImgData *imgRaw = nullptr;
-    std::unique_ptr<ImgDispWPV> disp;
+    QPointer<ImgDispWPV> disp;
 };

@@ -60,6 +60,8 @@ private slots:
     void circleAndRegion();
     void fastEqualsReference_data();
     void fastEqualsReference();
+    void fastEqualsReferenceSizes_data();
+    void fastEqualsReferenceSizes();
     void minMax();
 
 private:
@@ -297,6 +299,44 @@ void tst_CtFbp::fastEqualsReference()
             worst = std::max(worst, std::fabs(fast.resultRow(z)[x] - ref.resultRow(z)[x]));
         }
     QVERIFY(largest > 0.0);
+    QVERIFY2(!(worst > 1e-9 * largest),
+             qPrintable(QStringLiteral("worst %1 of %2").arg(worst).arg(largest)));
+}
+
+void tst_CtFbp::fastEqualsReferenceSizes_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("count");
+    QTest::newRow("N 64, P 45") << 64 << 45;
+    QTest::newRow("N 130, P 90") << 130 << 90;
+    QTest::newRow("N 15 (odd), P 6") << 15 << 6;
+    QTest::newRow("N 2, P 1") << 2 << 1;
+}
+
+void tst_CtFbp::fastEqualsReferenceSizes()
+{
+    QFETCH(int, n);
+    QFETCH(int, count);
+    const std::vector<double> rows = randomRows(n + 1, count, 77);
+    CtFbp ref;
+    CtFbp fast;
+    QVERIFY(ref.setup(n, count));
+    QVERIFY(fast.setup(n, count));
+    ref.initResult(n);
+    for (int i = 0; i < count; ++i)
+        ref.fftRow(rows.data() + size_t(i) * (n + 1), i);
+    for (int i = 0; i < count; ++i)
+        ref.filterRow(i);
+    for (int i = 0; i < count; ++i)
+        ref.backProject(i, 0, n, 0, n);
+    QVERIFY(fast.reconstruct(rows.data(), n + 1, count, 0, n, 0, n));
+    double largest = 0.0;
+    double worst = 0.0;
+    for (int z = 0; z < n; ++z)
+        for (int x = 0; x < n; ++x) {
+            largest = std::max(largest, std::fabs(ref.resultRow(z)[x]));
+            worst = std::max(worst, std::fabs(fast.resultRow(z)[x] - ref.resultRow(z)[x]));
+        }
     QVERIFY2(!(worst > 1e-9 * largest),
              qPrintable(QStringLiteral("worst %1 of %2").arg(worst).arg(largest)));
 }

@@ -43,8 +43,8 @@ bool tst_CtMeasuredScans::reconstruct(const QString &folder, int slice, Slice *o
     const QJsonObject geo = QJsonDocument::fromJson(json.readAll()).object();
     const QJsonObject set = geo.value("sets").toObject().begin()->toObject();
     const QDir projDir(dir.filePath(geo.value("proj_dir").toString()));
-    const QStringList files = projDir.entryList({set.value("proj_pattern").toString()},
-                                                QDir::Files, QDir::Name);
+    const QStringList files =
+        projDir.entryList({set.value("proj_pattern").toString()}, QDir::Files, QDir::Name);
     ImgDatas stack;
     for (const QString &f : files)
         if (!stack.addFile(projDir.filePath(f)))
@@ -70,7 +70,8 @@ bool tst_CtMeasuredScans::reconstruct(const QString &folder, int slice, Slice *o
     if (N != geo.value("n_fft").toInt())
         return false;
     CtFbp fbp;
-    if (!fbp.setup(N, sgm.height) || !fbp.reconstruct(sgm.sgm.data(), sgm.width, sgm.height, 0, N, 0, N))
+    if (!fbp.setup(N, sgm.height) ||
+        !fbp.reconstruct(sgm.sgm.data(), sgm.width, sgm.height, 0, N, 0, N))
         return false;
     out->n = N;
     out->values.assign(fbp.resultRow(0), fbp.resultRow(0) + size_t(N) * N);

@@ -44,7 +44,7 @@ struct Ellipse
 };
 
 const Ellipse phantom[] = {
-    {0.0, 0.0, 100.0, 80.0, 0.0, 0.010},  {-30.0, 10.0, 25.0, 15.0, 0.3, 0.010},
+    {0.0, 0.0, 100.0, 80.0, 0.0, 0.010},     {-30.0, 10.0, 25.0, 15.0, 0.3, 0.010},
     {40.0, -20.0, 15.0, 30.0, -0.5, -0.005}, {0.0, 50.0, 10.0, 10.0, 0.0, 0.015},
     {-50.0, -40.0, 8.0, 20.0, 1.0, 0.008},
 };
@@ -98,7 +98,8 @@ void tst_CtPhantom::reconstructsEllipses()
                 p += e.project(theta, j - cor);
             line[j] = dark + (open - dark) * std::exp(-p);
         }
-        QVERIFY(stack.addFile(writeFrame(QStringLiteral("p%1.img").arg(i, 4, 10, QChar('0')), line)));
+        QVERIFY(
+            stack.addFile(writeFrame(QStringLiteral("p%1.img").arg(i, 4, 10, QChar('0')), line)));
     }
     std::unique_ptr<ImgData> i0(ImgData::newImgData(ImgData::ITEX));
     std::unique_ptr<ImgData> bg(ImgData::newImgData(ImgData::ITEX));

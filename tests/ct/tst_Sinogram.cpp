@@ -115,11 +115,11 @@ void tst_Sinogram::lnRules_data()
     QTest::addColumn<double>("expected");
     // i0 or bg of -1 means the image is absent.
     QTest::newRow("attenuation") << 1000.0 << 100.0 << 500.0 << std::log(900.0 / 400.0);
-    QTest::newRow("I at the dark level gives ln(I0 - BG)") << 1000.0 << 10.0 << 10.0
-                                                            << std::log(990.0);
+    QTest::newRow("I at the dark level gives ln(I0 - BG)")
+        << 1000.0 << 10.0 << 10.0 << std::log(990.0);
     QTest::newRow("I below the dark level") << 1000.0 << 10.0 << 3.0 << std::log(990.0);
-    QTest::newRow("I0 at the dark level, I above it") << 10.0 << 10.0 << 50.0
-                                                      << std::log(1.0 / 40.0);
+    QTest::newRow("I0 at the dark level, I above it")
+        << 10.0 << 10.0 << 50.0 << std::log(1.0 / 40.0);
     QTest::newRow("I0 below the dark level") << 5.0 << 10.0 << 12.0 << std::log(1.0 / 2.0);
     QTest::newRow("no I0, no BG: -ln I") << -1.0 << -1.0 << 250.0 << -std::log(250.0);
     QTest::newRow("no I0, no BG, I = 0") << -1.0 << -1.0 << 0.0 << 0.0;

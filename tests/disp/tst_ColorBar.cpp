@@ -139,11 +139,16 @@ void tst_ColorBar::typedLimits_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<double>("value");
-    QTest::newRow("max abc reads 0") << "CMaxLE" << "abc" << 0.0;
-    QTest::newRow("max number") << "CMaxLE" << "2.5e3" << 2500.0;
-    QTest::newRow("max nan reads 0") << "CMaxLE" << "nan" << 0.0;
-    QTest::newRow("min negative") << "CMinLE" << "-12.25" << -12.25;
-    QTest::newRow("min inf reads 0") << "CMinLE" << "inf" << 0.0;
+    QTest::newRow("max abc reads 0") << "CMaxLE"
+                                     << "abc" << 0.0;
+    QTest::newRow("max number") << "CMaxLE"
+                                << "2.5e3" << 2500.0;
+    QTest::newRow("max nan reads 0") << "CMaxLE"
+                                     << "nan" << 0.0;
+    QTest::newRow("min negative") << "CMinLE"
+                                  << "-12.25" << -12.25;
+    QTest::newRow("min inf reads 0") << "CMinLE"
+                                     << "inf" << 0.0;
 }
 
 void tst_ColorBar::typedLimits()

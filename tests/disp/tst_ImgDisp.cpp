@@ -57,23 +57,24 @@ void tst_ImgDisp::pressStateOfEachButtonAndModifier_data()
     QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
     QTest::addColumn<int>("state");
     const Qt::KeyboardModifiers none;
-    const Qt::KeyboardModifiers s = Qt::ShiftModifier, c = Qt::ControlModifier,
-                                a = Qt::AltModifier;
-    const struct {
+    const Qt::KeyboardModifiers s = Qt::ShiftModifier, c = Qt::ControlModifier, a = Qt::AltModifier;
+    const struct
+    {
         const char *name;
         Qt::KeyboardModifiers m;
         int value;
-    } combos[] = {{"plain", none, 0},   {"Shift", s, 1},         {"Ctrl", c, 2},
-                  {"Alt", a, 3},        {"Shift+Ctrl", s | c, 4}, {"Shift+Alt", s | a, 5},
-                  {"Ctrl+Alt", c | a, 6}, {"Shift+Ctrl+Alt", s | c | a, 7}};
+    } combos[] = {{"plain", none, 0},       {"Shift", s, 1},
+                  {"Ctrl", c, 2},           {"Alt", a, 3},
+                  {"Shift+Ctrl", s | c, 4}, {"Shift+Alt", s | a, 5},
+                  {"Ctrl+Alt", c | a, 6},   {"Shift+Ctrl+Alt", s | c | a, 7}};
     for (const auto &combo : combos) {
         QTest::addRow("left %s", combo.name) << Qt::LeftButton << combo.m << combo.value;
         QTest::addRow("right %s", combo.name) << Qt::RightButton << combo.m << combo.value + 8;
     }
     QTest::newRow("middle plain") << Qt::MiddleButton << none << 16;
     QTest::newRow("middle Shift+Ctrl") << Qt::MiddleButton << (s | c) << 16;
-    QTest::newRow("left with keypad bit") << Qt::LeftButton
-                                          << Qt::KeyboardModifiers(Qt::KeypadModifier) << 0;
+    QTest::newRow("left with keypad bit")
+        << Qt::LeftButton << Qt::KeyboardModifiers(Qt::KeypadModifier) << 0;
 }
 
 void tst_ImgDisp::pressStateOfEachButtonAndModifier()
@@ -216,16 +217,16 @@ void tst_ImgDisp::selectedAPointRules_data()
     QTest::addColumn<int>("state");
     QTest::newRow("plain left reports 0") << Qt::LeftButton << Qt::KeyboardModifiers() << 0;
     QTest::newRow("plain right reports 8") << Qt::RightButton << Qt::KeyboardModifiers() << 8;
-    QTest::newRow("Shift left silent") << Qt::LeftButton
-                                       << Qt::KeyboardModifiers(Qt::ShiftModifier) << -1;
-    QTest::newRow("Ctrl left silent") << Qt::LeftButton
-                                      << Qt::KeyboardModifiers(Qt::ControlModifier) << -1;
-    QTest::newRow("Alt left silent") << Qt::LeftButton << Qt::KeyboardModifiers(Qt::AltModifier)
-                                     << -1;
-    QTest::newRow("Ctrl right silent") << Qt::RightButton
-                                       << Qt::KeyboardModifiers(Qt::ControlModifier) << -1;
-    QTest::newRow("Shift right silent") << Qt::RightButton
-                                        << Qt::KeyboardModifiers(Qt::ShiftModifier) << -1;
+    QTest::newRow("Shift left silent")
+        << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ShiftModifier) << -1;
+    QTest::newRow("Ctrl left silent")
+        << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ControlModifier) << -1;
+    QTest::newRow("Alt left silent")
+        << Qt::LeftButton << Qt::KeyboardModifiers(Qt::AltModifier) << -1;
+    QTest::newRow("Ctrl right silent")
+        << Qt::RightButton << Qt::KeyboardModifiers(Qt::ControlModifier) << -1;
+    QTest::newRow("Shift right silent")
+        << Qt::RightButton << Qt::KeyboardModifiers(Qt::ShiftModifier) << -1;
     QTest::newRow("middle silent") << Qt::MiddleButton << Qt::KeyboardModifiers() << -1;
 }
 

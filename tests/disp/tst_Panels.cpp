@@ -190,11 +190,21 @@ void tst_Panels::runParamsStepSign_data()
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("step");
     QTest::addColumn<int>("expected");
-    QTest::newRow("downwards") << "100" << "10" << "5" << -5;
-    QTest::newRow("upwards with a negative step") << "10" << "100" << "-5" << 5;
-    QTest::newRow("equal bounds") << "7" << "7" << "-2" << 2;
-    QTest::newRow("step not a number") << "0" << "10" << "x" << 0;
-    QTest::newRow("most negative int step") << "10" << "0" << "-2147483648" << -INT_MAX;
+    QTest::newRow("downwards") << "100"
+                               << "10"
+                               << "5" << -5;
+    QTest::newRow("upwards with a negative step") << "10"
+                                                  << "100"
+                                                  << "-5" << 5;
+    QTest::newRow("equal bounds") << "7"
+                                  << "7"
+                                  << "-2" << 2;
+    QTest::newRow("step not a number") << "0"
+                                       << "10"
+                                       << "x" << 0;
+    QTest::newRow("most negative int step") << "10"
+                                            << "0"
+                                            << "-2147483648" << -INT_MAX;
 }
 
 void tst_Panels::runParamsStepSign()

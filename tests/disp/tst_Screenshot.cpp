@@ -1,7 +1,12 @@
 #include "DispTestUtil.h"
 
 #include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
+#include "disp/PopDockBase.h"
+#include "disp/ProcCtrl.h"
+#include "disp/SeekCtrl.h"
+#include "disp/Sinogram.h"
 
 #include <QtTest>
 
@@ -27,11 +32,11 @@ private:
             double value, a, b, x0, y0, degrees;
         };
         const Ellipse ellipses[] = {
-            {1.0, 0.69, 0.92, 0, 0, 0},          {-0.8, 0.6624, 0.874, 0, -0.0184, 0},
-            {-0.2, 0.11, 0.31, 0.22, 0, -18},    {-0.2, 0.16, 0.41, -0.22, 0, 18},
-            {0.1, 0.21, 0.25, 0, 0.35, 0},       {0.1, 0.046, 0.046, 0, 0.1, 0},
-            {0.1, 0.046, 0.046, 0, -0.1, 0},     {0.1, 0.046, 0.023, -0.08, -0.605, 0},
-            {0.1, 0.023, 0.023, 0, -0.606, 0},   {0.1, 0.023, 0.046, 0.06, -0.605, 0}};
+            {1.0, 0.69, 0.92, 0, 0, 0},        {-0.8, 0.6624, 0.874, 0, -0.0184, 0},
+            {-0.2, 0.11, 0.31, 0.22, 0, -18},  {-0.2, 0.16, 0.41, -0.22, 0, 18},
+            {0.1, 0.21, 0.25, 0, 0.35, 0},     {0.1, 0.046, 0.046, 0, 0.1, 0},
+            {0.1, 0.046, 0.046, 0, -0.1, 0},   {0.1, 0.046, 0.023, -0.08, -0.605, 0},
+            {0.1, 0.023, 0.023, 0, -0.606, 0}, {0.1, 0.023, 0.046, 0.06, -0.605, 0}};
         std::vector<double> values(size_t(n) * n, 0.0);
         for (int row = 0; row < n; ++row) {
             const double y = 1.0 - 2.0 * (row + 0.5) / n;
@@ -54,6 +59,7 @@ private:
 
 private slots:
     void compositeDisplay();
+    void panels();
 };
 
 void tst_Screenshot::compositeDisplay()
@@ -100,6 +106,30 @@ void tst_Screenshot::compositeDisplay()
     const QByteArray target = qgetenv("ORVO2_SCREENSHOT");
     if (!target.isEmpty())
         QVERIFY(shot.save(QString::fromLocal8Bit(target)));
+}
+
+// The panels as laid out by their forms; saved into ORVO2_SCREENSHOT_DIR when set.
+void tst_Screenshot::panels()
+{
+    ProcCtrl proc;
+    SeekCtrl seek;
+    seek.setMaximum(180);
+    CtCalc2Ui result;
+    result.resize(520, 640);
+    Sinogram viewer;
+    viewer.resize(900, 500);
+    PopDockBase dock;
+    QWidget *shown[] = {&proc, &seek, &result, &viewer, &dock};
+    const char *names[] = {"ProcCtrl", "SeekCtrl", "CtCalc2Ui", "Sinogram", "PopDockBase"};
+    const QString dir = QString::fromLocal8Bit(qgetenv("ORVO2_SCREENSHOT_DIR"));
+    for (int i = 0; i < 5; ++i) {
+        shown[i]->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown[i]));
+        const QImage shot = shown[i]->grab().toImage();
+        QVERIFY(!shot.isNull());
+        if (!dir.isEmpty())
+            QVERIFY(shot.save(dir + "/" + names[i] + ".png"));
+    }
 }
 
 QTEST_MAIN(tst_Screenshot)

@@ -36,10 +36,7 @@ private:
             }
     }
     static int pixel(const QImage &image, int x, int y) { return image.constScanLine(y)[x]; }
-    static QCheckBox *genFouS(Sinogram &viewer)
-    {
-        return viewer.findChild<QCheckBox *>("GenFouS");
-    }
+    static QCheckBox *genFouS(Sinogram &viewer) { return viewer.findChild<QCheckBox *>("GenFouS"); }
 
 private slots:
     void init() { QLocale::setDefault(QLocale::c()); }

@@ -61,8 +61,7 @@ inline bool writeRaw(const QString &path, const QByteArray &commentText, const Q
 inline bool write(const QString &path, int width, int height, int bytesPerPixel,
                   const std::vector<double> &values)
 {
-    return writeRaw(path, comment(width, height, bytesPerPixel),
-                    pixelBytes(values, bytesPerPixel));
+    return writeRaw(path, comment(width, height, bytesPerPixel), pixelBytes(values, bytesPerPixel));
 }
 
 } // namespace ItexWriter

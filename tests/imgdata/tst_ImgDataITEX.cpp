@@ -51,7 +51,8 @@ void tst_ImgDataITEX::fileType_data()
     QTest::newRow("MM is TIFF") << "c.img" << QByteArray("MM\0*", 4) << 1 << "";
     QTest::newRow("other bytes are unknown")
         << "d.img" << QByteArray("PK\3\4") << 2 << "Unknown file type : ";
-    QTest::newRow("one byte is unknown") << "e.img" << QByteArray("I") << 2 << "Unknown file type : ";
+    QTest::newRow("one byte is unknown")
+        << "e.img" << QByteArray("I") << 2 << "Unknown file type : ";
     QTest::newRow("missing file") << "" << QByteArray() << 2
                                   << "Check File Type (ITEX):: Can not open";
 }
@@ -111,7 +112,8 @@ void tst_ImgDataITEX::headerItems_data()
         << QByteArray("Prop_ImageWidth=-3,Prop_ImageHeight=2,BytesPerPixel=2,") << false << 0 << 0
         << 1.0;
     QTest::newRow("nan exposure keeps the default")
-        << QByteArray("Prop_ImageWidth=1,Prop_ImageHeight=1,BytesPerPixel=2,Prop_ExposureTime1=nan,")
+        << QByteArray(
+               "Prop_ImageWidth=1,Prop_ImageHeight=1,BytesPerPixel=2,Prop_ExposureTime1=nan,")
         << true << 1 << 1 << 1.0;
 }
 
@@ -206,8 +208,8 @@ void tst_ImgDataITEX::hostileFiles_data()
     QTest::newRow("BytesPerPixel 3")
         << file("Prop_ImageWidth=4,Prop_ImageHeight=4,BytesPerPixel=3,", 64)
         << "Wrong BytesPerPixel in ITEX file";
-    QTest::newRow("shorter than its header") << QByteArray("IM\x10\0abc", 7)
-                                             << "Error on reading ITEX file props.";
+    QTest::newRow("shorter than its header")
+        << QByteArray("IM\x10\0abc", 7) << "Error on reading ITEX file props.";
     QTest::newRow("comment longer than the file")
         << (ItexWriter::header(60000) + good) << "Error on reading ITEX file props.";
     QTest::newRow("non-image bytes after the mark")

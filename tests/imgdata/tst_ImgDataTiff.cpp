@@ -68,7 +68,8 @@ bool writeTiff(const QString &path, const TiffSpec &s)
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, s.samples);
     TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, s.format);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, s.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                 s.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, s.compression);
     bool ok = true;
     if (s.tile > 0) {

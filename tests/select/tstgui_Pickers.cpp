@@ -89,6 +89,7 @@ private slots:
     void valueUnderTheMouse();
     void clearResetsImageAndTime();
     void demoImagesLoad();
+    void displayPlacedElsewhere();
 };
 
 void TestPickers::init()
@@ -399,6 +400,33 @@ void TestPickers::demoImagesLoad()
     child<QPushButton>(i0, "ShowImg")->click();
     QVERIFY(i0.display()->isVisible());
     i0.display()->close();
+}
+
+void TestPickers::displayPlacedElsewhere()
+{
+    QTemporaryDir root;
+    const QString path = writeImage(root.path(), QStringLiteral("d.img"));
+    // The main window puts the display into a dock of its own; whichever of dock and
+    // panel goes first, the display is deleted once.
+    {
+        auto picker = std::make_unique<SelectAImgFile>();
+        auto dock = std::make_unique<QWidget>();
+        picker->display()->setParent(dock.get());
+        dock.reset();
+        QCOMPARE(picker->display(), nullptr);
+        picker->fileSelected0(path);
+        QCOMPARE(pathStyle(*picker), loadedStyle);
+        emit picker->dialog()->fileSelected(path);
+    }
+    {
+        auto dock = std::make_unique<QWidget>();
+        auto picker = std::make_unique<SelectAImgFile>();
+        picker->display()->setParent(dock.get());
+        picker->fileSelected0(path);
+        QVERIFY(!dock->findChildren<ImgDispWPV *>().isEmpty());
+        picker.reset();
+        QVERIFY(dock->findChildren<ImgDispWPV *>().isEmpty());
+    }
 }
 
 QTEST_MAIN(TestPickers)
