@@ -317,7 +317,7 @@ void CtFbp::backProjectAll(double x0, double x1, double z0, double z1)
     for (int i = 0; i < P; ++i) {
         const double theta = i * pi / P;
         cs[i] = std::cos(theta);
-        sn[i] = -std::sin(theta);
+        sn[i] = std::sin(theta);
     }
     std::vector<double> xc(static_cast<size_t>(N));
     for (int x = 0; x < N; ++x)

@@ -4,9 +4,552 @@
 <context>
     <name>Body</name>
     <message>
-        <location filename="Body.ui" line="17"/>
         <source>Orvo2</source>
         <translation>Orvo2</translation>
+    </message>
+    <message>
+        <source>I0 Image</source>
+        <translation>I0画像</translation>
+    </message>
+    <message>
+        <source>BG Image</source>
+        <translation>BG画像</translation>
+    </message>
+    <message>
+        <source>CT Calculation</source>
+        <translation>CT計算</translation>
+    </message>
+    <message>
+        <source>CT1</source>
+        <translation>CT1</translation>
+    </message>
+    <message>
+        <source>CT2</source>
+        <translation>CT2</translation>
+    </message>
+    <message>
+        <source>Show Res.</source>
+        <translation>結果表示</translation>
+    </message>
+    <message>
+        <source>Calc</source>
+        <translation>計算</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>開始</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>終了</translation>
+    </message>
+    <message>
+        <source>Spent</source>
+        <translation>所要時間</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Auto Save Img</source>
+        <translation>画像自動保存</translation>
+    </message>
+    <message>
+        <source>Auto Save Data</source>
+        <translation>データ自動保存</translation>
+    </message>
+    <message>
+        <source>Save in Sub Folders</source>
+        <translation>サブフォルダに保存</translation>
+    </message>
+    <message>
+        <source>of Energy</source>
+        <translation>エネルギー別</translation>
+    </message>
+    <message>
+        <source>of Slice</source>
+        <translation>スライス別</translation>
+    </message>
+    <message>
+        <source>Color Scale</source>
+        <translation>カラースケール</translation>
+    </message>
+    <message>
+        <source>Fix Color Scale</source>
+        <translation>カラースケール固定</translation>
+    </message>
+    <message>
+        <source>Min</source>
+        <translation>最小</translation>
+    </message>
+    <message>
+        <source>Max</source>
+        <translation>最大</translation>
+    </message>
+    <message>
+        <source>Show Additionl Info for CT XAFS</source>
+        <translation>CT XAFS用の追加情報を表示</translation>
+    </message>
+    <message>
+        <source>Sequential Exec</source>
+        <translation>逐次実行</translation>
+    </message>
+    <message>
+        <source>From</source>
+        <translation>開始</translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation>終了</translation>
+    </message>
+    <message>
+        <source>Seq. Calc.</source>
+        <translation>逐次計算</translation>
+    </message>
+    <message>
+        <source>Keep on New Sets</source>
+        <translation>新セットでも保持</translation>
+    </message>
+    <message>
+        <source>Progress Msg.</source>
+        <translation>進行状況</translation>
+    </message>
+    <message>
+        <source>[ms]</source>
+        <translation>[ms]</translation>
+    </message>
+    <message>
+        <source>Raw Image</source>
+        <translation>投影像</translation>
+    </message>
+    <message>
+        <source>Sinogram</source>
+        <translation>サイノグラム</translation>
+    </message>
+    <message>
+        <source>CT Reconstructed Image</source>
+        <translation>CT再構成像</translation>
+    </message>
+    <message>
+        <source>I0 of Raw Image</source>
+        <translation>投影像のI0</translation>
+    </message>
+    <message>
+        <source>I0 of I0 Image</source>
+        <translation>I0画像のI0</translation>
+    </message>
+    <message>
+        <source>Sel. I0 File Set</source>
+        <translation>I0ファイル選択</translation>
+    </message>
+    <message>
+        <source>Row Images</source>
+        <translation>投影像</translation>
+    </message>
+    <message>
+        <source>%v / %m slices</source>
+        <translation>%v / %m スライス</translation>
+    </message>
+    <message>
+        <source>Measured Raw Image</source>
+        <translation>測定投影像</translation>
+    </message>
+    <message>
+        <source>Check Sinogram</source>
+        <translation>サイノグラム確認</translation>
+    </message>
+    <message>
+        <source>CT Reconstruction</source>
+        <translation>CT再構成</translation>
+    </message>
+    <message>
+        <source>CT Calc2 %1</source>
+        <translation>CT計算2 %1</translation>
+    </message>
+    <message>
+        <source>CT2 %1</source>
+        <translation>CT2 %1</translation>
+    </message>
+    <message>
+        <source>Loading first Data Set</source>
+        <translation>最初のデータセットを読込中</translation>
+    </message>
+    <message>
+        <source>Loading next Data Set</source>
+        <translation>次のデータセットを読込中</translation>
+    </message>
+</context>
+<context>
+    <name>CBarUI</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+    <message>
+        <source>Fix</source>
+        <translation>固定</translation>
+    </message>
+    <message>
+        <source>Min</source>
+        <translation>最小</translation>
+    </message>
+    <message>
+        <source>Max</source>
+        <translation>最大</translation>
+    </message>
+</context>
+<context>
+    <name>CtCalc</name>
+    <message>
+        <source>CT Calc</source>
+        <translation>CT計算</translation>
+    </message>
+    <message>
+        <source>Disp R.</source>
+        <translation>表示領域</translation>
+    </message>
+    <message>
+        <source>Cacl R.</source>
+        <translation>計算領域</translation>
+    </message>
+    <message>
+        <source>Set To C. Region</source>
+        <translation>計算領域に設定</translation>
+    </message>
+    <message>
+        <source>Calc</source>
+        <translation>計算</translation>
+    </message>
+    <message>
+        <source>At Once</source>
+        <translation>一括</translation>
+    </message>
+    <message>
+        <source>Slice No.</source>
+        <translation>スライス番号</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>開始</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>終了</translation>
+    </message>
+    <message>
+        <source>Spent [sec]</source>
+        <translation>所要時間 [秒]</translation>
+    </message>
+</context>
+<context>
+    <name>DispAWLayout</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+</context>
+<context>
+    <name>I0ofImage</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+    <message>
+        <source>Eng. Ptn in Img F. Name :</source>
+        <translation>画像名のエネルギー部 :</translation>
+    </message>
+    <message>
+        <source>Calc from XAFS file</source>
+        <translation>XAFSファイルから計算</translation>
+    </message>
+</context>
+<context>
+    <name>ImgDispWCBar</name>
+    <message>
+        <source>Image Display with Color Bar</source>
+        <translation>カラーバー付き画像表示</translation>
+    </message>
+</context>
+<context>
+    <name>ImgDispWPV</name>
+    <message>
+        <source>Image Display with Position and Value</source>
+        <translation>位置と値つき画像表示</translation>
+    </message>
+    <message>
+        <source>X</source>
+        <translation>X</translation>
+    </message>
+    <message>
+        <source>Y</source>
+        <translation>Y</translation>
+    </message>
+    <message>
+        <source>Val:</source>
+        <translation>値:</translation>
+    </message>
+    <message>
+        <source>Scale Reset</source>
+        <translation>表示リセット</translation>
+    </message>
+</context>
+<context>
+    <name>PopDockBase</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+    <message>
+        <source>Pop/Dock</source>
+        <translation>分離/格納</translation>
+    </message>
+</context>
+<context>
+    <name>ProcCtrl</name>
+    <message>
+        <source>Proc Control</source>
+        <translation>処理制御</translation>
+    </message>
+    <message>
+        <source>Rotation : </source>
+        <translation>回転 : </translation>
+    </message>
+    <message>
+        <source>  Center</source>
+        <translation>  中心</translation>
+    </message>
+    <message>
+        <source>  Ax</source>
+        <translation>  軸</translation>
+    </message>
+    <message>
+        <source>H</source>
+        <translation>H</translation>
+    </message>
+    <message>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>記録</translation>
+    </message>
+    <message>
+        <source>Auto Update Sinogram</source>
+        <translation>サイノグラム自動更新</translation>
+    </message>
+    <message>
+        <source>Slice : </source>
+        <translation>スライス : </translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>現在</translation>
+    </message>
+    <message>
+        <source>Auto Exec</source>
+        <translation>自動実行</translation>
+    </message>
+    <message>
+        <source>From</source>
+        <translation>開始</translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation>終了</translation>
+    </message>
+    <message>
+        <source>Step</source>
+        <translation>間隔</translation>
+    </message>
+    <message>
+        <source>Threads</source>
+        <translation>スレッド数</translation>
+    </message>
+</context>
+<context>
+    <name>SeekCtrl</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+</context>
+<context>
+    <name>SelectAFile</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>選択</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>クリア</translation>
+    </message>
+    <message>
+        <source>Img file (*.img)</source>
+        <translation>Imgファイル (*.img)</translation>
+    </message>
+    <message>
+        <source>Tiff file (*.tif *.tiff)</source>
+        <translation>TIFFファイル (*.tif *.tiff)</translation>
+    </message>
+    <message>
+        <source>Any file (* *.*)</source>
+        <translation>すべてのファイル (* *.*)</translation>
+    </message>
+</context>
+<context>
+    <name>SelectAImgFileBase</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+    <message>
+        <source>Exp Time</source>
+        <translation>露光時間</translation>
+    </message>
+    <message>
+        <source>[s]</source>
+        <translation>[秒]</translation>
+    </message>
+    <message>
+        <source>Show Img</source>
+        <translation>画像表示</translation>
+    </message>
+</context>
+<context>
+    <name>SelectDataDir</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+    <message>
+        <source>KVN Std.</source>
+        <translation>KVN標準</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>次へ</translation>
+    </message>
+    <message>
+        <source>Set</source>
+        <translation>設定</translation>
+    </message>
+    <message>
+        <source>Pattern</source>
+        <translation>パターン</translation>
+    </message>
+    <message>
+        <source>Sel. Data Dir.</source>
+        <translation>データフォルダ選択</translation>
+    </message>
+</context>
+<context>
+    <name>SelectDataFiles</name>
+    <message>
+        <source>SelectDataFiles</source>
+        <translation>データファイル選択</translation>
+    </message>
+    <message>
+        <source>Data Select</source>
+        <translation>データ選択</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>クリア</translation>
+    </message>
+    <message>
+        <source>New</source>
+        <translation>新規</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>追加</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;When Checked : The first file in the list will be read multitimes ( ex. 180 times )&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;チェック時 : リストの最初のファイルを複数回読み込みます ( 例 180 回 )&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>Multi.</source>
+        <translation>複数回</translation>
+    </message>
+    <message>
+        <source>Exp. Time[s]</source>
+        <translation>露光時間[秒]</translation>
+    </message>
+    <message>
+        <source>keep Conds.</source>
+        <translation>条件保持</translation>
+    </message>
+    <message>
+        <source>Itex File (*.img)</source>
+        <translation>Itexファイル (*.img)</translation>
+    </message>
+    <message>
+        <source>Tiff File (*.tif *.tiff)</source>
+        <translation>TIFFファイル (*.tif *.tiff)</translation>
+    </message>
+    <message>
+        <source>Any Files (* *.*)</source>
+        <translation>すべてのファイル (* *.*)</translation>
+    </message>
+</context>
+<context>
+    <name>SelectDir</name>
+    <message>
+        <source>Frame</source>
+        <translation>フレーム</translation>
+    </message>
+    <message>
+        <source>Sel. Dir</source>
+        <translation>フォルダ選択</translation>
+    </message>
+    <message>
+        <source>(*)</source>
+        <translation>(*)</translation>
+    </message>
+</context>
+<context>
+    <name>Sinogram</name>
+    <message>
+        <source>Sinogram</source>
+        <translation>サイノグラム</translation>
+    </message>
+    <message>
+        <source>Gen Image</source>
+        <translation>画像生成</translation>
+    </message>
+    <message>
+        <source>CoR</source>
+        <translation>回転中心</translation>
+    </message>
+    <message>
+        <source>Gen Fou. Sinogram</source>
+        <translation>フーリエ変換像を生成</translation>
+    </message>
+</context>
+<context>
+    <name>XafsBatch</name>
+    <message>
+        <source>Data Loading</source>
+        <translation>データ読込中</translation>
+    </message>
+    <message>
+        <source>Calculating</source>
+        <translation>計算中</translation>
+    </message>
+    <message>
+        <source>Finished Calc.</source>
+        <translation>計算終了</translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation>完了</translation>
     </message>
 </context>
 </TS>

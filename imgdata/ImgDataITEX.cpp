@@ -55,8 +55,7 @@ void ImgDataITEX::clear()
 {
     dataOffset = 0;
     bytesPerPixel = 0;
-    pixels.clear();
-    pixels.shrink_to_fit();
+    pixels.reset();
 }
 
 void ImgDataITEX::evaluateItem(const QString &item, Header *header) const
@@ -202,7 +201,7 @@ bool ImgDataITEX::readProps(const QString &name, int *w, int *h)
 
 bool ImgDataITEX::loadData()
 {
-    pixels.clear();
+    pixels.reset();
     if (width < 1 || height < 1 || (bytesPerPixel != 2 && bytesPerPixel != 4))
         return false;
     QFile f(fileName);
@@ -212,16 +211,15 @@ bool ImgDataITEX::loadData()
     }
     const qint64 size = static_cast<qint64>(width) * height * bytesPerPixel;
     // The header check has made sure the file holds this many bytes.
-    pixels.resize(static_cast<size_t>(size));
+    pixels.reset(new unsigned char[static_cast<size_t>(size)]);
     const qint64 got =
-        f.seek(dataOffset) ? f.read(reinterpret_cast<char *>(pixels.data()), size) : -1;
+        f.seek(dataOffset) ? f.read(reinterpret_cast<char *>(pixels.get()), size) : -1;
     // The pixels are in memory now; holding the file open would exhaust the
     // process's file handles on long scans.
     f.close();
     if (got != size) {
         qDebug() << "ITEX file is shorter than its image size" << fileName;
-        pixels.clear();
-        pixels.shrink_to_fit();
+        pixels.reset();
         return false;
     }
     return true;
@@ -229,17 +227,17 @@ bool ImgDataITEX::loadData()
 
 double ImgDataITEX::pixelAt(qint64 index) const
 {
-    const unsigned char *p = pixels.data() + index * bytesPerPixel;
+    const unsigned char *p = pixels.get() + index * bytesPerPixel;
     return bytesPerPixel == 2 ? static_cast<double>(readLe16(p)) : static_cast<double>(readLe32(p));
 }
 
 double *ImgDataITEX::getLine(int y, double *buf) const
 {
-    if (y < 0 || y >= height || pixels.empty()) {
+    if (y < 0 || y >= height || !pixels) {
         std::fill(buf, buf + width, 0.0);
         return buf;
     }
-    const unsigned char *p = pixels.data() + static_cast<qint64>(y) * width * bytesPerPixel;
+    const unsigned char *p = pixels.get() + static_cast<qint64>(y) * width * bytesPerPixel;
     if (bytesPerPixel == 2) {
         for (int x = 0; x < width; ++x, p += 2)
             buf[x] = static_cast<double>(readLe16(p));
@@ -252,7 +250,7 @@ double *ImgDataITEX::getLine(int y, double *buf) const
 
 double *ImgDataITEX::getColumn(int x, double *buf) const
 {
-    if (x < 0 || x >= width || pixels.empty()) {
+    if (x < 0 || x >= width || !pixels) {
         std::fill(buf, buf + height, 0.0);
         return buf;
     }

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include <vector>
+#include <memory>
 
 // Camera files of the ITEX layout: a 64-byte header whose bytes 2-3 give the
 // comment length L, an L-byte comment of comma-separated "Key=value" items, then
@@ -22,7 +22,8 @@ public:
 
     qint64 dataOffset = 0;
     int bytesPerPixel = 0;
-    std::vector<unsigned char> pixels;
+    // The pixel block as read (not zero-filled first: every byte is overwritten).
+    std::unique_ptr<unsigned char[]> pixels;
 
 private:
     struct Header;

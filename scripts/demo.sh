@@ -11,7 +11,7 @@ demo="$here/demo"
 data="$demo/data"
 results="$demo/results"
 if [ ! -f "$data/geometry.json" ]; then
-    "$here/build/tools/orvo2demo" --out "$data" --width 256 --height 16 --proj 180 --energies 5
+    "$here/build/tools/orvo2demo" --out "$data" --width 256 --height 16 --proj 180 --energies 5 --layout flat
 fi
 cor=$(sed -n 's/^ *"cor": *\([0-9.]*\),*$/\1/p' "$data/geometry.json")
 last=$(( $(sed -n 's/^ *"height": *\([0-9]*\),*$/\1/p' "$data/geometry.json") - 1 ))
