@@ -38,6 +38,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QPainter>
+#include <QLabel>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSlider>
@@ -126,6 +127,10 @@ void Body::setupForm()
     progress->setValue(0);
     progress->setFormat(tr("%v / %m slices"));
     static_cast<QGridLayout *>(ui->CalcBox->layout())->addWidget(progress, 4, 0, 1, 4);
+
+    auto *setProgress = new QLabel(this);
+    setProgress->setObjectName(QStringLiteral("SeqSetProgress"));
+    static_cast<QGridLayout *>(ui->SeqBox->layout())->addWidget(setProgress, 1, 3, 1, 2);
 }
 
 void Body::setupDisplays()
@@ -305,14 +310,21 @@ int Body::cutWidth() const
     return params.rotAxIsV ? imgDatas->width() : imgDatas->height();
 }
 
+bool Body::deferWhileEnginesRun(const char *what, std::function<void()> action)
+{
+    if (inFlight == 0)
+        return false;
+    qDebug() << what << "waits until the running slices are finished";
+    pendingActions.append(std::move(action));
+    return true;
+}
+
 void Body::dataFilesSelected(QStringList files, bool clear)
 {
-    // Engines read the stack while they run; a load then waits for them.
-    if (inFlight > 0 || (ctCalc && ctCalc->isRunning())) {
-        qDebug() << "Loading waits until the running slices are finished :" << files.size();
-        pendingLoads.append(qMakePair(files, clear));
+    // Engines read the stack while they run (a stopped run still finishes the
+    // slices it handed out); a load then waits for them.
+    if (deferWhileEnginesRun("Loading", [this, files, clear] { loadFiles(files, clear); }))
         return;
-    }
     loadFiles(files, clear);
 }
 
@@ -356,11 +368,11 @@ void Body::loadFiles(const QStringList &files, bool clear)
     emit finishedLoadingCTFiles();
 }
 
-void Body::runPendingLoads()
+void Body::runPendingActions()
 {
-    while (!pendingLoads.isEmpty() && inFlight == 0) {
-        const auto load = pendingLoads.takeFirst();
-        loadFiles(load.first, load.second);
+    while (!pendingActions.isEmpty() && inFlight == 0) {
+        const std::function<void()> action = pendingActions.takeFirst();
+        action();
     }
 }
 
@@ -629,7 +641,7 @@ void Body::engineFinished(int engine)
     }
     execMultiCtCalc();
     if (inFlight == 0) {
-        runPendingLoads();
+        runPendingActions();
         finishIfHeadlessDone();
     }
 }
@@ -678,9 +690,11 @@ void Body::execMultiCtCalc()
 
 void Body::stopCalcCt()
 {
+    // Not running any more before CT1 is stopped: its finish report then finds
+    // no run to end, so the run ends once.
+    calcRunning = false;
     if (ctCalc->isRunning())
         ctCalc->stopCt();
-    calcRunning = false;
     endTime = QDateTime::currentDateTime();
     ui->CalcEndT->setText(endTime.toString(QString::fromLatin1(timeFormat)));
     const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
@@ -840,6 +854,9 @@ void Body::setNextImageSet()
 
 void Body::selectedDir(QString dir, QStringList patterns)
 {
+    // The I0 image is read by the engines too: the whole set waits for them.
+    if (deferWhileEnginesRun("Loading a set", [this, dir, patterns] { selectedDir(dir, patterns); }))
+        return;
     setI0FileFromList();
     const QString tag = ui->SelDDir->currentEnergyText();
     ui->SelectImageSaveDir->setAddTag(tag);
@@ -856,6 +873,9 @@ void Body::selectedDir(QString dir, QStringList patterns)
 
 void Body::selectedFileInfoList(QFileInfoList fileInfoList)
 {
+    if (deferWhileEnginesRun("Loading a set",
+                             [this, fileInfoList] { selectedFileInfoList(fileInfoList); }))
+        return;
     setI0FileFromList();
     const QString tag = ui->SelDDir->currentEnergyText();
     ui->SelectImageSaveDir->setAddTag(tag);
@@ -898,6 +918,22 @@ void Body::noticedStage(QString msg, qint64 dEt)
         qDebug() << "Stage : " << msg << dEt;
     ui->ProgressMsg->setText(msg);
     ui->DeltaET->setText(QString::number(dEt));
+    showSetProgress(msg);
+}
+
+void Body::showSetProgress(const QString &stageMsg)
+{
+    const int set = ui->SelDDir->currentIndex() + 1;
+    const QString text = set > 0 ? tr("Set %1 (%2 to %3): %4")
+                                       .arg(set)
+                                       .arg(ui->SeqCalcFrom->value())
+                                       .arg(ui->SeqCalcTo->value())
+                                       .arg(stageMsg)
+                                 : stageMsg;
+    if (auto *label = findChild<QLabel *>(QStringLiteral("SeqSetProgress")))
+        label->setText(text);
+    if (headless)
+        qDebug().noquote() << text;
 }
 
 void Body::setI0FileFromList()
@@ -932,6 +968,10 @@ void Body::batchExec()
 
 void Body::batchExCmd(BatchCmd cmd)
 {
+    // A script line after a stopped run may load images or change I0 and BG:
+    // it waits until the slices still in progress are finished.
+    if (deferWhileEnginesRun("Batch command", [this, cmd] { batchExCmd(cmd); }))
+        return;
     if (dispatch(cmd))
         emit callBatchCheckEnd();
 }
@@ -959,7 +999,7 @@ void Body::batchEnded()
 
 bool Body::isIdle() const
 {
-    return !calcRunning && enginesIdle() && pendingLoads.isEmpty() && !xafsBatch->isRunning() &&
+    return !calcRunning && enginesIdle() && pendingActions.isEmpty() && !xafsBatch->isRunning() &&
            !ctCalc->isRunning();
 }
 

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QThread>
 #include <QVector>
+#include <functional>
 
 class Batch;
 class CtCalc;
@@ -142,11 +143,15 @@ private:
 
     void loadFiles(const QStringList &files, bool clear);
     void regenerateSinogram();
-    void runPendingLoads();
+    // Queues `action` while engines still have slices in progress; false when
+    // it can run now.
+    bool deferWhileEnginesRun(const char *what, std::function<void()> action);
+    void runPendingActions();
     bool enginesIdle() const;
     void endRunAtOnce(const QString &why);
     void reportProgress();
     void reportStage(const QString &msg);
+    void showSetProgress(const QString &stageMsg);
     void passSubFolderSettings();
     void makeSaveFolders();
     int cutWidth() const;
@@ -193,8 +198,9 @@ private:
     QVector<int> engineRequests;
     int slicesDone = 0;
     int slicesTotal = 0;
-    // Loads asked for while engines still read the stack; run once they are idle.
-    QList<QPair<QStringList, bool>> pendingLoads;
+    // Loads and commands asked for while engines still read the stack and the
+    // I0 and BG images; run in order once they are idle.
+    QList<std::function<void()>> pendingActions;
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
 

@@ -156,6 +156,9 @@ void CtFbp::release()
     inverseOut.release();
     spectra = {};
     filtered = {};
+    cosines = {};
+    sines = {};
+    xOffsets = {};
     nFft = 0;
 }
 
@@ -187,6 +190,18 @@ bool CtFbp::setup(int n, int count)
     const size_t P = static_cast<size_t>(count);
     spectra.assign(2 * N * P, 0.0);
     filtered.assign(N * P, 0.0);
+    // The angles and offsets of the fast back projection, computed as
+    // backProject computes them.
+    cosines.resize(P);
+    sines.resize(P);
+    for (int i = 0; i < count; ++i) {
+        const double theta = i * pi / count;
+        cosines[i] = std::cos(theta);
+        sines[i] = std::sin(theta);
+    }
+    xOffsets.resize(N);
+    for (int x = 0; x < n; ++x)
+        xOffsets[x] = x - n * 0.5;
     nFft = n;
     nProj = count;
     return true;
@@ -312,28 +327,19 @@ void CtFbp::backProjectAll(double x0, double x1, double z0, double z1)
     const int N = nFft;
     const int P = nProj;
     const double c = N * 0.5;
-    std::vector<double> cs(static_cast<size_t>(P));
-    std::vector<double> sn(static_cast<size_t>(P));
-    for (int i = 0; i < P; ++i) {
-        const double theta = i * pi / P;
-        cs[i] = std::cos(theta);
-        sn[i] = std::sin(theta);
-    }
-    std::vector<double> xc(static_cast<size_t>(N));
-    for (int x = 0; x < N; ++x)
-        xc[x] = x - c;
+    const std::vector<double> &cs = cosines;
+    const std::vector<double> &sn = sines;
     int xFrom, xTo, zFrom, zTo;
     pixelRange(x0, x1, N, &xFrom, &xTo);
     pixelRange(z0, z1, N, &zFrom, &zTo);
     const RowKernel kernel = rowKernel();
 
-    // A few rows at a time: for one projection they read nearly the same stretch
-    // of its table, which then stays in cache. Every pixel still adds its
-    // projections in the order 0 ... P - 1, as backProject does.
+    // Tile by tile; every pixel still adds its projections in the order
+    // 0 ... P - 1, as backProject does.
     int from[rowsPerBlock];
     int to[rowsPerBlock];
     RowPass pass;
-    pass.xc = xc.data();
+    pass.xc = xOffsets.data();
     pass.c = c;
     pass.lastK = N - 1;
     for (int zb = zFrom; zb < zTo; zb += rowsPerBlock) {

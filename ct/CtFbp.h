@@ -82,6 +82,9 @@ private:
     // Spectra and filtered rows of all projections, row after row.
     std::vector<double> spectra;
     std::vector<double> filtered;
+    std::vector<double> cosines;  // cos(i pi / P)
+    std::vector<double> sines;    // sin(i pi / P)
+    std::vector<double> xOffsets; // x - N / 2
     std::vector<double> result;
     int rn = 0;
     bool valid = false;

@@ -437,7 +437,7 @@
     </message>
     <message>
         <source>Set</source>
-        <translation>設定</translation>
+        <translation>読込</translation>
     </message>
     <message>
         <source>Pattern</source>

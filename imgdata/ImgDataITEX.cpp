@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <new>
 
 namespace {
 
@@ -211,7 +212,11 @@ bool ImgDataITEX::loadData()
     }
     const qint64 size = static_cast<qint64>(width) * height * bytesPerPixel;
     // The header check has made sure the file holds this many bytes.
-    pixels.reset(new unsigned char[static_cast<size_t>(size)]);
+    pixels.reset(new (std::nothrow) unsigned char[static_cast<size_t>(size)]);
+    if (!pixels) {
+        qDebug() << "No memory for the pixels of ITEX file" << fileName;
+        return false;
+    }
     const qint64 got =
         f.seek(dataOffset) ? f.read(reinterpret_cast<char *>(pixels.get()), size) : -1;
     // The pixels are in memory now; holding the file open would exhaust the
