@@ -179,6 +179,10 @@
         <source>Loading next Data Set</source>
         <translation>次のデータセットを読込中</translation>
     </message>
+    <message>
+        <source>Set %1 (%2 to %3): %4</source>
+        <translation>セット %1 (%2～%3): %4</translation>
+    </message>
 </context>
 <context>
     <name>CBarUI</name>
