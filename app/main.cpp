@@ -48,7 +48,8 @@ int main(int argc, char *argv[])
     const bool noWindow = cfg.has(QStringLiteral("-nw"));
 
     if (!english) {
-        (void)translator->load(QStringLiteral(":orvo2_ja_JP"), QCoreApplication::applicationDirPath());
+        (void)translator->load(QStringLiteral(":orvo2_ja_JP"),
+                               QCoreApplication::applicationDirPath());
         QCoreApplication::installTranslator(translator);
     }
 

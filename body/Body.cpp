@@ -11,7 +11,6 @@
 #include "ct/SavingImg.h"
 #include "ct/SgmGeom.h"
 #include "disp/ColorBar.h"
-#include "util/GreyScale.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
@@ -28,6 +27,7 @@
 #include "ui_Body.h"
 #include "ui_I0ofImage.h"
 #include "util/Edition.h"
+#include "util/GreyScale.h"
 #include "util/Numbers.h"
 #include "util/TextLine.h"
 
@@ -37,8 +37,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QPainter>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSlider>
@@ -236,8 +236,9 @@ void Body::setupEngines()
         thread->start(QThread::InheritPriority);
 
         connect(this, &Body::startCt, engine, &CtCalc2::startCt, Qt::QueuedConnection);
-        connect(engine, &CtCalc2::calcFinished, this, [this, i] { engineFinished(i); },
-                Qt::QueuedConnection);
+        connect(
+            engine, &CtCalc2::calcFinished, this, [this, i] { engineFinished(i); },
+            Qt::QueuedConnection);
         connect(engine, &CtCalc2::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
                 Qt::QueuedConnection);
         connect(engine, &CtCalc2::saveImgWDiscard, dataSaver, &DataSaver::saveImgWDiscard,
@@ -452,8 +453,7 @@ void Body::draw(QPainter *p)
     if (!rawDisp->selecting && !rawDisp->selectionValid)
         return;
     const QRectF rect(c->realToScreenX(rawDisp->selX), c->realToScreenY(rawDisp->selY),
-                      c->realLengthToScreenX(rawDisp->selW),
-                      c->realLengthToScreenY(rawDisp->selH));
+                      c->realLengthToScreenX(rawDisp->selW), c->realLengthToScreenY(rawDisp->selH));
     if (rawDisp->selecting) {
         p->setPen(selectingPen);
         p->drawRect(rect);
@@ -611,7 +611,8 @@ void Body::passSubFolderSettings()
     const bool ofSlice = ui->SubOfSlice->isChecked();
     DataSaver *saver = dataSaver;
     QMetaObject::invokeMethod(
-        saver, [saver, inSub, ofEnergy, ofSlice] { saver->setSubFolders(inSub, ofEnergy, ofSlice); },
+        saver,
+        [saver, inSub, ofEnergy, ofSlice] { saver->setSubFolders(inSub, ofEnergy, ofSlice); },
         Qt::QueuedConnection);
 }
 
@@ -651,7 +652,8 @@ void Body::reportProgress()
     if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress")))
         bar->setValue(std::min(slicesDone, slicesTotal));
     if (headless && (slicesDone % progressEvery == 0 || slicesDone == slicesTotal))
-        qDebug().noquote() << QStringLiteral("slices done %1 / %2").arg(slicesDone).arg(slicesTotal);
+        qDebug().noquote()
+            << QStringLiteral("slices done %1 / %2").arg(slicesDone).arg(slicesTotal);
 }
 
 void Body::execMultiCtCalc()
@@ -735,32 +737,32 @@ void Body::changedAutoExec()
 
 // ---- regions and colour scale --------------------------------------------------
 
-void Body::dRUpdated(double rx0, double rz0, double rx1, double rz1)
+void Body::forwardRegion(RegionSetter panelSetter, CtCalcRegionSetter ct1Setter,
+                         const std::array<double, 4> &region)
 {
+    // Every panel shows and computes the same region; a panel that answers with
+    // its own report must not start the forwarding again.
     if (forwardingRegion)
         return;
     forwardingRegion = true;
-    QObject *from = sender();
+    const QObject *from = sender();
+    const auto [x0, z0, x1, z1] = region;
     if (from != ctCalc)
-        ctCalc->setDR(rx0, rz0, rx1, rz1);
+        (ctCalc->*ct1Setter)(x0, z0, x1, z1);
     for (CtCalc2Ui *panel : qAsConst(ctc2Uis))
         if (panel != from)
-            panel->setDR(rx0, rz0, rx1, rz1);
+            (panel->*panelSetter)(x0, z0, x1, z1);
     forwardingRegion = false;
+}
+
+void Body::dRUpdated(double rx0, double rz0, double rx1, double rz1)
+{
+    forwardRegion(&CtCalc2Ui::setDR, &CtCalc::setDR, {rx0, rz0, rx1, rz1});
 }
 
 void Body::cRUpdated(double rx0, double rz0, double rx1, double rz1)
 {
-    if (forwardingRegion)
-        return;
-    forwardingRegion = true;
-    QObject *from = sender();
-    if (from != ctCalc)
-        ctCalc->setCR(rx0, rz0, rx1, rz1);
-    for (CtCalc2Ui *panel : qAsConst(ctc2Uis))
-        if (panel != from)
-            panel->setCR(rx0, rz0, rx1, rz1);
-    forwardingRegion = false;
+    forwardRegion(&CtCalc2Ui::setCR, &CtCalc::setCR, {rx0, rz0, rx1, rz1});
 }
 
 void Body::fixColorScaleToggled(bool f)
@@ -855,7 +857,8 @@ void Body::setNextImageSet()
 void Body::selectedDir(QString dir, QStringList patterns)
 {
     // The I0 image is read by the engines too: the whole set waits for them.
-    if (deferWhileEnginesRun("Loading a set", [this, dir, patterns] { selectedDir(dir, patterns); }))
+    if (deferWhileEnginesRun("Loading a set",
+                             [this, dir, patterns] { selectedDir(dir, patterns); }))
         return;
     setI0FileFromList();
     const QString tag = ui->SelDDir->currentEnergyText();
@@ -1043,7 +1046,8 @@ void Body::stopThreads()
     // Every record sent so far is written before the saver's thread ends: a
     // blocking call returns only after the records queued before it.
     if (saverThread.isRunning()) {
-        QMetaObject::invokeMethod(dataSaver, [] {}, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            dataSaver, [] {}, Qt::BlockingQueuedConnection);
         saverThread.quit();
         saverThread.wait();
     }

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QThread>
 #include <QVector>
+#include <array>
 #include <functional>
 
 class Batch;
@@ -139,6 +140,10 @@ private:
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
     void setRotAxIsV(bool vertical);
+    using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
+    using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
+    void forwardRegion(RegionSetter panelSetter, CtCalcRegionSetter ct1Setter,
+                       const std::array<double, 4> &region);
     void selectCt(bool ct1, bool checked);
 
     void loadFiles(const QStringList &files, bool clear);

@@ -17,9 +17,9 @@
 #include "ui_I0ofImage.h"
 #include "util/Numbers.h"
 
+#include <QCheckBox>
 #include <QDebug>
 #include <QDir>
-#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QRadioButton>

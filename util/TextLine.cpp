@@ -70,8 +70,9 @@ QString takeItem(const QString &line, QString &item)
             item = line.mid(s + 1, q - s - 1);
             return line.mid(q + 1);
         }
-        qDebug().noquote() << QStringLiteral("In a line [%1] item is started from quote but not ended by quote")
-                        .arg(line);
+        qDebug().noquote()
+            << QStringLiteral("In a line [%1] item is started from quote but not ended by quote")
+                   .arg(line);
         item = line.mid(s + 1);
         return QString();
     }
@@ -80,8 +81,9 @@ QString takeItem(const QString &line, QString &item)
         ++w;
     item = line.mid(s, w - s);
     if (item.endsWith(QLatin1Char('"')))
-        qDebug().noquote() << QStringLiteral("In a line [%1] item is started from not quote but ended by quote")
-                        .arg(line);
+        qDebug().noquote()
+            << QStringLiteral("In a line [%1] item is started from not quote but ended by quote")
+                   .arg(line);
     return w < line.size() ? line.mid(w) : QString();
 }
 

@@ -54,7 +54,8 @@ void TestCfgStore::arguments_data()
     QTest::newRow("program path ignored") << consumed << "prog" << false << "";
     QTest::newRow("-b then -x: empty name") << QStringList{"p", "-b", "-x"} << "-b" << true << "";
     QTest::newRow("-x after -b") << QStringList{"p", "-b", "-x"} << "-x" << true << "";
-    QTest::newRow("later option wins") << QStringList{"p", "-d", "a", "-d", "b"} << "-d" << true << "b";
+    QTest::newRow("later option wins")
+        << QStringList{"p", "-d", "a", "-d", "b"} << "-d" << true << "b";
     QTest::newRow("lone dash is an option") << QStringList{"p", "-", "v"} << "-" << true << "v";
     QTest::newRow("case sensitive") << QStringList{"p", "-NW"} << "-nw" << false << "";
 }
@@ -122,9 +123,10 @@ void TestCfgStore::deepAcyclicInclude()
 {
     const int depth = 60;
     for (int i = 0; i < depth; ++i) {
-        const QByteArray next = i + 1 < depth
-                                    ? QString("INCLUDE %1\n").arg(dir.filePath(QString("d%1.cfg").arg(i + 1))).toUtf8()
-                                    : QByteArray();
+        const QByteArray next =
+            i + 1 < depth
+                ? QString("INCLUDE %1\n").arg(dir.filePath(QString("d%1.cfg").arg(i + 1))).toUtf8()
+                : QByteArray();
         write(QString("d%1.cfg").arg(i), QString("Level%1 x\n").arg(i).toUtf8() + next);
     }
     // The same file twice in a row (not a cycle) is read twice.

@@ -13,7 +13,8 @@ class Responder : public QObject
 {
     Q_OBJECT
 public:
-    explicit Responder(Batch *b) : batch(b)
+    explicit Responder(Batch *b)
+        : batch(b)
     {
         connect(b, &Batch::batchExCmd, this, &Responder::onCmd, Qt::QueuedConnection);
         connect(this, &Responder::done, b, &Batch::batchCheckEnd, Qt::QueuedConnection);
@@ -92,12 +93,18 @@ void TestBatch::parse_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("cmd");
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("words") << "cmd a b" << "cmd" << QStringList{"a", "b"};
-    QTest::newRow("quoted blank") << "cmd \"a b\" c" << "cmd" << QStringList{"a b", "c"};
-    QTest::newRow("empty quoted item ends args") << "cmd a \"\" b" << "cmd" << QStringList{"a"};
-    QTest::newRow("trailing blanks") << "cmd a   " << "cmd" << QStringList{"a"};
-    QTest::newRow("blank line") << "   " << "" << QStringList{};
-    QTest::newRow("empty command word") << "\"\" a" << "" << QStringList{};
+    QTest::newRow("words") << "cmd a b"
+                           << "cmd" << QStringList{"a", "b"};
+    QTest::newRow("quoted blank") << "cmd \"a b\" c"
+                                  << "cmd" << QStringList{"a b", "c"};
+    QTest::newRow("empty quoted item ends args") << "cmd a \"\" b"
+                                                 << "cmd" << QStringList{"a"};
+    QTest::newRow("trailing blanks") << "cmd a   "
+                                     << "cmd" << QStringList{"a"};
+    QTest::newRow("blank line") << "   "
+                                << "" << QStringList{};
+    QTest::newRow("empty command word") << "\"\" a"
+                                        << "" << QStringList{};
 }
 
 void TestBatch::parse()
@@ -132,19 +139,22 @@ void TestBatch::controlFlow_data()
     QTest::addColumn<QByteArray>("script");
     QTest::addColumn<QStringList>("words");
     QTest::newRow("empty script") << QByteArray() << QStringList{};
-    QTest::newRow("commands in order") << QByteArray("a\nb # c\n\n#x\nc\n") << QStringList{"a", "b", "c"};
+    QTest::newRow("commands in order")
+        << QByteArray("a\nb # c\n\n#x\nc\n") << QStringList{"a", "b", "c"};
     QTest::newRow("end stops") << QByteArray("a\n:END\nb\n") << QStringList{"a"};
     QTest::newRow("stop stops") << QByteArray("a\n:Stop\nb\n") << QStringList{"a"};
     QTest::newRow("goto jumps to label line")
         << QByteArray("a\n:goto L\nb\nL\nc\n") << QStringList{"a", "L", "c"};
     QTest::newRow("goto label is case sensitive")
         << QByteArray(":goto l\nb\nL\n") << QStringList{"b", "L"};
-    QTest::newRow("goto missing label goes on") << QByteArray(":goto nowhere\nb\n") << QStringList{"b"};
+    QTest::newRow("goto missing label goes on")
+        << QByteArray(":goto nowhere\nb\n") << QStringList{"b"};
     QTest::newRow("goto without label finds blank line")
         << QByteArray(":goto\nb\n   \nc\n") << QStringList{"", "c"};
     QTest::newRow("ifok true runs guarded line")
         << QByteArray(":ifok :goto L\nb\nL\n") << QStringList{"L"};
-    QTest::newRow("ifng with ok passes to window") << QByteArray(":ifng x\n") << QStringList{":ifng"};
+    QTest::newRow("ifng with ok passes to window")
+        << QByteArray(":ifng x\n") << QStringList{":ifng"};
     QTest::newRow("echo is not sent") << QByteArray(":echo hi\na\n") << QStringList{"a"};
     QTest::newRow("ifok echo") << QByteArray(":IfOk :echo x\na\n") << QStringList{"a"};
     QTest::newRow("backslash line dropped") << QByteArray("a\nb \\\nc\n") << QStringList{"a", "c"};
@@ -261,11 +271,13 @@ void TestBatch::acrossThreads()
     });
     QSignalSpy ended(batch, &Batch::batchEnded);
     const QString path = writeScript("start\nLoop\nwork\nseq_exec_next\n:ifok :goto Loop\ndone\n");
-    QMetaObject::invokeMethod(batch, [batch, path] { batch->batchLoad(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        batch, [batch, path] { batch->batchLoad(path); }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(batch, &Batch::batchExec, Qt::QueuedConnection);
     QVERIFY(ended.wait(30000));
-    QCOMPARE(seen, QStringList({"start", "Loop", "work", "seq_exec_next", "Loop", "work",
-                                "seq_exec_next", "Loop", "work", "seq_exec_next", ":ifok", "done"}));
+    QCOMPARE(seen,
+             QStringList({"start", "Loop", "work", "seq_exec_next", "Loop", "work", "seq_exec_next",
+                          "Loop", "work", "seq_exec_next", ":ifok", "done"}));
     thread.quit();
     thread.wait();
 }

@@ -40,7 +40,10 @@ private slots:
 private:
     void cmd(const QString &line) { body->batchExCmd(BatchCmd(line)); }
     template<class T>
-    T *widget(const char *name) { return body->findChild<T *>(QString::fromLatin1(name)); }
+    T *widget(const char *name)
+    {
+        return body->findChild<T *>(QString::fromLatin1(name));
+    }
     void loadSet(int energy);
     QList<int> runSlices(int from, int to, int step, int threads);
 

@@ -98,11 +98,13 @@ struct CoreRecon
         if (n % 2 != 0)
             n -= 1;
         CtFbp fbp;
-        if (!fbp.setup(n, h.height) || !fbp.reconstruct(h.sgm.data(), h.width, h.height, 0, n, 0, n))
+        if (!fbp.setup(n, h.height) ||
+            !fbp.reconstruct(h.sgm.data(), h.width, h.height, 0, n, 0, n))
             return {};
         std::vector<double> out(static_cast<size_t>(n) * n);
         for (int z = 0; z < n; ++z)
-            std::copy(fbp.resultRow(z), fbp.resultRow(z) + n, out.begin() + static_cast<long>(z) * n);
+            std::copy(fbp.resultRow(z), fbp.resultRow(z) + n,
+                      out.begin() + static_cast<long>(z) * n);
         *nOut = n;
         return out;
     }
@@ -209,18 +211,19 @@ void TestReconstruction::multiSliceRunOnEngines()
     const QString out = dir.filePath("multi");
     const double cor = settings.corOrDefault();
     const QString script = writeScript(
-        "multi.bat", QString("ct_rot_ax_is_v 1\nimages_load \"%1\" *.img\n"
-                             "i0_load \"%2\"\nbg_load \"%3\"\n"
-                             "ct_cor %4\n"
-                             "calc_ct2 1\nct_auto_exec 1\nct_threads 3\n"
-                             "ct_slice_from 6\nct_slice_to 1\nct_slice_step 2\n"
-                             "auto_save_data 1\nauto_save_data_path \"%5\"\nauto_save_data_name rec\n"
-                             "auto_save_image 1\nauto_save_image_path \"%5\"\n"
-                             "auto_save_image_name pic\n"
-                             "CALC_EXEC\n:echo run ended\n")
-                         .arg(projDir, i0, bg)
-                         .arg(cor)
-                         .arg(out));
+        "multi.bat",
+        QString("ct_rot_ax_is_v 1\nimages_load \"%1\" *.img\n"
+                "i0_load \"%2\"\nbg_load \"%3\"\n"
+                "ct_cor %4\n"
+                "calc_ct2 1\nct_auto_exec 1\nct_threads 3\n"
+                "ct_slice_from 6\nct_slice_to 1\nct_slice_step 2\n"
+                "auto_save_data 1\nauto_save_data_path \"%5\"\nauto_save_data_name rec\n"
+                "auto_save_image 1\nauto_save_image_path \"%5\"\n"
+                "auto_save_image_name pic\n"
+                "CALC_EXEC\n:echo run ended\n")
+            .arg(projDir, i0, bg)
+            .arg(cor)
+            .arg(out));
     QString log;
     QCOMPARE(run(script, log), 0);
     QVERIFY2(log.contains(":echo run ended"), qPrintable(log));
@@ -311,14 +314,15 @@ void TestReconstruction::measuredScans()
     const QString out = dir.filePath("measured-" + folder);
 
     const QString script = writeScript(
-        "measured.bat", QString("ct_rot_ax_is_v 1\nimages_load \"%1\" %2\ni0_load \"%3\"\nbg_load \"%4\"\n"
-                                "ct_cor %5\ncalc_ct2 1\nct_proc_slice %6\n"
-                                "auto_save_data 1\nauto_save_data_path \"%7\"\n"
-                                "auto_save_data_name m\ncalc_exec\n")
-                            .arg(projDir, pattern, i0, bg)
-                            .arg(cor)
-                            .arg(slice)
-                            .arg(out));
+        "measured.bat",
+        QString("ct_rot_ax_is_v 1\nimages_load \"%1\" %2\ni0_load \"%3\"\nbg_load \"%4\"\n"
+                "ct_cor %5\ncalc_ct2 1\nct_proc_slice %6\n"
+                "auto_save_data 1\nauto_save_data_path \"%7\"\n"
+                "auto_save_data_name m\ncalc_exec\n")
+            .arg(projDir, pattern, i0, bg)
+            .arg(cor)
+            .arg(slice)
+            .arg(out));
     QString log;
     QCOMPARE(run(script, log), 0);
 

@@ -31,13 +31,20 @@ void TestTextLine::removeComment_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no comment") << "a b c" << "a b c";
-    QTest::newRow("plain comment") << "DataRoot /x # note" << "DataRoot /x ";
-    QTest::newRow("hash in double quotes") << "a \"#b\" c" << "a \"#b\" c";
-    QTest::newRow("hash in apostrophes") << "a '#b' #c" << "a '#b' ";
-    QTest::newRow("unmatched apostrophe") << "it's #1" << "it's #1";
-    QTest::newRow("apostrophe closes double quote") << "a \"b' #c" << "a \"b' ";
-    QTest::newRow("comment only") << "#all" << "";
+    QTest::newRow("no comment") << "a b c"
+                                << "a b c";
+    QTest::newRow("plain comment") << "DataRoot /x # note"
+                                   << "DataRoot /x ";
+    QTest::newRow("hash in double quotes") << "a \"#b\" c"
+                                           << "a \"#b\" c";
+    QTest::newRow("hash in apostrophes") << "a '#b' #c"
+                                         << "a '#b' ";
+    QTest::newRow("unmatched apostrophe") << "it's #1"
+                                          << "it's #1";
+    QTest::newRow("apostrophe closes double quote") << "a \"b' #c"
+                                                    << "a \"b' ";
+    QTest::newRow("comment only") << "#all"
+                                  << "";
 }
 
 void TestTextLine::removeComment()
@@ -74,15 +81,33 @@ void TestTextLine::takeItem_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("item");
     QTest::addColumn<QString>("rest");
-    QTest::newRow("empty") << "" << "" << "";
-    QTest::newRow("blanks only") << " \t " << "" << "";
-    QTest::newRow("two words") << "ab cd" << "ab" << " cd";
-    QTest::newRow("leading blanks") << "  ab" << "ab" << "";
-    QTest::newRow("two quoted words") << "\"a b\" \"c\"" << "a b" << " \"c\"";
-    QTest::newRow("empty quotes") << "\"\"" << "" << "";
-    QTest::newRow("item right after quote") << "\"a\"b" << "a" << "b";
-    QTest::newRow("unterminated quote") << "x \"a b" << "x" << " \"a b";
-    QTest::newRow("tab separated") << "a\tb" << "a" << "\tb";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
+    QTest::newRow("blanks only") << " \t "
+                                 << ""
+                                 << "";
+    QTest::newRow("two words") << "ab cd"
+                               << "ab"
+                               << " cd";
+    QTest::newRow("leading blanks") << "  ab"
+                                    << "ab"
+                                    << "";
+    QTest::newRow("two quoted words") << "\"a b\" \"c\""
+                                      << "a b"
+                                      << " \"c\"";
+    QTest::newRow("empty quotes") << "\"\""
+                                  << ""
+                                  << "";
+    QTest::newRow("item right after quote") << "\"a\"b"
+                                            << "a"
+                                            << "b";
+    QTest::newRow("unterminated quote") << "x \"a b"
+                                        << "x"
+                                        << " \"a b";
+    QTest::newRow("tab separated") << "a\tb"
+                                   << "a"
+                                   << "\tb";
 }
 
 void TestTextLine::takeItem()
