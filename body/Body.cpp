@@ -39,7 +39,9 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QGuiApplication>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
@@ -79,6 +81,7 @@ Body::Body(QWidget *parent)
     ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
+    fitToScreen();
     executeConfigLines();
 }
 
@@ -95,7 +98,7 @@ void Body::setupForm()
 {
     // The control column is as wide as its widest row; it scrolls only vertically.
     ui->ControlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->sizeHint().width() +
+    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->minimumSizeHint().width() +
                                        ui->ControlScroll->verticalScrollBar()->sizeHint().width());
     ui->CalcCT->setStyleSheet(idleStyle);
     ui->SeqCalc->setStyleSheet(idleStyle);
@@ -131,6 +134,14 @@ void Body::setupForm()
     auto *setProgress = new QLabel(this);
     setProgress->setObjectName(QStringLiteral("SeqSetProgress"));
     static_cast<QGridLayout *>(ui->SeqBox->layout())->addWidget(setProgress, 1, 3, 1, 2);
+}
+
+void Body::fitToScreen()
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableSize();
+        resize(std::min(width(), room.width()), std::min(height(), room.height()));
+    }
 }
 
 void Body::setupDisplays()

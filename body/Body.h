@@ -124,6 +124,7 @@ private slots:
 
 private:
     void setupForm();
+    void fitToScreen();
     void setupDisplays();
     void setupBatch();
     void setupSequencer();

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "ct/CtFbp.h"
+#include "ct/HSgm.h"
 #include "imgdata/ImgDatas.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QVector>
 #include <QtEndian>
 
 #include <cmath>
@@ -86,3 +89,45 @@ private:
 
     QTemporaryDir dir;
 };
+
+// The values of the core's own reconstruction of the same sinogram over (0, 0, N, N).
+inline QVector<double> coreResult(const ImgDatas &stack, double cor, int slice, double x0 = 0,
+                                  double z0 = 0, double x1 = -1, double z1 = -1)
+{
+    HSgm hSgm;
+    if (!genSinogram0(&hSgm, stack, true, cor, slice))
+        return {};
+    const int n = hSgm.width / 2 * 2;
+    CtFbp core;
+    if (!core.setup(n, hSgm.height))
+        return {};
+    if (x1 < 0) {
+        x1 = n;
+        z1 = n;
+    }
+    core.reconstruct(hSgm.sgm.data(), hSgm.width, hSgm.height, x0, x1, z0, z1);
+    return QVector<double>(core.resultRow(0), core.resultRow(0) + qsizetype(n) * n);
+}
+
+// The CT1 values after its first `steps` projections, over (0, 0, N, N).
+inline QVector<double> ct1PartialResult(const ImgDatas &stack, double cor, int slice, int steps)
+{
+    HSgm hSgm;
+    if (!genSinogram0(&hSgm, stack, true, cor, slice))
+        return {};
+    const int n = hSgm.width / 2 * 2;
+    const int p = hSgm.height;
+    CtFbp core;
+    if (!core.setup(n, p))
+        return {};
+    core.initResult(n);
+    std::vector<double> row(static_cast<size_t>(n));
+    for (int i = 0; i < steps; ++i) {
+        for (int k = 0; k < n; ++k)
+            row[k] = hSgm.sgmRow(i)[k] / p;
+        core.fftRow(row.data(), i);
+        core.filterRow(i);
+        core.backProject(i, 0, n, 0, n);
+    }
+    return QVector<double>(core.resultRow(0), core.resultRow(0) + qsizetype(n) * n);
+}

@@ -38,25 +38,6 @@ struct Saved
     QByteArray data;
 };
 
-// The values of the core's own reconstruction of the same sinogram over (0, 0, N, N).
-QVector<double> coreResult(const ImgDatas &stack, double cor, int slice, double x0 = 0,
-                           double z0 = 0, double x1 = -1, double z1 = -1)
-{
-    HSgm hSgm;
-    if (!genSinogram0(&hSgm, stack, true, cor, slice))
-        return {};
-    const int n = hSgm.width / 2 * 2;
-    CtFbp core;
-    if (!core.setup(n, hSgm.height))
-        return {};
-    if (x1 < 0) {
-        x1 = n;
-        z1 = n;
-    }
-    core.reconstruct(hSgm.sgm.data(), hSgm.width, hSgm.height, x0, x1, z0, z1);
-    return QVector<double>(core.resultRow(0), core.resultRow(0) + qsizetype(n) * n);
-}
-
 int fftLength(int width, double cor)
 {
     return setGeom(true, width, cor).width / 2 * 2;
