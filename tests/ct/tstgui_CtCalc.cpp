@@ -157,7 +157,7 @@ void tst_CtCalc::toggleStopsAfterTheStepInProgress()
             ct1->calcCt();
     });
     ct1->calcCt();
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(finished.count() >= 1, waitMs);
     QCOMPARE(partial, ct1PartialResult(scan.stack, cor, slice, stopAfter));
 
     if (!restartAtOnce) {
