@@ -37,9 +37,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
-#include <QGuiApplication>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
@@ -867,36 +867,32 @@ void Body::setNextImageSet()
 
 void Body::selectedDir(QString dir, QStringList patterns)
 {
+    QStringList files;
+    const QFileInfoList entries =
+        QDir(dir).entryInfoList(patterns, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &entry : entries)
+        files << entry.filePath();
+    loadDataSet(files);
+}
+
+void Body::selectedFileInfoList(QFileInfoList fileInfoList)
+{
+    QStringList files;
+    for (const QFileInfo &entry : fileInfoList)
+        files << entry.filePath();
+    loadDataSet(files);
+}
+
+void Body::loadDataSet(const QStringList &files)
+{
     // The I0 image is read by the engines too: the whole set waits for them.
-    if (deferWhileEnginesRun("Loading a set",
-                             [this, dir, patterns] { selectedDir(dir, patterns); }))
+    if (deferWhileEnginesRun("Loading a set", [this, files] { loadDataSet(files); }))
         return;
     setI0FileFromList();
     const QString tag = ui->SelDDir->currentEnergyText();
     ui->SelectImageSaveDir->setAddTag(tag);
     ui->SelectDataSaveDir->setAddTag(tag);
     // A set always replaces the stack, whatever the list's load options say.
-    QStringList files;
-    const QFileInfoList entries =
-        QDir(dir).entryInfoList(patterns, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &entry : entries)
-        files << entry.filePath();
-    ui->CTFiles->clearFiles();
-    dataFilesSelected(files, true);
-}
-
-void Body::selectedFileInfoList(QFileInfoList fileInfoList)
-{
-    if (deferWhileEnginesRun("Loading a set",
-                             [this, fileInfoList] { selectedFileInfoList(fileInfoList); }))
-        return;
-    setI0FileFromList();
-    const QString tag = ui->SelDDir->currentEnergyText();
-    ui->SelectImageSaveDir->setAddTag(tag);
-    ui->SelectDataSaveDir->setAddTag(tag);
-    QStringList files;
-    for (const QFileInfo &entry : fileInfoList)
-        files << entry.filePath();
     ui->CTFiles->clearFiles();
     dataFilesSelected(files, true);
 }

@@ -148,6 +148,8 @@ private:
     void selectCt(bool ct1, bool checked);
 
     void loadFiles(const QStringList &files, bool clear);
+    // Loads the files of a data set of a sequential run with the I0 of its energy.
+    void loadDataSet(const QStringList &files);
     void regenerateSinogram();
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
