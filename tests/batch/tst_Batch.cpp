@@ -158,6 +158,10 @@ void TestBatch::controlFlow_data()
     QTest::newRow("echo is not sent") << QByteArray(":echo hi\na\n") << QStringList{"a"};
     QTest::newRow("ifok echo") << QByteArray(":IfOk :echo x\na\n") << QStringList{"a"};
     QTest::newRow("backslash line dropped") << QByteArray("a\nb \\\nc\n") << QStringList{"a", "c"};
+    QTest::newRow("line of 1 MB") << QByteArray("w " + QByteArray(1 << 20, 'x') + "\nz\n")
+                                  << QStringList{"w", "z"};
+    QTest::newRow("bytes that are not UTF-8") << QByteArray("a\xff\xfe b\n\"open quote\nz\n")
+                                              << QStringList{"a\ufffd\ufffd", "open quote", "z"};
 }
 
 void TestBatch::controlFlow()
