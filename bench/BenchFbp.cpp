@@ -2,10 +2,13 @@
 // counts P: sinogram generation, filtering, back projection (fast path, and the
 // straightforward per-projection loop side by side where it takes reasonable
 // time), and the whole slice. Medians of a few runs; fewer runs for big sizes.
+// First it loads a stack of ITEX frames from a warm cache, alternating with
+// `cat` of the same files, and prints both rates.
 //
 //   orvo2bench            N in {512, 1024, 2048}, P in {360, 720, 1440}
 //   orvo2bench --quick    small sizes, one run each (a smoke test)
 //   orvo2bench N P        one size only
+//   orvo2bench --load     the load rates only
 
 #include "ct/CtFbp.h"
 #include "ct/HSgm.h"
@@ -14,12 +17,16 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,6 +75,55 @@ bool writeFrame(const QString &path, int width, int rows, int index, int count)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+QString framePath(const QTemporaryDir &dir, int i)
+{
+    return dir.filePath(QStringLiteral("p%1.img").arg(i, 5, 10, QChar('0')));
+}
+
+// Loads `count` frames of width x rows into a stack from a warm cache and cats
+// the same files to the null device, alternately, and prints the median rates.
+bool benchLoad(int width, int rows, int count, int runs)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return false;
+    QStringList files;
+    qint64 bytes = 0;
+    for (int i = 0; i < count; ++i) {
+        files << framePath(dir, i);
+        if (!writeFrame(files.last(), width, rows, i, count))
+            return false;
+        bytes += QFileInfo(files.last()).size();
+    }
+    const QString cat = QStandardPaths::findExecutable(QStringLiteral("cat"));
+    const auto catAll = [&] {
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(cat, files);
+        return p.waitForFinished(-1) && p.exitCode() == 0;
+    };
+    // Once through the cache before anything is timed.
+    if (!cat.isEmpty() && !catAll())
+        return false;
+    bool ok = true;
+    const double tLoad = medianSeconds(runs, [&] {
+        ImgDatas stack;
+        for (const QString &f : std::as_const(files))
+            ok = stack.addFile(f) && ok;
+    });
+    const double tCat = cat.isEmpty() ? -1.0 : medianSeconds(runs, [&] { ok = catAll() && ok; });
+    if (!ok)
+        return false;
+    const double mb = bytes / 1e6;
+    std::printf("# load %d frames of %d x %d (%.0f MB) from a warm cache: %.0f MB/s", count, width,
+                rows, mb, mb / tLoad);
+    if (tCat > 0)
+        std::printf(", cat %.0f MB/s, load time / cat time %.2f", mb / tCat, tLoad / tCat);
+    std::printf("\n");
+    std::fflush(stdout);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -75,6 +131,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const bool quick = args.contains(QStringLiteral("--quick"));
+    const bool loadOnly = args.contains(QStringLiteral("--load"));
+    if (args.size() != 3 || quick) {
+        const bool loaded = quick ? benchLoad(256, 64, 90, 1) : benchLoad(2048, 64, 720, 5);
+        if (!loaded) {
+            std::fprintf(stderr, "load benchmark failed\n");
+            return 1;
+        }
+        if (loadOnly)
+            return 0;
+    }
     std::vector<int> sizes = quick ? std::vector<int>{256, 512} : std::vector<int>{512, 1024, 2048};
     std::vector<int> counts = quick ? std::vector<int>{180, 360} : std::vector<int>{360, 720, 1440};
     if (args.size() == 3 && args.at(1).toInt() >= 4 && args.at(2).toInt() >= 1) {
@@ -92,8 +158,7 @@ int main(int argc, char **argv)
     }
     const int maxP = counts.back();
     for (int i = 0; i < maxP; ++i)
-        if (!writeFrame(dir.filePath(QStringLiteral("p%1.img").arg(i, 5, 10, QChar('0'))), width,
-                        rows, i, maxP)) {
+        if (!writeFrame(framePath(dir, i), width, rows, i, maxP)) {
             std::fprintf(stderr, "cannot write frames\n");
             return 1;
         }
@@ -105,7 +170,7 @@ int main(int argc, char **argv)
         QElapsedTimer load;
         load.start();
         for (int i = 0; i < P; ++i)
-            stack.addFile(dir.filePath(QStringLiteral("p%1.img").arg(i, 5, 10, QChar('0'))));
+            stack.addFile(framePath(dir, i));
         const double loadSeconds = load.nsecsElapsed() * 1e-9;
         const double mb = double(P) * (64 + 60 + width * rows * 2) / 1e6;
         std::printf("# loaded %d frames of %d x %d, %.1f MB/s\n", P, width, rows, mb / loadSeconds);
@@ -123,12 +188,17 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "unexpected sinogram width %d for N %d\n", sgm.width, N);
                 return 1;
             }
-            const double tFilter = medianSeconds(runs, [&] {
+            const auto filter = [&] {
                 for (int i = 0; i < P; ++i)
                     fbp.fftRow(sgm.sgmRow(i), i);
                 for (int i = 0; i < P; ++i)
                     fbp.filterRow(i);
-            });
+            };
+            // The stepwise path makes its spectra array on first use; its page
+            // faults are not the filter's time.
+            filter();
+            const double tFilter = medianSeconds(runs, filter);
+            fbp.initResult(N); // the result's first page faults likewise
             const double tBp = medianSeconds(runs, [&] {
                 fbp.initResult(N);
                 fbp.backProjectAll(0, N, 0, N);

@@ -8,7 +8,7 @@
 #      stack and engines x N^2 x 8 bytes.
 # The stack load rate of the program is printed as well.
 #
-#   bench/pool.sh [--build DIR] [--data DIR] [--runs R] [--no-memory] [--show]
+#   bench/pool.sh [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show]
 #
 # --build   build folder holding orvo2 and tools/orvo2demo (default: build)
 # --data    where the generated data sets are kept between runs
@@ -20,6 +20,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/build"
 data="${TMPDIR:-/tmp}/orvo2-bench-data"
 runs=3
+pool=1
 memory=1
 show=0
 while [ $# -gt 0 ]; do
@@ -27,9 +28,13 @@ while [ $# -gt 0 ]; do
     --build) build=$(cd "$2" && pwd); shift 2 ;;
     --data) data=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --no-pool) pool=0; shift ;;
     --no-memory) memory=0; shift ;;
     --show) show=1; shift ;;
-    *) echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--no-memory] [--show]" >&2; exit 2 ;;
+    *)
+        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show]" >&2
+        exit 2
+        ;;
     esac
 done
 orvo2="$build/orvo2"
@@ -96,39 +101,41 @@ stamp() { grep -m1 -- "$2" "$1" | cut -d' ' -f1; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-make_set n1024 1028 64
-set1024="$data/n1024"
-n=$(json "$set1024" n_fft)
-slices=64
-echo "== engine pool: N $n, P 720, $slices slices, show results $show, $runs runs each"
-printf '%8s %4s %10s %10s %12s\n' engines run "run s" "slices/s" "load MB/s"
-declare -A rates
-for r in $(seq 1 "$runs"); do
-    for engines in 1 2; do
-        write_script "$set1024" "$engines" $((slices - 1)) > "$work/pool.bat"
-        run_program "$work/pool.bat" "$work/pool.log"
-        start=$(stamp "$work/pool.log" 'body-cmd "calc_exec"')
-        end=$(stamp "$work/pool.log" "slices done $slices / $slices")
-        loadStart=$(stamp "$work/pool.log" 'body-cmd "images_load"')
-        loadEnd=$(stamp "$work/pool.log" 'body-cmd "i0_load"')
-        if [ -z "$start" ] || [ -z "$end" ]; then
-            echo "run failed; log:" >&2
-            cat "$work/pool.log" >&2
-            exit 1
-        fi
-        t=$(elapsed "$start" "$end")
-        rate=$(awk -v t="$t" -v s="$slices" 'BEGIN { printf "%.3f", s / t }')
-        mb=$(du -bc "$set1024"/proj/*.img | tail -1 | cut -f1)
-        load=$(awk -v b="$mb" -v t="$(elapsed "$loadStart" "$loadEnd")" \
-            'BEGIN { printf "%.0f", b / 1e6 / t }')
-        rates[$engines]+="$rate "
-        printf '%8d %4d %10.2f %10.3f %12s\n' "$engines" "$r" "$t" "$rate" "$load"
+if [ "$pool" = 1 ]; then
+    make_set n1024 1028 64
+    set1024="$data/n1024"
+    n=$(json "$set1024" n_fft)
+    slices=64
+    echo "== engine pool: N $n, P 720, $slices slices, show results $show, $runs runs each"
+    printf '%8s %4s %10s %10s %12s\n' engines run "run s" "slices/s" "load MB/s"
+    declare -A rates
+    for r in $(seq 1 "$runs"); do
+        for engines in 1 2; do
+            write_script "$set1024" "$engines" $((slices - 1)) > "$work/pool.bat"
+            run_program "$work/pool.bat" "$work/pool.log"
+            start=$(stamp "$work/pool.log" 'body-cmd "calc_exec"')
+            end=$(stamp "$work/pool.log" "slices done $slices / $slices")
+            loadStart=$(stamp "$work/pool.log" 'body-cmd "images_load"')
+            loadEnd=$(stamp "$work/pool.log" 'body-cmd "i0_load"')
+            if [ -z "$start" ] || [ -z "$end" ]; then
+                echo "run failed; log:" >&2
+                cat "$work/pool.log" >&2
+                exit 1
+            fi
+            t=$(elapsed "$start" "$end")
+            rate=$(awk -v t="$t" -v s="$slices" 'BEGIN { printf "%.3f", s / t }')
+            mb=$(du -bc "$set1024"/proj/*.img | tail -1 | cut -f1)
+            load=$(awk -v b="$mb" -v t="$(elapsed "$loadStart" "$loadEnd")" \
+                'BEGIN { printf "%.0f", b / 1e6 / t }')
+            rates[$engines]+="$rate "
+            printf '%8d %4d %10.2f %10.3f %12s\n' "$engines" "$r" "$t" "$rate" "$load"
+        done
     done
-done
-one=$(printf '%s\n' ${rates[1]} | median)
-two=$(printf '%s\n' ${rates[2]} | median)
-printf 'median slices/s: 1 engine %.3f, 2 engines %.3f, ratio %.2f (target >= 1.8)\n' "$one" "$two" \
-    "$(awk -v a="$one" -v b="$two" 'BEGIN { print b / a }')"
+    one=$(printf '%s\n' ${rates[1]} | median)
+    two=$(printf '%s\n' ${rates[2]} | median)
+    printf 'median slices/s: 1 engine %.3f, 2 engines %.3f, ratio %.2f (target >= 1.8)\n' "$one" "$two" \
+        "$(awk -v a="$one" -v b="$two" 'BEGIN { print b / a }')"
+fi
 
 if [ "$memory" = 1 ]; then
     make_set n2048 2052 32
@@ -136,19 +143,24 @@ if [ "$memory" = 1 ]; then
     n=$(json "$set2048" n_fft)
     width=$(json "$set2048" width)
     height=$(json "$set2048" height)
-    echo "== memory: $width x $height x 720 16-bit stack, N $n, 32 slices, 2 engines, show results $show"
-    write_script "$set2048" 2 31 > "$work/mem.bat"
-    run_program "$work/mem.bat" "$work/mem.log"
-    grep -q "slices done 32 / 32" "$work/mem.log" || { cat "$work/mem.log" >&2; exit 1; }
-    peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/mem.log.time")
     # The program with nothing loaded, for its own baseline.
     echo "ct_threads 1" > "$work/empty.bat"
     run_program "$work/empty.bat" "$work/empty.log"
     base=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/empty.log.time")
-    awk -v peak="$peak" -v base="$base" -v w="$width" -v h="$height" -v n="$n" 'BEGIN {
-        raw = w * h * 720 * 2 / 1048576; e = 2 * n * n * 8 / 1048576
-        printf "peak RSS %.0f MiB; program alone %.0f MiB; raw stack %.0f MiB; engines x N^2 x 8 = %.0f MiB\n",
-            peak / 1024, base / 1024, raw, e
-        printf "peak - alone - raw stack = %.0f MiB = %.2f x (engines x N^2 x 8)\n",
-            (peak - base) / 1024 - raw, ((peak - base) / 1024 - raw) / e }'
+    echo "== memory: $width x $height x 720 16-bit stack, N $n, 32 slices, 2 engines"
+    awk -v base="$base" -v w="$width" -v h="$height" -v n="$n" 'BEGIN {
+        printf "program alone %.0f MiB; raw stack %.0f MiB; engines x N^2 x 8 = %.0f MiB\n",
+            base / 1024, w * h * 720 * 2 / 1048576, 2 * n * n * 8 / 1048576 }'
+    for show in 0 1; do
+        write_script "$set2048" 2 31 > "$work/mem.bat"
+        run_program "$work/mem.bat" "$work/mem.log"
+        grep -q "slices done 32 / 32" "$work/mem.log" || { cat "$work/mem.log" >&2; exit 1; }
+        peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/mem.log.time")
+        awk -v peak="$peak" -v base="$base" -v w="$width" -v h="$height" -v n="$n" -v show="$show" '
+            BEGIN {
+                raw = w * h * 720 * 2 / 1048576; e = 2 * n * n * 8 / 1048576
+                rest = (peak - base) / 1024 - raw
+                printf "show results %d: peak RSS %.0f MiB = alone + raw stack + %.0f MiB (%.2f x engines x N^2 x 8)\n",
+                    show, peak / 1024, rest, rest / e }'
+    done
 fi

@@ -627,6 +627,13 @@ void Body::passSubFolderSettings()
         Qt::QueuedConnection);
 }
 
+bool Body::showResults() const
+{
+    // Nobody sees the result panels of a headless run: showing them costs a copy
+    // of every result and a picture per slice. Saved pictures are still made.
+    return ui->ShowCalcRes->isChecked() && !headless;
+}
+
 void Body::execSingleCtCalc()
 {
     if (params.calcCt1 && !ctCalc->isRunning())
@@ -635,7 +642,7 @@ void Body::execSingleCtCalc()
         ++inFlight;
         ++engineRequests[0];
         emit startCt(ctc2s.at(0), params.rotAxIsV, params.cor, params.slice,
-                     ui->ShowCalcRes->isChecked());
+                     showResults());
     }
     if (!params.calcCt1 && !params.calcCt2)
         stopCalcCt();
@@ -689,7 +696,7 @@ void Body::execMultiCtCalc()
         ++inFlight;
         ++engineRequests[i];
         emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice,
-                     ui->ShowCalcRes->isChecked());
+                     showResults());
         // Stepping past the range's end must not overflow.
         const long long next = static_cast<long long>(nextSlice) + params.sliceStep;
         nextSlice = static_cast<int>(std::clamp<long long>(next, INT_MIN, INT_MAX));

@@ -158,6 +158,7 @@ private:
     bool enginesIdle() const;
     void endRunAtOnce(const QString &why);
     void reportProgress();
+    bool showResults() const;
     void reportStage(const QString &msg);
     void showSetProgress(const QString &stageMsg);
     void passSubFolderSettings();

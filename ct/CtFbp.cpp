@@ -188,7 +188,9 @@ bool CtFbp::setup(int n, int count)
         return false;
     }
     const size_t P = static_cast<size_t>(count);
-    spectra.assign(2 * N * P, 0.0);
+    // The spectra of all rows are kept only for callers that transform and filter
+    // in separate steps; reconstruct() filters each spectrum straight from the
+    // FFT's output, so an engine never holds them.
     filtered.assign(N * P, 0.0);
     // The angles and offsets of the fast back projection, computed as
     // backProject computes them.
@@ -214,16 +216,31 @@ void CtFbp::initResult(int n)
     valid = false;
 }
 
-void CtFbp::fftRow(const double *row, int i)
+void CtFbp::forward(const double *row)
 {
-    if (!rowIndexOk(i))
-        return;
     for (int k = 0; k < nFft; ++k) {
         forwardIn[k][0] = row[k];
         forwardIn[k][1] = 0.0;
     }
     forwardPlan.execute();
-    double *s = spectra.data() + 2 * static_cast<size_t>(i) * nFft;
+}
+
+double *CtFbp::spectrum(int i)
+{
+    // Zeros until fftRow fills them, so that filtering a row never transformed
+    // gives zeros.
+    const size_t size = 2 * static_cast<size_t>(nFft) * static_cast<size_t>(nProj);
+    if (spectra.size() != size)
+        spectra.assign(size, 0.0);
+    return spectra.data() + 2 * static_cast<size_t>(i) * nFft;
+}
+
+void CtFbp::fftRow(const double *row, int i)
+{
+    if (!rowIndexOk(i))
+        return;
+    forward(row);
+    double *s = spectrum(i);
     for (int k = 0; k < nFft; ++k) {
         s[2 * k] = forwardOut[k][0];
         s[2 * k + 1] = forwardOut[k][1];
@@ -234,9 +251,13 @@ void CtFbp::filterRow(int i)
 {
     if (!rowIndexOk(i))
         return;
+    filterSpectrum(spectrum(i), i);
+}
+
+void CtFbp::filterSpectrum(const double *s, int i)
+{
     const int N = nFft;
     const double b = twoPi / N;
-    const double *s = spectra.data() + 2 * static_cast<size_t>(i) * N;
     // |frequency| of bin m: m up to N/2, then N - m for the negative frequencies.
     for (int m = 0; m < N; ++m) {
         const double w = m < N / 2 ? m : N - m;
@@ -391,10 +412,12 @@ bool CtFbp::reconstruct(const double *sgm, int sgmWidth, int rows, double x0, do
     if (nFft < 2 || rows != nProj || sgmWidth < nFft)
         return false;
     initResult(nFft);
-    for (int i = 0; i < rows; ++i)
-        fftRow(sgm + static_cast<size_t>(i) * sgmWidth, i);
-    for (int i = 0; i < rows; ++i)
-        filterRow(i);
+    // The same values as fftRow then filterRow for every row: the forward
+    // output is read in place of its copy.
+    for (int i = 0; i < rows; ++i) {
+        forward(sgm + static_cast<size_t>(i) * sgmWidth);
+        filterSpectrum(reinterpret_cast<const double *>(forwardOut.data()), i);
+    }
     backProjectAll(x0, x1, z0, z1);
     return true;
 }

@@ -40,8 +40,9 @@ public:
     void calcMinMax();
 
     // Sinogram to slice in one go: fftRow, filterRow and backProjectAll over all
-    // rows of `sgm` (rows of at least N + 1 samples, P rows). False when the core
-    // is not set up for these sizes.
+    // rows of `sgm` (rows of at least N + 1 samples, P rows), the same values bit
+    // for bit, without keeping the spectra (a later filterRow sees those of the
+    // last fftRow). False when the core is not set up for these sizes.
     bool reconstruct(const double *sgm, int sgmWidth, int rows, double x0, double x1, double z0,
                      double z1);
 
@@ -65,6 +66,14 @@ public:
 
 private:
     void release();
+    // Forward FFT of the first N samples of a row into forwardOut.
+    void forward(const double *row);
+    // Spectrum i of the stepwise path (fftRow, filterRow), the array made on
+    // first use.
+    double *spectrum(int i);
+    // Ramp filter of a spectrum (N complex values, real and imaginary parts
+    // interleaved) into filtered row i.
+    void filterSpectrum(const double *s, int i);
     // The pixels [*from, *to) of row z inside both the circle and [xFrom, xTo).
     void rowChord(int z, int xFrom, int xTo, int *from, int *to) const;
     bool rowIndexOk(int i) const { return i >= 0 && i < nProj && nFft >= 2; }
@@ -79,7 +88,8 @@ private:
     FftwPlan inversePlan;
     size_t filteredStride() const { return static_cast<size_t>(nFft); }
 
-    // Spectra and filtered rows of all projections, row after row.
+    // Spectra (of the stepwise path only) and filtered rows of all projections,
+    // row after row.
     std::vector<double> spectra;
     std::vector<double> filtered;
     std::vector<double> cosines;  // cos(i pi / P)

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -62,6 +63,8 @@ private slots:
     void fastEqualsReference();
     void fastEqualsReferenceSizes_data();
     void fastEqualsReferenceSizes();
+    void reconstructMatchesStepwiseBitForBit_data();
+    void reconstructMatchesStepwiseBitForBit();
     void minMax();
 
 private:
@@ -339,6 +342,60 @@ void tst_CtFbp::fastEqualsReferenceSizes()
         }
     QVERIFY2(!(worst > 1e-9 * largest),
              qPrintable(QStringLiteral("worst %1 of %2").arg(worst).arg(largest)));
+}
+
+void tst_CtFbp::reconstructMatchesStepwiseBitForBit_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("firstN"); // a set-up of other sizes before, 0 for none
+    QTest::newRow("N 64, P 45") << 64 << 45 << 0;
+    QTest::newRow("N 15 (odd), P 7") << 15 << 7 << 0;
+    QTest::newRow("N 40, P 9 after N 16, P 30") << 40 << 9 << 16;
+}
+
+// reconstruct() filters each spectrum without keeping it; its filtered rows and
+// slice must be those of the stepwise path exactly, not merely close.
+void tst_CtFbp::reconstructMatchesStepwiseBitForBit()
+{
+    QFETCH(int, n);
+    QFETCH(int, count);
+    QFETCH(int, firstN);
+    const std::vector<double> rows = randomRows(n + 3, count, 11);
+    CtFbp stepwise;
+    CtFbp whole;
+    if (firstN > 0) {
+        // Spectra of other sizes from an earlier set-up must not leak into these.
+        const std::vector<double> other = randomRows(firstN + 1, 30, 12);
+        QVERIFY(stepwise.setup(firstN, 30));
+        for (int i = 0; i < 30; ++i)
+            stepwise.fftRow(other.data() + size_t(i) * (firstN + 1), i);
+        QVERIFY(whole.setup(firstN, 30));
+        QVERIFY(whole.reconstruct(other.data(), firstN + 1, 30, 0, firstN, 0, firstN));
+    }
+    QVERIFY(stepwise.setup(n, count));
+    QVERIFY(whole.setup(n, count));
+    stepwise.initResult(n);
+    for (int i = 0; i < count; ++i)
+        stepwise.fftRow(rows.data() + size_t(i) * (n + 3), i);
+    for (int i = 0; i < count; ++i)
+        stepwise.filterRow(i);
+    stepwise.backProjectAll(0, n, 0, n);
+    QVERIFY(whole.reconstruct(rows.data(), n + 3, count, 0, n, 0, n));
+    const size_t rowBytes = sizeof(double) * size_t(n);
+    for (int i = 0; i < count; ++i)
+        QVERIFY2(std::memcmp(stepwise.filteredRow(i), whole.filteredRow(i), rowBytes) == 0,
+                 qPrintable(QStringLiteral("filtered row %1").arg(i)));
+    for (int z = 0; z < n; ++z)
+        QVERIFY2(std::memcmp(stepwise.resultRow(z), whole.resultRow(z), rowBytes) == 0,
+                 qPrintable(QStringLiteral("result row %1").arg(z)));
+
+    // A row filtered before any transform is all zeros.
+    CtFbp fresh;
+    QVERIFY(fresh.setup(n, count));
+    fresh.filterRow(count - 1);
+    const double *f = fresh.filteredRow(count - 1);
+    QVERIFY(std::all_of(f, f + n, [](double v) { return v == 0.0; }));
 }
 
 void tst_CtFbp::minMax()
