@@ -474,21 +474,22 @@ void Body::draw(QPainter *p)
     p->drawRect(rect);
     const double x0 = rawDisp->selX, x1 = rawDisp->selX + rawDisp->selW;
     const double y0 = rawDisp->selY, y1 = rawDisp->selY + rawDisp->selH;
-    if (vertical) {
-        dRUpdated(x0, x0, x1, x1);
-        cRUpdated(x0, x0, x1, x1);
-        ctCalc->setDR(x0, x0, x1, x1);
-        ctCalc->setCR(x0, x0, x1, x1);
-        ui->procCtrl->setSliceFrom(Numbers::saturateToInt(y0));
-        ui->procCtrl->setSliceTo(Numbers::saturateToInt(y1));
-    } else {
-        dRUpdated(y0, y0, y1, y1);
-        cRUpdated(y0, y0, y1, y1);
-        ctCalc->setDR(y0, y0, y1, y1);
-        ctCalc->setCR(y0, y0, y1, y1);
-        ui->procCtrl->setSliceFrom(Numbers::saturateToInt(x0));
-        ui->procCtrl->setSliceTo(Numbers::saturateToInt(x1));
-    }
+    // The rectangle's extent across the axis is the region, its extent along the
+    // axis the slice range.
+    if (vertical)
+        applySelection(x0, x1, y0, y1);
+    else
+        applySelection(y0, y1, x0, x1);
+}
+
+void Body::applySelection(double across0, double across1, double along0, double along1)
+{
+    dRUpdated(across0, across0, across1, across1);
+    cRUpdated(across0, across0, across1, across1);
+    ctCalc->setDR(across0, across0, across1, across1);
+    ctCalc->setCR(across0, across0, across1, across1);
+    ui->procCtrl->setSliceFrom(Numbers::saturateToInt(along0));
+    ui->procCtrl->setSliceTo(Numbers::saturateToInt(along1));
 }
 
 void Body::showDispRaw()
@@ -641,8 +642,7 @@ void Body::execSingleCtCalc()
     if (params.calcCt2) {
         ++inFlight;
         ++engineRequests[0];
-        emit startCt(ctc2s.at(0), params.rotAxIsV, params.cor, params.slice,
-                     showResults());
+        emit startCt(ctc2s.at(0), params.rotAxIsV, params.cor, params.slice, showResults());
     }
     if (!params.calcCt1 && !params.calcCt2)
         stopCalcCt();
@@ -695,8 +695,7 @@ void Body::execMultiCtCalc()
             continue;
         ++inFlight;
         ++engineRequests[i];
-        emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice,
-                     showResults());
+        emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice, showResults());
         // Stepping past the range's end must not overflow.
         const long long next = static_cast<long long>(nextSlice) + params.sliceStep;
         nextSlice = static_cast<int>(std::clamp<long long>(next, INT_MIN, INT_MAX));

@@ -151,6 +151,8 @@ private:
     // Loads the files of a data set of a sequential run with the I0 of its energy.
     void loadDataSet(const QStringList &files);
     void regenerateSinogram();
+    // Regions and slice range from a rectangle selected on the raw image.
+    void applySelection(double across0, double across1, double along0, double along1);
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
     bool deferWhileEnginesRun(const char *what, std::function<void()> action);
