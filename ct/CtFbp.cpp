@@ -3,8 +3,10 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -18,12 +20,12 @@ constexpr double twoPi = 6.283185307179586;
 // second-level cache and the stretch of each projection's table that the tile
 // needs in the first, while all projections pass over it.
 constexpr int rowsPerBlock = 8;
-constexpr int tileWidth = 512;
+constexpr int tileWidth = 2048;
 
 // One pass of up to four projections over the pixels [from, to) of a result row.
 struct RowPass
 {
-    static constexpr int width = 4;
+    static constexpr int width = 8; // the most; kernels take passWidth()
     double *row = nullptr;
     const double *xc = nullptr; // x - c for every x
     int from = 0;
@@ -35,7 +37,12 @@ struct RowPass
     double c = 0.0;
     double lastK = 0.0; // N - 1: no interpolation from the last sample on
 };
-using RowKernel = void (*)(const RowPass &);
+// A row kernel and the number of projections it takes per pass.
+struct RowKernel
+{
+    void (*run)(const RowPass &) = nullptr;
+    int passWidth = 4;
+};
 
 // Inside the circle t lies in (0, N), so truncation is floor. The terms are those
 // of backProject, bit for bit.
@@ -91,7 +98,7 @@ __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
 {
     int a, b;
     interiorRange(p, &a, &b);
-    if (p.count != RowPass::width || b - a < 4) {
+    if (p.count != 4 || b - a < 4) {
         rowScalar(p);
         return;
     }
@@ -100,9 +107,9 @@ __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
     rowScalar(edge);
 
     const __m256d cc = _mm256_set1_pd(p.c);
-    __m256d cs[RowPass::width];
-    __m256d zs[RowPass::width];
-    for (int j = 0; j < RowPass::width; ++j) {
+    __m256d cs[4];
+    __m256d zs[4];
+    for (int j = 0; j < 4; ++j) {
         cs[j] = _mm256_set1_pd(p.cs[j]);
         zs[j] = _mm256_set1_pd(p.zs[j]);
     }
@@ -110,7 +117,7 @@ __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
     for (; x + 4 <= b; x += 4) {
         const __m256d xc = _mm256_loadu_pd(p.xc + x);
         __m256d acc = _mm256_loadu_pd(p.row + x);
-        for (int j = 0; j < RowPass::width; ++j) {
+        for (int j = 0; j < 4; ++j) {
             const __m256d t = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(xc, cs[j]), zs[j]), cc);
             const __m128i k = _mm256_cvttpd_epi32(t);
             const __m256d frac = _mm256_sub_pd(t, _mm256_cvtepi32_pd(k));
@@ -134,17 +141,171 @@ __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
 }
 #endif
 
-RowKernel rowKernel()
+#if defined(__x86_64__) && defined(__GNUC__)
+// Whether the eight t values of a step, computed with rounding, surely span less
+// than eight table bins: |cs| clearly below 1, or +-1 with t exact (zs = 0).
+inline bool spanBelowEight(double cs, double zs)
+{
+    return std::fabs(cs) < 1.0 - 1e-9 || (std::fabs(cs) == 1.0 && zs == 0.0);
+}
+
+// GCC's own AVX-512 headers trip its uninitialised-value warning
+// (_mm512_undefined_*), so it is off for this kernel.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Eight pixels per step with AVX-512, the same operations as the straightforward
+// loop. The eight t of a step lie within eight bins of the smallest, so their
+// samples k and k + 1 all sit in the two aligned 8-sample blocks from that bin's
+// block on; both blocks are loaded once and each pixel's pair picked from them by
+// a two-source permute. The permute picks by the low four bits of k, so the
+// block with bit 3 of the index clear goes first. Floor(t) comes as the low bits
+// of t + 2^52 rounded down, frac as the exact t - floor(t).
+struct Avx512Pass
+{
+    static constexpr int lanes = 8;
+    const RowPass *p = nullptr;
+    __m512d cc, magic;
+    __m512i one;
+    __m512d cs[RowPass::width];
+    __m512d zs[RowPass::width];
+    __m512i lowest[RowPass::width]; // the lane of the smallest t, in every lane
+};
+
+// acc plus the terms of all projections of the pass for the pixels at xc.
+__attribute__((target("avx512f,avx512dq"), always_inline)) inline __m512d
+addTerms512(const Avx512Pass &v, const __m512d xc, __m512d acc)
+{
+    constexpr long long magicBits = 0x4330000000000000LL; // 2^52
+    for (int j = 0; j < v.p->count; ++j) {
+        const __m512d t = _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(xc, v.cs[j]), v.zs[j]), v.cc);
+        const __m512d frac = _mm512_reduce_pd(t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        const __m512i k = _mm512_castpd_si512(
+            _mm512_add_round_pd(t, v.magic, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+        const long long kMin =
+            _mm_cvtsi128_si64(_mm512_castsi512_si128(_mm512_permutexvar_epi64(v.lowest[j], k))) -
+            magicBits;
+        const long long block = kMin >> 3;
+        const double *f = v.p->table[j];
+        const __m512d even = _mm512_load_pd(f + 8 * ((block + 1) & ~1LL));
+        const __m512d odd = _mm512_load_pd(f + 8 * (block | 1));
+        const __m512d value = _mm512_permutex2var_pd(even, k, odd);
+        const __m512d next = _mm512_permutex2var_pd(even, _mm512_add_epi64(k, v.one), odd);
+        const __m512d slope = _mm512_sub_pd(next, value);
+        acc = _mm512_add_pd(acc, _mm512_add_pd(value, _mm512_mul_pd(frac, slope)));
+    }
+    return acc;
+}
+
+__attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
+{
+    constexpr int lanes = Avx512Pass::lanes;
+    int a, b;
+    interiorRange(p, &a, &b);
+    bool usable = b > a;
+    for (int j = 0; j < p.count && usable; ++j)
+        usable = spanBelowEight(p.cs[j], p.zs[j]);
+    if (!usable) {
+        rowScalar(p);
+        return;
+    }
+    RowPass edge = p;
+    edge.to = a;
+    rowScalar(edge);
+
+    Avx512Pass v;
+    v.p = &p;
+    v.cc = _mm512_set1_pd(p.c);
+    v.magic = _mm512_set1_pd(4503599627370496.0);
+    v.one = _mm512_set1_epi64(1);
+    for (int j = 0; j < p.count; ++j) {
+        v.cs[j] = _mm512_set1_pd(p.cs[j]);
+        v.zs[j] = _mm512_set1_pd(p.zs[j]);
+        v.lowest[j] = _mm512_set1_epi64(p.cs[j] < 0.0 ? lanes - 1 : 0);
+    }
+    int x = a;
+    for (; x + lanes <= b; x += lanes)
+        _mm512_storeu_pd(p.row + x,
+                         addTerms512(v, _mm512_loadu_pd(p.xc + x), _mm512_loadu_pd(p.row + x)));
+    if (x < b) {
+        // The last few pixels under a mask; the lanes beyond them repeat the last
+        // pixel, so the smallest t is still that of a pixel of the row.
+        const __mmask8 m = static_cast<__mmask8>((1u << (b - x)) - 1);
+        const __m512d xc = _mm512_mask_loadu_pd(_mm512_set1_pd(p.xc[b - 1]), m, p.xc + x);
+        _mm512_mask_storeu_pd(p.row + x, m,
+                              addTerms512(v, xc, _mm512_maskz_loadu_pd(m, p.row + x)));
+    }
+    edge = p;
+    edge.from = b;
+    rowScalar(edge);
+}
+#pragma GCC diagnostic pop
+#endif
+
+std::atomic<int> chosenSimd{static_cast<int>(CtFbp::Simd::Auto)};
+
+CtFbp::Simd bestSimd()
 {
 #if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx512 =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
     static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx512)
+        return CtFbp::Simd::Avx512;
     if (avx2)
-        return &rowAvx2;
+        return CtFbp::Simd::Avx2;
 #endif
-    return &rowScalar;
+    return CtFbp::Simd::Scalar;
+}
+
+RowKernel rowKernel()
+{
+    switch (CtFbp::simd()) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    case CtFbp::Simd::Avx512:
+        return {&rowAvx512, 8};
+    case CtFbp::Simd::Avx2:
+        return {&rowAvx2, 4};
+#endif
+    default:
+        return {&rowScalar, 4};
+    }
 }
 
 } // namespace
+
+bool CtFbp::simdSupported(Simd level)
+{
+    return level == Simd::Auto || level <= bestSimd();
+}
+
+bool CtFbp::setSimd(Simd level)
+{
+    if (!simdSupported(level))
+        return false;
+    chosenSimd = static_cast<int>(level);
+    return true;
+}
+
+CtFbp::Simd CtFbp::simd()
+{
+    const auto level = static_cast<Simd>(chosenSimd.load());
+    return level == Simd::Auto ? bestSimd() : level;
+}
+
+const char *CtFbp::simdName(Simd level)
+{
+    switch (level) {
+    case Simd::Scalar:
+        return "scalar";
+    case Simd::Avx2:
+        return "AVX2";
+    case Simd::Avx512:
+        return "AVX-512";
+    default:
+        return "auto";
+    }
+}
 
 void CtFbp::release()
 {
@@ -156,6 +317,7 @@ void CtFbp::release()
     inverseOut.release();
     spectra = {};
     filtered = {};
+    filteredBase = nullptr;
     cosines = {};
     sines = {};
     xOffsets = {};
@@ -191,7 +353,12 @@ bool CtFbp::setup(int n, int count)
     // The spectra of all rows are kept only for callers that transform and filter
     // in separate steps; reconstruct() filters each spectrum straight from the
     // FFT's output, so an engine never holds them.
-    filtered.assign(N * P, 0.0);
+    // Each filtered row starts on a 64-byte boundary and is followed by at
+    // least 16 zeros, which the vector back projection may load (never use)
+    // beyond the row's last sample.
+    filtered.assign(nFftStride(n) * P + 8, 0.0);
+    const auto address = reinterpret_cast<std::uintptr_t>(filtered.data());
+    filteredBase = filtered.data() + (64 - address % 64) % 64 / sizeof(double);
     // The angles and offsets of the fast back projection, computed as
     // backProject computes them.
     cosines.resize(P);
@@ -265,7 +432,7 @@ void CtFbp::filterSpectrum(const double *s, int i)
         inverseIn[m][1] = s[2 * m + 1] * w * b;
     }
     inversePlan.execute();
-    double *f = filtered.data() + static_cast<size_t>(i) * filteredStride();
+    double *f = filteredBase + static_cast<size_t>(i) * filteredStride();
     for (int k = 0; k < N; ++k)
         f[k] = inverseOut[k][0] / N;
 }
@@ -369,8 +536,8 @@ void CtFbp::backProjectAll(double x0, double x1, double z0, double z1)
             rowChord(zb + r, xFrom, xTo, &from[r], &to[r]);
         for (int tx = xFrom; tx < xTo; tx += tileWidth) {
             const int txEnd = std::min(tx + tileWidth, xTo);
-            for (int i = 0; i < P; i += RowPass::width) {
-                pass.count = std::min(RowPass::width, P - i);
+            for (int i = 0; i < P; i += kernel.passWidth) {
+                pass.count = std::min(kernel.passWidth, P - i);
                 for (int j = 0; j < pass.count; ++j) {
                     pass.table[j] = filteredRow(i + j);
                     pass.cs[j] = cs[i + j];
@@ -384,7 +551,7 @@ void CtFbp::backProjectAll(double x0, double x1, double z0, double z1)
                     for (int j = 0; j < pass.count; ++j)
                         pass.zs[j] = zc * sn[i + j];
                     pass.row = resultRow(zb + r);
-                    kernel(pass);
+                    kernel.run(pass);
                 }
             }
         }

@@ -57,8 +57,18 @@ public:
     int resultSize() const { return rn; }
     const double *filteredRow(int i) const
     {
-        return filtered.data() + static_cast<size_t>(i) * filteredStride();
+        return filteredBase + static_cast<size_t>(i) * filteredStride();
     }
+
+    // The vector instructions backProjectAll uses: by default the widest this
+    // processor has. Tests and the bench choose narrower ones to compare them;
+    // the choice holds for the whole process. setSimd refuses a level the
+    // processor lacks.
+    enum class Simd { Auto, Scalar, Avx2, Avx512 };
+    static bool simdSupported(Simd level);
+    static bool setSimd(Simd level);
+    static Simd simd();
+    static const char *simdName(Simd level);
 
     // Clamps a region bound pair to the pixel range [from, to) within 0 ... n,
     // in floating point first so that huge or non-finite bounds cannot overflow.
@@ -86,15 +96,17 @@ private:
     FftwBuffer<fftw_complex> inverseOut;
     FftwPlan forwardPlan;
     FftwPlan inversePlan;
-    size_t filteredStride() const { return static_cast<size_t>(nFft); }
+    static size_t nFftStride(int n) { return (static_cast<size_t>(n) + 16 + 7) / 8 * 8; }
+    size_t filteredStride() const { return nFftStride(nFft); }
 
     // Spectra (of the stepwise path only) and filtered rows of all projections,
     // row after row.
     std::vector<double> spectra;
     std::vector<double> filtered;
-    std::vector<double> cosines;  // cos(i pi / P)
-    std::vector<double> sines;    // sin(i pi / P)
-    std::vector<double> xOffsets; // x - N / 2
+    double *filteredBase = nullptr; // filtered, from its first 64-byte boundary
+    std::vector<double> cosines;    // cos(i pi / P)
+    std::vector<double> sines;      // sin(i pi / P)
+    std::vector<double> xOffsets;   // x - N / 2
     std::vector<double> result;
     int rn = 0;
     bool valid = false;
