@@ -160,13 +160,17 @@ inline bool spanBelowEight(double cs, double zs)
 // block on; both blocks are loaded once and each pixel's pair picked from them by
 // a two-source permute. The permute picks by the low four bits of k, so the
 // block with bit 3 of the index clear goes first. Floor(t) comes as the low bits
-// of t + 2^52 rounded down, frac as the exact t - floor(t).
+// of t + 2^52 rounded down, frac as the exact t - floor(t). Inside the circle
+// t < N, so k <= N - 1 and the blocks stay within the row's zero padding; a
+// pixel whose k is N - 1 takes no term, as in the straightforward loop, by a
+// mask on the sum.
 struct Avx512Pass
 {
     static constexpr int lanes = 8;
     const RowPass *p = nullptr;
     __m512d cc, magic;
     __m512i one;
+    __m512i lastK; // (N - 1) + 2^52 as the bits of a double
     __m512d cs[RowPass::width];
     __m512d zs[RowPass::width];
     __m512i lowest[RowPass::width]; // the lane of the smallest t, in every lane
@@ -192,7 +196,9 @@ addTerms512(const Avx512Pass &v, const __m512d xc, __m512d acc)
         const __m512d value = _mm512_permutex2var_pd(even, k, odd);
         const __m512d next = _mm512_permutex2var_pd(even, _mm512_add_epi64(k, v.one), odd);
         const __m512d slope = _mm512_sub_pd(next, value);
-        acc = _mm512_add_pd(acc, _mm512_add_pd(value, _mm512_mul_pd(frac, slope)));
+        const __mmask8 sampled = _mm512_cmplt_epi64_mask(k, v.lastK);
+        acc =
+            _mm512_mask_add_pd(acc, sampled, acc, _mm512_add_pd(value, _mm512_mul_pd(frac, slope)));
     }
     return acc;
 }
@@ -200,30 +206,27 @@ addTerms512(const Avx512Pass &v, const __m512d xc, __m512d acc)
 __attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
 {
     constexpr int lanes = Avx512Pass::lanes;
-    int a, b;
-    interiorRange(p, &a, &b);
-    bool usable = b > a;
+    bool usable = true;
     for (int j = 0; j < p.count && usable; ++j)
         usable = spanBelowEight(p.cs[j], p.zs[j]);
     if (!usable) {
         rowScalar(p);
         return;
     }
-    RowPass edge = p;
-    edge.to = a;
-    rowScalar(edge);
 
     Avx512Pass v;
     v.p = &p;
     v.cc = _mm512_set1_pd(p.c);
     v.magic = _mm512_set1_pd(4503599627370496.0);
     v.one = _mm512_set1_epi64(1);
+    v.lastK = _mm512_set1_epi64(0x4330000000000000LL + static_cast<long long>(p.lastK));
     for (int j = 0; j < p.count; ++j) {
         v.cs[j] = _mm512_set1_pd(p.cs[j]);
         v.zs[j] = _mm512_set1_pd(p.zs[j]);
         v.lowest[j] = _mm512_set1_epi64(p.cs[j] < 0.0 ? lanes - 1 : 0);
     }
-    int x = a;
+    const int b = p.to;
+    int x = p.from;
     for (; x + lanes <= b; x += lanes)
         _mm512_storeu_pd(p.row + x,
                          addTerms512(v, _mm512_loadu_pd(p.xc + x), _mm512_loadu_pd(p.row + x)));
@@ -235,9 +238,6 @@ __attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
         _mm512_mask_storeu_pd(p.row + x, m,
                               addTerms512(v, xc, _mm512_maskz_loadu_pd(m, p.row + x)));
     }
-    edge = p;
-    edge.from = b;
-    rowScalar(edge);
 }
 #pragma GCC diagnostic pop
 #endif
