@@ -129,9 +129,23 @@ bool benchLoad(int width, int rows, int count, int runs)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
     const bool quick = args.contains(QStringLiteral("--quick"));
     const bool loadOnly = args.contains(QStringLiteral("--load"));
+    // --simd NAME: back projection with that instruction set only.
+    const int simdAt = args.indexOf(QStringLiteral("--simd"));
+    if (simdAt > 0) {
+        const QString name = args.value(simdAt + 1).toLower();
+        bool chosen = false;
+        for (const auto level : {CtFbp::Simd::Scalar, CtFbp::Simd::Avx2, CtFbp::Simd::Avx512})
+            if (name == QString::fromLatin1(CtFbp::simdName(level)).toLower())
+                chosen = CtFbp::setSimd(level);
+        if (!chosen) {
+            std::fprintf(stderr, "--simd: scalar, avx2 or avx-512, as this processor has\n");
+            return 2;
+        }
+        args.remove(simdAt, 2);
+    }
     if (args.size() != 3 || quick) {
         const bool loaded = quick ? benchLoad(256, 64, 90, 1) : benchLoad(2048, 64, 720, 5);
         if (!loaded) {
@@ -225,8 +239,8 @@ int main(int argc, char **argv)
             std::printf("%6d %5d %10.1f %10.2f %10.2f %10.1f %10.3f %10s %9s\n", N, P, tSlice * 1e3,
                         tSgm * 1e3, tFilter * 1e3, tBp * 1e3, tBp / updates * 1e9, ref, ratio);
             // The narrower instruction sets this processor also has, for comparison.
-            for (const auto level : {CtFbp::Simd::Avx2, CtFbp::Simd::Scalar}) {
-                if (quick || level >= CtFbp::simd())
+            for (const auto level : {CtFbp::Simd::Scalar, CtFbp::Simd::Avx2}) {
+                if (quick || simdAt > 0 || level >= CtFbp::simd())
                     continue;
                 CtFbp::setSimd(level);
                 const double t = medianSeconds(runs, [&] {

@@ -7,6 +7,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -45,15 +46,21 @@ struct RowKernel
 };
 
 // Inside the circle t lies in (0, N), so truncation is floor. The terms are those
-// of backProject, bit for bit.
+// of backProject, bit for bit. k goes back to a double through the bits of
+// 2^52 + k: an int-to-double conversion would tie every term to the one before
+// through the register it only partly writes.
 inline double term(const RowPass &p, int j, int x)
 {
     const double t = p.xc[x] * p.cs[j] - p.zs[j] + p.c;
-    const int k = static_cast<int>(t);
-    if (!(k < p.lastK))
+    const long long k = static_cast<long long>(t);
+    double kf;
+    const long long bits = 0x4330000000000000LL + k;
+    std::memcpy(&kf, &bits, sizeof kf);
+    kf -= 4503599627370496.0;
+    if (!(kf < p.lastK))
         return 0.0;
     const double *f = p.table[j] + k;
-    return f[0] + (t - k) * (f[1] - f[0]);
+    return f[0] + (t - kf) * (f[1] - f[0]);
 }
 
 void rowScalar(const RowPass &p)
@@ -135,6 +142,9 @@ __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
         }
         _mm256_storeu_pd(p.row + x, acc);
     }
+    // The compiler leaves the upper register halves dirty here, and every SSE
+    // instruction after them would run several times slower.
+    _mm256_zeroupper();
     edge = p;
     edge.from = x;
     rowScalar(edge);
@@ -203,6 +213,24 @@ addTerms512(const Avx512Pass &v, const __m512d xc, __m512d acc)
     return acc;
 }
 
+// vzeroupper, which the compiler puts before every return, leaves the upper
+// halves of registers 16 to 31 alone; while they hold anything, every SSE
+// instruction after the kernel, here or anywhere on the thread, runs several
+// times slower. Writing their low 128 bits clears the rest.
+__attribute__((target("avx512f"))) inline void clearHighVectorRegisters()
+{
+    asm volatile("vpxord %%xmm16, %%xmm16, %%xmm16\n\tvpxord %%xmm17, %%xmm17, %%xmm17\n\t"
+                 "vpxord %%xmm18, %%xmm18, %%xmm18\n\tvpxord %%xmm19, %%xmm19, %%xmm19\n\t"
+                 "vpxord %%xmm20, %%xmm20, %%xmm20\n\tvpxord %%xmm21, %%xmm21, %%xmm21\n\t"
+                 "vpxord %%xmm22, %%xmm22, %%xmm22\n\tvpxord %%xmm23, %%xmm23, %%xmm23\n\t"
+                 "vpxord %%xmm24, %%xmm24, %%xmm24\n\tvpxord %%xmm25, %%xmm25, %%xmm25\n\t"
+                 "vpxord %%xmm26, %%xmm26, %%xmm26\n\tvpxord %%xmm27, %%xmm27, %%xmm27\n\t"
+                 "vpxord %%xmm28, %%xmm28, %%xmm28\n\tvpxord %%xmm29, %%xmm29, %%xmm29\n\t"
+                 "vpxord %%xmm30, %%xmm30, %%xmm30\n\tvpxord %%xmm31, %%xmm31, %%xmm31" ::
+                     : "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23",
+                       "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30", "xmm31");
+}
+
 __attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
 {
     constexpr int lanes = Avx512Pass::lanes;
@@ -238,6 +266,7 @@ __attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
         _mm512_mask_storeu_pd(p.row + x, m,
                               addTerms512(v, xc, _mm512_maskz_loadu_pd(m, p.row + x)));
     }
+    clearHighVectorRegisters();
 }
 #pragma GCC diagnostic pop
 #endif
