@@ -206,19 +206,19 @@ bool ImgDataITEX::loadData()
     if (width < 1 || height < 1 || (bytesPerPixel != 2 && bytesPerPixel != 4))
         return false;
     QFile f(fileName);
-    if (!f.open(QIODevice::ReadOnly)) {
+    // Unbuffered: the pixels go straight from the file into their array.
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qDebug() << "Can not open ITEX file" << fileName;
         return false;
     }
     const qint64 size = static_cast<qint64>(width) * height * bytesPerPixel;
     // The header check has made sure the file holds this many bytes.
-    pixels.reset(new (std::nothrow) unsigned char[static_cast<size_t>(size)]);
-    if (!pixels) {
+    if (!pixels.allocate(static_cast<size_t>(size))) {
         qDebug() << "No memory for the pixels of ITEX file" << fileName;
         return false;
     }
     const qint64 got =
-        f.seek(dataOffset) ? f.read(reinterpret_cast<char *>(pixels.get()), size) : -1;
+        f.seek(dataOffset) ? f.read(reinterpret_cast<char *>(pixels.data()), size) : -1;
     // The pixels are in memory now; holding the file open would exhaust the
     // process's file handles on long scans.
     f.close();
@@ -232,7 +232,7 @@ bool ImgDataITEX::loadData()
 
 double ImgDataITEX::pixelAt(qint64 index) const
 {
-    const unsigned char *p = pixels.get() + index * bytesPerPixel;
+    const unsigned char *p = pixels.data() + index * bytesPerPixel;
     return bytesPerPixel == 2 ? static_cast<double>(readLe16(p)) : static_cast<double>(readLe32(p));
 }
 
@@ -242,7 +242,7 @@ double *ImgDataITEX::getLine(int y, double *buf) const
         std::fill(buf, buf + width, 0.0);
         return buf;
     }
-    const unsigned char *p = pixels.get() + static_cast<qint64>(y) * width * bytesPerPixel;
+    const unsigned char *p = pixels.data() + static_cast<qint64>(y) * width * bytesPerPixel;
     if (bytesPerPixel == 2) {
         for (int x = 0; x < width; ++x, p += 2)
             buf[x] = static_cast<double>(readLe16(p));

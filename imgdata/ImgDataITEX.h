@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ImgData.h"
+#include "PixelBuffer.h"
 
 #include <QString>
 
@@ -22,8 +23,8 @@ public:
 
     qint64 dataOffset = 0;
     int bytesPerPixel = 0;
-    // The pixel block as read (not zero-filled first: every byte is overwritten).
-    std::unique_ptr<unsigned char[]> pixels;
+    // The pixel block as read.
+    PixelBuffer pixels;
 
 private:
     struct Header;

@@ -28,6 +28,7 @@ private slots:
     void hostileFiles();
     void multiByteCommentEndDoesNotEatPixels();
     void filesAreClosedAfterLoading();
+    void largeFramesLoadAndReload();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -262,6 +263,35 @@ void tst_ImgDataITEX::filesAreClosedAfterLoading()
     const auto after = fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
     QCOMPARE(stack.count(), frames);
     QVERIFY2(after < before + 5, qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(after)));
+}
+
+// Frames of tens of kilobytes and more take another kind of buffer than small
+// ones; a second load into the same object replaces it.
+void tst_ImgDataITEX::largeFramesLoadAndReload()
+{
+    const int w = 300;
+    const int h = 160;
+    const QString file = path(QStringLiteral("large.img"));
+    ImgDataITEX img;
+    img.fileName = file;
+    std::vector<double> line(w);
+    for (const int bytesPerPixel : {2, 4, 2}) {
+        std::vector<double> values(size_t(w) * h);
+        for (size_t i = 0; i < values.size(); ++i)
+            values[i] = double((i * 7919 + bytesPerPixel) % 65536);
+        QVERIFY(ItexWriter::write(file, w, h, bytesPerPixel, values));
+        QVERIFY(img.open());
+        for (int y = 0; y < h; ++y) {
+            img.getLine(y, line.data());
+            QVERIFY(std::equal(line.begin(), line.end(), values.begin() + size_t(y) * w));
+        }
+    }
+    QFile cut(file);
+    QVERIFY(cut.open(QIODevice::ReadWrite));
+    QVERIFY(cut.resize(cut.size() - 1));
+    cut.close();
+    QVERIFY(!img.open());
+    QVERIFY(!img.isOk);
 }
 
 QTEST_GUILESS_MAIN(tst_ImgDataITEX)

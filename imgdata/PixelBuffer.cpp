@@ -1,0 +1,47 @@
+#include "PixelBuffer.h"
+
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace {
+// Below this, the heap serves the buffer from memory it has already touched.
+constexpr size_t mapFrom = 64 * 1024;
+} // namespace
+
+bool PixelBuffer::allocate(size_t size)
+{
+    reset();
+    if (size == 0)
+        return false;
+#if defined(__linux__) && defined(MAP_POPULATE)
+    if (size >= mapFrom) {
+        void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (p != MAP_FAILED) {
+            bytes = static_cast<unsigned char *>(p);
+            length = size;
+            mapped = true;
+            return true;
+        }
+    }
+#endif
+    bytes = new (std::nothrow) unsigned char[size];
+    length = bytes ? size : 0;
+    return bytes != nullptr;
+}
+
+void PixelBuffer::reset()
+{
+#if defined(__linux__)
+    if (mapped)
+        munmap(bytes, length);
+    else
+#endif
+        delete[] bytes;
+    bytes = nullptr;
+    length = 0;
+    mapped = false;
+}

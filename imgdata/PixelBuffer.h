@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+
+// The bytes of one image's pixels. Large buffers are mapped with all their pages
+// made at once: a stack of hundreds of frames would otherwise take a page fault
+// for every 4 KiB as the file is read into it, which costs more than the read.
+class PixelBuffer
+{
+public:
+    PixelBuffer() = default;
+    PixelBuffer(const PixelBuffer &) = delete;
+    PixelBuffer &operator=(const PixelBuffer &) = delete;
+    ~PixelBuffer() { reset(); }
+
+    // Replaces the buffer with `size` bytes; false (and empty) when there is no
+    // memory for them.
+    bool allocate(size_t size);
+    void reset();
+    unsigned char *data() const { return bytes; }
+    explicit operator bool() const { return bytes != nullptr; }
+
+private:
+    unsigned char *bytes = nullptr;
+    size_t length = 0;
+    bool mapped = false;
+};
