@@ -34,8 +34,9 @@ public:
     void backProject(int i, double x0, double x1, double z0, double z1);
     // The same sums as backProject for i = 0 ... P - 1, bit for bit (same terms,
     // added in the same order), computed faster: the circle solved once per row,
-    // the result in small tiles over which four projections pass at a time, four
-    // pixels per step in vector registers where the processor has AVX2.
+    // the result in tiles of a few rows over which several projections pass at
+    // a time, eight pixels per step where the processor has AVX-512 and four
+    // where it has AVX2.
     void backProjectAll(double x0, double x1, double z0, double z1);
     void calcMinMax();
 
