@@ -10,13 +10,13 @@
 //   orvo2bench N P        one size only
 //   orvo2bench --load     the load rates only
 
+#include "ItexWriter.h"
 #include "ct/CtFbp.h"
 #include "ct/HSgm.h"
 #include "imgdata/ImgDatas.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -45,34 +45,20 @@ double medianSeconds(int runs, const std::function<void()> &work)
 }
 
 // A frame of `rows` identical detector lines: a smooth attenuating object with
-// the open beam outside it, as 16-bit little-endian ITEX pixels.
+// the open beam outside it, as 16-bit ITEX pixels.
 bool writeFrame(const QString &path, int width, int rows, int index, int count)
 {
     const double theta = index * 3.141592653589793 / count;
-    const QByteArray comment = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,"
-                                              "BytesPerPixel=2,")
-                                   .arg(width)
-                                   .arg(rows)
-                                   .toUtf8();
-    QByteArray bytes(64, '\0');
-    bytes[0] = 'I';
-    bytes[1] = 'M';
-    bytes[2] = static_cast<char>(comment.size() & 0xff);
-    bytes[3] = static_cast<char>(comment.size() >> 8);
-    bytes += comment;
-    QByteArray line(width * 2, '\0');
+    std::vector<quint16> pixels(size_t(width) * size_t(rows));
     const double c = width / 2.0;
     for (int j = 0; j < width; ++j) {
         const double s = (j - c - 0.2 * c * std::cos(theta)) / (0.6 * c);
         const double p = std::fabs(s) < 1.0 ? 2.0 * std::sqrt(1.0 - s * s) : 0.0;
-        const int v = static_cast<int>(100 + 60000 * std::exp(-p));
-        line[2 * j] = static_cast<char>(v & 0xff);
-        line[2 * j + 1] = static_cast<char>(v >> 8);
+        const auto v = static_cast<quint16>(100 + 60000 * std::exp(-p));
+        for (int r = 0; r < rows; ++r)
+            pixels[size_t(r) * width + j] = v;
     }
-    for (int r = 0; r < rows; ++r)
-        bytes += line;
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    return ItexWriter::write(path, width, rows, pixels);
 }
 
 QString framePath(const QTemporaryDir &dir, int i)
@@ -187,7 +173,7 @@ int main(int argc, char **argv)
         for (int i = 0; i < P; ++i)
             stack.addFile(framePath(dir, i));
         const double loadSeconds = load.nsecsElapsed() * 1e-9;
-        const double mb = double(P) * (64 + 60 + width * rows * 2) / 1e6;
+        const double mb = double(P) * QFileInfo(framePath(dir, 0)).size() / 1e6;
         std::printf("# loaded %d frames of %d x %d, %.1f MB/s\n", P, width, rows, mb / loadSeconds);
         for (const int N : sizes) {
             const double updates = double(N) * N * P;
