@@ -73,6 +73,7 @@ Body::Body(QWidget *parent)
     qRegisterMetaType<MouseC::MStat>("MouseC::MStat");
     ui->setupUi(this);
     setupForm();
+    setupResultControls();
     setupDisplays();
     setupBatch();
     setupSequencer();
@@ -540,6 +541,7 @@ void Body::startCalcCt()
     ui->CalcEndT->clear();
     ui->CalcCT->setStyleSheet(runningStyle);
     params = ui->procCtrl->runParams(ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
+    runFailure.clear();
 
     if (imgDatas->count() == 0) {
         endRunAtOnce(QStringLiteral("no images are loaded"));
@@ -576,6 +578,7 @@ void Body::startCalcCt()
     }
     setupFFT();
     setupSaveConds();
+    passResultSettings();
     if (params.autoExec) {
         nextSlice = params.sliceFrom;
         execMultiCtCalc();
@@ -587,6 +590,7 @@ void Body::startCalcCt()
 void Body::endRunAtOnce(const QString &why)
 {
     qDebug() << "CT run not started :" << why;
+    runFailure = QStringLiteral("CT run not started : %1").arg(why);
     stopCalcCt();
 }
 
@@ -719,6 +723,7 @@ void Body::stopCalcCt()
     const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
     ui->CalcSpentT->setText(Numbers::text(spent));
     ui->CalcCT->setStyleSheet(idleStyle);
+    sendRunRecord();
     if (batchCalc) {
         batchCalc = false;
         emit batchCalcFinished();

@@ -140,6 +140,14 @@ private:
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
+    // Filter and result formats (BodyResults.cpp, commands in BodyCommands.cpp).
+    void dispatchFilter(const BatchCmd &c);
+    void setupResultControls();
+    bool setDataFormat(const QString &format);
+    // The filter and the data format of the run to the engines, at run start.
+    void passResultSettings();
+    // At the end of a run that saved: the run record to the saver.
+    void sendRunRecord();
     void setRotAxIsV(bool vertical);
     using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
     using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
@@ -214,6 +222,9 @@ private:
     QList<std::function<void()>> pendingActions;
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
+
+    // Why the run could not start, for its record.
+    QString runFailure;
 
     bool headless = false;
     bool waitingForScript = false;

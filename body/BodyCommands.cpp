@@ -72,6 +72,7 @@ bool Body::dispatch(const BatchCmd &c)
     dispatchSaving(c);
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
+    dispatchFilter(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
         batchCalc = true;
         emit batchCalcStart();
@@ -251,6 +252,16 @@ void Body::dispatchShowing(const BatchCmd &c)
         tabs->setCurrentIndex(4);
     if (c.isCmd(QStringLiteral("show_ct2")))
         tabs->setCurrentIndex(Numbers::saturateToInt(static_cast<double>(c.argInt(0)) + 5));
+}
+
+void Body::dispatchFilter(const BatchCmd &c)
+{
+    if (c.isCmd(QStringLiteral("ct_filter_padded")))
+        ui->procCtrl->setFilterPadded(flagOf(c));
+    if (c.isCmd(QStringLiteral("ct_filter")))
+        batch->setOk(ui->procCtrl->setFilterName(c.argText(0)));
+    if (c.isCmd(QStringLiteral("auto_save_data_format")))
+        batch->setOk(setDataFormat(c.argText(0)));
 }
 
 void Body::dispatchSequential(const BatchCmd &c)

@@ -50,9 +50,25 @@ void DataSaver::saveData(SavingData *data)
 {
     if (!data)
         return;
-    const QByteArray &bytes = data->data;
-    saveTo(data->path, data->tag, data->no, fileNameOf(data->name, data->tag, data->no, "dat"),
-           [&bytes](QIODevice *device) { return device->write(bytes) == bytes.size(); });
+    if (!data->failure.isEmpty()) {
+        Ledger &ledger = ledgers[sourceKey(data->path, data->name, data->tag)];
+        ledger.failures.append({data->no.toInt(), data->failure});
+        return;
+    }
+    QStringList written;
+    QStringList failed;
+    auto bytesWriter = [](const QByteArray &bytes) {
+        return [&bytes](QIODevice *device) { return device->write(bytes) == bytes.size(); };
+    };
+    if (data->writeDat)
+        written += saveTo(data->path, data->tag, data->no,
+                          fileNameOf(data->name, data->tag, data->no, "dat"),
+                          bytesWriter(data->data), &failed);
+    if (!data->tiff.isEmpty())
+        written += saveTo(data->path, data->tag, data->no,
+                          fileNameOf(data->name, data->tag, data->no, "tif"),
+                          bytesWriter(data->tiff), &failed);
+    note(data->path, data->name, data->tag, data->no, written, failed);
 }
 
 void DataSaver::saveImg(SavingImg *img)
@@ -60,8 +76,55 @@ void DataSaver::saveImg(SavingImg *img)
     if (!img)
         return;
     const QImage &image = img->img;
-    saveTo(img->path, img->tag, img->no, fileNameOf(img->name, img->tag, img->no, "png"),
-           [&image](QIODevice *device) { return image.save(device, "png"); });
+    QStringList failed;
+    const QStringList written = saveTo(
+        img->path, img->tag, img->no, fileNameOf(img->name, img->tag, img->no, "png"),
+        [&image](QIODevice *device) { return image.save(device, "png"); }, &failed);
+    note(img->path, img->name, img->tag, img->no, written, failed);
+}
+
+QString DataSaver::sourceKey(const QString &path, const QString &name, const QString &tag)
+{
+    return QStringList{QDir::cleanPath(path), name, tag}.join(QChar(0x1f));
+}
+
+void DataSaver::note(const QString &path, const QString &name, const QString &tag,
+                     const QString &no, const QStringList &written, const QStringList &failed)
+{
+    Ledger &ledger = ledgers[sourceKey(path, name, tag)];
+    bool numbered = false;
+    const int slice = no.toInt(&numbered);
+    if (!written.isEmpty())
+        ledger.slices[slice] += written;
+    for (const QString &file : failed)
+        ledger.failures.append({numbered ? std::optional<int>(slice) : std::nullopt,
+                                QStringLiteral("Can not write result file %1").arg(file)});
+}
+
+void DataSaver::writeRunRecordWDiscard(RunRecord *record, QStringList sources)
+{
+    std::unique_ptr<RunRecord> owned(record);
+    if (!record)
+        return;
+    bool any = !record->failures.isEmpty();
+    for (const QString &key : sources) {
+        const auto it = ledgers.constFind(key);
+        if (it == ledgers.constEnd())
+            continue;
+        for (auto s = it->slices.cbegin(); s != it->slices.cend(); ++s)
+            record->slices[s.key()] += s.value();
+        record->failures += it->failures;
+        any = true;
+        ledgers.erase(it);
+    }
+    if (!any)
+        return;
+    // With sub folders of slices only, the set has no folder of its own: the
+    // record stays in the base folder.
+    record->folder = saveInSubFolders && subOfEnergy ? QDir(record->folder).filePath(record->tag)
+                                                     : record->folder;
+    QDir().mkpath(record->folder);
+    record->write();
 }
 
 void DataSaver::saveImgWDiscard(SavingImg *img)
@@ -72,16 +135,22 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
 
 void DataSaver::flush() {}
 
-void DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
-                       const QString &fileName, const Writer &writer)
+QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
+                              const QString &fileName, const Writer &writer, QStringList *failed)
 {
+    QStringList written;
     const QStringList folders = foldersFor(path, tag, no);
     for (const QString &folder : folders) {
         // Only sub folders are made here; the base folder is the main window's to make.
         if (saveInSubFolders)
             QDir().mkpath(folder);
-        writeFile(QDir(folder).absoluteFilePath(fileName), writer);
+        const QString filePath = QDir(folder).absoluteFilePath(fileName);
+        if (writeFile(filePath, writer))
+            written << filePath;
+        else
+            *failed << filePath;
     }
+    return written;
 }
 
 // The result goes to a temporary file that replaces the final one only when it is
