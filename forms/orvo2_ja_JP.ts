@@ -4,6 +4,10 @@
 <context>
     <name>Body</name>
     <message>
+        <source>Data Format</source>
+        <translation>データ形式</translation>
+    </message>
+    <message>
         <source>Orvo2</source>
         <translation>Orvo2</translation>
     </message>
@@ -311,6 +315,18 @@
 </context>
 <context>
     <name>ProcCtrl</name>
+    <message>
+        <source>Padded</source>
+        <translation>パディング</translation>
+    </message>
+    <message>
+        <source>Pad sinogram rows with their edge values and use the band-limited ramp: absolute attenuation without offset</source>
+        <translation>サイノグラムの各行を端の値でパディングし、帯域制限ランプを使います：オフセットのない絶対吸収係数</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>フィルター</translation>
+    </message>
     <message>
         <source>Proc Control</source>
         <translation>処理制御</translation>

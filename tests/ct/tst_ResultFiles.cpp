@@ -1,10 +1,15 @@
 // The result file formats: the fast "#ORVO-CTImg" text against the text stream
 // it replaces, and the float TIFF read back through libtiff.
 
+#include "ct/DataSaver.h"
 #include "ct/FloatTiff.h"
+#include "ct/RunRecord.h"
 #include "ct/SavingData.h"
 #include "imgdata/ImgData.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
@@ -16,6 +21,12 @@
 #include <vector>
 
 namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // The data text as it was written through QTextStream, kept here as the
 // reference for the fast writer.
@@ -95,6 +106,9 @@ private slots:
     void datTextIsTheStreamText();
     void floatTiffRoundTrip();
     void floatTiffRefusesMismatchedSizes();
+    void runRecordsOfASequentialRun_data();
+    void runRecordsOfASequentialRun();
+    void runRecordMergesEarlierRuns();
 };
 
 void tst_ResultFiles::datTextIsTheStreamText_data()
@@ -182,6 +196,124 @@ void tst_ResultFiles::floatTiffRefusesMismatchedSizes()
     QVERIFY(tiff.encode().isEmpty());
     FloatTiff back;
     QVERIFY(!FloatTiff::decode(QByteArray("II*\0garbage", 11), &back));
+}
+
+namespace {
+
+QJsonObject readRecord(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+SavingData *resultRecord(const QString &path, const QString &tag, int slice, bool tiff)
+{
+    auto *record = new SavingData(path, "ct", tag, slice);
+    record->data = "#ORVO-CTImg\n";
+    if (tiff)
+        record->tiff = "II*";
+    return record;
+}
+
+RunRecord *recordOf(const QString &path, const QString &tag, const QString &i0, double cor)
+{
+    auto *record = new RunRecord;
+    record->folder = path;
+    record->name = "ct";
+    record->tag = tag;
+    record->settings = RunRecord::programKeys();
+    record->settings["i0_file"] = i0;
+    record->settings["bg_file"] = "dark.img";
+    record->settings["cor"] = cor;
+    record->settings["filter"] = "ramp";
+    record->settings["padded"] = 1;
+    return record;
+}
+
+} // namespace
+
+void tst_ResultFiles::runRecordsOfASequentialRun_data()
+{
+    QTest::addColumn<bool>("energyFolders");
+    QTest::newRow("sub folders of energy") << true;
+    QTest::newRow("one folder") << false;
+}
+
+void tst_ResultFiles::runRecordsOfASequentialRun()
+{
+    QFETCH(bool, energyFolders);
+    QTemporaryDir dir;
+    DataSaver saver;
+    saver.setSubFolders(energyFolders, true, false);
+    const QString tags[] = {"7100_0eV", "7120_0eV"};
+    for (int set = 0; set < 2; ++set) {
+        const QString &tag = tags[set];
+        for (int slice = 3; slice <= 4; ++slice)
+            saver.saveDataWDiscard(resultRecord(dir.path(), tag, slice, true));
+        auto *failed = new SavingData(dir.path(), "ct", tag, 5);
+        failed->failure = "no usable sinogram";
+        saver.saveDataWDiscard(failed);
+        saver.writeRunRecordWDiscard(
+            recordOf(dir.path(), tag, QString("i0-%1.img").arg(tag), 60.5 + set),
+            {DataSaver::sourceKey(dir.path(), "ct", tag)});
+    }
+    for (int set = 0; set < 2; ++set) {
+        const QString &tag = tags[set];
+        const QString folder = energyFolders ? dir.filePath(tag) : dir.path();
+        const QJsonObject o = readRecord(QDir(folder).filePath("ct-" + tag + ".json"));
+        QCOMPARE(o.value("program").toString(), QStringLiteral("Orvo2"));
+        QCOMPARE(o.value("i0_file").toString(), "i0-" + tag + ".img");
+        QCOMPARE(o.value("bg_file").toString(), QStringLiteral("dark.img"));
+        QCOMPARE(o.value("cor").toDouble(), 60.5 + set);
+        QCOMPARE(o.value("filter").toString(), QStringLiteral("ramp"));
+        const QJsonArray slices = o.value("slices").toArray();
+        QCOMPARE(slices.size(), 2);
+        QCOMPARE(slices[0].toObject().value("slice").toInt(), 3);
+        const QJsonArray files = slices[1].toObject().value("files").toArray();
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(files[0].toString(), "ct-" + tag + "-00004.dat");
+        QCOMPARE(files[1].toString(), "ct-" + tag + "-00004.tif");
+        QVERIFY(QFile::exists(QDir(folder).filePath(files[1].toString())));
+        const QJsonArray failures = o.value("failures").toArray();
+        QCOMPARE(failures.size(), 1);
+        QCOMPARE(failures[0].toObject().value("slice").toInt(), 5);
+        QCOMPARE(failures[0].toObject().value("reason").toString(),
+                 QStringLiteral("no usable sinogram"));
+    }
+}
+
+void tst_ResultFiles::runRecordMergesEarlierRuns()
+{
+    QTemporaryDir dir;
+    DataSaver saver;
+    const QString key = DataSaver::sourceKey(dir.path(), "ct", "t");
+    const QString path = dir.filePath("ct-t.json");
+    auto run = [&](const QList<int> &slices, double cor) {
+        for (int slice : slices)
+            saver.saveDataWDiscard(resultRecord(dir.path(), "t", slice, false));
+        saver.writeRunRecordWDiscard(recordOf(dir.path(), "t", "i0.img", cor), {key});
+    };
+    run({1, 2}, 10.0);
+    auto *failed = new SavingData(dir.path(), "ct", "t", 3);
+    failed->failure = "no usable sinogram";
+    saver.saveDataWDiscard(failed);
+    run({}, 11.0);
+    QCOMPARE(readRecord(path).value("failures").toArray().size(), 1);
+    run({3, 2}, 12.0);
+    const QJsonObject o = readRecord(path);
+    // The latest run's settings, the slices of all runs, the failure settled.
+    QCOMPARE(o.value("cor").toDouble(), 12.0);
+    const QJsonArray slices = o.value("slices").toArray();
+    QCOMPARE(slices.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(slices[i].toObject().value("slice").toInt(), i + 1);
+    QCOMPARE(o.value("failures").toArray().size(), 0);
+    // A run that saved nothing leaves the record alone.
+    const QByteArray before = readAll(path);
+    saver.writeRunRecordWDiscard(recordOf(dir.path(), "t", "other.img", 0.0), {key});
+    QCOMPARE(readAll(path), before);
 }
 
 QTEST_GUILESS_MAIN(tst_ResultFiles)
