@@ -106,18 +106,24 @@ struct Phantom
         // several times that.
         matrixMu = 0.01 * 244.0 / size;
     }
-    // Sinogram rows of n + 1 samples, the centre of rotation on sample n / 2.
+    // Sinogram rows of n + 1 samples, the centre of rotation on sample n / 2;
+    // each sample is the mean over its detector bin (8 lines), as a detector
+    // pixel integrates, so that sharp edges do not alias into streaks.
     std::vector<double> sinogram(int projections) const
     {
+        constexpr int lines = 8;
         std::vector<double> sgm(size_t(n + 1) * projections);
         for (int i = 0; i < projections; ++i) {
             const double theta = i * pi / projections;
             for (int j = 0; j <= n; ++j) {
-                const double s = j - n / 2.0;
-                double p = matrixMu * body.project(theta, s);
-                for (const Ellipse &g : grains)
-                    p += absorberMu * g.project(theta, s);
-                sgm[size_t(i) * (n + 1) + j] = p;
+                double p = 0.0;
+                for (int l = 0; l < lines; ++l) {
+                    const double s = j - n / 2.0 + (l + 0.5) / lines - 0.5;
+                    p += matrixMu * body.project(theta, s);
+                    for (const Ellipse &g : grains)
+                        p += absorberMu * g.project(theta, s);
+                }
+                sgm[size_t(i) * (n + 1) + j] = p / lines;
             }
         }
         return sgm;
@@ -196,13 +202,14 @@ void phantomFigures(int n, int projections, const QString &outDir)
 
     std::printf("\nphantom N %d, P %d (matrix %.5g, absorber +%.5g -> +%.5g per pixel)\n", n,
                 projections, ph.matrixMu, preMu, postMu);
-    std::printf("%-14s %12s %12s %14s %16s %16s\n", "filter", "bias/RMS", "RMSE", "RMSE/range",
-                "jump err absorber", "jump absorber-free");
+    std::printf("%-12s %10s %11s %11s %14s %14s %14s\n", "filter", "bias/RMS", "RMSE", "RMSE/range",
+                "jump absorber", "free: mean", "free: 99%");
     for (bool padded : {false, true}) {
         const std::vector<double> pre = reconstruct(sgmPre, n, projections, padded);
         const std::vector<double> post = reconstruct(sgmPost, n, projections, padded);
         double bias = 0, square = 0, sse = 0, lo = 1e300, hi = -1e300;
-        double jumpIn = 0, jumpOutMax = 0;
+        double jumpIn = 0, jumpOut = 0;
+        std::vector<double> freeJumps;
         long count = 0, in = 0;
         for (int z = 0; z < n; ++z)
             for (int x = 0; x < n; ++x) {
@@ -223,15 +230,21 @@ void phantomFigures(int n, int projections, const QString &outDir)
                     jumpIn += dj;
                     ++in;
                 } else if (kind == 0) {
-                    jumpOutMax = std::max(jumpOutMax, std::fabs(dj));
+                    jumpOut += dj;
+                    freeJumps.push_back(std::fabs(dj));
                 }
             }
+        std::sort(freeJumps.begin(), freeJumps.end());
+        const double p99 = freeJumps[freeJumps.size() * 99 / 100];
         const double rms = std::sqrt(square / count);
         const double rmse = std::sqrt(sse / count);
-        std::printf("%-14s %12.5f %12.4g %13.3f%% %15.3f%% %15.3f%%\n",
+        // Edge jumps relative to the true jump: the error of the mean in
+        // absorber voxels; in absorber-free voxels the mean and the 99th
+        // percentile of |jump|.
+        std::printf("%-12s %10.5f %11.4g %10.3f%% %13.3f%% %13.3f%% %13.3f%%\n",
                     padded ? "padded ramp" : "ramp", bias / count / rms, rmse,
                     100 * rmse / (hi - lo), 100 * (jumpIn / in / jump - 1),
-                    100 * jumpOutMax / jump);
+                    100 * jumpOut / double(freeJumps.size()) / jump, 100 * p99 / jump);
         if (!outDir.isEmpty()) {
             const QString tag = QStringLiteral("n%1-%2").arg(n).arg(padded ? "padded" : "ramp");
             writeRaw(QDir(outDir).filePath(tag + "-pre.f64"), pre);

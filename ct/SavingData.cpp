@@ -45,25 +45,31 @@ char *appendText(char *out, const char *text)
 // negative zero as "0". Formatting this way by hand is many times faster than
 // the stream and gives the same bytes.
 
+// "00" to "99".
+constexpr char digitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233"
+                              "34353637383940414243444546474849505152535455565758596061626364656667"
+                              "6869707172737475767778798081828384858687888990919293949596979899";
+
 // Writes the 6 digits of `digits` (100000 ... 999999) with decimal exponent e.
+// Pieces are stored 8 bytes at a time and the end advanced by their length:
+// the caller's buffer has room beyond every line.
 char *appendDigits(char *out, bool negative, int digits, int e)
 {
-    char d[6];
-    for (int i = 5; i >= 0; --i) {
-        d[i] = char('0' + digits % 10);
-        digits /= 10;
-    }
+    char d[16] = {};
+    std::memcpy(d, digitPairs + 2 * (digits / 10000), 2);
+    std::memcpy(d + 2, digitPairs + 2 * (digits / 100 % 100), 2);
+    std::memcpy(d + 4, digitPairs + 2 * (digits % 100), 2);
     int used = 6;
     while (used > 1 && d[used - 1] == '0')
         --used;
-    if (negative)
-        *out++ = '-';
+    *out = '-';
+    out += negative;
     if (e < -4 || e >= 6) {
         *out++ = d[0];
         if (used > 1) {
-            *out++ = '.';
-            for (int i = 1; i < used; ++i)
-                *out++ = d[i];
+            *out = '.';
+            std::memcpy(out + 1, d + 1, 8);
+            out += used;
         }
         *out++ = 'e';
         *out++ = e < 0 ? '-' : '+';
@@ -73,22 +79,19 @@ char *appendDigits(char *out, bool negative, int digits, int e)
         return std::to_chars(out, out + 4, magnitude).ptr;
     }
     if (e >= 0) {
-        for (int i = 0; i <= e; ++i)
-            *out++ = d[i];
+        std::memcpy(out, d, 8);
+        out += e + 1;
         if (used > e + 1) {
-            *out++ = '.';
-            for (int i = e + 1; i < used; ++i)
-                *out++ = d[i];
+            *out = '.';
+            std::memcpy(out + 1, d + e + 1, 8);
+            out += used - e;
         }
         return out;
     }
-    *out++ = '0';
-    *out++ = '.';
-    for (int i = 0; i < -e - 1; ++i)
-        *out++ = '0';
-    for (int i = 0; i < used; ++i)
-        *out++ = d[i];
-    return out;
+    std::memcpy(out, "0.000000", 8);
+    out += 1 - e; // "0." and -e - 1 zeros
+    std::memcpy(out, d, 8);
+    return out + used;
 }
 
 // The exact path: the C library prints the exact binary value to far more
