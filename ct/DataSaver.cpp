@@ -3,10 +3,12 @@
 #include "SavingData.h"
 #include "SavingImg.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QSaveFile>
+#include <QFile>
 
+#include <cstdio>
 #include <memory>
 
 DataSaver::DataSaver(QObject *parent)
@@ -153,15 +155,37 @@ QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QSt
     return written;
 }
 
-// The result goes to a temporary file that replaces the final one only when it is
-// complete, so an interrupted or failed write never leaves a truncated result file
-// under the result's name.
+// The result goes to a temporary file beside the final one, which it replaces in
+// one rename only when it is complete, so an interrupted or failed write never
+// leaves a truncated result file under the result's name. Unlike QSaveFile this
+// does not wait for the disk (fsync) before the rename: a run writes up to
+// several hundred MB, and waiting for each file would make saving cost more than
+// the reconstruction; the system writes the data back on its own.
 bool DataSaver::writeFile(const QString &filePath, const Writer &writer)
 {
-    QSaveFile file(filePath);
-    if (file.open(QIODevice::WriteOnly) && writer(&file) && file.commit())
-        return true;
-    file.cancelWriting();
-    qDebug() << "Can not write result file" << filePath;
-    return false;
+    static std::atomic<unsigned> serial{0};
+    QFile file;
+    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
+        file.setFileName(QStringLiteral("%1.%2-%3.part")
+                             .arg(filePath)
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(serial.fetch_add(1)));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+            file.error() != QFileDevice::OpenError)
+            break;
+    }
+    bool ok = file.isOpen() && writer(&file) && file.flush();
+    if (file.isOpen()) {
+        file.close();
+        ok = ok && file.error() == QFileDevice::NoError;
+        // The C library's rename replaces an existing result in one step, which
+        // QFile::rename does not.
+        ok = ok && std::rename(QFile::encodeName(file.fileName()).constData(),
+                               QFile::encodeName(filePath).constData()) == 0;
+        if (!ok)
+            file.remove();
+    }
+    if (!ok)
+        qDebug() << "Can not write result file" << filePath;
+    return ok;
 }
