@@ -119,7 +119,13 @@ void CtCalc::startCt()
     const bool usable = takeSinogram();
     const int n = hSgm.width / 2 * 2;
     const int p = hSgm.height;
-    if (!usable || !fbp.setup(n, p)) {
+    // The filter of the process panel, as the engines take it at run start.
+    CtFilter::Window window = CtFilter::Window::Ramp;
+    const ProcCtrl *proc = sinogram->procCtrl();
+    if (proc && !CtFilter::windowOf(proc->filterName(), &window))
+        window = CtFilter::Window::Ramp;
+    const bool padded = proc && proc->filterPadded();
+    if (!usable || !fbp.setFilter(window, padded) || !fbp.setup(n, p)) {
         // The run still ends, so that whoever started it (a script, the main
         // window's run) does not wait for it for ever.
         qDebug() << "CT1 : no usable sinogram, CoR"
