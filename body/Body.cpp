@@ -626,6 +626,8 @@ bool Body::clipRangeToImage()
         qDebug().noquote() << "Slices outside the image, not computed :"
                            << stretchText(from, sliceAt(lastK));
         run.notComputed = run.asked;
+        // Each slice is a failure of its own; the refused run adds none.
+        counts.failures += run.asked - 1;
         return false;
     }
     QStringList outside;
