@@ -64,7 +64,7 @@ void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
 
 } // namespace
 
-bool Body::dispatch(const BatchCmd &c)
+bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
 {
     qDebug() << "body-cmd" << c.cmd;
     dispatchLoading(c);
@@ -74,9 +74,11 @@ bool Body::dispatch(const BatchCmd &c)
     dispatchShowing(c);
     dispatchFilter(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
-        batchCalc = true;
+        // A configuration line's run answers nobody: the interpreter waits only
+        // for the runs of its own lines.
+        batchCalc = fromInterpreter;
         emit batchCalcStart();
-        return false;
+        return !fromInterpreter;
     }
     dispatchSequential(c);
     return true;

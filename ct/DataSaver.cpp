@@ -142,15 +142,22 @@ QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QSt
 {
     QStringList written;
     const QStringList folders = foldersFor(path, tag, no);
+    if (folders.isEmpty()) {
+        qDebug() << "No sub folder kind chosen, result file not written" << fileName;
+        ++filesFailed;
+    }
     for (const QString &folder : folders) {
         // Only sub folders are made here; the base folder is the main window's to make.
         if (saveInSubFolders)
             QDir().mkpath(folder);
         const QString filePath = QDir(folder).absoluteFilePath(fileName);
-        if (writeFile(filePath, writer))
+        if (writeFile(filePath, writer)) {
             written << filePath;
-        else
+            ++filesWritten;
+        } else {
             *failed << filePath;
+            ++filesFailed;
+        }
     }
     return written;
 }
