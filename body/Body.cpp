@@ -593,6 +593,12 @@ long long ceilDiv(long long a, long long b)
     return -floorDiv(-a, b);
 }
 
+// Counts saturate: a range of slices may hold nearly 2^32 of them.
+void addCount(int &count, long long more)
+{
+    count = static_cast<int>(std::clamp<long long>(count + more, 0, INT_MAX));
+}
+
 QString stretchText(long long first, long long last)
 {
     return first == last ? QString::number(first) : QStringLiteral("%1 to %2").arg(first).arg(last);
@@ -627,7 +633,7 @@ bool Body::clipRangeToImage()
                            << stretchText(from, sliceAt(lastK));
         run.notComputed = run.asked;
         // Each slice is a failure of its own; the refused run adds none.
-        counts.failures += run.asked - 1;
+        addCount(counts.failures, run.asked - 1);
         return false;
     }
     QStringList outside;
@@ -639,11 +645,13 @@ bool Body::clipRangeToImage()
         qDebug().noquote() << "Slices outside the image, not computed :" << outside.join(", ");
         const int refused = static_cast<int>(std::min<long long>(lastK - (kHi - kLo), INT_MAX));
         run.notComputed = refused;
-        counts.failures += refused;
+        addCount(counts.failures, refused);
     }
     params.sliceFrom = static_cast<int>(sliceAt(kLo));
     params.sliceTo = static_cast<int>(sliceAt(kHi));
-    params.sliceStep = static_cast<int>(step);
+    // A step of INT_MIN has no positive int of its size; a step that large leaves
+    // one slice in the image anyway.
+    params.sliceStep = static_cast<int>(std::clamp<long long>(step, -INT_MAX, INT_MAX));
     slicesTotal = static_cast<int>(kHi - kLo + 1);
     return true;
 }
@@ -830,13 +838,13 @@ void Body::engineFinished(int engine, int slice, bool computed, bool handedToSav
             ++run.computed;
     } else {
         qDebug() << "Slice not computed :" << slice;
-        ++counts.failures;
+        addCount(counts.failures, 1);
         if (ofThisRun)
             ++run.notComputed;
     }
     if (computed && !handedToSaver) {
         qDebug() << "Result of slice not saved as asked :" << slice;
-        ++counts.failures;
+        addCount(counts.failures, 1);
         if (ofThisRun)
             ++run.notSaved;
     }
@@ -1090,7 +1098,7 @@ QString Body::currentSetText() const
 
 void Body::markFailure(const QString &what)
 {
-    ++counts.failures;
+    addCount(counts.failures, 1);
     if (dispatchingScriptLine) {
         qDebug().noquote() << what << ": ng";
         batch->setOk(false);
@@ -1333,7 +1341,7 @@ Body::Totals Body::totals() const
 {
     Totals t = counts;
     t.filesWritten = dataSaver->filesWritten.load();
-    t.failures += dataSaver->filesFailed.load();
+    addCount(t.failures, dataSaver->filesFailed.load());
     return t;
 }
 
@@ -1351,7 +1359,7 @@ QString Body::summaryLine() const
 
 int Body::exitStatus() const
 {
-    if (exitCode != 0)
+    if (exitCode != 0 || !headless)
         return exitCode;
     return totals().failures > 0 ? 2 : 0;
 }

@@ -48,8 +48,8 @@ public:
     // Headless mode (-nw): the program ends by itself once start-up is done and,
     // when a script was started, once the script and all it started are finished.
     void setHeadless(bool waitForScript);
-    // Exit status of the program: 1 when the script given could not be opened,
-    // 2 when anything asked to be computed or saved failed, else 0.
+    // Exit status of the program: 1 when the script given could not be opened;
+    // for a headless run 2 when anything asked to be computed or saved failed; else 0.
     int exitStatus() const;
     // Counts of everything done since start-up, for the line that ends a headless run.
     struct Totals
