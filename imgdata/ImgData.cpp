@@ -2,6 +2,8 @@
 
 #include "ImgDataITEX.h"
 #include "ImgDataTiff.h"
+#include "MemoryBudget.h"
+#include "PixelBuffer.h"
 #include "util/GreyScale.h"
 
 #include <QDebug>
@@ -9,6 +11,7 @@
 #include <QImage>
 
 #include <cfloat>
+#include <new>
 
 namespace {
 
@@ -31,6 +34,40 @@ ImgData::ImgData() = default;
 ImgData::~ImgData() = default;
 
 bool ImgData::open()
+{
+    // A file decides how much its reader allocates; whatever the checks before
+    // each allocation miss, running out of memory ends this file's load, never
+    // the program.
+    try {
+        return openFile();
+    } catch (const std::bad_alloc &) {
+        qDebug() << "No memory" << fileName;
+    }
+    clear();
+    lineBuf = std::vector<double>();
+    columnBuf = std::vector<double>();
+    isOk = false;
+    return false;
+}
+
+bool ImgData::allocatePixels(PixelBuffer *buffer, qint64 size) const
+{
+    const PixelBuffer::Result result =
+        size > 0 ? buffer->allocate(static_cast<size_t>(size)) : PixelBuffer::NoMemory;
+    if (result == PixelBuffer::Allocated)
+        return true;
+    if (result == PixelBuffer::OverBudget)
+        qDebug() << "Image exceeds the memory budget" << fileName
+                 << QStringLiteral("%1 bytes needed, %2 of %3 bytes in use")
+                        .arg(size)
+                        .arg(MemoryBudget::used())
+                        .arg(MemoryBudget::limit());
+    else
+        qDebug() << "No memory" << fileName << QStringLiteral("%1 bytes").arg(size);
+    return false;
+}
+
+bool ImgData::openFile()
 {
     isOk = false;
     if (!readProps(fileName, &width, &height))

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+class PixelBuffer;
 class QImage;
 struct GreyScale;
 
@@ -52,4 +53,12 @@ public:
     double max = 0.0;
     std::vector<double> lineBuf;
     std::vector<double> columnBuf;
+
+protected:
+    // Allocates `size` bytes of pixels for this file; false, with "No memory" or
+    // the memory-budget message naming the file and the size, when it cannot.
+    bool allocatePixels(PixelBuffer *buffer, qint64 size) const;
+
+private:
+    bool openFile();
 };

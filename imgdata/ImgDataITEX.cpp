@@ -213,10 +213,8 @@ bool ImgDataITEX::loadData()
     }
     const qint64 size = static_cast<qint64>(width) * height * bytesPerPixel;
     // The header check has made sure the file holds this many bytes.
-    if (!pixels.allocate(static_cast<size_t>(size))) {
-        qDebug() << "No memory for the pixels of ITEX file" << fileName;
+    if (!allocatePixels(&pixels, size))
         return false;
-    }
     const qint64 got =
         f.seek(dataOffset) ? f.read(reinterpret_cast<char *>(pixels.data()), size) : -1;
     // The pixels are in memory now; holding the file open would exhaust the

@@ -1,5 +1,8 @@
 #include "PixelBuffer.h"
 
+#include "MemoryBudget.h"
+
+#include <cstdint>
 #include <new>
 
 #if defined(__linux__)
@@ -11,11 +14,13 @@ namespace {
 constexpr size_t mapFrom = 64 * 1024;
 } // namespace
 
-bool PixelBuffer::allocate(size_t size)
+PixelBuffer::Result PixelBuffer::allocate(size_t size)
 {
     reset();
-    if (size == 0)
-        return false;
+    if (size == 0 || size > static_cast<size_t>(INT64_MAX))
+        return NoMemory;
+    if (!MemoryBudget::reserve(static_cast<qint64>(size)))
+        return OverBudget;
 // Under AddressSanitizer every buffer comes from the heap, where reads beyond
 // its end are caught.
 #if defined(__linux__) && defined(MAP_POPULATE) && !defined(__SANITIZE_ADDRESS__)
@@ -26,13 +31,17 @@ bool PixelBuffer::allocate(size_t size)
             bytes = static_cast<unsigned char *>(p);
             length = size;
             mapped = true;
-            return true;
+            return Allocated;
         }
     }
 #endif
     bytes = new (std::nothrow) unsigned char[size];
-    length = bytes ? size : 0;
-    return bytes != nullptr;
+    if (!bytes) {
+        MemoryBudget::release(static_cast<qint64>(size));
+        return NoMemory;
+    }
+    length = size;
+    return Allocated;
 }
 
 void PixelBuffer::reset()
@@ -43,6 +52,7 @@ void PixelBuffer::reset()
     else
 #endif
         delete[] bytes;
+    MemoryBudget::release(static_cast<qint64>(length));
     bytes = nullptr;
     length = 0;
     mapped = false;
