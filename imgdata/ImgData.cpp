@@ -50,10 +50,10 @@ bool ImgData::open()
     return false;
 }
 
-bool ImgData::allocatePixels(PixelBuffer *buffer, qint64 size) const
+bool ImgData::allocatePixels(PixelBuffer *buffer, qint64 size, bool populate) const
 {
     const PixelBuffer::Result result =
-        size > 0 ? buffer->allocate(static_cast<size_t>(size)) : PixelBuffer::NoMemory;
+        size > 0 ? buffer->allocate(static_cast<size_t>(size), populate) : PixelBuffer::NoMemory;
     if (result == PixelBuffer::Allocated)
         return true;
     if (result == PixelBuffer::OverBudget)

@@ -57,7 +57,7 @@ public:
 protected:
     // Allocates `size` bytes of pixels for this file; false, with "No memory" or
     // the memory-budget message naming the file and the size, when it cannot.
-    bool allocatePixels(PixelBuffer *buffer, qint64 size) const;
+    bool allocatePixels(PixelBuffer *buffer, qint64 size, bool populate = true) const;
 
 private:
     bool openFile();

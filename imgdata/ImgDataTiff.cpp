@@ -186,7 +186,9 @@ bool ImgDataTiff::loadData()
         qDebug() << "Can not open TIFF file" << fileName;
         return false;
     }
-    if (!allocatePixels(&pixels, total))
+    // Pages are made as strips are decoded: data that claims a huge image and
+    // fails early costs only what it decoded.
+    if (!allocatePixels(&pixels, total, false))
         return false;
     const bool ok = TIFFIsTiled(tif.get()) ? readTiles(tif.get()) : readStrips(tif.get());
     if (!ok) {
@@ -258,7 +260,11 @@ bool ImgDataTiff::strileFits(::TIFF *tif, uint32_t strile) const
     const uint64_t offset = TIFFGetStrileOffset(tif, strile);
     const uint64_t count = TIFFGetStrileByteCount(tif, strile);
     const uint64_t size = static_cast<uint64_t>(std::max<qint64>(fileBytes, 0));
-    return count <= size && offset <= size - count;
+    if (count <= size && offset <= size - count)
+        return true;
+    qDebug() << "TIFF strip or tile beyond the end of the file" << fileName
+             << QStringLiteral("%1 bytes at %2 in %3").arg(count).arg(offset).arg(size);
+    return false;
 }
 
 double ImgDataTiff::sampleAt(const unsigned char *p) const

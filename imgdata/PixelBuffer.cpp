@@ -14,7 +14,7 @@ namespace {
 constexpr size_t mapFrom = 64 * 1024;
 } // namespace
 
-PixelBuffer::Result PixelBuffer::allocate(size_t size)
+PixelBuffer::Result PixelBuffer::allocate(size_t size, bool populate)
 {
     reset();
     if (size == 0 || size > static_cast<size_t>(INT64_MAX))
@@ -25,8 +25,8 @@ PixelBuffer::Result PixelBuffer::allocate(size_t size)
 // its end are caught.
 #if defined(__linux__) && defined(MAP_POPULATE) && !defined(__SANITIZE_ADDRESS__)
     if (size >= mapFrom) {
-        void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
+        void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
         if (p != MAP_FAILED) {
             bytes = static_cast<unsigned char *>(p);
             length = size;
@@ -34,8 +34,10 @@ PixelBuffer::Result PixelBuffer::allocate(size_t size)
             return Allocated;
         }
     }
+#else
+    (void)populate;
 #endif
-    bytes = new (std::nothrow) unsigned char[size];
+    bytes = new (std::nothrow) unsigned char[size]();
     if (!bytes) {
         MemoryBudget::release(static_cast<qint64>(size));
         return NoMemory;

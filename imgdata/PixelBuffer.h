@@ -17,8 +17,9 @@ public:
     ~PixelBuffer() { reset(); }
 
     // Replaces the buffer with `size` bytes; on OverBudget or NoMemory it is left
-    // empty.
-    Result allocate(size_t size);
+    // empty. Without `populate` pages are made as they are first written, so a
+    // decoder that fails early has touched only what it wrote.
+    Result allocate(size_t size, bool populate = true);
     void reset();
     unsigned char *data() const { return bytes; }
     size_t size() const { return length; }
