@@ -52,6 +52,9 @@ private slots:
     void ifokKeepsQuotedText();
     void continuationLinesAreReported();
     void missingFileKeepsScript();
+    void refusedFileKeepsScript_data();
+    void refusedFileKeepsScript();
+    void crOnlyLineEnds();
     void execToggles();
     void loadWhileRunningKeepsCurrent();
     void longRunOfControlLines();
@@ -206,6 +209,44 @@ void TestBatch::missingFileKeepsScript()
     QCOMPARE(log.count("Can't open batch file"), 2);
     QCOMPARE(loaded.size(), 3);
     QCOMPARE(loaded.at(1).at(0).toBool(), false);
+}
+
+void TestBatch::refusedFileKeepsScript_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("endless device") << "/dev/zero"
+                                    << "Not a regular file";
+    QTest::newRow("directory") << "." << "Not a regular file";
+    QTest::newRow("16 MB and one byte") << "big"
+                                        << "Text file larger than 16 MB";
+}
+
+void TestBatch::refusedFileKeepsScript()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QString target = name == "." ? dir.path() : name;
+    if (name == "big") {
+        target = writeScript("big 1\n");
+        QVERIFY(QFile::resize(target, 16 * 1024 * 1024 + 1));
+    }
+    TestSupport::MessageLog log;
+    Batch batch;
+    QSignalSpy loaded(&batch, &Batch::batchLoaded);
+    batch.batchLoad(writeScript("a\nb\n"));
+    batch.batchLoad(target);
+    QCOMPARE(batch.scriptLines(), QStringList({"a", "b"}));
+    QVERIFY2(log.contains(message), qPrintable(log.messages().join('\n')));
+    QVERIFY(log.contains("Can't open batch file"));
+    QCOMPARE(loaded.size(), 2);
+    QCOMPARE(loaded.at(1).at(0).toBool(), false);
+}
+
+void TestBatch::crOnlyLineEnds()
+{
+    // Scripts saved by old Macintosh editors end their lines with CR alone.
+    QCOMPARE(run("a 1\rb 2\r\nc\n\rd"), QStringList({"a", "b", "c", "d"}));
 }
 
 void TestBatch::execToggles()
