@@ -72,9 +72,21 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
 
 void DataSaver::flush() {}
 
-void DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
+bool DataSaver::isNamePartAllowed(const QString &part)
+{
+    return !part.contains(QLatin1Char('/')) && !part.contains(QLatin1Char('\\')) &&
+           !part.contains(QLatin1String(".."));
+}
+
+bool DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
                        const QString &fileName, const Writer &writer)
 {
+    for (const QString &part : {fileName, tag, no}) {
+        if (!isNamePartAllowed(part)) {
+            qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
+            return false;
+        }
+    }
     const QStringList folders = foldersFor(path, tag, no);
     for (const QString &folder : folders) {
         // Only sub folders are made here; the base folder is the main window's to make.
@@ -82,6 +94,7 @@ void DataSaver::saveTo(const QString &path, const QString &tag, const QString &n
             QDir().mkpath(folder);
         writeFile(QDir(folder).absoluteFilePath(fileName), writer);
     }
+    return true;
 }
 
 // The result goes to a temporary file that replaces the final one only when it is

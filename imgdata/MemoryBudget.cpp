@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<qint64> limitBytes{0};
 std::atomic<qint64> usedBytes{0};
+std::atomic<qint64> refused{0};
 
 } // namespace
 
@@ -62,8 +63,10 @@ bool MemoryBudget::reserve(qint64 bytes)
     const qint64 cap = limit();
     qint64 now = usedBytes.load();
     do {
-        if (bytes > cap - now)
+        if (bytes > cap - now) {
+            refused.fetch_add(1);
             return false;
+        }
     } while (!usedBytes.compare_exchange_weak(now, now + bytes));
     return true;
 }
@@ -72,4 +75,9 @@ void MemoryBudget::release(qint64 bytes)
 {
     if (bytes > 0)
         usedBytes.fetch_sub(bytes);
+}
+
+qint64 MemoryBudget::refusals()
+{
+    return refused.load();
 }

@@ -21,5 +21,8 @@ qint64 used();
 // Charges `bytes`; false (nothing charged) when the limit would be passed.
 bool reserve(qint64 bytes);
 void release(qint64 bytes);
+// How many reservations have been refused since the process started: a loader
+// compares it before and after a file to tell "over budget" from other failures.
+qint64 refusals();
 
 } // namespace MemoryBudget
