@@ -76,6 +76,14 @@ bool ImgData::openFile()
     // (no empty frame) independent of the reader.
     if (width < 1 || height < 1)
         return false;
+    // A row and a column of doubles: for a one-pixel-wide 8-bit image the column
+    // alone is eight times the pixels, so it is held to the budget as well.
+    const qint64 scratch = (static_cast<qint64>(width) + height) * qint64(sizeof(double));
+    if (scratch > MemoryBudget::limit() - MemoryBudget::used()) {
+        qDebug() << "Image exceeds the memory budget" << fileName
+                 << QStringLiteral("%1 bytes of row and column buffers").arg(scratch);
+        return false;
+    }
     minMaxValid = false;
     if (!loadData()) {
         qDebug() << "Can not open ImgData" << fileName;

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
@@ -231,23 +230,23 @@ bool ImgDataTiff::readTiles(::TIFF *tif)
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileH);
     const tmsize_t tileBytes = static_cast<tmsize_t>(tileW) * tileH * bps;
-    std::unique_ptr<unsigned char[]> tile(new (std::nothrow) unsigned char[tileBytes]);
-    if (!tile) {
-        qDebug() << "No memory" << fileName << QStringLiteral("%1 bytes").arg(tileBytes);
+    // A tile of a narrow image may be several times the image: it is charged too.
+    PixelBuffer tileBuffer;
+    if (!allocatePixels(&tileBuffer, tileBytes, false))
         return false;
-    }
+    unsigned char *const tile = tileBuffer.data();
     const ttile_t tiles = TIFFNumberOfTiles(tif);
     for (uint32_t ty = 0; ty < static_cast<uint32_t>(height); ty += tileH) {
         for (uint32_t tx = 0; tx < static_cast<uint32_t>(width); tx += tileW) {
             const ttile_t t = TIFFComputeTile(tif, tx, ty, 0, 0);
             if (t >= tiles || !strileFits(tif, t) ||
-                TIFFReadEncodedTile(tif, t, tile.get(), tileBytes) < 0)
+                TIFFReadEncodedTile(tif, t, tile, tileBytes) < 0)
                 return false;
             const uint32_t cols = std::min<uint32_t>(tileW, width - tx);
             const uint32_t rows = std::min<uint32_t>(tileH, height - ty);
             for (uint32_t r = 0; r < rows; ++r)
                 std::memcpy(pixels.data() + (ty + r) * rowBytes + qint64(tx) * bps,
-                            tile.get() + qint64(r) * tileW * bps, static_cast<size_t>(cols) * bps);
+                            tile + qint64(r) * tileW * bps, static_cast<size_t>(cols) * bps);
         }
     }
     return true;

@@ -16,10 +16,17 @@ TextFile::Result TextFile::readLines(const QString &fileName, QStringList *lines
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return CanNotOpen;
-    // The file may have grown since its size was looked at: never take more.
-    const QByteArray bytes = file.read(maxBytes + 1);
-    if (bytes.size() > maxBytes)
-        return TooLarge;
+    // The file may have grown since its size was looked at: read it piece by piece
+    // and never take more than the limit (a read of the limit at once would first
+    // allocate all 16 MB for a script of a few lines).
+    QByteArray bytes;
+    char piece[65536];
+    qint64 got = 0;
+    while ((got = file.read(piece, sizeof piece)) > 0) {
+        if (bytes.size() + got > maxBytes)
+            return TooLarge;
+        bytes.append(piece, got);
+    }
     const QString text = QString::fromUtf8(bytes);
     qsizetype start = 0;
     const qsizetype n = text.size();
