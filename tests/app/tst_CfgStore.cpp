@@ -24,6 +24,7 @@ private slots:
     void refusedFiles();
     void crOnlyLineEnds();
     void includeExplosionIsCut();
+    void fuzzRegressions();
 
 private:
     QString write(const QString &name, const QByteArray &text);
@@ -239,6 +240,18 @@ void TestCfgStore::includeExplosionIsCut()
     write("small.cfg", "Small 1\n");
     QVERIFY(store.read(dir.filePath("small.cfg")));
     QCOMPARE(store.value("Small"), QString("1"));
+}
+
+void TestCfgStore::fuzzRegressions()
+{
+    QDir folder(QStringLiteral(ORVO2_SOURCE_DIR "/fuzz/regressions/config"));
+    const QStringList names = folder.entryList(QDir::Files);
+    QVERIFY(!names.isEmpty());
+    for (const QString &name : names) {
+        CfgStore store;
+        QVERIFY2(store.read(folder.filePath(name)), qPrintable(name));
+        QVERIFY(store.lines().size() <= CfgStore::maxLines);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCfgStore)

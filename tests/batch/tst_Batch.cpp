@@ -1,6 +1,7 @@
 #include "batch/Batch.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -55,6 +56,7 @@ private slots:
     void refusedFileKeepsScript_data();
     void refusedFileKeepsScript();
     void crOnlyLineEnds();
+    void fuzzRegressions();
     void execToggles();
     void loadWhileRunningKeepsCurrent();
     void longRunOfControlLines();
@@ -247,6 +249,19 @@ void TestBatch::crOnlyLineEnds()
 {
     // Scripts saved by old Macintosh editors end their lines with CR alone.
     QCOMPARE(run("a 1\rb 2\r\nc\n\rd"), QStringList({"a", "b", "c", "d"}));
+}
+
+void TestBatch::fuzzRegressions()
+{
+    QDir folder(QStringLiteral(ORVO2_SOURCE_DIR "/fuzz/regressions/batch"));
+    const QStringList names = folder.entryList(QDir::Files);
+    QVERIFY(!names.isEmpty());
+    for (const QString &name : names) {
+        QFile f(folder.filePath(name));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList words = run(f.readAll());
+        QVERIFY2(!words.contains("<timeout>"), qPrintable(name));
+    }
 }
 
 void TestBatch::execToggles()

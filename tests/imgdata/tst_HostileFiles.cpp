@@ -26,6 +26,7 @@ private slots:
     void budgetLine_data();
     void budgetLine();
     void seedsLoad();
+    void fuzzRegressions();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
@@ -147,6 +148,28 @@ void tst_HostileFiles::seedsLoad()
             QVERIFY2(img->open() != hostile, qPrintable(name));
         }
     }
+}
+
+void tst_HostileFiles::fuzzRegressions()
+{
+    // Every input a fuzz target once crashed on is refused (or read) with a message,
+    // and nothing stays charged to the budget.
+    MemoryBudget::setLimit(64 << 20);
+    int files = 0;
+    for (const QString kind : {"itex", "tiff"}) {
+        QDir folder(QStringLiteral(ORVO2_SOURCE_DIR "/fuzz/regressions/") + kind);
+        for (const QString &name : folder.entryList(QDir::Files)) {
+            MessageLog log;
+            {
+                ImgDatas stack;
+                stack.addFile(folder.filePath(name));
+            }
+            QVERIFY2(!log.messages().isEmpty(), qPrintable(name));
+            QCOMPARE(MemoryBudget::used(), qint64(0));
+            ++files;
+        }
+    }
+    QVERIFY(files >= 4);
 }
 
 QTEST_GUILESS_MAIN(tst_HostileFiles)
