@@ -29,8 +29,9 @@ inline QString folder()
 
 inline QString path(const char *kind)
 {
-    static const QString name =
-        QStringLiteral("%1/orvo2-fuzz-%2-%3").arg(folder(), QString::fromLatin1(kind)).arg(getpid());
+    static const QString name = QStringLiteral("%1/orvo2-fuzz-%2-%3")
+                                    .arg(folder(), QString::fromLatin1(kind))
+                                    .arg(getpid());
     // libFuzzer ends with exit(): the file goes with the process.
     static const bool removedAtExit = [] {
         std::atexit([] { QFile::remove(name); });

@@ -186,7 +186,8 @@ void TestCfgStore::refusedFiles_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("endless device") << "/dev/zero"
                                     << "Not a regular file";
-    QTest::newRow("directory") << "." << "Not a regular file";
+    QTest::newRow("directory") << "."
+                               << "Not a regular file";
     QTest::newRow("16 MB and one byte") << "big.cfg"
                                         << "Text file larger than 16 MB";
 }

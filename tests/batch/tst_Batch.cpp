@@ -219,7 +219,8 @@ void TestBatch::refusedFileKeepsScript_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("endless device") << "/dev/zero"
                                     << "Not a regular file";
-    QTest::newRow("directory") << "." << "Not a regular file";
+    QTest::newRow("directory") << "."
+                               << "Not a regular file";
     QTest::newRow("16 MB and one byte") << "big"
                                         << "Text file larger than 16 MB";
 }

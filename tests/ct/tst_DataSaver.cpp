@@ -233,7 +233,7 @@ void TstDataSaver::namesStayInFolder_data()
     QTest::newRow("name with a backslash") << "..\\ct"
                                            << "7100eV" << false;
     QTest::newRow("tag as energy folder climbing out") << "ct"
-                                                        << "../.." << true;
+                                                       << "../.." << true;
     QTest::newRow("tag with a folder") << "ct"
                                        << "a/b" << true;
     QTest::newRow("dot-dot inside a name") << "a..b"

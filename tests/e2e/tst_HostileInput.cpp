@@ -99,11 +99,9 @@ void TestHostileInput::loadEndsWithMessage()
     QFETCH(QString, name);
     QFETCH(int, budgetMB);
     QFETCH(QString, message);
-    const QString cfg = write("hostile.cfg", budgetMB > 0
-                                                 ? QStringLiteral("MemoryLimitMB %1\n")
-                                                       .arg(budgetMB)
-                                                       .toUtf8()
-                                                 : QByteArray("# default budget\n"));
+    const QString cfg = write(
+        "hostile.cfg", budgetMB > 0 ? QStringLiteral("MemoryLimitMB %1\n").arg(budgetMB).toUtf8()
+                                    : QByteArray("# default budget\n"));
     const QString script =
         write("hostile.bat", QStringLiteral("images_load \"%1\" %2\ni0_load \"%3\"\n:echo done\n")
                                  .arg(dir.path(), name, dir.filePath(name))

@@ -48,14 +48,14 @@ void tst_HostileFiles::refusedWithMessage_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("4 KiB file, one 2^20 x 2^20 tile") << "giant-tile.tif"
                                                       << "TIFF tile larger than its image";
-    QTest::newRow("728-byte float file, 65536 x 65536 tile")
-        << "small-tiled-fuzz.tif" << "TIFF tile larger than its image";
-    QTest::newRow("strip claiming 4 GiB")
-        << "giant-strip.tif" << "TIFF strip or tile beyond the end of the file";
-    QTest::newRow("1 MiB LZW claiming 60000 x 60000")
-        << "lzw-bomb.tif" << "Image exceeds the memory budget";
-    QTest::newRow("ITEX header claiming 16 GiB")
-        << "oversized.img" << "ITEX file is shorter than its image size";
+    QTest::newRow("728-byte float file, 65536 x 65536 tile") << "small-tiled-fuzz.tif"
+                                                             << "TIFF tile larger than its image";
+    QTest::newRow("strip claiming 4 GiB") << "giant-strip.tif"
+                                          << "TIFF strip or tile beyond the end of the file";
+    QTest::newRow("1 MiB LZW claiming 60000 x 60000") << "lzw-bomb.tif"
+                                                      << "Image exceeds the memory budget";
+    QTest::newRow("ITEX header claiming 16 GiB") << "oversized.img"
+                                                 << "ITEX file is shorter than its image size";
 }
 
 void tst_HostileFiles::refusedWithMessage()
