@@ -39,10 +39,13 @@ bool ImgData::open()
     // each allocation miss, running out of memory ends this file's load, never
     // the program.
     try {
-        return openFile();
+        const bool opened = openFile();
+        heldFile.reset();
+        return opened;
     } catch (const std::bad_alloc &) {
         qDebug() << "No memory" << fileName;
     }
+    heldFile.reset();
     clear();
     lineBuf = std::vector<double>();
     columnBuf = std::vector<double>();
@@ -169,6 +172,35 @@ int ImgData::fileType(const QString &fileName)
         return TIFF;
     qDebug() << "Unknown file type : " << fileName;
     return Unknown;
+}
+
+std::unique_ptr<ImgData> ImgData::forFile(const QString &fileName)
+{
+    // Unbuffered: the header is a few small reads and the pixels go straight
+    // from the file into their buffer (or are mapped from it).
+    auto file = std::make_unique<QFile>(fileName);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        // The type checks report the failure in their own words.
+        fileType(fileName);
+        return nullptr;
+    }
+    char head[2] = {0, 0};
+    const bool two = file->read(head, 2) == 2;
+    int type = Unknown;
+    if (two && head[0] == 'I' && head[1] == 'M')
+        type = ITEX;
+    else if (two && ((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M')))
+        type = TIFF;
+    std::unique_ptr<ImgData> img(newImgData(type));
+    if (!img) {
+        qDebug() << "Unknown file type : " << fileName;
+        return nullptr;
+    }
+    img->fileName = fileName;
+    // libtiff opens the file by its name; only the ITEX reader goes on with this one.
+    if (type == ITEX)
+        img->heldFile = std::move(file);
+    return img;
 }
 
 ImgData *ImgData::newImgData(int type)

@@ -46,9 +46,43 @@ PixelBuffer::Result PixelBuffer::allocate(size_t size, bool populate)
     return Allocated;
 }
 
+bool PixelBuffer::mapFile(int fd, qint64 offset, size_t size)
+{
+    reset();
+#if defined(__linux__)
+    if (fd < 0 || offset < 0 || size == 0)
+        return false;
+    // Mapped from the start of the file so that the offset needs no alignment.
+    const size_t length = static_cast<size_t>(offset) + size;
+    void *p = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p == MAP_FAILED)
+        return false;
+    mapBase = p;
+    mapLength = length;
+    bytes = static_cast<unsigned char *>(p) + offset;
+    this->length = size;
+    fileMapped = true;
+    return true;
+#else
+    (void)fd;
+    (void)offset;
+    (void)size;
+    return false;
+#endif
+}
+
 void PixelBuffer::reset()
 {
 #if defined(__linux__)
+    if (fileMapped) {
+        munmap(mapBase, mapLength);
+        bytes = nullptr;
+        mapBase = nullptr;
+        mapLength = 0;
+        length = 0;
+        fileMapped = false;
+        return;
+    }
     if (mapped)
         munmap(bytes, length);
     else
