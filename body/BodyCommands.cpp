@@ -77,7 +77,7 @@ bool namePartRefused(const BatchCmd &c, Batch *batch)
 
 } // namespace
 
-bool Body::dispatch(const BatchCmd &c)
+bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
 {
     qDebug() << "body-cmd" << c.cmd;
     dispatchLoading(c);
@@ -86,9 +86,11 @@ bool Body::dispatch(const BatchCmd &c)
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
-        batchCalc = true;
+        // A configuration line's run answers nobody: the interpreter waits only
+        // for the runs of its own lines.
+        batchCalc = fromInterpreter;
         emit batchCalcStart();
-        return false;
+        return !fromInterpreter;
     }
     dispatchSequential(c);
     return true;
