@@ -19,6 +19,7 @@
 #include "disp/Sinogram.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
+#include "imgdata/MemoryBudget.h"
 #include "select/CtFileSet.h"
 #include "select/Kvn.h"
 #include "select/SelectAFile.h"
@@ -379,12 +380,23 @@ void Body::loadFiles(const QStringList &files, bool clear)
         ui->seekCtrl->setIndex(0);
         rawDisp->scaleSet = false;
     }
-    for (const QString &file : files) {
-        if (imgDatas->addFile(file)) {
-            ui->CTFiles->addFileName(file);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const qint64 refusedBefore = MemoryBudget::refusals();
+        if (imgDatas->addFile(files.at(i))) {
+            ui->CTFiles->addFileName(files.at(i));
+        } else if (MemoryBudget::refusals() != refusedBefore) {
+            // Frames of one stack are all of one size: once one does not fit, none
+            // of the rest does ("Multi." repeats the same file thousands of times).
+            qDebug() << "Loading stopped: the stack would exceed the memory budget"
+                     << QStringLiteral("%1 of %2 files loaded, budget %3 MB")
+                            .arg(imgDatas->count())
+                            .arg(files.size())
+                            .arg(MemoryBudget::limit() >> 20);
+            counts.skippedProjectionFiles += static_cast<int>(files.size() - i);
+            break;
         } else {
             // A scan with an unreadable frame is still reconstructed from the others.
-            qDebug() << "Projection file skipped :" << file;
+            qDebug() << "Projection file skipped :" << files.at(i);
             ++counts.skippedProjectionFiles;
         }
     }
