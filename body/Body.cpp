@@ -82,6 +82,7 @@ Body::Body(QWidget *parent)
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     fitToScreen();
+    applyRunOptions();
     executeConfigLines();
 }
 
@@ -956,11 +957,7 @@ void Body::setI0FileFromList()
 {
     if (i0Energies.isEmpty())
         return;
-    const double e = ui->SelDDir->currentEnergy();
-    int k = 0;
-    for (int i = 1; i < i0Energies.size(); ++i)
-        if (std::abs(i0Energies.at(i) - e) < std::abs(i0Energies.at(k) - e))
-            k = i;
+    const int k = nearestI0Index(ui->SelDDir->currentEnergy());
     const QString file = ui->SelI0Files->fileName(k);
     ui->I0ImgSel->fileSelected0(file);
     const ImgData *i0 = ui->I0ImgSel->image();
@@ -1035,6 +1032,8 @@ void Body::finish()
     if (finished)
         return;
     finished = true;
+    if (runOptions.listSets)
+        printSetList();
     emit finishing();
 }
 

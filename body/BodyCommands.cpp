@@ -67,6 +67,8 @@ void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
 bool Body::dispatch(const BatchCmd &c)
 {
     qDebug() << "body-cmd" << c.cmd;
+    if (dispatchRunOptions(c))
+        return true;
     dispatchLoading(c);
     dispatchProcessing(c);
     dispatchSaving(c);
@@ -148,7 +150,7 @@ void Body::dispatchProcessing(const BatchCmd &c)
     if (c.isCmd(QStringLiteral("ct_slice_step")))
         proc->setSliceStep(c.argInt(0));
     if (c.isCmd(QStringLiteral("ct_threads")))
-        proc->setThreads(c.argInt(0));
+        proc->setThreads(enginesAsked(c.argInt(0)));
     if (c.isCmd(QStringLiteral("ct_cor"))) {
         qDebug() << "cor" << c.argDouble(0);
         proc->setCor(c.argDouble(0));

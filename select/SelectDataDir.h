@@ -37,6 +37,21 @@ public:
     // The energy text of the current set or sub-directory; "" when there is none.
     QString currentEnergyText() const;
 
+    // One entry of the list as a run reports it.
+    struct SetSummary
+    {
+        int number;    // 0-based, in the list of the whole directory
+        QString tag;   // the energy text the results are saved under
+        double energy; // eV
+        int fileCount;
+    };
+    QList<SetSummary> summaries() const;
+
+    // From now on every scan keeps set `index` (0-based) only, so a sequential run
+    // computes that set alone; -1 keeps all. A scan without such a set leaves the
+    // list empty and reports onlySetMissing().
+    void setOnlySet(int index);
+
     bool isKVNStandard() const;
     int currentIndex() const;
     int count() const;
@@ -50,6 +65,7 @@ signals:
     void selected(QString dir, QStringList patterns);
     void selectedFileInfoList(QFileInfoList fileInofs);
     void noMoreSets();
+    void onlySetMissing(int index, int count, QString dir);
 
 private slots:
     void aDirSelected(QString dir);
@@ -72,10 +88,17 @@ public:
 private:
     void deleteSets();
     QString currentSubDirName() const;
+    QString subDirNameAt(int idx) const;
+    double energyAt(int idx) const;
+    QString energyTextAt(int idx) const;
+    void keepOnlySet(const QString &dir);
 
     std::unique_ptr<Ui::SelectDataDir> ui;
     // Which kind of scan filled the list, so that set() never resolves an entry
     // against the results of the other kind.
     bool listFromSubDirs = false;
     QStringList subDirNames;
+    int onlySet = -1;
+    // Set by a scan that rebuilt the list; a file-set scan that finds nothing keeps it.
+    bool listRebuilt = false;
 };
