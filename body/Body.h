@@ -123,6 +123,7 @@ private slots:
     void batchLoadedScript(bool opened);
     void batchEnded();
     void onlySetMissing(int index, int count, QString dir);
+    void checkOnlySetLoaded();
 
 private:
     void setupForm();

@@ -7,6 +7,7 @@
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
 #include "disp/ProcCtrl.h"
+#include "imgdata/ImgDatas.h"
 #include "select/SelectDataDir.h"
 #include "select/SelectDataFiles.h"
 #include "ui_Body.h"
@@ -21,6 +22,8 @@ void Body::applyRunOptions()
     if (runOptions.onlySet >= 0)
         ui->SelDDir->setOnlySet(runOptions.onlySet);
     connect(ui->SelDDir, &SelectDataDir::onlySetMissing, this, &Body::onlySetMissing);
+    if (runOptions.onlySet >= 0)
+        connect(this, &Body::finishedLoadingCTFiles, this, &Body::checkOnlySetLoaded);
     if (runOptions.threads > 0)
         ui->procCtrl->setThreads(std::min(runOptions.threads, static_cast<int>(engineCount)));
 }
@@ -46,6 +49,16 @@ void Body::onlySetMissing(int index, int count, QString dir)
         << QStringLiteral("-set %1: no such set, the data directory has %2 :").arg(index).arg(sets)
         << dir;
     onlySetFailed = true;
+    exitCode = 2;
+}
+
+void Body::checkOnlySetLoaded()
+{
+    // A task that computes one set has nothing to give when that set's images
+    // can not be read; the submission must see it as failed and offer it again.
+    if (imgDatas->count() > 0)
+        return;
+    qDebug() << "-set" << runOptions.onlySet << ": no projection image of the set could be read";
     exitCode = 2;
 }
 
