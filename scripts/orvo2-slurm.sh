@@ -179,7 +179,18 @@ fi
 [ "$wait_for_job" -eq 1 ] || exit 0
 
 poll=${ORVO2_SLURM_POLL:-5}
-running() { [ -n "$(squeue -h -j "$1" -o %i 2>/dev/null)" ]; }
+# A job is over when squeue lists none of its tasks or no longer knows it; a
+# controller that does not answer is asked again.
+running() {
+    local out
+    if out=$(squeue -h -j "$1" -o %i 2>&1); then
+        [ -n "$out" ]
+        return
+    fi
+    case $out in *"Invalid job id"*) return 1 ;; esac
+    echo "orvo2-slurm: squeue: $out (asking again)" >&2
+    return 0
+}
 while running "$job"; do sleep "$poll"; done
 
 failed=()
