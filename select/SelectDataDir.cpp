@@ -93,6 +93,11 @@ void SelectDataDir::aDirSelected(QString dir)
         setFileSets(dir);
     else
         setSubDirs(dir);
+    if (listRebuilt || ui->SubDirs->count() == 0) {
+        scannedEnergyTexts.clear();
+        for (int i = 0; i < ui->SubDirs->count(); ++i)
+            scannedEnergyTexts << energyTextAt(i);
+    }
     if (onlySet >= 0 && (listRebuilt || ui->SubDirs->count() == 0))
         keepOnlySet(dir);
     emit newSets(ui->SubDirs->count());
@@ -101,6 +106,11 @@ void SelectDataDir::aDirSelected(QString dir)
 void SelectDataDir::setOnlySet(int index)
 {
     onlySet = index;
+}
+
+int SelectDataDir::setsWithEnergyText(const QString &energyText) const
+{
+    return static_cast<int>(scannedEnergyTexts.count(energyText));
 }
 
 void SelectDataDir::keepOnlySet(const QString &dir)

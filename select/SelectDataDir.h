@@ -51,6 +51,9 @@ public:
     // computes that set alone; -1 keeps all. A scan without such a set leaves the
     // list empty and reports onlySetMissing().
     void setOnlySet(int index);
+    // Sets of the whole directory with this energy text, counted before setOnlySet()
+    // kept one of them: the name a set saves under must not depend on running alone.
+    int setsWithEnergyText(const QString &energyText) const;
 
     bool isKVNStandard() const;
     int currentIndex() const;
@@ -99,6 +102,7 @@ private:
     bool listFromSubDirs = false;
     QStringList subDirNames;
     int onlySet = -1;
+    QStringList scannedEnergyTexts;
     // Set by a scan that rebuilt the list; a file-set scan that finds nothing keeps it.
     bool listRebuilt = false;
 };

@@ -19,6 +19,7 @@ private slots:
     void missingSet_data();
     void missingSet();
     void rescansKeepTheRestriction();
+    void energiesOfTheWholeDirectory();
 
 private:
     QTemporaryDir flatDemo;
@@ -156,6 +157,26 @@ void TstOnlySet::rescansKeepTheRestriction()
     QSignalSpy freshMissing(&fresh, &SelectDataDir::onlySetMissing);
     fresh.setIsKVNStandard(false);
     QCOMPARE(freshMissing.count(), 0);
+}
+
+void TstOnlySet::energiesOfTheWholeDirectory()
+{
+    // A repeat scan at one energy: whether a set's energy is shared is a property of
+    // the directory, the same when the set runs alone.
+    QTemporaryDir dir;
+    for (const char *name :
+         {"a-7100_0eV-00000.img", "a-7110_0eV-00000.img", "b-7100_0eV-00000.img"}) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    SelectDataDir panel;
+    panel.setOnlySet(1);
+    panel.loadDir(dir.path());
+    QCOMPARE(panel.count(), 1);
+    QCOMPARE(panel.currentEnergyText(), QStringLiteral("7110_0eV"));
+    QCOMPARE(panel.setsWithEnergyText("7100_0eV"), 2);
+    QCOMPARE(panel.setsWithEnergyText("7110_0eV"), 1);
+    QCOMPARE(panel.setsWithEnergyText("7120_0eV"), 0);
 }
 
 QTEST_MAIN(TstOnlySet)
