@@ -147,7 +147,7 @@ sbatch_common=(--parsable --cpus-per-task="$cpus" --chdir="$PWD")
 [ -z "$partition" ] || sbatch_common+=(--partition="$partition")
 
 job=$(sbatch "${sbatch_common[@]}" --job-name="orvo2-$name" --array="$array" \
-    --output="$logs/$name-set%a.log" "$task")
+    --output="$logs/$name-set%a.log" "$task") || fail "sbatch did not take the array"
 job=${job%%;*}
 echo "Submitted $name: job $job, sets $array of 0-$((count - 1)), logs in $logs"
 
@@ -171,7 +171,8 @@ if [ "$xafs" -eq 1 ]; then
     chmod +x "$xafs_task"
     xafs_job=$(sbatch "${sbatch_common[@]}" --job-name="orvo2-$name-xafs" \
         --dependency="afterok:$job" --kill-on-invalid-dep=yes \
-        --output="$logs/$name-xafs.log" "$xafs_task")
+        --output="$logs/$name-xafs.log" "$xafs_task") ||
+        fail "sbatch did not take the spectra task (the array, job $job, is submitted)"
     xafs_job=${xafs_job%%;*}
     echo "Submitted the spectra of $name: job $xafs_job, after job $job succeeds"
 fi
