@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016 # the task scripts written below keep their variables unexpanded
 # Runs a sequential CT-XAFS batch script on a SLURM cluster: one array task per
 # data set, each task the same script headless on one set
 # (orvo2 -nw -b SCRIPT -x -set K -threads C), optionally followed by a task that
