@@ -19,11 +19,11 @@
 void Body::applyRunOptions()
 {
     runOptions = RunOptions::fromStore(CfgStore::global());
-    if (runOptions.onlySet >= 0)
+    if (runOptions.onlySet >= 0) {
         ui->SelDDir->setOnlySet(runOptions.onlySet);
-    connect(ui->SelDDir, &SelectDataDir::onlySetMissing, this, &Body::onlySetMissing);
-    if (runOptions.onlySet >= 0)
+        connect(ui->SelDDir, &SelectDataDir::onlySetMissing, this, &Body::onlySetMissing);
         connect(this, &Body::finishedLoadingCTFiles, this, &Body::checkOnlySetLoaded);
+    }
     if (runOptions.threads > 0)
         ui->procCtrl->setThreads(std::min(runOptions.threads, static_cast<int>(engineCount)));
 }
