@@ -64,7 +64,7 @@ void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
 
 } // namespace
 
-bool Body::dispatch(const BatchCmd &c)
+bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
 {
     qDebug() << "body-cmd" << c.cmd;
     if (dispatchRunOptions(c))
@@ -75,9 +75,11 @@ bool Body::dispatch(const BatchCmd &c)
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
-        batchCalc = true;
+        // A configuration line's run answers nobody: the interpreter waits only
+        // for the runs of its own lines.
+        batchCalc = fromInterpreter;
         emit batchCalcStart();
-        return false;
+        return !fromInterpreter;
     }
     dispatchSequential(c);
     return true;

@@ -116,7 +116,10 @@ void Body::printSetList()
         const QString i0 = i0Energies.isEmpty()
                                ? QStringLiteral("-")
                                : ui->SelI0Files->fileName(nearestI0Index(set.energy));
-        const QString tag = set.tag.isEmpty() ? QStringLiteral("-") : set.tag;
+        // The tag the set's results are saved under.
+        bool shared = false;
+        const QString saveTag = saveTagOf(set.tag, set.sample, &shared);
+        const QString tag = saveTag.isEmpty() ? QStringLiteral("-") : saveTag;
         out << set.number << '\t' << tag << '\t' << set.fileCount << '\t' << i0 << '\n';
     }
     out.flush();

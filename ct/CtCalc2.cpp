@@ -128,7 +128,9 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     genAndDispImage = genAndDisp;
     sliceNo = slice;
     beginingCt();
-    if (reconstruct(rotAxIsV, cor, slice)) {
+    saveMissed = false;
+    const bool computed = reconstruct(rotAxIsV, cor, slice);
+    if (computed) {
         resImageValid = false;
         shownValues.clear();
         if (genAndDispImage)
@@ -138,6 +140,7 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
         if (dataTarget.on)
             saveData();
     }
+    emit sliceFinished(slice, computed, !saveMissed);
     endingCt();
 }
 
@@ -232,11 +235,14 @@ void CtCalc2::saveImage()
 {
     if (!resImageValid)
         render();
-    if (!resImageValid)
+    if (!resImageValid) {
+        saveMissed = true;
         return;
+    }
     // The record is deleted by its receiver; without one it would be lost.
     if (!hasReceiver(SIGNAL(saveImgWDiscard(SavingImg *)))) {
         qDebug() << "No saver for the result image of slice" << sliceNo;
+        saveMissed = true;
         return;
     }
     emit saveImgWDiscard(
@@ -246,10 +252,13 @@ void CtCalc2::saveImage()
 void CtCalc2::saveData()
 {
     const int n = fbp.resultSize();
-    if (n < 1)
+    if (n < 1) {
+        saveMissed = true;
         return;
+    }
     if (!hasReceiver(SIGNAL(saveDataWDiscard(SavingData *)))) {
         qDebug() << "No saver for the result data of slice" << sliceNo;
+        saveMissed = true;
         return;
     }
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);

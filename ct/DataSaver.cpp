@@ -76,11 +76,18 @@ void DataSaver::saveTo(const QString &path, const QString &tag, const QString &n
                        const QString &fileName, const Writer &writer)
 {
     const QStringList folders = foldersFor(path, tag, no);
+    if (folders.isEmpty()) {
+        qDebug() << "No sub folder kind chosen, result file not written" << fileName;
+        ++filesFailed;
+    }
     for (const QString &folder : folders) {
         // Only sub folders are made here; the base folder is the main window's to make.
         if (saveInSubFolders)
             QDir().mkpath(folder);
-        writeFile(QDir(folder).absoluteFilePath(fileName), writer);
+        if (writeFile(QDir(folder).absoluteFilePath(fileName), writer))
+            ++filesWritten;
+        else
+            ++filesFailed;
     }
 }
 

@@ -33,6 +33,11 @@ public:
 
     void setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice);
 
+    // Result files written and result files that could not be written since the
+    // saver was made; counted on the saver's thread, read from any.
+    std::atomic<int> filesWritten{0};
+    std::atomic<int> filesFailed{0};
+
     // "name-tag-no.ext", filled in one step so that a "%" in any part stays as typed.
     static QString fileNameOf(const QString &name, const QString &tag, const QString &no,
                               const QString &extension);

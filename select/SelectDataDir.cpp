@@ -156,7 +156,8 @@ QList<SelectDataDir::SetSummary> SelectDataDir::summaries() const
         } else if (i < sets.size()) {
             files = sets.at(i)->files.size();
         }
-        list.append({first + i, energyTextAt(i), energyAt(i), files});
+        const QString sample = !listFromSubDirs && i < sets.size() ? sets.at(i)->sample : QString();
+        list.append({first + i, energyTextAt(i), sample, energyAt(i), files});
     }
     return list;
 }

@@ -40,9 +40,10 @@ public:
     // One entry of the list as a run reports it.
     struct SetSummary
     {
-        int number;    // 0-based, in the list of the whole directory
-        QString tag;   // the energy text the results are saved under
-        double energy; // eV
+        int number;     // 0-based, in the list of the whole directory
+        QString tag;    // the energy text
+        QString sample; // of the set's file names; "" for a sub-directory
+        double energy;  // eV
         int fileCount;
     };
     QList<SetSummary> summaries() const;
