@@ -135,6 +135,8 @@ void CtCalc2::endingCt()
 {
     busy.store(false);
     emit endedCt();
+    // After busy is cleared: whoever hands out slices looks at it on receipt.
+    emit sliceFinished(sliceNo, sliceComputed, !saveMissed);
     emit calcFinished();
 }
 
@@ -149,8 +151,8 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     failureReason.clear();
     beginingCt();
     saveMissed = false;
-    const bool computed = reconstruct(rotAxIsV, cor, slice);
-    if (!computed) {
+    sliceComputed = reconstruct(rotAxIsV, cor, slice);
+    if (!sliceComputed) {
         reportFailure(failureReason.isEmpty() ? QStringLiteral("no usable sinogram")
                                               : failureReason);
     } else {
@@ -163,7 +165,6 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
         if (dataTarget.on)
             saveData();
     }
-    emit sliceFinished(slice, computed, !saveMissed);
     endingCt();
 }
 

@@ -108,6 +108,11 @@ void DataSaver::writeRunRecordWDiscard(RunRecord *record, QStringList sources)
     std::unique_ptr<RunRecord> owned(record);
     if (!record)
         return;
+    if (!isNamePartAllowed(record->name) || !isNamePartAllowed(record->tag)) {
+        qDebug() << "Run record name or tag not allowed (separator or \"..\")" << record->name
+                 << record->tag;
+        return;
+    }
     bool any = !record->failures.isEmpty();
     for (const QString &key : sources) {
         const auto it = ledgers.constFind(key);
@@ -137,10 +142,23 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
 
 void DataSaver::flush() {}
 
+bool DataSaver::isNamePartAllowed(const QString &part)
+{
+    return !part.contains(QLatin1Char('/')) && !part.contains(QLatin1Char('\\')) &&
+           !part.contains(QLatin1String(".."));
+}
+
 QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
                               const QString &fileName, const Writer &writer, QStringList *failed)
 {
     QStringList written;
+    for (const QString &part : {fileName, tag, no}) {
+        if (!isNamePartAllowed(part)) {
+            qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
+            *failed << fileName;
+            return written;
+        }
+    }
     const QStringList folders = foldersFor(path, tag, no);
     if (folders.isEmpty()) {
         qDebug() << "No sub folder kind chosen, result file not written" << fileName;

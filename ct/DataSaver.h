@@ -48,6 +48,9 @@ public:
     // The folders a record goes to under the current flags (none when sub folders are
     // on but neither kind is chosen).
     QStringList foldersFor(const QString &path, const QString &tag, const QString &no) const;
+    // A result name, tag or slice text is one file-name component: no separator
+    // ("/" or "\\") and no "..", so that nothing is written outside the chosen folder.
+    static bool isNamePartAllowed(const QString &part);
 
 public slots:
     void saveDataWDiscard(SavingData *data);
