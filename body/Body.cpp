@@ -19,6 +19,7 @@
 #include "disp/Sinogram.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
+#include "imgdata/MemoryBudget.h"
 #include "select/CtFileSet.h"
 #include "select/Kvn.h"
 #include "select/SelectAFile.h"
@@ -83,6 +84,7 @@ Body::Body(QWidget *parent)
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     fitToScreen();
+    applyRunOptions();
     executeConfigLines();
 }
 
@@ -379,12 +381,23 @@ void Body::loadFiles(const QStringList &files, bool clear)
         ui->seekCtrl->setIndex(0);
         rawDisp->scaleSet = false;
     }
-    for (const QString &file : files) {
-        if (imgDatas->addFile(file)) {
-            ui->CTFiles->addFileName(file);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const qint64 refusedBefore = MemoryBudget::refusals();
+        if (imgDatas->addFile(files.at(i))) {
+            ui->CTFiles->addFileName(files.at(i));
+        } else if (MemoryBudget::refusals() != refusedBefore) {
+            // Frames of one stack are all of one size: once one does not fit, none
+            // of the rest does ("Multi." repeats the same file thousands of times).
+            qDebug() << "Loading stopped: the stack would exceed the memory budget"
+                     << QStringLiteral("%1 of %2 files loaded, budget %3 MB")
+                            .arg(imgDatas->count())
+                            .arg(files.size())
+                            .arg(MemoryBudget::limit() >> 20);
+            counts.skippedProjectionFiles += static_cast<int>(files.size() - i);
+            break;
         } else {
             // A scan with an unreadable frame is still reconstructed from the others.
-            qDebug() << "Projection file skipped :" << file;
+            qDebug() << "Projection file skipped :" << files.at(i);
             ++counts.skippedProjectionFiles;
         }
     }
@@ -1116,12 +1129,16 @@ QString Body::tagForCurrentSet(bool *sharedEnergy) const
     // Two sets of one energy (a repeat scan, a second sample) would save under one
     // tag, the second over the first.
     const CtFileSet *current = dirs->sets.at(idx);
-    for (const CtFileSet *other : dirs->sets)
-        if (other != current && other->energyText == current->energyText)
-            *sharedEnergy = true;
-    if (!*sharedEnergy || current->sample.isEmpty())
-        return energy;
-    return current->sample + QLatin1Char('_') + energy;
+    return saveTagOf(current->energyText, current->sample, sharedEnergy);
+}
+
+QString Body::saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const
+{
+    // Counted over the whole directory: under -set the list holds that set alone.
+    *sharedEnergy = ui->SelDDir->setsWithEnergyText(energyText) > 1;
+    if (!*sharedEnergy || sample.isEmpty())
+        return energyText;
+    return sample + QLatin1Char('_') + energyText;
 }
 
 void Body::newSets(int count)
@@ -1266,11 +1283,7 @@ QString Body::chooseI0ForSet()
 {
     if (i0Energies.isEmpty())
         return QString();
-    const double e = ui->SelDDir->currentEnergy();
-    int k = 0;
-    for (int i = 1; i < i0Energies.size(); ++i)
-        if (std::abs(i0Energies.at(i) - e) < std::abs(i0Energies.at(k) - e))
-            k = i;
+    const int k = nearestI0Index(ui->SelDDir->currentEnergy());
     const QString file = ui->SelI0Files->fileName(k);
     ui->I0ImgSel->fileSelected0(file);
     // A failed load leaves the picker without an image (never the previous one).
@@ -1401,6 +1414,8 @@ void Body::finish()
     if (finished)
         return;
     finished = true;
+    if (runOptions.listSets)
+        printSetList();
     if (!headless) {
         emit finishing();
         return;

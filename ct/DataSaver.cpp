@@ -72,9 +72,21 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
 
 void DataSaver::flush() {}
 
-void DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
+bool DataSaver::isNamePartAllowed(const QString &part)
+{
+    return !part.contains(QLatin1Char('/')) && !part.contains(QLatin1Char('\\')) &&
+           !part.contains(QLatin1String(".."));
+}
+
+bool DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
                        const QString &fileName, const Writer &writer)
 {
+    for (const QString &part : {fileName, tag, no}) {
+        if (!isNamePartAllowed(part)) {
+            qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
+            return false;
+        }
+    }
     const QStringList folders = foldersFor(path, tag, no);
     if (folders.isEmpty()) {
         qDebug() << "No sub folder kind chosen, result file not written" << fileName;
@@ -89,6 +101,7 @@ void DataSaver::saveTo(const QString &path, const QString &tag, const QString &n
         else
             ++filesFailed;
     }
+    return true;
 }
 
 // The result goes to a temporary file that replaces the final one only when it is

@@ -44,6 +44,9 @@ public:
     // The folders a record goes to under the current flags (none when sub folders are
     // on but neither kind is chosen).
     QStringList foldersFor(const QString &path, const QString &tag, const QString &no) const;
+    // A result name, tag or slice text is one file-name component: no separator
+    // ("/" or "\\") and no "..", so that nothing is written outside the chosen folder.
+    static bool isNamePartAllowed(const QString &part);
 
 public slots:
     void saveDataWDiscard(SavingData *data);
@@ -55,7 +58,8 @@ public slots:
 
 private:
     using Writer = std::function<bool(QIODevice *device)>;
-    void saveTo(const QString &path, const QString &tag, const QString &no, const QString &fileName,
+    // False (nothing written) when the record's name or tag could leave the folder.
+    bool saveTo(const QString &path, const QString &tag, const QString &no, const QString &fileName,
                 const Writer &writer);
     static bool writeFile(const QString &filePath, const Writer &writer);
 };

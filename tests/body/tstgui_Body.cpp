@@ -5,7 +5,10 @@
 #include "disp/ProcCtrl.h"
 #include "disp/SeekCtrl.h"
 #include "imgdata/ImgData.h"
+#include "imgdata/ImgDataITEX.h"
 #include "imgdata/ImgDatas.h"
+#include "imgdata/MemoryBudget.h"
+#include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
 #include "support/TestSupport.h"
@@ -43,6 +46,9 @@ private slots:
     void sequentialRangeOfSets();
     void secondSeqClickStopsAfterCurrentRun();
     void stopThenLoadWaitsForEngines();
+    void multiLoadStopsAtBudget();
+    void unsafeResultNamesRefused_data();
+    void unsafeResultNamesRefused();
     void failedI0OfSetStopsTheSequence();
     void failedI0InAScriptLoopAnswersNg();
     void pickerChangesWaitForTheRun();
@@ -320,6 +326,66 @@ void TestBody::stopThenLoadWaitsForEngines()
     QTRY_COMPARE_WITH_TIMEOUT(body->requestsInFlight(), 0, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(body->imageStack()->frame(0) != before, 10000);
     QCOMPARE(body->imageStack()->count(), settings.projections);
+}
+
+void TestBody::multiLoadStopsAtBudget()
+{
+    // Frames of 40 x 12 pixels of 2 bytes; the budget holds ten of them.
+    const qint64 frameBytes = 40 * 12 * 2;
+    MemoryBudget::setLimit(10 * frameBytes + frameBytes / 2);
+    // Copied frames: those mapped from their files are not charged.
+    const bool mapDefault = ImgDataITEX::mapFrames;
+    ImgDataITEX::mapFrames = false;
+    TestSupport::MessageLog log;
+    DemoGenerator gen(settings);
+    const QString text = DemoGenerator::energyText(gen.energyAt(0));
+    cmd("images_multi 1 100000");
+    cmd(QString("images_load \"%1/proj\" %2-%3-*.img").arg(settings.outDir, settings.sample, text));
+    const int loaded = body->imageStack()->count();
+    const qint64 used = MemoryBudget::used();
+    const int stops = log.count("Loading stopped: the stack would exceed the memory budget");
+    const int refusals = log.count("Image exceeds the memory budget");
+    MemoryBudget::setLimit(0);
+    ImgDataITEX::mapFrames = mapDefault;
+    QCOMPARE(loaded, 10);
+    QCOMPARE(used, 10 * frameBytes);
+    QCOMPARE(stops, 1);
+    // One refused frame, not a hundred thousand tries.
+    QCOMPARE(refusals, 1);
+    QVERIFY(log.contains("10 of 100000 files loaded"));
+}
+
+void TestBody::unsafeResultNamesRefused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("picker");
+    QTest::addColumn<bool>("isTag");
+    QTest::newRow("data name climbing out") << "auto_save_data_name ../../x"
+                                            << "SelectDataSaveDir" << false;
+    QTest::newRow("data tag with a folder") << "auto_save_data_tag a/b"
+                                            << "SelectDataSaveDir" << true;
+    QTest::newRow("image name with a backslash") << "auto_save_image_name a\\b"
+                                                 << "SelectImageSaveDir" << false;
+    QTest::newRow("image tag dot-dot") << "auto_save_image_tag .."
+                                       << "SelectImageSaveDir" << true;
+}
+
+void TestBody::unsafeResultNamesRefused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, picker);
+    QFETCH(bool, isTag);
+    auto *files = body->findChild<SelectAFile *>(picker);
+    QVERIFY(files);
+    const QString word = command.section(' ', 0, 0);
+    cmd(word + " safe_1");
+    Batch *batch = body->batchInterpreter();
+    batch->setOk(true);
+    TestSupport::MessageLog log;
+    cmd(command);
+    QCOMPARE(isTag ? files->addTag() : files->name(), QString("safe_1"));
+    QVERIFY(!batch->isOk());
+    QVERIFY(log.contains("Result name or tag not allowed"));
 }
 
 // A truncated I0 file among the I0 set: its set must not be reconstructed with the
