@@ -84,6 +84,7 @@ Body::Body(QWidget *parent)
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     fitToScreen();
+    applyRunOptions();
     executeConfigLines();
 }
 
@@ -605,6 +606,12 @@ long long ceilDiv(long long a, long long b)
     return -floorDiv(-a, b);
 }
 
+// Counts saturate: a range of slices may hold nearly 2^32 of them.
+void addCount(int &count, long long more)
+{
+    count = static_cast<int>(std::clamp<long long>(count + more, 0, INT_MAX));
+}
+
 QString stretchText(long long first, long long last)
 {
     return first == last ? QString::number(first) : QStringLiteral("%1 to %2").arg(first).arg(last);
@@ -639,7 +646,7 @@ bool Body::clipRangeToImage()
                            << stretchText(from, sliceAt(lastK));
         run.notComputed = run.asked;
         // Each slice is a failure of its own; the refused run adds none.
-        counts.failures += run.asked - 1;
+        addCount(counts.failures, run.asked - 1);
         return false;
     }
     QStringList outside;
@@ -651,11 +658,13 @@ bool Body::clipRangeToImage()
         qDebug().noquote() << "Slices outside the image, not computed :" << outside.join(", ");
         const int refused = static_cast<int>(std::min<long long>(lastK - (kHi - kLo), INT_MAX));
         run.notComputed = refused;
-        counts.failures += refused;
+        addCount(counts.failures, refused);
     }
     params.sliceFrom = static_cast<int>(sliceAt(kLo));
     params.sliceTo = static_cast<int>(sliceAt(kHi));
-    params.sliceStep = static_cast<int>(step);
+    // A step of INT_MIN has no positive int of its size; a step that large leaves
+    // one slice in the image anyway.
+    params.sliceStep = static_cast<int>(std::clamp<long long>(step, -INT_MAX, INT_MAX));
     slicesTotal = static_cast<int>(kHi - kLo + 1);
     return true;
 }
@@ -842,13 +851,13 @@ void Body::engineFinished(int engine, int slice, bool computed, bool handedToSav
             ++run.computed;
     } else {
         qDebug() << "Slice not computed :" << slice;
-        ++counts.failures;
+        addCount(counts.failures, 1);
         if (ofThisRun)
             ++run.notComputed;
     }
     if (computed && !handedToSaver) {
         qDebug() << "Result of slice not saved as asked :" << slice;
-        ++counts.failures;
+        addCount(counts.failures, 1);
         if (ofThisRun)
             ++run.notSaved;
     }
@@ -1102,7 +1111,7 @@ QString Body::currentSetText() const
 
 void Body::markFailure(const QString &what)
 {
-    ++counts.failures;
+    addCount(counts.failures, 1);
     if (dispatchingScriptLine) {
         qDebug().noquote() << what << ": ng";
         batch->setOk(false);
@@ -1120,12 +1129,16 @@ QString Body::tagForCurrentSet(bool *sharedEnergy) const
     // Two sets of one energy (a repeat scan, a second sample) would save under one
     // tag, the second over the first.
     const CtFileSet *current = dirs->sets.at(idx);
-    for (const CtFileSet *other : dirs->sets)
-        if (other != current && other->energyText == current->energyText)
-            *sharedEnergy = true;
-    if (!*sharedEnergy || current->sample.isEmpty())
-        return energy;
-    return current->sample + QLatin1Char('_') + energy;
+    return saveTagOf(current->energyText, current->sample, sharedEnergy);
+}
+
+QString Body::saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const
+{
+    // Counted over the whole directory: under -set the list holds that set alone.
+    *sharedEnergy = ui->SelDDir->setsWithEnergyText(energyText) > 1;
+    if (!*sharedEnergy || sample.isEmpty())
+        return energyText;
+    return sample + QLatin1Char('_') + energyText;
 }
 
 void Body::newSets(int count)
@@ -1270,11 +1283,7 @@ QString Body::chooseI0ForSet()
 {
     if (i0Energies.isEmpty())
         return QString();
-    const double e = ui->SelDDir->currentEnergy();
-    int k = 0;
-    for (int i = 1; i < i0Energies.size(); ++i)
-        if (std::abs(i0Energies.at(i) - e) < std::abs(i0Energies.at(k) - e))
-            k = i;
+    const int k = nearestI0Index(ui->SelDDir->currentEnergy());
     const QString file = ui->SelI0Files->fileName(k);
     ui->I0ImgSel->fileSelected0(file);
     // A failed load leaves the picker without an image (never the previous one).
@@ -1345,7 +1354,7 @@ Body::Totals Body::totals() const
 {
     Totals t = counts;
     t.filesWritten = dataSaver->filesWritten.load();
-    t.failures += dataSaver->filesFailed.load();
+    addCount(t.failures, dataSaver->filesFailed.load());
     return t;
 }
 
@@ -1363,7 +1372,7 @@ QString Body::summaryLine() const
 
 int Body::exitStatus() const
 {
-    if (exitCode != 0)
+    if (exitCode != 0 || !headless)
         return exitCode;
     return totals().failures > 0 ? 2 : 0;
 }
@@ -1405,6 +1414,8 @@ void Body::finish()
     if (finished)
         return;
     finished = true;
+    if (runOptions.listSets)
+        printSetList();
     if (!headless) {
         emit finishing();
         return;

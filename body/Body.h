@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunOptions.h"
 #include "batch/BatchCmd.h"
 #include "disp/CtRunParams.h"
 #include "disp/MouseC.h"
@@ -48,8 +49,8 @@ public:
     // Headless mode (-nw): the program ends by itself once start-up is done and,
     // when a script was started, once the script and all it started are finished.
     void setHeadless(bool waitForScript);
-    // Exit status of the program: 1 when the script given could not be opened,
-    // 2 when anything asked to be computed or saved failed, else 0.
+    // Exit status of the program: 1 when the script given could not be opened;
+    // for a headless run 2 when anything asked to be computed or saved failed; else 0.
     int exitStatus() const;
     // Counts of everything done since start-up, for the line that ends a headless run.
     struct Totals
@@ -140,6 +141,8 @@ private slots:
     void startSetCalc();
     void batchLoadedScript(bool opened);
     void batchEnded();
+    void onlySetMissing(int index, int count, QString dir);
+    void checkOnlySetLoaded();
 
 private:
     void setupForm();
@@ -160,6 +163,13 @@ private:
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
+    // -set, -sets and -threads (BodyRunOptions.cpp).
+    void applyRunOptions();
+    // True when the options settle the command: it is not dispatched further.
+    bool dispatchRunOptions(const BatchCmd &c);
+    int enginesAsked(int scriptValue) const;
+    int nearestI0Index(double energy) const;
+    void printSetList();
     void setRotAxIsV(bool vertical);
     using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
     using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
@@ -176,6 +186,7 @@ private:
     // The save tag of the current set: its energy text, with the sample in front
     // when another set of the directory has the same energy text.
     QString tagForCurrentSet(bool *sharedEnergy) const;
+    QString saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const;
     QString currentSetText() const;
     // Something asked for failed: counted, and a script line being carried out
     // answers ng.
@@ -279,6 +290,11 @@ private:
     QList<std::function<void()>> pendingActions;
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
+
+    RunOptions runOptions;
+    bool setListPrinted = false;
+    // -set named a set the data directory does not have: nothing more is run.
+    bool onlySetFailed = false;
 
     bool headless = false;
     bool waitingForScript = false;

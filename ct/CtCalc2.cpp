@@ -117,6 +117,8 @@ void CtCalc2::endingCt()
 {
     busy.store(false);
     emit endedCt();
+    // After busy is cleared: whoever hands out slices looks at it on receipt.
+    emit sliceFinished(sliceNo, sliceComputed, !saveMissed);
     emit calcFinished();
 }
 
@@ -129,8 +131,8 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     sliceNo = slice;
     beginingCt();
     saveMissed = false;
-    const bool computed = reconstruct(rotAxIsV, cor, slice);
-    if (computed) {
+    sliceComputed = reconstruct(rotAxIsV, cor, slice);
+    if (sliceComputed) {
         resImageValid = false;
         shownValues.clear();
         if (genAndDispImage)
@@ -140,7 +142,6 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
         if (dataTarget.on)
             saveData();
     }
-    emit sliceFinished(slice, computed, !saveMissed);
     endingCt();
 }
 

@@ -139,7 +139,9 @@ private:
     QImage resImage;
     bool resImageValid = false;
     bool genAndDispImage = true;
-    // A result asked to be saved was not handed to the saver in this request.
+    // The outcome of the request in progress: computed, and a result asked to be
+    // saved that was not handed to the saver.
+    bool sliceComputed = false;
     bool saveMissed = false;
     // The values handed to the panel with the picture; shared, never written again.
     QVector<double> shownValues;
