@@ -642,7 +642,10 @@ void TestBody::calcExecAnswersOkOrNg_data()
     QTest::newRow("single slice") << QStringList{"ct_auto_exec 0", "ct_proc_slice 11"} << true
                                   << QStringList({"r-t-00011.dat"});
     QTest::newRow("result file can not be written")
-        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4", "auto_save_data_path /dev/null/results"}
+        // A name with a folder in it is refused before the run; a folder that can not
+        // be made fails the write itself.
+        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4",
+                       "auto_save_data_path /proc/orvo2-unwritable/results"}
         << false << QStringList();
 }
 
