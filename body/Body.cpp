@@ -12,6 +12,7 @@
 #include "ct/SgmGeom.h"
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
+#include "disp/FieldFit.h"
 #include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
 #include "disp/RawDisp.h"
@@ -96,6 +97,12 @@ Body::~Body()
 
 void Body::setupForm()
 {
+    for (QLineEdit *field : {ui->CalcStartT, ui->CalcEndT})
+        FieldFit::fit(field, FieldFit::dateTimeSample());
+    for (QLineEdit *field : {ui->CalcSpentT, ui->ColorMin, ui->ColorMax})
+        FieldFit::fit(field, FieldFit::numberSample());
+    FieldFit::fit(ui->DeltaET, FieldFit::integerSample());
+    FieldFit::showStart(ui->ProgressMsg);
     // The control column is as wide as its widest row; it scrolls only vertically.
     ui->ControlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui->ControlScroll->setMinimumWidth(ui->ControlPanel->minimumSizeHint().width() +
@@ -285,6 +292,11 @@ void Body::connectPanels()
     connect(rawDisp, &RawDisp::newBar, this, &Body::updateRawImage);
     connect(rawDisp, &RawDisp::selectedAPoint, this, &Body::selectedAPointInRawImg);
     connect(ui->seekCtrl, &SeekCtrl::newIndex, this, &Body::updateRawImage);
+    // "Show Img" of the I0 and BG pickers brings their picture's tab to the front.
+    connect(ui->I0ImgSel, &SelectAImgFile::imageShown, this,
+            [this] { ui->ImgsTab->setCurrentWidget(ui->I0ImageTab); });
+    connect(ui->BGImgSel, &SelectAImgFile::imageShown, this,
+            [this] { ui->ImgsTab->setCurrentWidget(ui->BGImageTab); });
     connect(imgDatas, &ImgDatas::imageUpdated, rawDisp, qOverload<>(&QWidget::update));
     connect(ctCalc, &CtCalc::askToStartCalc, this, &Body::toggleCalcCt);
     connect(ui->CalcCT, &QPushButton::clicked, this, &Body::toggleCalcCt);
@@ -424,6 +436,9 @@ void Body::newPosOnRawImg(double x, double y)
 
 void Body::selectedAPointInRawImg(double x, double y, MouseC::MStat s)
 {
+    // A plain left drag pans the picture to look at it; only a click picks a slice.
+    if (s == MouseC::Left && rawDisp->lastPressDragged())
+        return;
     const bool vertical = ui->procCtrl->rotAxIsV();
     if (s == MouseC::Left)
         ui->procCtrl->setSliceNo(Numbers::saturateToInt(vertical ? y : x));
@@ -433,8 +448,10 @@ void Body::selectedAPointInRawImg(double x, double y, MouseC::MStat s)
 
 void Body::draw(QPainter *p)
 {
-    if (imgDatas->count() == 0)
+    if (imgDatas->count() == 0) {
+        drawFirstSteps(p);
         return;
+    }
     const ChCoord *c = rawDisp->coord;
     const bool vertical = ui->procCtrl->rotAxIsV();
     const QPoint m = rawDisp->mouse->current;
@@ -480,6 +497,22 @@ void Body::draw(QPainter *p)
         applySelection(x0, x1, y0, y1);
     else
         applySelection(y0, y1, x0, x1);
+}
+
+// An empty window says what to do first, in the order the work goes.
+void Body::drawFirstSteps(QPainter *p)
+{
+    const QString steps =
+        tr("To reconstruct a slice:\n"
+           "1. Load the projections (\"Select\" of the data files or the data directory).\n"
+           "2. Choose the I0 and BG images.\n"
+           "3. Set the centre of rotation (\"Center\", or right click on the image).\n"
+           "4. Press \"Calc\".\n\n"
+           "Left click on the image picks the slice, a left drag moves the picture,\n"
+           "the wheel zooms, Shift+drag selects a region.");
+    const QRect area(0, 0, rawDisp->dispA()->width(), rawDisp->dispA()->height());
+    p->setPen(QColor(64, 64, 64));
+    p->drawText(area.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap, steps);
 }
 
 void Body::applySelection(double across0, double across1, double along0, double along1)

@@ -152,6 +152,7 @@ private:
     void loadDataSet(const QStringList &files);
     void regenerateSinogram();
     // Regions and slice range from a rectangle selected on the raw image.
+    void drawFirstSteps(QPainter *p);
     void applySelection(double across0, double across1, double along0, double along1);
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.

@@ -5,6 +5,7 @@
 #include "disp/ImgDispWPV.h"
 #include "disp/ProcCtrl.h"
 #include "disp/Sinogram.h"
+#include "disp/CtCalc2Ui.h"
 #include "ui_CtCalc.h"
 #include "util/GreyScale.h"
 #include "util/Numbers.h"
@@ -53,6 +54,7 @@ CtCalc::CtCalc(QWidget *parent)
     , progress(new CtProgress)
 {
     ui->setupUi(this);
+    CtCalc2Ui::fitFields(ui);
     progressThread.setObjectName(QStringLiteral("CtProgress"));
     progress->moveToThread(&progressThread);
 

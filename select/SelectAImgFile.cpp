@@ -53,6 +53,7 @@ void SelectAImgFile::showImage()
 {
     if (img && disp)
         disp->show();
+    emit imageShown();
 }
 
 void SelectAImgFile::noticedNewPos(double x, double y)
