@@ -4,6 +4,9 @@
 #include "util/Edition.h"
 
 #include <QApplication>
+#include <QDebug>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace {
@@ -29,6 +32,8 @@ int main(int argc, char *argv[])
 
     auto *app = new QApplication(argc, argv);
     auto *translator = new QTranslator;
+    // Qt's own texts (dialog buttons, file dialogs, context menus) in the same language.
+    auto *qtTranslator = new QTranslator;
 
     QString cfgFile = QStringLiteral("config.cfg");
     if (cfg.has(QStringLiteral("-c")))
@@ -51,6 +56,13 @@ int main(int argc, char *argv[])
         (void)translator->load(QStringLiteral(":orvo2_ja_JP"),
                                QCoreApplication::applicationDirPath());
         QCoreApplication::installTranslator(translator);
+        if (qtTranslator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                               QStringLiteral("_"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(qtTranslator);
+        else
+            qDebug() << "Can't load Qt's Japanese translation"
+                     << QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     }
 
     auto *body = new Body;
@@ -69,6 +81,7 @@ int main(int argc, char *argv[])
 
     const int result = QApplication::exec();
     delete body;
+    delete qtTranslator;
     delete translator;
     delete app;
     return result;

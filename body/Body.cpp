@@ -103,10 +103,8 @@ void Body::setupForm()
         FieldFit::fit(field, FieldFit::numberSample());
     FieldFit::fit(ui->DeltaET, FieldFit::integerSample());
     FieldFit::showStart(ui->ProgressMsg);
-    // The control column is as wide as its widest row; it scrolls only vertically.
     ui->ControlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->minimumSizeHint().width() +
-                                       ui->ControlScroll->verticalScrollBar()->sizeHint().width());
+    fitControlColumn();
     ui->CalcCT->setStyleSheet(idleStyle);
     ui->SeqCalc->setStyleSheet(idleStyle);
     for (SelectAFile *save : {ui->SelectImageSaveDir, ui->SelectDataSaveDir}) {
@@ -141,6 +139,14 @@ void Body::setupForm()
     auto *setProgress = new QLabel(this);
     setProgress->setObjectName(QStringLiteral("SeqSetProgress"));
     static_cast<QGridLayout *>(ui->SeqBox->layout())->addWidget(setProgress, 1, 3, 1, 2);
+}
+
+// The control column is as wide as its widest row; it scrolls only vertically. A new
+// list of data sets may widen a row.
+void Body::fitControlColumn()
+{
+    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->minimumSizeHint().width() +
+                                       ui->ControlScroll->verticalScrollBar()->sizeHint().width());
 }
 
 void Body::fitToScreen()
@@ -315,9 +321,60 @@ void Body::connectPanels()
     connect(ui->FixColorScale, &QCheckBox::toggled, this, &Body::fixColorScaleToggled);
     connect(ui->SelDDir, &SelectDataDir::selected, this, &Body::selectedDir);
     connect(ui->SelDDir, &SelectDataDir::selectedFileInfoList, this, &Body::selectedFileInfoList);
+    connectNextFileNames();
     connect(this, &Body::stage, this, [this](const QString &msg, quint64 dEt) {
         noticedStage(msg, static_cast<qint64>(dEt));
     });
+}
+
+// The save rows tell which file the next slice goes to, so that a wrong folder,
+// name or tag shows before a run rather than after it.
+void Body::connectNextFileNames()
+{
+    for (SelectAFile *row : {ui->SelectImageSaveDir, ui->SelectDataSaveDir})
+        connect(row, &SelectAFile::namesChanged, this, &Body::showNextFileNames);
+    for (QAbstractButton *box :
+         {static_cast<QAbstractButton *>(ui->AutoSaveImage),
+          static_cast<QAbstractButton *>(ui->AutoSaveData),
+          static_cast<QAbstractButton *>(ui->SaveInSubFolders),
+          static_cast<QAbstractButton *>(ui->SubOfEnergy),
+          static_cast<QAbstractButton *>(ui->SubOfSlice)})
+        connect(box, &QAbstractButton::toggled, this, &Body::showNextFileNames);
+    connect(ui->procCtrl, &ProcCtrl::sliceNoUpdated, this, &Body::showNextFileNames);
+    connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::showNextFileNames);
+    if (auto *from = ui->procCtrl->findChild<QLineEdit *>(QStringLiteral("SliceFrom")))
+        connect(from, &QLineEdit::textChanged, this, &Body::showNextFileNames);
+    showNextFileNames();
+}
+
+void Body::showNextFileNames()
+{
+    const ProcCtrl *proc = ui->procCtrl;
+    const QString no = sliceNumberText(proc->autoExec() ? proc->from() : proc->sliceNo());
+    // The saver's own rule for sub folders, on a probe that writes nothing.
+    DataSaver probe;
+    probe.setSubFolders(ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+                        ui->SubOfSlice->isChecked());
+    const struct
+    {
+        SelectAFile *row;
+        const QCheckBox *on;
+        const char *extension;
+    } rows[] = {{ui->SelectImageSaveDir, ui->AutoSaveImage, "png"},
+                {ui->SelectDataSaveDir, ui->AutoSaveData, "dat"}};
+    for (const auto &r : rows) {
+        const QString path = r.row->path();
+        const QStringList folders = probe.foldersFor(path, r.row->addTag(), no);
+        if (!r.on->isChecked() || path.isEmpty() || folders.isEmpty()) {
+            r.row->setNextFile(QString(), QString());
+            continue;
+        }
+        const QString file = DataSaver::fileNameOf(r.row->name(), r.row->addTag(), no,
+                                                   QString::fromLatin1(r.extension));
+        const QDir base(path);
+        const QString whole = QDir(folders.first()).filePath(file);
+        r.row->setNextFile(QDir(base.dirName()).filePath(base.relativeFilePath(whole)), whole);
+    }
 }
 
 void Body::executeConfigLines()
@@ -502,14 +559,14 @@ void Body::draw(QPainter *p)
 // An empty window says what to do first, in the order the work goes.
 void Body::drawFirstSteps(QPainter *p)
 {
-    const QString steps =
-        tr("To reconstruct a slice:\n"
-           "1. Load the projections (\"Select\" of the data files or the data directory).\n"
-           "2. Choose the I0 and BG images.\n"
-           "3. Set the centre of rotation (\"Center\", or right click on the image).\n"
-           "4. Press \"Calc\".\n\n"
-           "Left click on the image picks the slice, a left drag moves the picture,\n"
-           "the wheel zooms, Shift+drag selects a region.");
+    const QString steps = tr(
+        "To reconstruct a slice:\n"
+        "1. Load the projections: \"Data Select\" under \"Row Images\".\n"
+        "2. Choose the I0 and BG images with their \"Select\" buttons.\n"
+        "3. Set the centre of rotation: \"Center\", or a right click on the image.\n"
+        "4. Press \"Calc\".\n\n"
+        "On the image a click picks the slice, a drag moves the picture, the wheel zooms\n"
+        "and Shift+drag selects a region.");
     const QRect area(0, 0, rawDisp->dispA()->width(), rawDisp->dispA()->height());
     p->setPen(QColor(64, 64, 64));
     p->drawText(area.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap, steps);
@@ -873,6 +930,7 @@ void Body::reportStage(const QString &msg)
 
 void Body::newSets(int count)
 {
+    fitControlColumn();
     if (ui->keepOnNewSets->isChecked())
         return;
     ui->SeqCalcFrom->setValue(1);

@@ -70,6 +70,7 @@ public:
     void loadDir(const QString &dir);
 
 private:
+    void fitSetList();
     void deleteSets();
     QString currentSubDirName() const;
 

@@ -17,7 +17,7 @@ const int maxMultiTimes = 100000;
 SelectDataFiles::SelectDataFiles(QWidget *parent)
     : QFrame(parent)
     , ui(std::make_unique<Ui::SelectDataFiles>())
-    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::get()))
+    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::dialogStart()))
 {
     ui->setupUi(this);
     newOrAdd = new QButtonGroup(this);
