@@ -1,5 +1,6 @@
 #include "DispTestUtil.h"
 
+#include "disp/ChCoord.h"
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
@@ -11,10 +12,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QWindow>
 #include <QtTest>
 
 #include <climits>
+#include <cmath>
 #include <functional>
 
 // What the displays show is what they hold: bar labels after every change of
@@ -80,6 +83,8 @@ private slots:
     void genImageBuildsSinogramAndPictures();
     void typedLimitsFixTheBar_data();
     void typedLimitsFixTheBar();
+    void squarePixelsInAWideArea();
+    void sinogramFillsItsArea();
 };
 
 void tst_Readouts::barLabelsFollowEveryRangeChange_data()
@@ -305,6 +310,66 @@ void tst_Readouts::typedLimitsFixTheBar()
         QCOMPARE(edit->text(), typed);
     else
         QCOMPARE(edit->text(), QString("20"));
+}
+
+// A 100 x 100 picture in a 400 x 200 area is drawn 200 x 200 in the middle, and
+// read-outs and zoom follow the picture where it is drawn.
+void tst_Readouts::squarePixelsInAWideArea()
+{
+    ImgDisp disp;
+    disp.resize(400, 200);
+    disp.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&disp));
+    QWidget *area = disp.dispA();
+    QCOMPARE(area->size(), QSize(400, 200));
+    QImage picture(100, 100, QImage::Format_Grayscale8);
+    picture.fill(0);
+    disp.image = picture;
+    disp.newImage();
+    QCOMPARE(disp.s, QRectF(0, 0, 100, 100));
+    const QImage shot = rendered(area);
+    auto grey = [&shot](int x, int y) { return qGray(shot.pixel(x, y)); };
+    for (int y : {1, 100, 198}) {
+        QCOMPARE(grey(98, y), 255);
+        QCOMPARE(grey(102, y), 0);
+        QCOMPARE(grey(297, y), 0);
+        QCOMPARE(grey(302, y), 255);
+    }
+
+    QSignalSpy positions(&disp, &ImgDisp::newPos);
+    // Screen (100 + 2 i + 1, 2 j + 1) lies in image pixel (i, j).
+    DispTest::move(area, QPoint(100 + 2 * 37 + 1, 2 * 20 + 1));
+    QCOMPARE(positions.last().at(0).toInt(), 37);
+    QCOMPARE(positions.last().at(1).toInt(), 20);
+
+    // One notch in at a point off the centre keeps that image point under the mouse
+    // and the pixels square.
+    const QPoint at(310, 50);
+    DispTest::move(area, at);
+    const double x = disp.coord->screenToRealX(at.x());
+    const double y = disp.coord->screenToRealY(at.y());
+    DispTest::wheel(area, at, 120);
+    QVERIFY(std::abs(disp.coord->screenToRealX(at.x()) - x) < 1e-9);
+    QVERIFY(std::abs(disp.coord->screenToRealY(at.y()) - y) < 1e-9);
+    const QRectF view = disp.view();
+    QVERIFY(std::abs(view.width() / view.height() - 2.0) < 1e-9);
+    QVERIFY(std::abs(disp.s.width() - 100.0 / 1.1) < 1e-9);
+}
+
+void tst_Readouts::sinogramFillsItsArea()
+{
+    Sinogram viewer;
+    viewer.resize(900, 300);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    ImgDispWPV *disp = viewer.sinogramDisplay();
+    disp->image = QImage(50, 400, QImage::Format_Grayscale8);
+    disp->image.fill(0);
+    disp->newImage();
+    QCOMPARE(disp->view(), disp->s);
+    const QImage shot = rendered(disp->dispA());
+    QCOMPARE(qGray(shot.pixel(1, shot.height() / 2)), 0);
+    QCOMPARE(qGray(shot.pixel(shot.width() - 2, shot.height() / 2)), 0);
 }
 
 QTEST_MAIN(tst_Readouts)
