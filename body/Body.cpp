@@ -333,12 +333,11 @@ void Body::connectNextFileNames()
 {
     for (SelectAFile *row : {ui->SelectImageSaveDir, ui->SelectDataSaveDir})
         connect(row, &SelectAFile::namesChanged, this, &Body::showNextFileNames);
-    for (QAbstractButton *box :
-         {static_cast<QAbstractButton *>(ui->AutoSaveImage),
-          static_cast<QAbstractButton *>(ui->AutoSaveData),
-          static_cast<QAbstractButton *>(ui->SaveInSubFolders),
-          static_cast<QAbstractButton *>(ui->SubOfEnergy),
-          static_cast<QAbstractButton *>(ui->SubOfSlice)})
+    for (QAbstractButton *box : {static_cast<QAbstractButton *>(ui->AutoSaveImage),
+                                 static_cast<QAbstractButton *>(ui->AutoSaveData),
+                                 static_cast<QAbstractButton *>(ui->SaveInSubFolders),
+                                 static_cast<QAbstractButton *>(ui->SubOfEnergy),
+                                 static_cast<QAbstractButton *>(ui->SubOfSlice)})
         connect(box, &QAbstractButton::toggled, this, &Body::showNextFileNames);
     connect(ui->procCtrl, &ProcCtrl::sliceNoUpdated, this, &Body::showNextFileNames);
     connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::showNextFileNames);
@@ -559,17 +558,21 @@ void Body::draw(QPainter *p)
 // An empty window says what to do first, in the order the work goes.
 void Body::drawFirstSteps(QPainter *p)
 {
-    const QString steps = tr(
-        "To reconstruct a slice:\n"
-        "1. Load the projections: \"Data Select\" under \"Row Images\".\n"
-        "2. Choose the I0 and BG images with their \"Select\" buttons.\n"
-        "3. Set the centre of rotation: \"Center\", or a right click on the image.\n"
-        "4. Press \"Calc\".\n\n"
-        "On the image a click picks the slice, a drag moves the picture, the wheel zooms\n"
-        "and Shift+drag selects a region.");
-    const QRect area(0, 0, rawDisp->dispA()->width(), rawDisp->dispA()->height());
+    const QString steps =
+        tr("To reconstruct a slice:\n"
+           "1. Load the projections: \"Data Select\" under \"Row Images\".\n"
+           "2. Choose the I0 and BG images with their \"Select\" buttons.\n"
+           "3. Set the centre of rotation: \"Center\", or a right click on the image.\n"
+           "4. Press \"Calc\".\n\n"
+           "On the image a click picks the slice, a drag moves the picture, the wheel zooms\n"
+           "and Shift+drag selects a region.");
+    const QRect area = QRect(0, 0, rawDisp->dispA()->width(), rawDisp->dispA()->height())
+                           .adjusted(16, 16, -16, -16);
+    const int flags = Qt::AlignLeft | Qt::TextWordWrap;
+    QRect block = p->fontMetrics().boundingRect(area, flags, steps);
+    block.moveCenter(area.center());
     p->setPen(QColor(64, 64, 64));
-    p->drawText(area.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap, steps);
+    p->drawText(block, flags, steps);
 }
 
 void Body::applySelection(double across0, double across1, double along0, double along1)

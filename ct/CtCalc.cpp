@@ -2,10 +2,10 @@
 
 #include "ct/CtProgress.h"
 #include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
 #include "disp/ProcCtrl.h"
 #include "disp/Sinogram.h"
-#include "disp/CtCalc2Ui.h"
 #include "ui_CtCalc.h"
 #include "util/GreyScale.h"
 #include "util/Numbers.h"

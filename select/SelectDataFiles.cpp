@@ -2,6 +2,8 @@
 
 #include "ui_SelectDataFiles.h"
 
+#include "disp/FieldFit.h"
+
 #include "app/DataRoot.h"
 #include "util/Numbers.h"
 
@@ -20,6 +22,8 @@ SelectDataFiles::SelectDataFiles(QWidget *parent)
     , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::dialogStart()))
 {
     ui->setupUi(this);
+    FieldFit::fit(ui->ExpTime, FieldFit::numberSample());
+    FieldFit::fit(ui->MultiTimes, QString::number(-maxMultiTimes));
     newOrAdd = new QButtonGroup(this);
     newOrAdd->setExclusive(true);
     newOrAdd->addButton(ui->LoadNewFiles);
