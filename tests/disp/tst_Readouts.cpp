@@ -4,6 +4,7 @@
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
+#include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
 #include "disp/Sinogram.h"
 #include "tests/ct/CtTestStack.h"
@@ -155,6 +156,7 @@ void tst_Readouts::fieldsShowWholeValues_data()
     QTest::newRow("recorded CoR") << 3 << -80.4932 << 88888;
     QTest::newRow("sinogram CoR") << 4 << -1.23457e-300 << 0;
     QTest::newRow("result panel") << 5 << -1.23457e+300 << INT_MIN;
+    QTest::newRow("popped-out result window") << 6 << -411.389 << 99999;
 }
 
 void tst_Readouts::fieldsShowWholeValues()
@@ -162,6 +164,9 @@ void tst_Readouts::fieldsShowWholeValues()
     QFETCH(int, panel);
     QFETCH(double, value);
     QFETCH(int, integer);
+    // The dock first: a popped-out result panel is its pop window's child and
+    // must go before the window does.
+    PopDockBase dock;
     ImgDispWPV display;
     ColorBar bar;
     ProcCtrl proc;
@@ -209,9 +214,17 @@ void tst_Readouts::fieldsShowWholeValues()
         result.showSpentT();
         result.showSliceNo(integer);
         shown = &result;
+        if (panel == 6) {
+            result.setCBarMinMaxForced(value, -value);
+            dock.setContent(&result);
+            dock.show();
+            dock.popDock();
+            shown = dock.popWindow();
+        }
         break;
     }
-    shown->adjustSize();
+    if (panel != 6)
+        shown->adjustSize();
     shown->show();
     QVERIFY(QTest::qWaitForWindowExposed(shown));
     const QList<QLineEdit *> fields = shown->findChildren<QLineEdit *>();
