@@ -147,6 +147,7 @@ private slots:
 private:
     void setupForm();
     void fitToScreen();
+    void fitControlColumn();
     void setupDisplays();
     void setupBatch();
     void setupSequencer();
@@ -206,6 +207,9 @@ private:
     void logSaveFolders();
     void regenerateSinogram();
     // Regions and slice range from a rectangle selected on the raw image.
+    void drawFirstSteps(QPainter *p);
+    void connectNextFileNames();
+    void showNextFileNames();
     void applySelection(double across0, double across1, double along0, double along1);
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.

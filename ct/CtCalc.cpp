@@ -2,6 +2,7 @@
 
 #include "ct/CtProgress.h"
 #include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
 #include "disp/ProcCtrl.h"
 #include "disp/Sinogram.h"
@@ -53,6 +54,7 @@ CtCalc::CtCalc(QWidget *parent)
     , progress(new CtProgress)
 {
     ui->setupUi(this);
+    CtCalc2Ui::fitFields(ui);
     progressThread.setObjectName(QStringLiteral("CtProgress"));
     progress->moveToThread(&progressThread);
 

@@ -1,6 +1,7 @@
 #include "ProcCtrl.h"
 
 #include "ct/CtFilter.h"
+#include "disp/FieldFit.h"
 #include "ui_ProcCtrl.h"
 #include "util/Edition.h"
 #include "util/Numbers.h"
@@ -32,6 +33,12 @@ ProcCtrl::ProcCtrl(QWidget *parent)
         ui->RecordedCoR1->hide();
         ui->RecordedCoR2->hide();
     }
+    FieldFit::fit(ui->Cor, FieldFit::numberSample());
+    for (QLineEdit *field : {ui->SliceNo, ui->SliceFrom, ui->SliceTo, ui->SliceStep})
+        FieldFit::fit(field, FieldFit::integerSample());
+    // A recorded CoR is a 6-digit number at a slice of up to five digits.
+    for (QLineEdit *field : {ui->RecordedCoR1, ui->RecordedCoR2})
+        FieldFit::fit(field, recordText(-1.23457e+300, 88888));
     axisGroup->setExclusive(true);
     axisGroup->addButton(ui->RotAxH);
     axisGroup->addButton(ui->RotAxV);

@@ -5,6 +5,8 @@ packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3
           cmake ninja-build g++ pkg-config
           # result files read back in the tests
           python3-numpy python3-tifffile
+          # Qt's own texts (dialogs, standard buttons) in Japanese mode
+          qt6-translations-l10n
           # the cluster test: a single-node SLURM with MUNGE
           slurm-wlm munge
           # the fuzz targets: clang's -fsanitize=fuzzer needs the compiler-rt archives
