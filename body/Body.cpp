@@ -77,6 +77,7 @@ Body::Body(QWidget *parent)
     setupBatch();
     setupSequencer();
     setupEngines();
+    setupXafs();
     connectPanels();
     ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));

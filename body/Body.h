@@ -3,6 +3,7 @@
 #include "batch/BatchCmd.h"
 #include "disp/CtRunParams.h"
 #include "disp/MouseC.h"
+#include "xafs/XafsBuilder.h"
 
 #include <QDateTime>
 #include <QFileInfoList>
@@ -28,6 +29,7 @@ class QPainter;
 class RawDisp;
 class Sinogram;
 class XafsBatch;
+class XafsPanel;
 
 namespace Ui {
 class Body;
@@ -56,6 +58,9 @@ public:
     bool isCalcRunning() const { return calcRunning; }
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
+    // Where the results of the current data name are and how spectra are normalised.
+    XafsLayout xafsLayout() const;
+    const XafsSettings &xafsSettings() const { return xafs; }
 
 signals:
     void batchCalcStart();
@@ -140,6 +145,12 @@ private:
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
+    // CT-XAFS spectra; false when the command failed (the script's ok becomes ng).
+    void dispatchXafs(const BatchCmd &c);
+    bool buildXafs();
+    bool writeXafsSpectrum(const BatchCmd &c);
+    void setupXafs();
+    void refreshXafsPanel();
     void setRotAxIsV(bool vertical);
     using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
     using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
@@ -202,6 +213,8 @@ private:
     QButtonGroup *ctSelGroup = nullptr;
     QButtonGroup *subFolderGroup = nullptr;
     QList<PopDockBase *> popDocks;
+    XafsPanel *xafsPanel = nullptr;
+    XafsSettings xafs;
 
     // Requests handed to engines and not yet answered: `busy` is set only when
     // an engine's thread takes its request, so it cannot tell a run's end alone.

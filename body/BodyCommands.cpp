@@ -6,8 +6,10 @@
 #include "batch/Batch.h"
 #include "body/I0ofImage.h"
 #include "ct/CtCalc.h"
+#include "ct/DataSaver.h"
 #include "disp/ProcCtrl.h"
 #include "disp/SeekCtrl.h"
+#include "disp/XafsPanel.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
@@ -16,6 +18,7 @@
 #include "ui_Body.h"
 #include "ui_I0ofImage.h"
 #include "util/Numbers.h"
+#include "xafs/XafsSpectrum.h"
 
 #include <QCheckBox>
 #include <QDebug>
@@ -78,6 +81,7 @@ bool Body::dispatch(const BatchCmd &c)
         return false;
     }
     dispatchSequential(c);
+    dispatchXafs(c);
     return true;
 }
 
@@ -268,4 +272,89 @@ void Body::dispatchSequential(const BatchCmd &c)
         dirs->set();
     if (c.isCmd(QStringLiteral("seq_exec_select_i0")))
         ui->SelI0Files->loadDir(c.argText(0), c.argsFrom(1));
+}
+
+void Body::setupXafs()
+{
+    // After the engines' tabs, so that the tab numbers of the batch commands stay.
+    xafsPanel = new XafsPanel;
+    ui->ImgsTab->addTab(xafsPanel, tr("XAFS"));
+    connect(xafsPanel, &XafsPanel::refreshRequested, this, &Body::refreshXafsPanel);
+    connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui->ImgsTab->widget(index) == xafsPanel)
+            refreshXafsPanel();
+    });
+}
+
+XafsLayout Body::xafsLayout() const
+{
+    return {ui->SelectDataSaveDir->path(), ui->SelectDataSaveDir->name(),
+            ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+            ui->SubOfSlice->isChecked()};
+}
+
+void Body::refreshXafsPanel()
+{
+    const XafsLayout layout = xafsLayout();
+    xafsPanel->setSource(XafsBuilder(layout, xafs).outputFolder(), layout.name, xafs);
+}
+
+bool Body::buildXafs()
+{
+    // Results still queued for the saver are written before they are looked for.
+    QMetaObject::invokeMethod(
+        dataSaver, [] {}, Qt::BlockingQueuedConnection);
+    XafsBuilder builder(xafsLayout(), xafs);
+    const bool built = builder.build() > 0;
+    if (!built)
+        qDebug() << "XAFS: nothing could be built for" << xafsLayout().name;
+    refreshXafsPanel();
+    return built;
+}
+
+// xafs_spectrum X0 Z0 X1 Z1 SLICE FILE: a relative FILE is in the xafs folder.
+bool Body::writeXafsSpectrum(const BatchCmd &c)
+{
+    const XafsLayout layout = xafsLayout();
+    const QDir folder(XafsBuilder(layout, xafs).outputFolder());
+    const QString stackPath =
+        folder.filePath(XafsBuilder::stackFileName(layout.name, "mu", c.argInt(4)));
+    const QString file = c.argText(5);
+    if (file.isEmpty()) {
+        qDebug() << "XAFS: no spectrum file given" << c.line;
+        return false;
+    }
+    XafsSpectrum stack;
+    if (!stack.load(stackPath))
+        return false;
+    std::vector<double> mu;
+    if (stack.meanOver(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3), &mu) < 1) {
+        qDebug() << "XAFS: no pixel of the stack in the region" << c.line;
+        return false;
+    }
+    return XafsSpectrum::writeCsv(folder.absoluteFilePath(file), stack.energies(), mu, xafs);
+}
+
+void Body::dispatchXafs(const BatchCmd &c)
+{
+    // An energy of 0 (or no argument) gives the range back to the default.
+    auto energyOrUnset = [](double e) { return e != 0.0 ? e : XafsSettings::unset; };
+    if (c.isCmd(QStringLiteral("xafs_pre_edge"))) {
+        xafs.preEdge1 = energyOrUnset(c.argDouble(0));
+        xafs.preEdge2 = energyOrUnset(c.argDouble(1));
+    }
+    if (c.isCmd(QStringLiteral("xafs_post_edge"))) {
+        xafs.postEdge1 = energyOrUnset(c.argDouble(0));
+        xafs.postEdge2 = energyOrUnset(c.argDouble(1));
+    }
+    if (c.isCmd(QStringLiteral("xafs_e0")))
+        xafs.fixedE0 = energyOrUnset(c.argDouble(0));
+    if (c.isCmd(QStringLiteral("xafs_min_jump")))
+        xafs.minJump = c.argDouble(0);
+    if (c.isCmd(QStringLiteral("xafs_register")))
+        xafs.registerEnergies = flagOf(c);
+    if (c.isCmd(QStringLiteral("xafs_build")))
+        batch->setOk(buildXafs());
+    if (c.isCmd(QStringLiteral("xafs_spectrum")))
+        batch->setOk(writeXafsSpectrum(c));
 }
