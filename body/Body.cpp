@@ -1017,7 +1017,7 @@ void Body::batchEnded()
 bool Body::isIdle() const
 {
     return !calcRunning && enginesIdle() && pendingActions.isEmpty() && !xafsBatch->isRunning() &&
-           !ctCalc->isRunning();
+           !ctCalc->isRunning() && !xafsBuildThread;
 }
 
 void Body::finishIfHeadlessDone()
@@ -1049,6 +1049,8 @@ void Body::stopThreads()
 {
     // No new slices: engines finish the slice they compute, then leave.
     calcRunning = false;
+    if (xafsBuildThread)
+        xafsBuildThread->wait();
     for (QThread *t : {&batchThread, &seqThread}) {
         t->quit();
         t->wait();

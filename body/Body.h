@@ -60,7 +60,7 @@ public:
     Batch *batchInterpreter() const { return batch; }
     // Where the results of the current data name are and how spectra are normalised.
     XafsLayout xafsLayout() const;
-    const XafsSettings &xafsSettings() const { return xafs; }
+    XafsSettings xafsSettings() const;
 
 signals:
     void batchCalcStart();
@@ -145,9 +145,10 @@ private:
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
-    // CT-XAFS spectra; false when the command failed (the script's ok becomes ng).
-    void dispatchXafs(const BatchCmd &c);
-    bool buildXafs();
+    // CT-XAFS spectra; false when the command completes later ("xafs_build").
+    bool dispatchXafs(const BatchCmd &c);
+    // Builds the stacks on a thread of its own; a script waits for the end.
+    void startXafsBuild(bool fromScript);
     bool writeXafsSpectrum(const BatchCmd &c);
     void setupXafs();
     void refreshXafsPanel();
@@ -214,7 +215,7 @@ private:
     QButtonGroup *subFolderGroup = nullptr;
     QList<PopDockBase *> popDocks;
     XafsPanel *xafsPanel = nullptr;
-    XafsSettings xafs;
+    QThread *xafsBuildThread = nullptr;
 
     // Requests handed to engines and not yet answered: `busy` is set only when
     // an engine's thread takes its request, so it cannot tell a run's end alone.

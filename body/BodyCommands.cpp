@@ -27,6 +27,8 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <memory>
+
 namespace {
 
 // A flag argument is on only when it reads exactly 1.
@@ -81,8 +83,7 @@ bool Body::dispatch(const BatchCmd &c)
         return false;
     }
     dispatchSequential(c);
-    dispatchXafs(c);
-    return true;
+    return dispatchXafs(c);
 }
 
 void Body::dispatchLoading(const BatchCmd &c)
@@ -280,6 +281,7 @@ void Body::setupXafs()
     xafsPanel = new XafsPanel;
     ui->ImgsTab->addTab(xafsPanel, tr("XAFS"));
     connect(xafsPanel, &XafsPanel::refreshRequested, this, &Body::refreshXafsPanel);
+    connect(xafsPanel, &XafsPanel::buildRequested, this, [this] { startXafsBuild(false); });
     connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this](int index) {
         if (ui->ImgsTab->widget(index) == xafsPanel)
             refreshXafsPanel();
@@ -293,30 +295,58 @@ XafsLayout Body::xafsLayout() const
             ui->SubOfSlice->isChecked()};
 }
 
+XafsSettings Body::xafsSettings() const
+{
+    return xafsPanel->settings();
+}
+
 void Body::refreshXafsPanel()
 {
     const XafsLayout layout = xafsLayout();
-    xafsPanel->setSource(XafsBuilder(layout, xafs).outputFolder(), layout.name, xafs);
+    xafsPanel->setSource(XafsBuilder(layout, xafsSettings()).outputFolder(), layout.name);
 }
 
-bool Body::buildXafs()
+void Body::startXafsBuild(bool fromScript)
 {
+    if (xafsBuildThread) {
+        qDebug() << "XAFS: a build is already running";
+        if (fromScript) {
+            batch->setOk(false);
+            emit callBatchCheckEnd();
+        }
+        return;
+    }
     // Results still queued for the saver are written before they are looked for.
     QMetaObject::invokeMethod(
         dataSaver, [] {}, Qt::BlockingQueuedConnection);
-    XafsBuilder builder(xafsLayout(), xafs);
-    const bool built = builder.build() > 0;
-    if (!built)
-        qDebug() << "XAFS: nothing could be built for" << xafsLayout().name;
-    refreshXafsPanel();
-    return built;
+    const XafsLayout layout = xafsLayout();
+    const XafsSettings settings = xafsSettings();
+    auto built = std::make_shared<int>(0);
+    xafsBuildThread = QThread::create(
+        [layout, settings, built] { *built = XafsBuilder(layout, settings).build(); });
+    xafsBuildThread->setParent(this);
+    xafsPanel->setBuilding(true);
+    connect(xafsBuildThread, &QThread::finished, this, [this, built, fromScript, layout] {
+        xafsBuildThread->deleteLater();
+        xafsBuildThread = nullptr;
+        xafsPanel->setBuilding(false);
+        if (*built == 0)
+            qDebug() << "XAFS: nothing could be built for" << layout.name;
+        refreshXafsPanel();
+        if (fromScript) {
+            batch->setOk(*built > 0);
+            emit callBatchCheckEnd();
+        }
+    });
+    xafsBuildThread->start();
 }
 
 // xafs_spectrum X0 Z0 X1 Z1 SLICE FILE: a relative FILE is in the xafs folder.
 bool Body::writeXafsSpectrum(const BatchCmd &c)
 {
     const XafsLayout layout = xafsLayout();
-    const QDir folder(XafsBuilder(layout, xafs).outputFolder());
+    const XafsSettings settings = xafsSettings();
+    const QDir folder(XafsBuilder(layout, settings).outputFolder());
     const QString stackPath =
         folder.filePath(XafsBuilder::stackFileName(layout.name, "mu", c.argInt(4)));
     const QString file = c.argText(5);
@@ -332,29 +362,35 @@ bool Body::writeXafsSpectrum(const BatchCmd &c)
         qDebug() << "XAFS: no pixel of the stack in the region" << c.line;
         return false;
     }
-    return XafsSpectrum::writeCsv(folder.absoluteFilePath(file), stack.energies(), mu, xafs);
+    return XafsSpectrum::writeCsv(folder.absoluteFilePath(file), stack.energies(), mu, settings);
 }
 
-void Body::dispatchXafs(const BatchCmd &c)
+bool Body::dispatchXafs(const BatchCmd &c)
 {
+    XafsSettings s = xafsSettings();
     // An energy of 0 (or no argument) gives the range back to the default.
     auto energyOrUnset = [](double e) { return e != 0.0 ? e : XafsSettings::unset; };
     if (c.isCmd(QStringLiteral("xafs_pre_edge"))) {
-        xafs.preEdge1 = energyOrUnset(c.argDouble(0));
-        xafs.preEdge2 = energyOrUnset(c.argDouble(1));
+        s.preEdge1 = energyOrUnset(c.argDouble(0));
+        s.preEdge2 = energyOrUnset(c.argDouble(1));
     }
     if (c.isCmd(QStringLiteral("xafs_post_edge"))) {
-        xafs.postEdge1 = energyOrUnset(c.argDouble(0));
-        xafs.postEdge2 = energyOrUnset(c.argDouble(1));
+        s.postEdge1 = energyOrUnset(c.argDouble(0));
+        s.postEdge2 = energyOrUnset(c.argDouble(1));
     }
     if (c.isCmd(QStringLiteral("xafs_e0")))
-        xafs.fixedE0 = energyOrUnset(c.argDouble(0));
+        s.fixedE0 = energyOrUnset(c.argDouble(0));
     if (c.isCmd(QStringLiteral("xafs_min_jump")))
-        xafs.minJump = c.argDouble(0);
+        s.minJump = c.argDouble(0);
     if (c.isCmd(QStringLiteral("xafs_register")))
-        xafs.registerEnergies = flagOf(c);
-    if (c.isCmd(QStringLiteral("xafs_build")))
-        batch->setOk(buildXafs());
+        s.registerEnergies = flagOf(c);
+    if (c.cmd.startsWith(QLatin1String("xafs_"), Qt::CaseInsensitive))
+        xafsPanel->setSettings(s);
     if (c.isCmd(QStringLiteral("xafs_spectrum")))
         batch->setOk(writeXafsSpectrum(c));
+    if (c.isCmd(QStringLiteral("xafs_build"))) {
+        startXafsBuild(true);
+        return false;
+    }
+    return true;
 }

@@ -2,15 +2,18 @@
 
 #include "disp/ColorBar.h"
 #include "disp/ImgDispWPV.h"
+#include "util/Numbers.h"
 #include "xafs/XafsBuilder.h"
 #include "xafs/XafsTiff.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -44,6 +47,41 @@ XafsPanel::XafsPanel(QWidget *parent)
     chartView->setRenderHint(QPainter::Antialiasing);
     chartView->setMinimumSize(360, 300);
 
+    auto field = [this](const char *name) {
+        auto *f = new QLineEdit(this);
+        f->setObjectName(QLatin1String(name));
+        f->setAlignment(Qt::AlignRight);
+        f->setMaximumWidth(80);
+        connect(f, &QLineEdit::editingFinished, this, &XafsPanel::plot);
+        return f;
+    };
+    preEdge1 = field("XafsPreEdge1");
+    preEdge2 = field("XafsPreEdge2");
+    postEdge1 = field("XafsPostEdge1");
+    postEdge2 = field("XafsPostEdge2");
+    fixedE0 = field("XafsE0");
+    minJump = field("XafsMinJump");
+    minJump->setText(QStringLiteral("0"));
+    registerEnergies = new QCheckBox(tr("Register energies"), this);
+    registerEnergies->setObjectName(QStringLiteral("XafsRegister"));
+    buildButton = new QPushButton(tr("Build"), this);
+    buildButton->setObjectName(QStringLiteral("XafsBuild"));
+    auto *fit = new QHBoxLayout;
+    fit->addWidget(new QLabel(tr("Pre-edge (eV)"), this));
+    fit->addWidget(preEdge1);
+    fit->addWidget(preEdge2);
+    fit->addWidget(new QLabel(tr("Post-edge (eV)"), this));
+    fit->addWidget(postEdge1);
+    fit->addWidget(postEdge2);
+    fit->addWidget(new QLabel(tr("E0 (eV)"), this));
+    fit->addWidget(fixedE0);
+    fit->addWidget(new QLabel(tr("Min. jump"), this));
+    fit->addWidget(minJump);
+    fit->addWidget(registerEnergies);
+    fit->addStretch();
+    fit->addWidget(buildButton);
+    setBuilding(false);
+
     auto *controls = new QHBoxLayout;
     controls->addWidget(new QLabel(tr("Slice"), this));
     controls->addWidget(slices);
@@ -57,14 +95,16 @@ XafsPanel::XafsPanel(QWidget *parent)
     split->addWidget(display);
     split->addWidget(chartView);
     auto *layout = new QGridLayout(this);
-    layout->addLayout(controls, 0, 0);
-    layout->addWidget(split, 1, 0);
-    layout->addWidget(info, 2, 0);
-    layout->setRowStretch(1, 1);
+    layout->addLayout(fit, 0, 0);
+    layout->addLayout(controls, 1, 0);
+    layout->addWidget(split, 2, 0);
+    layout->addWidget(info, 3, 0);
+    layout->setRowStretch(2, 1);
 
     connect(slices, &QComboBox::currentIndexChanged, this, &XafsPanel::loadSlice);
     connect(maps, &QComboBox::currentIndexChanged, this, &XafsPanel::showMap);
     connect(refresh, &QPushButton::clicked, this, &XafsPanel::refreshRequested);
+    connect(buildButton, &QPushButton::clicked, this, &XafsPanel::buildRequested);
     connect(csvButton, &QPushButton::clicked, this, &XafsPanel::askCsvFile);
     connect(pngButton, &QPushButton::clicked, this, &XafsPanel::askPngFile);
     connect(display, &ImgDispWCBar::newBar, this, &XafsPanel::drawPicture);
@@ -78,11 +118,58 @@ XafsPanel::XafsPanel(QWidget *parent)
     info->setText(tr("Click a pixel or Shift-drag a region to plot its spectrum."));
 }
 
-void XafsPanel::setSource(const QString &xafsFolder, const QString &name, const XafsSettings &s)
+namespace {
+
+double energyOf(const QLineEdit *field)
+{
+    bool ok = false;
+    const double v = Numbers::toFiniteDouble(field->text(), &ok);
+    return ok ? v : XafsSettings::unset;
+}
+
+QString textOf(double v)
+{
+    return std::isfinite(v) ? Numbers::text(v) : QString();
+}
+
+} // namespace
+
+XafsSettings XafsPanel::settings() const
+{
+    XafsSettings s;
+    s.preEdge1 = energyOf(preEdge1);
+    s.preEdge2 = energyOf(preEdge2);
+    s.postEdge1 = energyOf(postEdge1);
+    s.postEdge2 = energyOf(postEdge2);
+    s.fixedE0 = energyOf(fixedE0);
+    s.minJump = Numbers::toFiniteDouble(minJump->text());
+    s.registerEnergies = registerEnergies->isChecked();
+    return s;
+}
+
+void XafsPanel::setSettings(const XafsSettings &s)
+{
+    preEdge1->setText(textOf(s.preEdge1));
+    preEdge2->setText(textOf(s.preEdge2));
+    postEdge1->setText(textOf(s.postEdge1));
+    postEdge2->setText(textOf(s.postEdge2));
+    fixedE0->setText(textOf(s.fixedE0));
+    minJump->setText(Numbers::text(s.minJump));
+    registerEnergies->setChecked(s.registerEnergies);
+    plot();
+}
+
+void XafsPanel::setBuilding(bool running)
+{
+    buildButton->setEnabled(!running);
+    buildButton->setStyleSheet(running ? QStringLiteral("background-color: rgb(255, 255, 128);")
+                                       : QStringLiteral("background-color: rgb(240, 240, 240);"));
+}
+
+void XafsPanel::setSource(const QString &xafsFolder, const QString &name)
 {
     folder = xafsFolder;
     dataName = name;
-    settings = s;
     const QString current = slices->currentText();
     const QRegularExpression pattern(
         QStringLiteral("^%1-mu-(\\d{5,})\\.tif$").arg(QRegularExpression::escape(name)));
@@ -233,7 +320,7 @@ void XafsPanel::plot()
     const std::vector<double> &grid = stack.energies();
     if (pixels < 1 || grid.empty())
         return;
-    const XafsNormaliser normaliser(grid, settings);
+    const XafsNormaliser normaliser(grid, settings());
     const XafsFit fit = normaliser.fit(mu.data());
     auto *muSeries = new QLineSeries;
     muSeries->setName(tr("µ(E)"));
@@ -292,7 +379,7 @@ bool XafsPanel::exportCsv(const QString &path) const
 {
     if (pixels < 1)
         return false;
-    return XafsSpectrum::writeCsv(path, stack.energies(), mu, settings);
+    return XafsSpectrum::writeCsv(path, stack.energies(), mu, settings());
 }
 
 bool XafsPanel::exportPng(const QString &path) const

@@ -11,6 +11,8 @@
 class ImgDispWPV;
 class QChart;
 class QChartView;
+class QCheckBox;
+class QLineEdit;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -25,9 +27,14 @@ class XafsPanel : public QFrame
 public:
     explicit XafsPanel(QWidget *parent = nullptr);
 
-    // The folder holding the built stacks (<data folder>/xafs), the data name and the
-    // normalisation settings; lists the built slices again.
-    void setSource(const QString &xafsFolder, const QString &name, const XafsSettings &settings);
+    // The folder holding the built stacks (<data folder>/xafs) and the data name;
+    // lists the built slices again.
+    void setSource(const QString &xafsFolder, const QString &name);
+    // The normalisation settings of the fields; an empty field is the default.
+    XafsSettings settings() const;
+    void setSettings(const XafsSettings &s);
+    // The Build button shows a build in progress and is not pressed meanwhile.
+    void setBuilding(bool running);
     // The spectrum of the pixels x0 <= x < x1, z0 <= z < z1 of the shown slice.
     void showSpectrum(double x0, double z0, double x1, double z1);
     bool exportCsv(const QString &path) const;
@@ -39,6 +46,7 @@ public:
 
 signals:
     void refreshRequested();
+    void buildRequested();
 
 private slots:
     void loadSlice();
@@ -56,7 +64,6 @@ private:
 
     QString folder;
     QString dataName;
-    XafsSettings settings;
     XafsSpectrum stack;
     std::vector<float> jump;
     std::vector<float> e0;
@@ -70,6 +77,14 @@ private:
     QPushButton *refresh;
     QPushButton *csvButton;
     QPushButton *pngButton;
+    QLineEdit *preEdge1;
+    QLineEdit *preEdge2;
+    QLineEdit *postEdge1;
+    QLineEdit *postEdge2;
+    QLineEdit *fixedE0;
+    QLineEdit *minJump;
+    QCheckBox *registerEnergies;
+    QPushButton *buildButton;
     QLabel *info;
     ImgDispWPV *display;
     QChart *chart;
