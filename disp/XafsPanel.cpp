@@ -315,8 +315,11 @@ void XafsPanel::showSpectrum(double x0, double z0, double x1, double z1)
 void XafsPanel::plot()
 {
     chart->removeAllSeries();
-    for (QAbstractAxis *axis : chart->axes())
+    // Series go with removeAllSeries(); a removed axis is handed back to be deleted.
+    for (QAbstractAxis *axis : chart->axes()) {
         chart->removeAxis(axis);
+        delete axis;
+    }
     const std::vector<double> &grid = stack.energies();
     if (pixels < 1 || grid.empty())
         return;
