@@ -41,7 +41,7 @@ def run_script(exe, work, name, lines):
 def write_result(path, values, x0, z0, meta):
     tifffile.imwrite(path, values.astype("<f4"), description=json.dumps(meta), metadata=None,
                      resolution=(1, 1), resolutionunit=1,
-                     extratags=[(286, 11, 1, float(x0), False), (287, 11, 1, float(z0), False)])
+                     extratags=[(286, 5, 1, (int(x0), 1), False), (287, 5, 1, (int(z0), 1), False)])
 
 
 def write_record(folder, name, tag, energy, projections, n, cor):
@@ -64,7 +64,8 @@ def convert_dat(results, name, geometry):
             img = np.zeros((zs.max() - z0 + 1, xs.max() - x0 + 1))
             img[zs - z0, xs - x0] = rows[:, 2]
             write_result(dat[:-4] + ".tif", img, x0, z0,
-                         {"orvo2": "ct-slice", "n": n, "projections": p, "energy_eV": s["energy"]})
+                         {"orvo2": "ct-slice", "n": n, "projections": p, "energy_eV": s["energy"],
+                          "converted_from": "dat"})
         write_record(folder, name, tag, s["energy"], p, n, cor)
 
 
@@ -82,11 +83,15 @@ def write_truth(data, out, name, geometry):
         write_record(folder, name, tag, s["energy"], p, n, cor)
 
 
+def position(value):
+    return int(round(value[0] / value[1])) if isinstance(value, tuple) else int(value)
+
+
 def read_map(folder, name, kind, slice_no):
     with tifffile.TiffFile(os.path.join(folder, "xafs", "%s-%s-%05d.tif" % (name, kind, slice_no))) as t:
         page = t.pages[0]
-        x0 = int(page.tags["XPosition"].value) if "XPosition" in page.tags else 0
-        z0 = int(page.tags["YPosition"].value) if "YPosition" in page.tags else 0
+        x0, z0 = (position(page.tags[t].value) if t in page.tags else 0
+                  for t in ("XPosition", "YPosition"))
         return page.asarray().astype(float), x0, z0
 
 
@@ -115,7 +120,7 @@ def main():
         subprocess.run([os.path.join(args.build, "tools", "orvo2demo"), "--out", data,
                         "--width", str(args.width), "--height", str(args.height),
                         "--proj", str(args.proj), "--energies", str(args.energies),
-                        "--step", str(args.step), "--layout", "subdirs"]
+                        "--step", str(args.step), "--layout", "flat"]
                        + (["--no-noise"] if args.no_noise else []), check=True)
     geometry = json.load(open(os.path.join(data, "geometry.json")))
     last = geometry["height"] - 1
@@ -131,9 +136,10 @@ def main():
             "auto_save_in_sub_folders_of_energy 1", "EnergyLoop", "seq_exec_set",
             "ct_cor %s" % geometry["cor"], "ct_slice_from 0", "ct_slice_to %d" % last, "calc_exec",
             "seq_exec_next", ":ifok :goto EnergyLoop"])
-    converted = not glob.glob(os.path.join(results, "*", "*.tif"))
-    if converted:
+    if not glob.glob(os.path.join(results, "*", "*.tif")):
         convert_dat(results, name, geometry)
+    with tifffile.TiffFile(sorted(glob.glob(os.path.join(results, "*", "*.tif")))[0]) as t:
+        converted = "converted_from" in json.loads(t.pages[0].description)
     if not os.path.isdir(truth):
         write_truth(data, truth, name, geometry)
 
@@ -143,7 +149,7 @@ def main():
         n, geometry["proj"], len(geometry["energies"]), args.step,
         ".dat converted to TIFF" if converted else "TIFF",
         "" if not converted else " (no padded filter: the program has no TIFF results)"))
-    print("slice  jump corr.  E0 |err| median / 95%% (eV)  max |norm err|  region")
+    print("slice  jump corr.  E0 |err| median / 95% (eV)  (true stack)  max |norm err|  region")
     for slice_no in range(geometry["height"]):
         # A 5 x 5 region inside the grain that holds the absorbing element.
         h = (slice_no + 0.5) / geometry["height"]
@@ -158,6 +164,8 @@ def main():
         jump, x0, z0 = read_map(results, name, "jump", slice_no)
         true_jump, tx0, tz0 = read_map(truth, name, "jump", slice_no)
         e0, _, _ = read_map(results, name, "e0", slice_no)
+        true_e0, _, _ = read_map(truth, name, "e0", slice_no)
+        true_e0 = true_e0[z0 - tz0:z0 - tz0 + jump.shape[0], x0 - tx0:x0 - tx0 + jump.shape[1]]
         true_jump = true_jump[z0 - tz0:z0 - tz0 + jump.shape[0], x0 - tx0:x0 - tx0 + jump.shape[1]]
         zz, xx = np.mgrid[z0:z0 + jump.shape[0], x0:x0 + jump.shape[1]]
         disc = (xx + 0.5 - c) ** 2 + (zz + 0.5 - c) ** 2 < radius ** 2
@@ -166,10 +174,12 @@ def main():
         absorber = disc & (true_jump > 0.5 * true_jump.max())
         e0_err = np.abs(e0[absorber] - geometry["edge_energy"])
         e0_err = np.where(np.isfinite(e0_err), e0_err, np.inf)
+        true_e0_err = np.abs(true_e0[absorber] - geometry["edge_energy"])
         e, _, norm = read_csv(os.path.join(results, "xafs", "spectrum-%05d.csv" % slice_no))
         _, _, true_norm = read_csv(os.path.join(truth, "xafs", "spectrum-%05d.csv" % slice_no))
-        print("%5d  %10.4f  %8.3f / %-8.3f  (%6d voxels)  %12.4f  %s" % (
+        print("%5d  %10.4f  %8.3f / %-8.3f  (%5d voxels)  %8.3f  %12.4f  %s" % (
             slice_no, corr, np.median(e0_err), np.percentile(e0_err, 95), absorber.sum(),
+            np.median(true_e0_err),
             np.max(np.abs(norm - true_norm)), region))
 
 

@@ -3,6 +3,7 @@
 #include "ct/AttenuationScale.h"
 #include "ct/SavingData.h"
 #include "select/Kvn.h"
+#include "util/Numbers.h"
 #include "xafs/XafsRegister.h"
 #include "xafs/XafsTiff.h"
 
@@ -88,12 +89,14 @@ QStringList XafsBuilder::resultFolders() const
     return folders;
 }
 
-// The run record lies beside the set's results, except with slice sub folders only,
-// where it is in the data folder.
-QString XafsBuilder::recordPath(const QString &resultFolder, const QString &tag) const
+// The run record lies beside the set's results: in the data folder, or in the set's
+// energy folder (also when the same results are in slice folders too); with slice
+// sub folders only it is in the data folder.
+QString XafsBuilder::recordPath(const QString &tag) const
 {
-    const bool inResultFolder = !layout.inSubFolders || layout.ofEnergy;
-    const QString folder = inResultFolder ? resultFolder : layout.folder;
+    const QDir base(layout.folder);
+    const QString folder =
+        layout.inSubFolders && layout.ofEnergy ? base.filePath(tag) : base.path();
     return QDir(folder).filePath(QStringLiteral("%1-%2.json").arg(layout.name, tag));
 }
 
@@ -122,7 +125,7 @@ std::vector<XafsResultSet> XafsBuilder::findSets() const
             if (it == byTag.end()) {
                 XafsResultSet s;
                 s.tag = tag;
-                QFile recordFile(recordPath(folder, tag));
+                QFile recordFile(recordPath(tag));
                 const QJsonObject record = recordFile.open(QIODevice::ReadOnly)
                                                ? jsonOf(recordFile.readAll())
                                                : QJsonObject();
@@ -132,19 +135,18 @@ std::vector<XafsResultSet> XafsBuilder::findSets() const
                 s.energy = numberOr(record, "energy_eV",
                                     numberOr(meta, "energy_eV", kvnEnergy > 0 ? kvnEnergy : NAN));
                 s.cor = numberOr(record, "cor", numberOr(meta, "cor", 0.0));
-                s.projections = static_cast<int>(
+                s.projections = Numbers::saturateToInt(
                     numberOr(record, "projections", numberOr(meta, "projections", 0.0)));
-                s.n = static_cast<int>(numberOr(record, "n", numberOr(meta, "n", 0.0)));
-                s.x0 = static_cast<int>(std::floor(info.x0));
-                s.z0 = static_cast<int>(std::floor(info.z0));
+                s.n = Numbers::saturateToInt(numberOr(record, "n", numberOr(meta, "n", 0.0)));
+                s.x0 = Numbers::floorToInt(info.x0);
+                s.z0 = Numbers::floorToInt(info.z0);
                 s.width = info.width;
                 s.height = info.height;
                 it = byTag.emplace(tag, s).first;
             }
             XafsResultSet &s = it->second;
             if (info.width != s.width || info.height != s.height ||
-                static_cast<int>(std::floor(info.x0)) != s.x0 ||
-                static_cast<int>(std::floor(info.z0)) != s.z0) {
+                Numbers::floorToInt(info.x0) != s.x0 || Numbers::floorToInt(info.z0) != s.z0) {
                 qDebug() << "XAFS: slice region differs from its set, skipped" << path;
                 continue;
             }

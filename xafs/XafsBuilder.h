@@ -76,7 +76,7 @@ public:
 
 private:
     QStringList resultFolders() const;
-    QString recordPath(const QString &resultFolder, const QString &tag) const;
+    QString recordPath(const QString &tag) const;
     bool writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const;
 
     XafsLayout layout;
