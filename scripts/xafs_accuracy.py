@@ -151,10 +151,10 @@ def main():
         "" if not converted else " (no padded filter: the program has no TIFF results)"))
     print("slice  jump corr.  E0 |err| median / 95% (eV)  (true stack)  max |norm err|  region")
     for slice_no in range(geometry["height"]):
-        # A 5 x 5 region inside the grain that holds the absorbing element.
+        # A 9 x 9 region inside the grain that holds the absorbing element.
         h = (slice_no + 0.5) / geometry["height"]
         gx, gz = c + (0.32 - 0.25 * h) * radius, c + (-0.18 + 0.1 * h) * radius
-        region = [int(gx) - 2, int(gz) - 2, int(gx) + 3, int(gz) + 3]
+        region = [int(gx) - 4, int(gz) - 4, int(gx) + 5, int(gz) + 5]
         for folder in (results, truth):
             run_script(exe, work, "spectra.bat", [
                 'auto_save_data_path "%s"' % folder, "auto_save_data_name demo",

@@ -19,7 +19,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -260,9 +263,13 @@ struct Stack
 {
     int width = 0;
     int height = 0;
+    size_t energies = 0;
     size_t pixels() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
-    std::vector<float> mu;
-    float *page(size_t k) { return mu.data() + k * pixels(); }
+    // Left uninitialised: every value is written before it is read.
+    std::unique_ptr<float[]> values;
+    void allocate(size_t count) { values.reset(new float[count]); }
+    float *page(size_t k) { return values.get() + k * pixels(); }
+    const float *page(size_t k) const { return values.get() + k * pixels(); }
 };
 
 // The energy the mean spectrum of the slice puts its edge at, as the reference of
@@ -290,44 +297,53 @@ size_t referenceEnergy(Stack &stack, const XafsNormaliser &normaliser)
 
 struct Maps
 {
-    std::vector<double> preLevel;
-    std::vector<double> preSlope;
-    double preRef = 0.0;
     std::vector<float> jump;
     std::vector<float> e0;
-    std::vector<float> scale; // 1 / jump, NaN where the voxel is not normalised
 };
 
-// Pixels are taken in blocks whose spectra fit in the cache together: page by page
-// each block is one contiguous run, so the energies of a voxel are gathered without
-// a cache miss each.
-Maps fitVoxels(Stack &stack, const XafsNormaliser &normaliser)
+// Fits the voxels first..end and writes their normalised spectra. Pixels are taken
+// in blocks whose spectra fit in the cache together: page by page a block is one
+// contiguous run, so the energies of a voxel are gathered and scattered without a
+// cache miss each.
+void fitRange(const Stack &mu, const XafsNormaliser &normaliser, size_t first, size_t end,
+              Maps *maps, Stack *norm)
 {
-    const size_t count = stack.pixels();
-    const size_t energies = normaliser.energies().size();
-    Maps maps;
-    maps.preLevel.assign(count, 0.0);
-    maps.preSlope.assign(count, 0.0);
-    maps.jump.assign(count, 0.0f);
-    maps.e0.assign(count, 0.0f);
-    maps.scale.assign(count, 0.0f);
+    const size_t energies = mu.energies;
+    const std::vector<double> &grid = normaliser.energies();
     constexpr size_t block = 256;
     std::vector<float> spectra(block * energies);
-    for (size_t first = 0; first < count; first += block) {
-        const size_t n = std::min(block, count - first);
+    std::vector<float> normalised(block * energies);
+    for (size_t from = first; from < end; from += block) {
+        const size_t n = std::min(block, end - from);
         for (size_t k = 0; k < energies; ++k)
-            std::copy_n(stack.page(k) + first, n, spectra.data() + k * block);
+            std::copy_n(mu.page(k) + from, n, spectra.data() + k * block);
         for (size_t j = 0; j < n; ++j) {
             const XafsFit f = normaliser.fit(spectra.data() + j, block);
-            const size_t i = first + j;
-            maps.preLevel[i] = f.pre.level;
-            maps.preSlope[i] = f.pre.slope;
-            maps.preRef = f.pre.energyRef;
-            maps.jump[i] = static_cast<float>(f.jump);
-            maps.e0[i] = static_cast<float>(f.e0);
-            maps.scale[i] = f.valid ? static_cast<float>(1.0 / f.jump) : NAN;
+            maps->jump[from + j] = static_cast<float>(f.jump);
+            maps->e0[from + j] = static_cast<float>(f.e0);
+            for (size_t k = 0; k < energies; ++k) {
+                const double v = spectra[k * block + j];
+                normalised[k * block + j] =
+                    f.valid ? static_cast<float>((v - f.pre.at(grid[k])) / f.jump)
+                            : std::numeric_limits<float>::quiet_NaN();
+            }
         }
+        for (size_t k = 0; k < energies; ++k)
+            std::copy_n(normalised.data() + k * block, n, norm->page(k) + from);
     }
+}
+
+// The voxels are independent: two threads share them.
+Maps fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, Stack *norm)
+{
+    const size_t count = mu.pixels();
+    Maps maps;
+    maps.jump.assign(count, 0.0f);
+    maps.e0.assign(count, 0.0f);
+    const size_t half = count / 2;
+    std::thread second(fitRange, std::cref(mu), std::cref(normaliser), half, count, &maps, norm);
+    fitRange(mu, normaliser, 0, half, &maps, norm);
+    second.join();
     return maps;
 }
 
@@ -341,22 +357,21 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     Stack stack;
     stack.width = found.front().width;
     stack.height = found.front().height;
-    const size_t energies = found.size();
-    stack.mu.assign(energies * stack.pixels(), 0.0f);
+    stack.energies = found.size();
+    const size_t energies = stack.energies;
+    stack.allocate(energies * stack.pixels());
     std::vector<double> grid;
     for (size_t k = 0; k < energies; ++k) {
         const XafsResultSet &s = found[k];
-        std::vector<XafsPage> pages;
         const QString path = s.slices.value(slice);
-        if (!XafsTiff::readPages(path, &pages) || pages.empty() ||
-            pages.front().values.size() != stack.pixels()) {
+        XafsPage info;
+        float *page = stack.page(k);
+        if (!XafsTiff::readInto(path, page, stack.pixels(), &info)) {
             qDebug() << "XAFS: slice skipped, result unreadable" << slice << path;
             return false;
         }
-        const std::vector<float> &v = pages.front().values;
-        float *out = stack.page(k);
         for (size_t i = 0; i < stack.pixels(); ++i)
-            out[i] = static_cast<float>(attenuationPerPixel(v[i], s.projections));
+            page[i] = static_cast<float>(attenuationPerPixel(page[i], s.projections));
         grid.push_back(s.energy);
         rows->push_back({s.energy, s.tag, s.cor, 0.0, 0.0});
     }
@@ -379,7 +394,12 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
             (*rows)[k].shiftZ = -dz;
         }
     }
-    const Maps maps = fitVoxels(stack, normaliser);
+    Stack norm;
+    norm.width = stack.width;
+    norm.height = stack.height;
+    norm.energies = energies;
+    norm.allocate(energies * stack.pixels());
+    const Maps maps = fitVoxels(stack, normaliser, &norm);
 
     const QDir out(outputFolder());
     const XafsResultSet &first = found.front();
@@ -407,21 +427,21 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
                    std::isfinite(settings.fixedE0) ? QJsonValue(settings.fixedE0) : QJsonValue());
     fitText.insert("min_jump", settings.minJump);
 
-    XafsTiff::Writer muFile(out.filePath(stackFileName(layout.name, "mu", slice)));
-    for (size_t k = 0; k < energies; ++k)
-        muFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-mu", k),
-                       stack.page(k));
+    // The two stacks go to disk side by side: writing them is most of the time.
+    bool muWritten = false;
+    std::thread muWriter([&] {
+        XafsTiff::Writer muFile(out.filePath(stackFileName(layout.name, "mu", slice)));
+        for (size_t k = 0; k < energies; ++k)
+            muFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-mu", k),
+                           stack.page(k));
+        muWritten = muFile.commit();
+    });
     XafsTiff::Writer normFile(out.filePath(stackFileName(layout.name, "norm", slice)));
-    std::vector<float> norm(stack.pixels());
-    for (size_t k = 0; k < energies; ++k) {
-        const float *mu = stack.page(k);
-        const double offset = grid[k] - maps.preRef;
-        for (size_t i = 0; i < stack.pixels(); ++i)
-            norm[i] = static_cast<float>((mu[i] - (maps.preLevel[i] + maps.preSlope[i] * offset)) *
-                                         maps.scale[i]);
+    for (size_t k = 0; k < energies; ++k)
         normFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-norm", k),
-                         norm.data());
-    }
+                         norm.page(k));
+    const bool normWritten = normFile.commit();
+    muWriter.join();
     QJsonObject jumpText = fitText;
     jumpText.insert("orvo2", "xafs-jump");
     QJsonObject e0Text = fitText;
@@ -432,7 +452,7 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     XafsTiff::Writer e0File(out.filePath(stackFileName(layout.name, "e0", slice)));
     e0File.addPage(stack.width, stack.height, first.x0, first.z0, description(e0Text),
                    maps.e0.data());
-    const bool written = muFile.commit() & normFile.commit() & jumpFile.commit() & e0File.commit();
+    const bool written = muWritten & normWritten & jumpFile.commit() & e0File.commit();
     if (!written)
         qDebug() << "XAFS: slice not written" << slice;
     return written;

@@ -73,28 +73,34 @@ bool readHeader(TIFF *tif, const QString &path, XafsPage *page)
     return true;
 }
 
-bool readValues(TIFF *tif, const QString &path, XafsPage *page)
+bool readStrips(TIFF *tif, const QString &path, const XafsPage &page, float *values)
 {
-    const size_t count = static_cast<size_t>(page->width) * static_cast<size_t>(page->height);
-    page->values.assign(count, 0.0f);
-    const size_t rowBytes = static_cast<size_t>(page->width) * sizeof(float);
+    const size_t rowBytes = static_cast<size_t>(page.width) * sizeof(float);
     uint32_t rowsPerStrip = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    const uint32_t height = static_cast<uint32_t>(page->height);
+    const uint32_t height = static_cast<uint32_t>(page.height);
     if (rowsPerStrip == 0 || rowsPerStrip > height)
         rowsPerStrip = height;
-    char *out = reinterpret_cast<char *>(page->values.data());
+    char *out = reinterpret_cast<char *>(values);
     for (uint32_t row = 0; row < height; row += rowsPerStrip) {
         const uint32_t rows = std::min(rowsPerStrip, height - row);
         const tmsize_t want = static_cast<tmsize_t>(rows * rowBytes);
         const tstrip_t strip = TIFFComputeStrip(tif, row, 0);
         if (TIFFReadEncodedStrip(tif, strip, out + row * rowBytes, want) != want) {
             qDebug() << "TIFF file is shorter than its image size" << path;
-            page->values.clear();
             return false;
         }
     }
     return true;
+}
+
+bool readValues(TIFF *tif, const QString &path, XafsPage *page)
+{
+    page->values.assign(static_cast<size_t>(page->width) * static_cast<size_t>(page->height), 0.0f);
+    if (readStrips(tif, path, *page, page->values.data()))
+        return true;
+    page->values.clear();
+    return false;
 }
 
 } // namespace
@@ -116,6 +122,22 @@ bool XafsTiff::readPages(const QString &path, std::vector<XafsPage> *pages)
         pages->push_back(std::move(page));
     } while (TIFFReadDirectory(tif.get()));
     return true;
+}
+
+bool XafsTiff::readInto(const QString &path, float *values, size_t count, XafsPage *info)
+{
+    TiffHandle tif = openTiff(path, "r");
+    if (!tif) {
+        qDebug() << "Can not open TIFF file" << path;
+        return false;
+    }
+    if (!readHeader(tif.get(), path, info))
+        return false;
+    if (static_cast<size_t>(info->width) * static_cast<size_t>(info->height) != count) {
+        qDebug() << "Wrong TIFF image size" << path;
+        return false;
+    }
+    return readStrips(tif.get(), path, *info, values);
 }
 
 bool XafsTiff::readInfo(const QString &path, XafsPage *info)

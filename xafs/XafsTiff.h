@@ -25,6 +25,9 @@ public:
     // Every page of the file; false (pages empty) with a diagnostic when the file
     // is not a float TIFF this program can read.
     static bool readPages(const QString &path, std::vector<XafsPage> *pages);
+    // The first page's values straight into `values` (width * height floats), its size,
+    // position and description into `info`; false when the size is not `count`.
+    static bool readInto(const QString &path, float *values, size_t count, XafsPage *info);
     // Only the first page's size, position and description (values left empty).
     static bool readInfo(const QString &path, XafsPage *info);
 
