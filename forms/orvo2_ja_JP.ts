@@ -563,6 +563,30 @@
 <context>
     <name>XafsPanel</name>
     <message>
+        <source>Register energies</source>
+        <translation>エネルギー間の位置合わせ</translation>
+    </message>
+    <message>
+        <source>Build</source>
+        <translation>作成</translation>
+    </message>
+    <message>
+        <source>Pre-edge (eV)</source>
+        <translation>プレエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>Post-edge (eV)</source>
+        <translation>ポストエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>E0 (eV)</source>
+        <translation>E0 (eV)</translation>
+    </message>
+    <message>
+        <source>Min. jump</source>
+        <translation>最小ジャンプ</translation>
+    </message>
+    <message>
         <source>Refresh</source>
         <translation>再読込</translation>
     </message>
