@@ -43,9 +43,12 @@ XafsPanel::XafsPanel(QWidget *parent)
     display = new ImgDispWPV(this);
     chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
+    QFont legendFont = chart->legend()->font();
+    legendFont.setPointSizeF(legendFont.pointSizeF() * 0.85);
+    chart->legend()->setFont(legendFont);
     chartView = new QChartView(chart, this);
     chartView->setRenderHint(QPainter::Antialiasing);
-    chartView->setMinimumSize(360, 300);
+    chartView->setMinimumSize(440, 300);
 
     auto field = [this](const char *name) {
         auto *f = new QLineEdit(this);
@@ -94,6 +97,9 @@ XafsPanel::XafsPanel(QWidget *parent)
     auto *split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(display);
     split->addWidget(chartView);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    split->setSizes({500, 500});
     auto *layout = new QGridLayout(this);
     layout->addLayout(fit, 0, 0);
     layout->addLayout(controls, 1, 0);
@@ -365,7 +371,9 @@ void XafsPanel::plot()
     normSeries->attachAxis(normAxis);
     double lo = *std::min_element(mu.begin(), mu.end());
     double hi = *std::max_element(mu.begin(), mu.end());
-    muAxis->setRange(lo, hi > lo ? hi : lo + 1e-6);
+    // A margin keeps the flat parts of the spectrum and the fitted lines off the frame.
+    const double margin = hi > lo ? 0.08 * (hi - lo) : 1e-6;
+    muAxis->setRange(lo - margin, hi + margin);
     normAxis->setRange(-0.2, 1.6);
     if (std::isfinite(fit.e0)) {
         auto *edge = new QLineSeries;
