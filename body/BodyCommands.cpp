@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -67,23 +68,39 @@ void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
         form->EngPattern->setText(c.argText(0));
 }
 
+// A result name or tag is one file-name component; one that could lead the saver
+// out of its folder is refused and the command reports ng.
+bool namePartRefused(const BatchCmd &c, Batch *batch)
+{
+    if (DataSaver::isNamePartAllowed(c.argText(0)))
+        return false;
+    qDebug() << "Result name or tag not allowed (separator or \"..\")" << c.argText(0);
+    if (batch)
+        batch->setOk(false);
+    return true;
+}
+
 } // namespace
 
-bool Body::dispatch(const BatchCmd &c)
+bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
 {
     qDebug() << "body-cmd" << c.cmd;
+    if (dispatchRunOptions(c))
+        return true;
     dispatchLoading(c);
     dispatchProcessing(c);
     dispatchSaving(c);
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
-        batchCalc = true;
+        // A configuration line's run answers nobody: the interpreter waits only
+        // for the runs of its own lines.
+        batchCalc = fromInterpreter;
         emit batchCalcStart();
-        return false;
+        return !fromInterpreter;
     }
     dispatchSequential(c);
-    return dispatchXafs(c);
+    return dispatchXafs(c, fromInterpreter);
 }
 
 void Body::dispatchLoading(const BatchCmd &c)
@@ -153,7 +170,7 @@ void Body::dispatchProcessing(const BatchCmd &c)
     if (c.isCmd(QStringLiteral("ct_slice_step")))
         proc->setSliceStep(c.argInt(0));
     if (c.isCmd(QStringLiteral("ct_threads")))
-        proc->setThreads(c.argInt(0));
+        proc->setThreads(enginesAsked(c.argInt(0)));
     if (c.isCmd(QStringLiteral("ct_cor"))) {
         qDebug() << "cor" << c.argDouble(0);
         proc->setCor(c.argDouble(0));
@@ -194,9 +211,9 @@ void Body::dispatchSaving(const BatchCmd &c)
         ui->AutoSaveImage->setChecked(flagOf(c));
     if (c.isCmd(QStringLiteral("auto_save_image_path")))
         setSaveFolder(img, c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_image_name")))
+    if (c.isCmd(QStringLiteral("auto_save_image_name")) && !namePartRefused(c, batch))
         img->setName(c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_image_tag")))
+    if (c.isCmd(QStringLiteral("auto_save_image_tag")) && !namePartRefused(c, batch))
         img->setAddTag(c.argText(0));
     if (c.isCmd(QStringLiteral("auto_save_image_clear"))) {
         img->setPath(QString());
@@ -206,9 +223,9 @@ void Body::dispatchSaving(const BatchCmd &c)
         ui->AutoSaveData->setChecked(flagOf(c));
     if (c.isCmd(QStringLiteral("auto_save_data_path")))
         setSaveFolder(data, c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_data_name")))
+    if (c.isCmd(QStringLiteral("auto_save_data_name")) && !namePartRefused(c, batch))
         data->setName(c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_data_tag")))
+    if (c.isCmd(QStringLiteral("auto_save_data_tag")) && !namePartRefused(c, batch))
         data->setAddTag(c.argText(0));
     if (c.isCmd(QStringLiteral("auto_save_data_clear"))) {
         data->setPath(QString());
@@ -330,13 +347,16 @@ void Body::startXafsBuild(bool fromScript)
         xafsBuildThread->deleteLater();
         xafsBuildThread = nullptr;
         xafsPanel->setBuilding(false);
-        if (*built == 0)
+        if (*built == 0) {
             qDebug() << "XAFS: nothing could be built for" << layout.name;
+            countXafsFailure();
+        }
         refreshXafsPanel();
         if (fromScript) {
             batch->setOk(*built > 0);
             emit callBatchCheckEnd();
         }
+        finishIfHeadlessDone();
     });
     xafsBuildThread->start();
 }
@@ -365,7 +385,14 @@ bool Body::writeXafsSpectrum(const BatchCmd &c)
     return XafsSpectrum::writeCsv(folder.absoluteFilePath(file), stack.energies(), mu, settings);
 }
 
-bool Body::dispatchXafs(const BatchCmd &c)
+// A failed build or spectrum counts among the failures of a headless run.
+void Body::countXafsFailure()
+{
+    if (counts.failures < std::numeric_limits<int>::max())
+        ++counts.failures;
+}
+
+bool Body::dispatchXafs(const BatchCmd &c, bool fromInterpreter)
 {
     XafsSettings s = xafsSettings();
     // An energy of 0 (or no argument) gives the range back to the default.
@@ -386,11 +413,17 @@ bool Body::dispatchXafs(const BatchCmd &c)
         s.registerEnergies = flagOf(c);
     if (c.cmd.startsWith(QLatin1String("xafs_"), Qt::CaseInsensitive))
         xafsPanel->setSettings(s);
-    if (c.isCmd(QStringLiteral("xafs_spectrum")))
-        batch->setOk(writeXafsSpectrum(c));
+    if (c.isCmd(QStringLiteral("xafs_spectrum"))) {
+        const bool written = writeXafsSpectrum(c);
+        if (!written)
+            countXafsFailure();
+        if (fromInterpreter)
+            batch->setOk(written);
+    }
     if (c.isCmd(QStringLiteral("xafs_build"))) {
-        startXafsBuild(true);
-        return false;
+        // A configuration line's build answers nobody, like its calc_exec.
+        startXafsBuild(fromInterpreter);
+        return !fromInterpreter;
     }
     return true;
 }
