@@ -642,7 +642,7 @@ void TestBody::calcExecAnswersOkOrNg_data()
     QTest::newRow("single slice") << QStringList{"ct_auto_exec 0", "ct_proc_slice 11"} << true
                                   << QStringList({"r-t-00011.dat"});
     QTest::newRow("result file can not be written")
-        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4", "auto_save_data_name no/such/dir/r"}
+        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4", "auto_save_data_path /dev/null/results"}
         << false << QStringList();
 }
 

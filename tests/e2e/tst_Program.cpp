@@ -157,7 +157,7 @@ void TestProgram::exitStatusAndSummary_data()
         << "Summary : sets 0, slices computed 4, files written 4, failures 0, "
            "skipped projection files 0";
     QTest::newRow("result files can not be written")
-        << save + "auto_save_data_name no/such/folder/r\nct_slice_from 0\nct_slice_to 1\n"
+        << save + "auto_save_data_path /dev/null/results\nct_slice_from 0\nct_slice_to 1\n"
                   "calc_exec\n"
         << 2
         << "Summary : sets 0, slices computed 2, files written 0, failures 2, "
