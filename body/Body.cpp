@@ -81,6 +81,7 @@ Body::Body(QWidget *parent)
     setupBatch();
     setupSequencer();
     setupEngines();
+    setupXafs();
     connectPanels();
     ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
@@ -1494,7 +1495,7 @@ void Body::batchEnded()
 bool Body::isIdle() const
 {
     return !calcRunning && enginesIdle() && pendingActions.isEmpty() && !xafsBatch->isRunning() &&
-           !ctCalc->isRunning() && saverWaits == 0 && scriptLoadsPending == 0;
+           !ctCalc->isRunning() && saverWaits == 0 && scriptLoadsPending == 0 && !xafsBuildThread;
 }
 
 void Body::finishIfHeadlessDone()
@@ -1536,6 +1537,8 @@ void Body::stopThreads()
 {
     // No new slices: engines finish the slice they compute, then leave.
     calcRunning = false;
+    if (xafsBuildThread)
+        xafsBuildThread->wait();
     for (QThread *t : {&batchThread, &seqThread}) {
         t->quit();
         t->wait();

@@ -4,6 +4,7 @@
 #include "batch/BatchCmd.h"
 #include "disp/CtRunParams.h"
 #include "disp/MouseC.h"
+#include "xafs/XafsBuilder.h"
 
 #include <QDateTime>
 #include <QFileInfoList>
@@ -29,6 +30,7 @@ class QPainter;
 class RawDisp;
 class Sinogram;
 class XafsBatch;
+class XafsPanel;
 
 namespace Ui {
 class Body;
@@ -72,6 +74,9 @@ public:
     bool isCalcRunning() const { return calcRunning; }
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
+    // Where the results of the current data name are and how spectra are normalised.
+    XafsLayout xafsLayout() const;
+    XafsSettings xafsSettings() const;
 
 signals:
     void batchCalcStart();
@@ -172,6 +177,14 @@ private:
     void passResultSettings();
     // At the end of a run that saved: the run record to the saver.
     void sendRunRecord();
+    // CT-XAFS spectra; false when the command completes later ("xafs_build").
+    bool dispatchXafs(const BatchCmd &c, bool fromInterpreter);
+    void countXafsFailure();
+    // Builds the stacks on a thread of its own; a script waits for the end.
+    void startXafsBuild(bool fromScript);
+    bool writeXafsSpectrum(const BatchCmd &c);
+    void setupXafs();
+    void refreshXafsPanel();
     // -set, -sets and -threads (BodyRunOptions.cpp).
     void applyRunOptions();
     // True when the options settle the command: it is not dispatched further.
@@ -267,6 +280,8 @@ private:
     QButtonGroup *ctSelGroup = nullptr;
     QButtonGroup *subFolderGroup = nullptr;
     QList<PopDockBase *> popDocks;
+    XafsPanel *xafsPanel = nullptr;
+    QThread *xafsBuildThread = nullptr;
 
     // Requests handed to engines and not yet answered: `busy` is set only when
     // an engine's thread takes its request, so it cannot tell a run's end alone.

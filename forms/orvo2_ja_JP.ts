@@ -176,6 +176,10 @@
         <translation>CT2 %1</translation>
     </message>
     <message>
+        <source>XAFS</source>
+        <translation>XAFS</translation>
+    </message>
+    <message>
         <source>Loading first Data Set</source>
         <translation>最初のデータセットを読込中</translation>
     </message>
@@ -632,6 +636,121 @@ Shift+ドラッグで領域を選択します。</translation>
     <message>
         <source>Finished</source>
         <translation>完了</translation>
+    </message>
+</context>
+<context>
+    <name>XafsPanel</name>
+    <message>
+        <source>Register energies</source>
+        <translation>エネルギー間の位置合わせ</translation>
+    </message>
+    <message>
+        <source>Build</source>
+        <translation>作成</translation>
+    </message>
+    <message>
+        <source>Pre-edge (eV)</source>
+        <translation>プレエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>Post-edge (eV)</source>
+        <translation>ポストエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>E0 (eV)</source>
+        <translation>E0 (eV)</translation>
+    </message>
+    <message>
+        <source>Min. jump</source>
+        <translation>最小ジャンプ</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>再読込</translation>
+    </message>
+    <message>
+        <source>Export CSV</source>
+        <translation>CSV出力</translation>
+    </message>
+    <message>
+        <source>Export PNG</source>
+        <translation>PNG出力</translation>
+    </message>
+    <message>
+        <source>Slice</source>
+        <translation>スライス</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>表示</translation>
+    </message>
+    <message>
+        <source>Click a pixel or Shift-drag a region to plot its spectrum.</source>
+        <translation>画素をクリックするか Shift+ドラッグで領域を選ぶとスペクトルを表示します。</translation>
+    </message>
+    <message>
+        <source>Edge jump</source>
+        <translation>エッジジャンプ</translation>
+    </message>
+    <message>
+        <source>Edge position E0 (eV)</source>
+        <translation>エッジ位置 E0 (eV)</translation>
+    </message>
+    <message>
+        <source>µ at %1 eV</source>
+        <translation>%1 eV の µ</translation>
+    </message>
+    <message>
+        <source>Region x %1 - %2, z %3 - %4: %5 pixels</source>
+        <translation>領域 x %1 - %2, z %3 - %4: %5 画素</translation>
+    </message>
+    <message>
+        <source>µ(E)</source>
+        <translation>µ(E)</translation>
+    </message>
+    <message>
+        <source>normalised µ(E)</source>
+        <translation>規格化 µ(E)</translation>
+    </message>
+    <message>
+        <source>pre-edge line</source>
+        <translation>プレエッジ直線</translation>
+    </message>
+    <message>
+        <source>post-edge line</source>
+        <translation>ポストエッジ直線</translation>
+    </message>
+    <message>
+        <source>Energy (eV)</source>
+        <translation>エネルギー (eV)</translation>
+    </message>
+    <message>
+        <source>µ per pixel</source>
+        <translation>画素あたりの µ</translation>
+    </message>
+    <message>
+        <source>normalised µ</source>
+        <translation>規格化 µ</translation>
+    </message>
+    <message>
+        <source>E0 = %1 eV</source>
+        <translation>E0 = %1 eV</translation>
+    </message>
+    <message>
+        <source>Export spectrum</source>
+        <translation>スペクトルの出力</translation>
+    </message>
+    <message>
+        <source>CSV (*.csv)</source>
+        <translation>CSV (*.csv)</translation>
+    </message>
+    <message>
+        <source>Export plot</source>
+        <translation>グラフの出力</translation>
+    </message>
+    <message>
+        <source>PNG (*.png)</source>
+        <translation>PNG (*.png)</translation>
     </message>
 </context>
 </TS>
