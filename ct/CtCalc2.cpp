@@ -140,6 +140,9 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
         if (dataTarget.on)
             saveData();
     }
+    // Not busy before the report: the main window hands this engine its next slice
+    // on receipt, and with one engine nobody else would ask again.
+    busy.store(false);
     emit sliceFinished(slice, computed, !saveMissed);
     endingCt();
 }
