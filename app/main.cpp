@@ -2,10 +2,13 @@
 #include "app/DataRoot.h"
 #include "app/RunOptions.h"
 #include "body/Body.h"
+#include "imgdata/MemoryBudget.h"
 #include "util/Edition.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace {
@@ -32,6 +35,8 @@ int main(int argc, char *argv[])
 
     auto *app = new QApplication(argc, argv);
     auto *translator = new QTranslator;
+    // Qt's own texts (dialog buttons, file dialogs, context menus) in the same language.
+    auto *qtTranslator = new QTranslator;
 
     QString cfgFile = QStringLiteral("config.cfg");
     if (cfg.has(QStringLiteral("-c")))
@@ -43,6 +48,8 @@ int main(int argc, char *argv[])
     DataRoot::set(cfg.value(QStringLiteral("DataRoot"), DataRoot::get()));
     if (cfg.has(QStringLiteral("-d")))
         DataRoot::set(cfg.value(QStringLiteral("-d")));
+    if (cfg.has(QStringLiteral("MemoryLimitMB")))
+        MemoryBudget::setLimitMB(cfg.value(QStringLiteral("MemoryLimitMB")));
 
     const RunOptions runOptions = RunOptions::fromStore(cfg);
     if (!runOptions.ok()) {
@@ -64,6 +71,13 @@ int main(int argc, char *argv[])
         (void)translator->load(QStringLiteral(":orvo2_ja_JP"),
                                QCoreApplication::applicationDirPath());
         QCoreApplication::installTranslator(translator);
+        if (qtTranslator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                               QStringLiteral("_"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(qtTranslator);
+        else
+            qDebug() << "Can't load Qt's Japanese translation"
+                     << QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     }
 
     auto *body = new Body;
@@ -82,6 +96,7 @@ int main(int argc, char *argv[])
 
     const int result = QApplication::exec();
     delete body;
+    delete qtTranslator;
     delete translator;
     delete app;
     return result;

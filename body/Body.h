@@ -4,6 +4,7 @@
 #include "batch/BatchCmd.h"
 #include "disp/CtRunParams.h"
 #include "disp/MouseC.h"
+#include "xafs/XafsBuilder.h"
 
 #include <QDateTime>
 #include <QFileInfoList>
@@ -29,6 +30,7 @@ class QPainter;
 class RawDisp;
 class Sinogram;
 class XafsBatch;
+class XafsPanel;
 
 namespace Ui {
 class Body;
@@ -49,8 +51,8 @@ public:
     // Headless mode (-nw): the program ends by itself once start-up is done and,
     // when a script was started, once the script and all it started are finished.
     void setHeadless(bool waitForScript);
-    // Exit status of the program: 1 when the script given could not be opened,
-    // 2 when anything asked to be computed or saved failed, else 0.
+    // Exit status of the program: 1 when the script given could not be opened;
+    // for a headless run 2 when anything asked to be computed or saved failed; else 0.
     int exitStatus() const;
     // Counts of everything done since start-up, for the line that ends a headless run.
     struct Totals
@@ -72,6 +74,9 @@ public:
     bool isCalcRunning() const { return calcRunning; }
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
+    // Where the results of the current data name are and how spectra are normalised.
+    XafsLayout xafsLayout() const;
+    XafsSettings xafsSettings() const;
 
 signals:
     void batchCalcStart();
@@ -147,6 +152,7 @@ private slots:
 private:
     void setupForm();
     void fitToScreen();
+    void fitControlColumn();
     void setupDisplays();
     void setupBatch();
     void setupSequencer();
@@ -163,6 +169,22 @@ private:
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
+    // Filter and result formats (BodyResults.cpp, commands in BodyCommands.cpp).
+    void dispatchFilter(const BatchCmd &c);
+    void setupResultControls();
+    bool setDataFormat(const QString &format);
+    // The filter and the data format of the run to the engines, at run start.
+    void passResultSettings();
+    // At the end of a run that saved: the run record to the saver.
+    void sendRunRecord();
+    // CT-XAFS spectra; false when the command completes later ("xafs_build").
+    bool dispatchXafs(const BatchCmd &c, bool fromInterpreter);
+    void countXafsFailure();
+    // Builds the stacks on a thread of its own; a script waits for the end.
+    void startXafsBuild(bool fromScript);
+    bool writeXafsSpectrum(const BatchCmd &c);
+    void setupXafs();
+    void refreshXafsPanel();
     // -set, -sets and -threads (BodyRunOptions.cpp).
     void applyRunOptions();
     // True when the options settle the command: it is not dispatched further.
@@ -198,6 +220,9 @@ private:
     void logSaveFolders();
     void regenerateSinogram();
     // Regions and slice range from a rectangle selected on the raw image.
+    void drawFirstSteps(QPainter *p);
+    void connectNextFileNames();
+    void showNextFileNames();
     void applySelection(double across0, double across1, double along0, double along1);
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
@@ -255,6 +280,8 @@ private:
     QButtonGroup *ctSelGroup = nullptr;
     QButtonGroup *subFolderGroup = nullptr;
     QList<PopDockBase *> popDocks;
+    XafsPanel *xafsPanel = nullptr;
+    QThread *xafsBuildThread = nullptr;
 
     // Requests handed to engines and not yet answered: `busy` is set only when
     // an engine's thread takes its request, so it cannot tell a run's end alone.
@@ -291,6 +318,8 @@ private:
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
 
+    // Why the run could not start, for its record.
+    QString runFailure;
     RunOptions runOptions;
     bool setListPrinted = false;
     // -set named a set the data directory does not have: nothing more is run.

@@ -6,8 +6,10 @@
 #include "batch/Batch.h"
 #include "body/I0ofImage.h"
 #include "ct/CtCalc.h"
+#include "ct/DataSaver.h"
 #include "disp/ProcCtrl.h"
 #include "disp/SeekCtrl.h"
+#include "disp/XafsPanel.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
@@ -16,6 +18,7 @@
 #include "ui_Body.h"
 #include "ui_I0ofImage.h"
 #include "util/Numbers.h"
+#include "xafs/XafsSpectrum.h"
 
 #include <QCheckBox>
 #include <QDebug>
@@ -23,6 +26,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QRadioButton>
+
+#include <limits>
+#include <memory>
 
 namespace {
 
@@ -62,6 +68,18 @@ void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
         form->EngPattern->setText(c.argText(0));
 }
 
+// A result name or tag is one file-name component; one that could lead the saver
+// out of its folder is refused and the command reports ng.
+bool namePartRefused(const BatchCmd &c, Batch *batch)
+{
+    if (DataSaver::isNamePartAllowed(c.argText(0)))
+        return false;
+    qDebug() << "Result name or tag not allowed (separator or \"..\")" << c.argText(0);
+    if (batch)
+        batch->setOk(false);
+    return true;
+}
+
 } // namespace
 
 bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
@@ -74,6 +92,7 @@ bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
     dispatchSaving(c);
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
+    dispatchFilter(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
         // A configuration line's run answers nobody: the interpreter waits only
         // for the runs of its own lines.
@@ -82,7 +101,7 @@ bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
         return !fromInterpreter;
     }
     dispatchSequential(c);
-    return true;
+    return dispatchXafs(c, fromInterpreter);
 }
 
 void Body::dispatchLoading(const BatchCmd &c)
@@ -193,9 +212,9 @@ void Body::dispatchSaving(const BatchCmd &c)
         ui->AutoSaveImage->setChecked(flagOf(c));
     if (c.isCmd(QStringLiteral("auto_save_image_path")))
         setSaveFolder(img, c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_image_name")))
+    if (c.isCmd(QStringLiteral("auto_save_image_name")) && !namePartRefused(c, batch))
         img->setName(c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_image_tag")))
+    if (c.isCmd(QStringLiteral("auto_save_image_tag")) && !namePartRefused(c, batch))
         img->setAddTag(c.argText(0));
     if (c.isCmd(QStringLiteral("auto_save_image_clear"))) {
         img->setPath(QString());
@@ -205,9 +224,9 @@ void Body::dispatchSaving(const BatchCmd &c)
         ui->AutoSaveData->setChecked(flagOf(c));
     if (c.isCmd(QStringLiteral("auto_save_data_path")))
         setSaveFolder(data, c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_data_name")))
+    if (c.isCmd(QStringLiteral("auto_save_data_name")) && !namePartRefused(c, batch))
         data->setName(c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_data_tag")))
+    if (c.isCmd(QStringLiteral("auto_save_data_tag")) && !namePartRefused(c, batch))
         data->setAddTag(c.argText(0));
     if (c.isCmd(QStringLiteral("auto_save_data_clear"))) {
         data->setPath(QString());
@@ -257,6 +276,16 @@ void Body::dispatchShowing(const BatchCmd &c)
         tabs->setCurrentIndex(Numbers::saturateToInt(static_cast<double>(c.argInt(0)) + 5));
 }
 
+void Body::dispatchFilter(const BatchCmd &c)
+{
+    if (c.isCmd(QStringLiteral("ct_filter_padded")))
+        ui->procCtrl->setFilterPadded(flagOf(c));
+    if (c.isCmd(QStringLiteral("ct_filter")))
+        batch->setOk(ui->procCtrl->setFilterName(c.argText(0)));
+    if (c.isCmd(QStringLiteral("auto_save_data_format")))
+        batch->setOk(setDataFormat(c.argText(0)));
+}
+
 void Body::dispatchSequential(const BatchCmd &c)
 {
     SelectDataDir *dirs = ui->SelDDir;
@@ -272,4 +301,140 @@ void Body::dispatchSequential(const BatchCmd &c)
         dirs->set();
     if (c.isCmd(QStringLiteral("seq_exec_select_i0")))
         ui->SelI0Files->loadDir(c.argText(0), c.argsFrom(1));
+}
+
+void Body::setupXafs()
+{
+    // After the engines' tabs, so that the tab numbers of the batch commands stay.
+    xafsPanel = new XafsPanel;
+    ui->ImgsTab->addTab(xafsPanel, tr("XAFS"));
+    connect(xafsPanel, &XafsPanel::refreshRequested, this, &Body::refreshXafsPanel);
+    connect(xafsPanel, &XafsPanel::buildRequested, this, [this] { startXafsBuild(false); });
+    connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui->ImgsTab->widget(index) == xafsPanel)
+            refreshXafsPanel();
+    });
+}
+
+XafsLayout Body::xafsLayout() const
+{
+    return {ui->SelectDataSaveDir->path(), ui->SelectDataSaveDir->name(),
+            ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+            ui->SubOfSlice->isChecked()};
+}
+
+XafsSettings Body::xafsSettings() const
+{
+    return xafsPanel->settings();
+}
+
+void Body::refreshXafsPanel()
+{
+    const XafsLayout layout = xafsLayout();
+    xafsPanel->setSource(XafsBuilder(layout, xafsSettings()).outputFolder(), layout.name);
+}
+
+void Body::startXafsBuild(bool fromScript)
+{
+    if (xafsBuildThread) {
+        qDebug() << "XAFS: a build is already running";
+        if (fromScript) {
+            batch->setOk(false);
+            emit callBatchCheckEnd();
+        }
+        return;
+    }
+    // Results still queued for the saver are written before they are looked for.
+    QMetaObject::invokeMethod(
+        dataSaver, [] {}, Qt::BlockingQueuedConnection);
+    const XafsLayout layout = xafsLayout();
+    const XafsSettings settings = xafsSettings();
+    auto built = std::make_shared<int>(0);
+    xafsBuildThread = QThread::create(
+        [layout, settings, built] { *built = XafsBuilder(layout, settings).build(); });
+    xafsBuildThread->setParent(this);
+    xafsPanel->setBuilding(true);
+    connect(xafsBuildThread, &QThread::finished, this, [this, built, fromScript, layout] {
+        xafsBuildThread->deleteLater();
+        xafsBuildThread = nullptr;
+        xafsPanel->setBuilding(false);
+        if (*built == 0) {
+            qDebug() << "XAFS: nothing could be built for" << layout.name;
+            countXafsFailure();
+        }
+        refreshXafsPanel();
+        if (fromScript) {
+            batch->setOk(*built > 0);
+            emit callBatchCheckEnd();
+        }
+        finishIfHeadlessDone();
+    });
+    xafsBuildThread->start();
+}
+
+// xafs_spectrum X0 Z0 X1 Z1 SLICE FILE: a relative FILE is in the xafs folder.
+bool Body::writeXafsSpectrum(const BatchCmd &c)
+{
+    const XafsLayout layout = xafsLayout();
+    const XafsSettings settings = xafsSettings();
+    const QDir folder(XafsBuilder(layout, settings).outputFolder());
+    const QString stackPath =
+        folder.filePath(XafsBuilder::stackFileName(layout.name, "mu", c.argInt(4)));
+    const QString file = c.argText(5);
+    if (file.isEmpty()) {
+        qDebug() << "XAFS: no spectrum file given" << c.line;
+        return false;
+    }
+    XafsSpectrum stack;
+    if (!stack.load(stackPath))
+        return false;
+    std::vector<double> mu;
+    if (stack.meanOver(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3), &mu) < 1) {
+        qDebug() << "XAFS: no pixel of the stack in the region" << c.line;
+        return false;
+    }
+    return XafsSpectrum::writeCsv(folder.absoluteFilePath(file), stack.energies(), mu, settings);
+}
+
+// A failed build or spectrum counts among the failures of a headless run.
+void Body::countXafsFailure()
+{
+    if (counts.failures < std::numeric_limits<int>::max())
+        ++counts.failures;
+}
+
+bool Body::dispatchXafs(const BatchCmd &c, bool fromInterpreter)
+{
+    XafsSettings s = xafsSettings();
+    // An energy of 0 (or no argument) gives the range back to the default.
+    auto energyOrUnset = [](double e) { return e != 0.0 ? e : XafsSettings::unset; };
+    if (c.isCmd(QStringLiteral("xafs_pre_edge"))) {
+        s.preEdge1 = energyOrUnset(c.argDouble(0));
+        s.preEdge2 = energyOrUnset(c.argDouble(1));
+    }
+    if (c.isCmd(QStringLiteral("xafs_post_edge"))) {
+        s.postEdge1 = energyOrUnset(c.argDouble(0));
+        s.postEdge2 = energyOrUnset(c.argDouble(1));
+    }
+    if (c.isCmd(QStringLiteral("xafs_e0")))
+        s.fixedE0 = energyOrUnset(c.argDouble(0));
+    if (c.isCmd(QStringLiteral("xafs_min_jump")))
+        s.minJump = c.argDouble(0);
+    if (c.isCmd(QStringLiteral("xafs_register")))
+        s.registerEnergies = flagOf(c);
+    if (c.cmd.startsWith(QLatin1String("xafs_"), Qt::CaseInsensitive))
+        xafsPanel->setSettings(s);
+    if (c.isCmd(QStringLiteral("xafs_spectrum"))) {
+        const bool written = writeXafsSpectrum(c);
+        if (!written)
+            countXafsFailure();
+        if (fromInterpreter)
+            batch->setOk(written);
+    }
+    if (c.isCmd(QStringLiteral("xafs_build"))) {
+        // A configuration line's build answers nobody, like its calc_exec.
+        startXafsBuild(fromInterpreter);
+        return !fromInterpreter;
+    }
+    return true;
 }

@@ -1,5 +1,7 @@
 #include "CtCalc2.h"
 
+#include "ct/FloatTiff.h"
+#include "ct/RunRecord.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "disp/ColorBar.h"
@@ -10,6 +12,9 @@
 #include <QDebug>
 #include <QMetaMethod>
 #include <QThread>
+
+#include <algorithm>
+#include <cmath>
 
 #include <utility>
 
@@ -97,6 +102,19 @@ void CtCalc2::setColorScale(bool fixed, double min, double max)
     });
 }
 
+void CtCalc2::setRunParams(const CtRunParams &params)
+{
+    onEngineThread([this, params] { runParams = params; });
+}
+
+void CtCalc2::setSaveDataFormat(bool dat, bool tiff)
+{
+    onEngineThread([this, dat, tiff] {
+        saveDat = dat;
+        saveTiff = tiff;
+    });
+}
+
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
 {
     onEngineThread([this, target = SaveTarget{f, path, name, tag}] { imageTarget = target; });
@@ -117,6 +135,8 @@ void CtCalc2::endingCt()
 {
     busy.store(false);
     emit endedCt();
+    // After busy is cleared: whoever hands out slices looks at it on receipt.
+    emit sliceFinished(sliceNo, sliceComputed, !saveMissed);
     emit calcFinished();
 }
 
@@ -127,10 +147,15 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
         return;
     genAndDispImage = genAndDisp;
     sliceNo = slice;
+    sliceCor = cor;
+    failureReason.clear();
     beginingCt();
     saveMissed = false;
-    const bool computed = reconstruct(rotAxIsV, cor, slice);
-    if (computed) {
+    sliceComputed = reconstruct(rotAxIsV, cor, slice);
+    if (!sliceComputed) {
+        reportFailure(failureReason.isEmpty() ? QStringLiteral("no usable sinogram")
+                                              : failureReason);
+    } else {
         resImageValid = false;
         shownValues.clear();
         if (genAndDispImage)
@@ -140,10 +165,6 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
         if (dataTarget.on)
             saveData();
     }
-    // Not busy before the report: the main window hands this engine its next slice
-    // on receipt, and with one engine nobody else would ask again.
-    busy.store(false);
-    emit sliceFinished(slice, computed, !saveMissed);
     endingCt();
 }
 
@@ -162,6 +183,14 @@ bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
     // transformed past the end of the FFT buffers.
     if (n != nFft || p != nProj) {
         qDebug() << "Sinogram does not match the FFT set-up (N, P)" << n << p << nFft << nProj;
+        failureReason = QStringLiteral("sinogram does not match the FFT set-up");
+        return false;
+    }
+    CtFilter::Window window = CtFilter::Window::Ramp;
+    if (!CtFilter::windowOf(runParams.filterName, &window))
+        qDebug() << "Unknown CT filter, ramp used" << runParams.filterName;
+    if (!fbp.setFilter(window, runParams.filterPadded)) {
+        failureReason = QStringLiteral("filter could not be set up");
         return false;
     }
     if ((fbp.n() != nFft || fbp.count() != nProj) && !fbp.setup(nFft, nProj))
@@ -265,7 +294,61 @@ void CtCalc2::saveData()
         return;
     }
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);
-    record->data =
-        SavingData::resultText(n, fbp.resultRow(0), region.x0, region.z0, region.x1, region.z1);
+    record->writeDat = saveDat;
+    if (saveDat)
+        record->data =
+            SavingData::resultText(n, fbp.resultRow(0), region.x0, region.z0, region.x1, region.z1);
+    if (saveTiff)
+        record->tiff = tiffOf(n);
+    emit saveDataWDiscard(record);
+}
+
+QByteArray CtCalc2::tiffOf(int n) const
+{
+    // The pixels of the ".dat" text: the region clipped to the result, from the
+    // truncated lower bounds while below the upper ones.
+    SliceInfo info;
+    info.x0 = SavingData::clipBound(region.x0, n);
+    info.z0 = SavingData::clipBound(region.z0, n);
+    info.x1 = SavingData::clipBound(region.x1, n);
+    info.z1 = SavingData::clipBound(region.z1, n);
+    const int xFrom = int(info.x0);
+    const int zFrom = int(info.z0);
+    const int columns = std::max(0, int(std::ceil(info.x1)) - xFrom);
+    const int rows = std::max(0, int(std::ceil(info.z1)) - zFrom);
+    if (columns < 1 || rows < 1) {
+        qDebug() << "Empty region, no TIFF for slice" << sliceNo;
+        return {};
+    }
+    info.n = n;
+    info.projections = fbp.count();
+    info.slice = sliceNo;
+    info.tag = dataTarget.tag;
+    info.cor = sliceCor;
+    info.filter = CtFilter::nameOf(fbp.filterWindow());
+    info.padded = fbp.filterPadded();
+    FloatTiff tiff;
+    tiff.width = columns;
+    tiff.height = rows;
+    tiff.xPosition = xFrom;
+    tiff.yPosition = zFrom;
+    tiff.description = info.description();
+    tiff.values.reserve(size_t(columns) * size_t(rows));
+    for (int z = zFrom; z < zFrom + rows; ++z) {
+        const double *row = fbp.resultRow(z) + xFrom;
+        for (int x = 0; x < columns; ++x)
+            tiff.values.push_back(static_cast<float>(row[x]));
+    }
+    return tiff.encode();
+}
+
+void CtCalc2::reportFailure(const QString &reason)
+{
+    const SaveTarget &target = dataTarget.on ? dataTarget : imageTarget;
+    if (!target.on || !hasReceiver(SIGNAL(saveDataWDiscard(SavingData *))))
+        return;
+    auto *record = new SavingData(target.path, target.name, target.tag, sliceNo);
+    record->writeDat = false;
+    record->failure = reason;
     emit saveDataWDiscard(record);
 }

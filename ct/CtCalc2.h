@@ -2,6 +2,7 @@
 
 #include "ct/CtFbp.h"
 #include "ct/HSgm.h"
+#include "disp/CtRunParams.h"
 #include "util/GreyScale.h"
 
 #include <QImage>
@@ -77,6 +78,13 @@ public:
     // the run (the fixed flag and, when fixed, its limits), over the panel's copy.
     void setColorScale(bool fixed, double min, double max);
 
+    // GUI thread, at run start: the run settings the engine itself uses (the
+    // filter), applied from the next slice on like the other settings.
+    void setRunParams(const CtRunParams &params);
+    // GUI thread, at run start: which files a saved result becomes, the ".dat"
+    // text, the float TIFF, or both.
+    void setSaveDataFormat(bool dat, bool tiff);
+
     // True from the start of a slice until just before calcFinished(). A startCt()
     // still waiting in the engine's queue does not count: whoever hands out slices
     // counts its own requests until their calcFinished().
@@ -121,6 +129,9 @@ private:
     // behind the requests already waiting.
     void onEngineThread(std::function<void()> f);
     bool reconstruct(bool rotAxIsV, double cor, int slice);
+    // Tells the saver that this slice was not reconstructed, for the run record.
+    void reportFailure(const QString &reason);
+    QByteArray tiffOf(int n) const;
     void applyBar(const Scale &barScale, unsigned sequence);
     void render();
     bool hasReceiver(const char *signal) const;
@@ -136,10 +147,17 @@ private:
     SaveTarget imageTarget;
     SaveTarget dataTarget;
     int sliceNo = 0;
+    double sliceCor = 0.0;
+    QString failureReason;
+    CtRunParams runParams;
+    bool saveDat = true;
+    bool saveTiff = false;
     QImage resImage;
     bool resImageValid = false;
     bool genAndDispImage = true;
-    // A result asked to be saved was not handed to the saver in this request.
+    // The outcome of the request in progress: computed, and a result asked to be
+    // saved that was not handed to the saver.
+    bool sliceComputed = false;
     bool saveMissed = false;
     // The values handed to the panel with the picture; shared, never written again.
     QVector<double> shownValues;

@@ -39,6 +39,12 @@ public:
     void setThreadsMaximum(int n);
     // Checks RotAxV or RotAxH; reports rotAxUpdated() only when the axis changes.
     void setRotAxIsV(bool vertical);
+    // The FBP filter: "Padded" (FilterPadded) and the window (FilterWindow),
+    // one of CtFilter::names(); an unknown name is refused with a debug line.
+    bool filterPadded() const;
+    QString filterName() const;
+    void setFilterPadded(bool f);
+    bool setFilterName(const QString &name);
 
 signals:
     void autoUpdateUpdated();
@@ -60,6 +66,7 @@ public slots:
     void setSliceStep(int step);
 
 private:
+    void addFilterControls();
     static QString recordText(double cor, int slice);
 
     Ui::ProcCtrl *ui;

@@ -48,6 +48,8 @@ int main(int argc, char *argv[])
         {"layout", "subdirs: one directory per energy; flat: all in one directory.", "subdirs|flat",
          QStringLiteral("subdirs")},
         {"sample", "Sample name of the file names.", "NAME", defaults.sample},
+        {"step", "eV between energies, centred on the edge.", "EV",
+         QString::number(defaults.energyStep)},
     });
     parser.process(app);
 
@@ -61,6 +63,8 @@ int main(int argc, char *argv[])
               readInt(parser, "energies", &settings.energies);
     if (parser.isSet("seed"))
         settings.seed = parser.value("seed").toUInt(&ok);
+    if (ok && parser.isSet("step"))
+        settings.energyStep = parser.value("step").toDouble(&ok);
     if (ok && parser.isSet("cor"))
         settings.cor = parser.value("cor").toDouble(&ok);
     const QString layout = parser.value("layout");

@@ -5,7 +5,10 @@
 #include "disp/ProcCtrl.h"
 #include "disp/SeekCtrl.h"
 #include "imgdata/ImgData.h"
+#include "imgdata/ImgDataITEX.h"
 #include "imgdata/ImgDatas.h"
+#include "imgdata/MemoryBudget.h"
+#include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
 #include "support/TestSupport.h"
@@ -43,6 +46,9 @@ private slots:
     void sequentialRangeOfSets();
     void secondSeqClickStopsAfterCurrentRun();
     void stopThenLoadWaitsForEngines();
+    void multiLoadStopsAtBudget();
+    void unsafeResultNamesRefused_data();
+    void unsafeResultNamesRefused();
     void failedI0OfSetStopsTheSequence();
     void failedI0InAScriptLoopAnswersNg();
     void pickerChangesWaitForTheRun();
@@ -322,6 +328,66 @@ void TestBody::stopThenLoadWaitsForEngines()
     QCOMPARE(body->imageStack()->count(), settings.projections);
 }
 
+void TestBody::multiLoadStopsAtBudget()
+{
+    // Frames of 40 x 12 pixels of 2 bytes; the budget holds ten of them.
+    const qint64 frameBytes = 40 * 12 * 2;
+    MemoryBudget::setLimit(10 * frameBytes + frameBytes / 2);
+    // Copied frames: those mapped from their files are not charged.
+    const bool mapDefault = ImgDataITEX::mapFrames;
+    ImgDataITEX::mapFrames = false;
+    TestSupport::MessageLog log;
+    DemoGenerator gen(settings);
+    const QString text = DemoGenerator::energyText(gen.energyAt(0));
+    cmd("images_multi 1 100000");
+    cmd(QString("images_load \"%1/proj\" %2-%3-*.img").arg(settings.outDir, settings.sample, text));
+    const int loaded = body->imageStack()->count();
+    const qint64 used = MemoryBudget::used();
+    const int stops = log.count("Loading stopped: the stack would exceed the memory budget");
+    const int refusals = log.count("Image exceeds the memory budget");
+    MemoryBudget::setLimit(0);
+    ImgDataITEX::mapFrames = mapDefault;
+    QCOMPARE(loaded, 10);
+    QCOMPARE(used, 10 * frameBytes);
+    QCOMPARE(stops, 1);
+    // One refused frame, not a hundred thousand tries.
+    QCOMPARE(refusals, 1);
+    QVERIFY(log.contains("10 of 100000 files loaded"));
+}
+
+void TestBody::unsafeResultNamesRefused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("picker");
+    QTest::addColumn<bool>("isTag");
+    QTest::newRow("data name climbing out") << "auto_save_data_name ../../x"
+                                            << "SelectDataSaveDir" << false;
+    QTest::newRow("data tag with a folder") << "auto_save_data_tag a/b"
+                                            << "SelectDataSaveDir" << true;
+    QTest::newRow("image name with a backslash") << "auto_save_image_name a\\b"
+                                                 << "SelectImageSaveDir" << false;
+    QTest::newRow("image tag dot-dot") << "auto_save_image_tag .."
+                                       << "SelectImageSaveDir" << true;
+}
+
+void TestBody::unsafeResultNamesRefused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, picker);
+    QFETCH(bool, isTag);
+    auto *files = body->findChild<SelectAFile *>(picker);
+    QVERIFY(files);
+    const QString word = command.section(' ', 0, 0);
+    cmd(word + " safe_1");
+    Batch *batch = body->batchInterpreter();
+    batch->setOk(true);
+    TestSupport::MessageLog log;
+    cmd(command);
+    QCOMPARE(isTag ? files->addTag() : files->name(), QString("safe_1"));
+    QVERIFY(!batch->isOk());
+    QVERIFY(log.contains("Result name or tag not allowed"));
+}
+
 // A truncated I0 file among the I0 set: its set must not be reconstructed with the
 // I0 of the set before, and the run says where and why it stopped.
 void TestBody::failedI0OfSetStopsTheSequence()
@@ -349,13 +415,14 @@ void TestBody::failedI0OfSetStopsTheSequence()
     const QString msg = widget<QLineEdit>("ProgressMsg")->text();
     QVERIFY2(msg.contains("set 2") && msg.contains(QFileInfo(broken).fileName()), qPrintable(msg));
     QTRY_VERIFY_WITH_TIMEOUT(body->isCalcRunning() == false, 10000);
-    QTest::qWait(100);
     // Set 1 was computed (its middle slice, set by the first load), set 2 not:
     // neither with set 1's I0 nor without one.
     DemoGenerator gen(settings);
-    QCOMPARE(
-        datFiles(out.filePath("res")),
-        QStringList({QString("r-%1-00006.dat").arg(DemoGenerator::energyText(gen.energyAt(0)))}));
+    const QStringList expected(
+        {QString("r-%1-00006.dat").arg(DemoGenerator::energyText(gen.energyAt(0)))});
+    QTRY_COMPARE_WITH_TIMEOUT(datFiles(out.filePath("res")), expected, 10000);
+    QTest::qWait(200);
+    QCOMPARE(datFiles(out.filePath("res")), expected);
     QCOMPARE(widget<SelectAImgFile>("I0ImgSel")->image(), nullptr);
     QVERIFY(widget<SelectAImgFile>("I0ImgSel")->loadFailed());
 }
@@ -445,8 +512,11 @@ void TestBody::pickerChangesWaitForTheRun()
             }
             QTest::qWait(3);
         }
-        if (finished.isEmpty() && !finished.wait(60000))
+        if (finished.isEmpty() && !finished.wait(60000)) {
+            qWarning() << "run did not end: running" << body->isCalcRunning() << "in flight"
+                       << body->requestsInFlight();
             return -1;
+        }
         for (int waited = 0; body->requestsInFlight() > 0 && waited < 30000; waited += 10)
             QTest::qWait(10);
         return changes;
@@ -463,9 +533,10 @@ void TestBody::pickerChangesWaitForTheRun()
         QCOMPARE(i0Picker->image()->fileName, i0Other);
     }
 
+    // The saver writes on its own thread and may still be busy.
+    QTRY_COMPARE_WITH_TIMEOUT(datFiles(out.filePath("quiet")).size(), 48, 30000);
     const QStringList quiet = datFiles(out.filePath("quiet"));
-    QCOMPARE(quiet.size(), 48);
-    QCOMPARE(datFiles(out.filePath("busy")), quiet);
+    QTRY_COMPARE_WITH_TIMEOUT(datFiles(out.filePath("busy")), quiet, 30000);
     for (const QString &name : quiet) {
         QFile a(QDir(out.filePath("quiet")).filePath(name));
         QFile b(QDir(out.filePath("busy")).filePath(name));
@@ -525,9 +596,11 @@ void TestBody::setsSharingAnEnergyKeepTheirResults()
     TestSupport::MessageLog log;
     widget<QPushButton>("SeqCalc")->click();
     QTRY_COMPARE_WITH_TIMEOUT(widget<QLineEdit>("ProgressMsg")->text(), QString("Finished"), 60000);
-    QCOMPARE(datFiles(out.filePath("res")), QStringList({QString("r-%1-00006.dat").arg(single),
-                                                         QString("r-a_%1-00006.dat").arg(shared),
-                                                         QString("r-b_%1-00006.dat").arg(shared)}));
+    // The saver writes on its own thread, after the run's end.
+    const QStringList expected({QString("r-%1-00006.dat").arg(single),
+                                QString("r-a_%1-00006.dat").arg(shared),
+                                QString("r-b_%1-00006.dat").arg(shared)});
+    QTRY_COMPARE_WITH_TIMEOUT(datFiles(out.filePath("res")), expected, 10000);
     QVERIFY(log.contains("is shared by several sets"));
 }
 
@@ -553,12 +626,26 @@ void TestBody::calcExecAnswersOkOrNg_data()
     QTest::newRow("range from below zero")
         << (multi + QStringList{"ct_slice_from -2", "ct_slice_to 0"}) << false
         << QStringList({"r-t-00000.dat"});
+    QStringList everySlice;
+    for (int z = 0; z < 12; ++z)
+        everySlice << QString("r-t-%1.dat").arg(z, 5, 10, QChar('0'));
+    // The panel reads a step of the lowest int as the highest: 2147483647, 0, -2147483647.
+    QTest::newRow("a step of nearly every int")
+        << (multi + QStringList{"ct_slice_from 2147483647", "ct_slice_to -2147483648",
+                                "ct_slice_step -2147483648"})
+        << false << QStringList({"r-t-00000.dat"});
+    QTest::newRow("range over every int")
+        << (multi + QStringList{"ct_slice_from -2147483648", "ct_slice_to 2147483647"}) << false
+        << everySlice;
     QTest::newRow("single slice outside the image")
         << QStringList{"ct_auto_exec 0", "ct_proc_slice 12"} << false << QStringList();
     QTest::newRow("single slice") << QStringList{"ct_auto_exec 0", "ct_proc_slice 11"} << true
                                   << QStringList({"r-t-00011.dat"});
     QTest::newRow("result file can not be written")
-        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4", "auto_save_data_name no/such/dir/r"}
+        // A name with a folder in it is refused before the run; a folder that can not
+        // be made fails the write itself.
+        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4",
+                       "auto_save_data_path /proc/orvo2-unwritable/results"}
         << false << QStringList();
 }
 
