@@ -14,6 +14,7 @@
 #include <QVector>
 #include <array>
 #include <functional>
+#include <optional>
 
 class Batch;
 class CtCalc;
@@ -118,6 +119,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
+    void findCorClicked();
     void engineFinished(int engine);
     void batchLoadedScript(bool opened);
     void batchEnded();
@@ -140,6 +142,15 @@ private:
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
+    // Centre of rotation and rings (BodyCor.cpp): ct_cor_auto, ct_cor_scan,
+    // ct_ring_removal, seq_exec_cor_auto.
+    void dispatchCor(const BatchCmd &c);
+    // Estimates the CoR of the stack at the current slice within [from, to] (NaN:
+    // no bound) and sets it; false, with the reason logged, when it can not.
+    bool findCor(double from, double to);
+    bool scanCor(double from, double to, double step);
+    // After a set's load, when seq_exec_cor_auto is on.
+    void estimateCorOfSet();
     void setRotAxIsV(bool vertical);
     using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
     using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
@@ -214,6 +225,10 @@ private:
     QList<std::function<void()>> pendingActions;
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
+
+    // seq_exec_cor_auto, and the estimate of the set loaded last (none when not made).
+    bool seqCorAuto = false;
+    std::optional<double> corAutoOfSet;
 
     bool headless = false;
     bool waitingForScript = false;

@@ -72,6 +72,7 @@ bool Body::dispatch(const BatchCmd &c)
     dispatchSaving(c);
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
+    dispatchCor(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
         batchCalc = true;
         emit batchCalcStart();

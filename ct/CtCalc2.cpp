@@ -1,5 +1,6 @@
 #include "CtCalc2.h"
 
+#include "ct/RingRemoval.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "disp/ColorBar.h"
@@ -97,6 +98,11 @@ void CtCalc2::setColorScale(bool fixed, double min, double max)
     });
 }
 
+void CtCalc2::setRingRemoval(int window)
+{
+    onEngineThread([this, window] { ringWindow = window; });
+}
+
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
 {
     onEngineThread([this, target = SaveTarget{f, path, name, tag}] { imageTarget = target; });
@@ -160,6 +166,8 @@ bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
     }
     if ((fbp.n() != nFft || fbp.count() != nProj) && !fbp.setup(nFft, nProj))
         return false;
+    if (ringWindow > 0)
+        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, p, ringWindow);
     if (!region.set) {
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);

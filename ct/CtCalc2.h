@@ -77,6 +77,10 @@ public:
     // the run (the fixed flag and, when fixed, its limits), over the panel's copy.
     void setColorScale(bool fixed, double min, double max);
 
+    // GUI thread, at run start: stripe removal before filtering (its window in
+    // detector pixels, 0 off), from the next slice on.
+    void setRingRemoval(int window);
+
     // True from the start of a slice until just before calcFinished(). A startCt()
     // still waiting in the engine's queue does not count: whoever hands out slices
     // counts its own requests until their calcFinished().
@@ -132,6 +136,7 @@ private:
     SaveTarget imageTarget;
     SaveTarget dataTarget;
     int sliceNo = 0;
+    int ringWindow = 0;
     QImage resImage;
     bool resImageValid = false;
     bool genAndDispImage = true;

@@ -17,4 +17,6 @@ struct CtRunParams
     // Signed: runs from sliceFrom towards sliceTo.
     int32_t sliceStep = 1;
     int32_t threads = 1;
+    // Stripe removal before filtering: the smoothing window in detector pixels, 0 off.
+    int ringRemoval = 0;
 };

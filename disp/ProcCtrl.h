@@ -39,6 +39,9 @@ public:
     void setThreadsMaximum(int n);
     // Checks RotAxV or RotAxH; reports rotAxUpdated() only when the axis changes.
     void setRotAxIsV(bool vertical);
+    // Stripe removal before filtering (RingRemoval spin box): the window, 0 off.
+    int ringRemoval() const;
+    void setRingRemoval(int window);
 
 signals:
     void autoUpdateUpdated();
@@ -47,6 +50,8 @@ signals:
     void sliceNoUpdated();
     void corUpdated();
     void askGenImage();
+    // "Find" (FindCor) next to the centre field was clicked.
+    void findCorClicked();
 
 public slots:
     void recordCoR();
@@ -60,6 +65,7 @@ public slots:
     void setSliceStep(int step);
 
 private:
+    void addCorAndRingControls();
     static QString recordText(double cor, int slice);
 
     Ui::ProcCtrl *ui;
