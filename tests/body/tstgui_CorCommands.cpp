@@ -6,6 +6,7 @@
 #include "ct/CtFbp.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/ProcCtrl.h"
+#include "imgdata/ImgDatas.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -35,6 +36,8 @@ private slots:
     void corScanRefuses_data();
     void corScanRefuses();
     void ringRemovalZeroKeepsResultsAndOnChangesThem();
+    void setLoadEstimatesWhenAsked_data();
+    void setLoadEstimatesWhenAsked();
 
 private:
     void cmd(const QString &line) { body->batchExCmd(BatchCmd(line)); }
@@ -111,10 +114,14 @@ void TestCorCommands::corAutoRefuses_data()
     QTest::addColumn<bool>("load");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("empty stack") << false << "ct_cor_auto" << "no images";
-    QTest::newRow("FROM above TO") << true << "ct_cor_auto 60 50" << "empty search range";
-    QTest::newRow("FROM without TO") << true << "ct_cor_auto 50" << "FROM without TO";
-    QTest::newRow("range off the line") << true << "ct_cor_auto 200 300" << "empty search range";
+    QTest::newRow("empty stack") << false << "ct_cor_auto"
+                                 << "no images";
+    QTest::newRow("FROM above TO") << true << "ct_cor_auto 60 50"
+                                   << "empty search range";
+    QTest::newRow("FROM without TO") << true << "ct_cor_auto 50"
+                                     << "FROM without TO";
+    QTest::newRow("range off the line") << true << "ct_cor_auto 200 300"
+                                        << "empty search range";
 }
 
 void TestCorCommands::corAutoRefuses()
@@ -232,6 +239,33 @@ void TestCorCommands::ringRemovalZeroKeepsResultsAndOnChangesThem()
     const std::vector<double> on = engineResult(&panel);
     QVERIFY(same(on, expected(11, panel)));
     QVERIFY(!same(on, off));
+}
+
+void TestCorCommands::setLoadEstimatesWhenAsked_data()
+{
+    QTest::addColumn<QString>("flag");
+    QTest::addColumn<bool>("estimated");
+    QTest::newRow("on") << "1" << true;
+    QTest::newRow("off by default") << "" << false;
+    QTest::newRow("2 is not on") << "2" << false;
+}
+
+void TestCorCommands::setLoadEstimatesWhenAsked()
+{
+    QFETCH(QString, flag);
+    QFETCH(bool, estimated);
+    cmd("ct_rot_ax_is_v 1");
+    cmd("ct_proc_slice 2");
+    if (!flag.isEmpty())
+        cmd("seq_exec_cor_auto " + flag);
+    cmd(QString("seq_exec_dir \"%1/proj\"").arg(settings.outDir));
+    TestSupport::MessageLog log;
+    cmd("seq_exec_set");
+    QCOMPARE(body->imageStack()->count(), settings.projections);
+    QCOMPARE(log.contains(QStringLiteral("CoR found : ")), estimated);
+    const double cor = body->findChild<ProcCtrl *>()->cor();
+    // Without the estimate the first load puts the centre in the middle of the line.
+    QCOMPARE(std::abs(cor - trueCor) < 0.25, estimated);
 }
 
 QTEST_MAIN(TestCorCommands)
