@@ -1,6 +1,7 @@
 #include "app/CfgStore.h"
 #include "app/DataRoot.h"
 #include "body/Body.h"
+#include "imgdata/MemoryBudget.h"
 #include "util/Edition.h"
 
 #include <QApplication>
@@ -40,6 +41,8 @@ int main(int argc, char *argv[])
     DataRoot::set(cfg.value(QStringLiteral("DataRoot"), DataRoot::get()));
     if (cfg.has(QStringLiteral("-d")))
         DataRoot::set(cfg.value(QStringLiteral("-d")));
+    if (cfg.has(QStringLiteral("MemoryLimitMB")))
+        MemoryBudget::setLimitMB(cfg.value(QStringLiteral("MemoryLimitMB")));
 
     const bool english = cfg.has(QStringLiteral("-e"));
     const bool batch = cfg.has(QStringLiteral("-b"));

@@ -45,11 +45,11 @@ void Body::dispatchCor(const BatchCmd &c)
         else
             qDebug() << "CoR not found : FROM without TO" << c.line;
         if (!found)
-            batch->setOk(false);
+            markFailure(QStringLiteral("ct_cor_auto"));
     }
     if (c.isCmd(QStringLiteral("ct_cor_scan"))) {
         if (!scanCor(c.argDouble(0), c.argDouble(1), c.argDouble(2)))
-            batch->setOk(false);
+            markFailure(QStringLiteral("ct_cor_scan"));
     }
     if (c.isCmd(QStringLiteral("ct_ring_removal")))
         ui->procCtrl->setRingRemoval(c.argInt(0));

@@ -123,6 +123,8 @@ void CtCalc2::endingCt()
 {
     busy.store(false);
     emit endedCt();
+    // After busy is cleared: whoever hands out slices looks at it on receipt.
+    emit sliceFinished(sliceNo, sliceComputed, !saveMissed);
     emit calcFinished();
 }
 
@@ -134,7 +136,9 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     genAndDispImage = genAndDisp;
     sliceNo = slice;
     beginingCt();
-    if (reconstruct(rotAxIsV, cor, slice)) {
+    saveMissed = false;
+    sliceComputed = reconstruct(rotAxIsV, cor, slice);
+    if (sliceComputed) {
         resImageValid = false;
         shownValues.clear();
         if (genAndDispImage)
@@ -240,11 +244,14 @@ void CtCalc2::saveImage()
 {
     if (!resImageValid)
         render();
-    if (!resImageValid)
+    if (!resImageValid) {
+        saveMissed = true;
         return;
+    }
     // The record is deleted by its receiver; without one it would be lost.
     if (!hasReceiver(SIGNAL(saveImgWDiscard(SavingImg *)))) {
         qDebug() << "No saver for the result image of slice" << sliceNo;
+        saveMissed = true;
         return;
     }
     emit saveImgWDiscard(
@@ -254,10 +261,13 @@ void CtCalc2::saveImage()
 void CtCalc2::saveData()
 {
     const int n = fbp.resultSize();
-    if (n < 1)
+    if (n < 1) {
+        saveMissed = true;
         return;
+    }
     if (!hasReceiver(SIGNAL(saveDataWDiscard(SavingData *)))) {
         qDebug() << "No saver for the result data of slice" << sliceNo;
+        saveMissed = true;
         return;
     }
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);
