@@ -3,7 +3,6 @@
 
 #include "Body.h"
 
-#include "batch/Batch.h"
 #include "ct/CorEstimate.h"
 #include "ct/CorScan.h"
 #include "ct/CtFbp.h"
