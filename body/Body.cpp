@@ -84,6 +84,7 @@ Body::Body(QWidget *parent)
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     fitToScreen();
+    applyRunOptions();
     executeConfigLines();
 }
 
@@ -1130,12 +1131,16 @@ QString Body::tagForCurrentSet(bool *sharedEnergy) const
     // Two sets of one energy (a repeat scan, a second sample) would save under one
     // tag, the second over the first.
     const CtFileSet *current = dirs->sets.at(idx);
-    for (const CtFileSet *other : dirs->sets)
-        if (other != current && other->energyText == current->energyText)
-            *sharedEnergy = true;
-    if (!*sharedEnergy || current->sample.isEmpty())
-        return energy;
-    return current->sample + QLatin1Char('_') + energy;
+    return saveTagOf(current->energyText, current->sample, sharedEnergy);
+}
+
+QString Body::saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const
+{
+    // Counted over the whole directory: under -set the list holds that set alone.
+    *sharedEnergy = ui->SelDDir->setsWithEnergyText(energyText) > 1;
+    if (!*sharedEnergy || sample.isEmpty())
+        return energyText;
+    return sample + QLatin1Char('_') + energyText;
 }
 
 void Body::newSets(int count)
@@ -1281,11 +1286,7 @@ QString Body::chooseI0ForSet()
 {
     if (i0Energies.isEmpty())
         return QString();
-    const double e = ui->SelDDir->currentEnergy();
-    int k = 0;
-    for (int i = 1; i < i0Energies.size(); ++i)
-        if (std::abs(i0Energies.at(i) - e) < std::abs(i0Energies.at(k) - e))
-            k = i;
+    const int k = nearestI0Index(ui->SelDDir->currentEnergy());
     const QString file = ui->SelI0Files->fileName(k);
     ui->I0ImgSel->fileSelected0(file);
     // A failed load leaves the picker without an image (never the previous one).
@@ -1416,6 +1417,8 @@ void Body::finish()
     if (finished)
         return;
     finished = true;
+    if (runOptions.listSets)
+        printSetList();
     if (!headless) {
         emit finishing();
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunOptions.h"
 #include "batch/BatchCmd.h"
 #include "disp/CtRunParams.h"
 #include "disp/MouseC.h"
@@ -142,6 +143,8 @@ private slots:
     void startSetCalc();
     void batchLoadedScript(bool opened);
     void batchEnded();
+    void onlySetMissing(int index, int count, QString dir);
+    void checkOnlySetLoaded();
 
 private:
     void setupForm();
@@ -171,6 +174,13 @@ private:
     bool scanCor(double from, double to, double step);
     // After a set's load, when seq_exec_cor_auto is on.
     void estimateCorOfSet();
+    // -set, -sets and -threads (BodyRunOptions.cpp).
+    void applyRunOptions();
+    // True when the options settle the command: it is not dispatched further.
+    bool dispatchRunOptions(const BatchCmd &c);
+    int enginesAsked(int scriptValue) const;
+    int nearestI0Index(double energy) const;
+    void printSetList();
     void setRotAxIsV(bool vertical);
     using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
     using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
@@ -187,6 +197,7 @@ private:
     // The save tag of the current set: its energy text, with the sample in front
     // when another set of the directory has the same energy text.
     QString tagForCurrentSet(bool *sharedEnergy) const;
+    QString saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const;
     QString currentSetText() const;
     // Something asked for failed: counted, and a script line being carried out
     // answers ng.
@@ -294,6 +305,10 @@ private:
     // seq_exec_cor_auto, and the estimate of the set loaded last (none when not made).
     bool seqCorAuto = false;
     std::optional<double> corAutoOfSet;
+    RunOptions runOptions;
+    bool setListPrinted = false;
+    // -set named a set the data directory does not have: nothing more is run.
+    bool onlySetFailed = false;
 
     bool headless = false;
     bool waitingForScript = false;

@@ -80,6 +80,8 @@ bool namePartRefused(const BatchCmd &c, Batch *batch)
 bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
 {
     qDebug() << "body-cmd" << c.cmd;
+    if (dispatchRunOptions(c))
+        return true;
     dispatchLoading(c);
     dispatchProcessing(c);
     dispatchSaving(c);
@@ -164,7 +166,7 @@ void Body::dispatchProcessing(const BatchCmd &c)
     if (c.isCmd(QStringLiteral("ct_slice_step")))
         proc->setSliceStep(c.argInt(0));
     if (c.isCmd(QStringLiteral("ct_threads")))
-        proc->setThreads(c.argInt(0));
+        proc->setThreads(enginesAsked(c.argInt(0)));
     if (c.isCmd(QStringLiteral("ct_cor"))) {
         qDebug() << "cor" << c.argDouble(0);
         proc->setCor(c.argDouble(0));

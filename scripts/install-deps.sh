@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3-dev libtiff-dev
           cmake ninja-build g++ pkg-config
+          # the cluster test: a single-node SLURM with MUNGE
+          slurm-wlm munge
           # the fuzz targets: clang's -fsanitize=fuzzer needs the compiler-rt archives
           clang libclang-rt-14-dev libfuzzer-14-dev)
 missing=()
