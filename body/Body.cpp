@@ -317,6 +317,7 @@ void Body::connectPanels()
     connect(ui->CTFiles, &SelectDataFiles::filesSelected, this, &Body::dataFilesSelected);
     connect(ui->SelI0Files, &SelectDataFiles::filesSelected, this, &Body::i0FilesSelected);
     connect(rawDisp, &RawDisp::drawImage2, this, &Body::draw);
+    connect(ui->procCtrl, &ProcCtrl::findCorClicked, this, &Body::findCorClicked);
     connect(rawDisp, &RawDisp::newPosInvY, this, &Body::newPosOnRawImg);
     connect(rawDisp, &RawDisp::newBar, this, &Body::updateRawImage);
     connect(rawDisp, &RawDisp::selectedAPoint, this, &Body::selectedAPointInRawImg);
@@ -898,6 +899,7 @@ void Body::setupSaveConds()
         engine->setSaveImage(img, imgDir->path(), imgDir->name(), imgDir->addTag());
         engine->setSaveData(data, dataDir->path(), dataDir->name(), dataDir->addTag());
         engine->setColorScale(ui->FixColorScale->isChecked(), colorMin(), colorMax());
+        engine->setRingRemoval(params.ringRemoval);
     }
     passSubFolderSettings();
 }
@@ -1323,6 +1325,7 @@ void Body::loadDataSet(const QStringList &files)
     // A set always replaces the stack, whatever the list's load options say.
     ui->CTFiles->clearFiles();
     dataFilesSelected(files, true);
+    estimateCorOfSet();
 }
 
 void Body::startingSeqCalc()

@@ -16,6 +16,7 @@
 #include <QVector>
 #include <array>
 #include <functional>
+#include <optional>
 
 class Batch;
 class CtCalc;
@@ -141,6 +142,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
+    void findCorClicked();
     void engineFinished(int engine, int slice, bool computed, bool handedToSaver);
     void seqCalcClicked();
     void startSetCalc();
@@ -185,6 +187,15 @@ private:
     bool writeXafsSpectrum(const BatchCmd &c);
     void setupXafs();
     void refreshXafsPanel();
+    // Centre of rotation and rings (BodyCor.cpp): ct_cor_auto, ct_cor_scan,
+    // ct_ring_removal, seq_exec_cor_auto.
+    void dispatchCor(const BatchCmd &c);
+    // Estimates the CoR of the stack at the current slice within [from, to] (NaN:
+    // no bound) and sets it; false, with the reason logged, when it can not.
+    bool findCor(double from, double to);
+    bool scanCor(double from, double to, double step);
+    // After a set's load, when seq_exec_cor_auto is on.
+    void estimateCorOfSet();
     // -set, -sets and -threads (BodyRunOptions.cpp).
     void applyRunOptions();
     // True when the options settle the command: it is not dispatched further.
@@ -320,6 +331,9 @@ private:
 
     // Why the run could not start, for its record.
     QString runFailure;
+    // seq_exec_cor_auto, and the estimate of the set loaded last (none when not made).
+    bool seqCorAuto = false;
+    std::optional<double> corAutoOfSet;
     RunOptions runOptions;
     bool setListPrinted = false;
     // -set named a set the data directory does not have: nothing more is run.

@@ -93,6 +93,7 @@ bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
     dispatchFilter(c);
+    dispatchCor(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
         // A configuration line's run answers nobody: the interpreter waits only
         // for the runs of its own lines.

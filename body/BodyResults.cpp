@@ -135,7 +135,9 @@ void Body::sendRunRecord()
     o["region"] = region;
     o["filter"] = params.filterName;
     o["padded"] = params.filterPadded ? 1 : 0;
-    o["ring_removal"] = 0;
+    o["ring_removal"] = params.ringRemoval;
+    if (corAutoOfSet)
+        o["cor_auto"] = *corAutoOfSet;
     o["scale"] = attenuationScaleRule();
     o["data_format"] = dataFormatBox(this) ? dataFormatBox(this)->currentText() : QString();
     record->settings = o;

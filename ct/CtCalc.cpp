@@ -1,6 +1,7 @@
 #include "CtCalc.h"
 
 #include "ct/CtProgress.h"
+#include "ct/RingRemoval.h"
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
@@ -109,6 +110,8 @@ bool CtCalc::takeSinogram()
         return false;
     }
     sinogram->genSinogram0(&hSgm, proc->rotAxIsV(), proc->cor(), proc->sliceNo());
+    if (hSgm.isUsable() && proc->ringRemoval() > 0)
+        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, hSgm.height, proc->ringRemoval());
     return hSgm.isUsable();
 }
 

@@ -2,6 +2,7 @@
 
 #include "ct/FloatTiff.h"
 #include "ct/RunRecord.h"
+#include "ct/RingRemoval.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "disp/ColorBar.h"
@@ -115,6 +116,11 @@ void CtCalc2::setSaveDataFormat(bool dat, bool tiff)
     });
 }
 
+void CtCalc2::setRingRemoval(int window)
+{
+    onEngineThread([this, window] { ringWindow = window; });
+}
+
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
 {
     onEngineThread([this, target = SaveTarget{f, path, name, tag}] { imageTarget = target; });
@@ -195,6 +201,8 @@ bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
     }
     if ((fbp.n() != nFft || fbp.count() != nProj) && !fbp.setup(nFft, nProj))
         return false;
+    if (ringWindow > 0)
+        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, p, ringWindow);
     if (!region.set) {
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
@@ -327,6 +335,7 @@ QByteArray CtCalc2::tiffOf(int n) const
     info.cor = sliceCor;
     info.filter = CtFilter::nameOf(fbp.filterWindow());
     info.padded = fbp.filterPadded();
+    info.ringRemoval = ringWindow;
     FloatTiff tiff;
     tiff.width = columns;
     tiff.height = rows;

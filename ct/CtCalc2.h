@@ -84,6 +84,9 @@ public:
     // GUI thread, at run start: which files a saved result becomes, the ".dat"
     // text, the float TIFF, or both.
     void setSaveDataFormat(bool dat, bool tiff);
+    // GUI thread, at run start: stripe removal before filtering (its window in
+    // detector pixels, 0 off), from the next slice on.
+    void setRingRemoval(int window);
 
     // True from the start of a slice until just before calcFinished(). A startCt()
     // still waiting in the engine's queue does not count: whoever hands out slices
@@ -152,6 +155,7 @@ private:
     CtRunParams runParams;
     bool saveDat = true;
     bool saveTiff = false;
+    int ringWindow = 0;
     QImage resImage;
     bool resImageValid = false;
     bool genAndDispImage = true;

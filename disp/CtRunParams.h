@@ -22,4 +22,6 @@ struct CtRunParams
     // The FBP filter (CtFilter): the window's name and whether rows are padded.
     QString filterName = "ramp";
     bool filterPadded = false;
+    // Stripe removal before filtering: the smoothing window in detector pixels, 0 off.
+    int ringRemoval = 0;
 };

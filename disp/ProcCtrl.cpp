@@ -12,6 +12,10 @@
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
 
 #include <cmath>
 #include <cstdlib>
@@ -24,6 +28,7 @@ ProcCtrl::ProcCtrl(QWidget *parent)
 {
     ui->setupUi(this);
     addFilterControls();
+    addCorAndRingControls();
     // A spin box at 0 threads would hand no slice to any engine and a multi-slice
     // run would wait for ever.
     ui->Threads->setMinimum(1);
@@ -108,6 +113,7 @@ CtRunParams ProcCtrl::runParams(bool calcCt1, bool calcCt2) const
     params.threads = threads();
     params.filterName = filterName();
     params.filterPadded = filterPadded();
+    params.ringRemoval = ringRemoval();
     return params;
 }
 
@@ -158,6 +164,46 @@ bool ProcCtrl::setFilterName(const QString &name)
     }
     box->setCurrentText(name);
     return true;
+}
+
+void ProcCtrl::addCorAndRingControls()
+{
+    // "Find" sits beside the centre field it fills.
+    auto *find = new QPushButton(tr("Find"), this);
+    find->setObjectName(QStringLiteral("FindCor"));
+    find->setToolTip(tr("Find the centre of rotation from the symmetry of the first "
+                        "projection and the last one (180 degrees)"));
+    ui->gridLayout_2->removeWidget(ui->Cor);
+    auto *cell = new QHBoxLayout;
+    cell->setSpacing(2);
+    cell->addWidget(ui->Cor);
+    cell->addWidget(find);
+    ui->gridLayout_2->addLayout(cell, 0, 2);
+    connect(find, &QPushButton::clicked, this, &ProcCtrl::findCorClicked);
+
+    auto *label = new QLabel(tr("Ring Removal"), this);
+    auto *window = new QSpinBox(this);
+    window->setObjectName(QStringLiteral("RingRemoval"));
+    window->setRange(0, 255);
+    window->setSpecialValueText(tr("Off"));
+    window->setToolTip(tr("Remove stripes (rings) before filtering: the smoothing window in "
+                          "detector pixels, typically 11 to 31; Off leaves the data as they are"));
+    label->setBuddy(window);
+    const int column = ui->gridLayout_3->columnCount();
+    ui->gridLayout_3->addWidget(label, 0, column);
+    ui->gridLayout_3->addWidget(window, 0, column + 1);
+}
+
+int ProcCtrl::ringRemoval() const
+{
+    const auto *box = findChild<QSpinBox *>(QStringLiteral("RingRemoval"));
+    return box ? box->value() : 0;
+}
+
+void ProcCtrl::setRingRemoval(int window)
+{
+    if (auto *box = findChild<QSpinBox *>(QStringLiteral("RingRemoval")))
+        box->setValue(window);
 }
 
 void ProcCtrl::setAutoUpdate(bool f)

@@ -45,6 +45,9 @@ public:
     QString filterName() const;
     void setFilterPadded(bool f);
     bool setFilterName(const QString &name);
+    // Stripe removal before filtering (RingRemoval spin box): the window, 0 off.
+    int ringRemoval() const;
+    void setRingRemoval(int window);
 
 signals:
     void autoUpdateUpdated();
@@ -53,6 +56,8 @@ signals:
     void sliceNoUpdated();
     void corUpdated();
     void askGenImage();
+    // "Find" (FindCor) next to the centre field was clicked.
+    void findCorClicked();
 
 public slots:
     void recordCoR();
@@ -67,6 +72,7 @@ public slots:
 
 private:
     void addFilterControls();
+    void addCorAndRingControls();
     static QString recordText(double cor, int slice);
 
     Ui::ProcCtrl *ui;

@@ -370,6 +370,26 @@ Shift+ドラッグで領域を選択します。</translation>
         <translation>フィルター</translation>
     </message>
     <message>
+        <source>Find</source>
+        <translation>検出</translation>
+    </message>
+    <message>
+        <source>Find the centre of rotation from the symmetry of the first projection and the last one (180 degrees)</source>
+        <translation>最初の投影と最後の投影（180度）の対称性から回転中心を求めます</translation>
+    </message>
+    <message>
+        <source>Ring Removal</source>
+        <translation>リング除去</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>なし</translation>
+    </message>
+    <message>
+        <source>Remove stripes (rings) before filtering: the smoothing window in detector pixels, typically 11 to 31; Off leaves the data as they are</source>
+        <translation>フィルタ処理の前に縞（リング）を除去します。値は検出器画素単位の平滑化幅で、通常 11 ～ 31 です。「なし」ではデータをそのまま使います</translation>
+    </message>
+    <message>
         <source>Proc Control</source>
         <translation>処理制御</translation>
     </message>

@@ -45,6 +45,8 @@ int main(int argc, char *argv[])
         {"cor", "Centre of rotation in pixels (default width/2 - 0.75).", "X"},
         {"seed", "Seed of the photon noise.", "S", QString::number(defaults.seed)},
         {"no-noise", "Write noise-free (rounded) intensities."},
+        {"defects", "Add detector defects to the projections: gain errors, a dead column and "
+                    "a wide partial stripe (ring artefacts)."},
         {"layout", "subdirs: one directory per energy; flat: all in one directory.", "subdirs|flat",
          QStringLiteral("subdirs")},
         {"sample", "Sample name of the file names.", "NAME", defaults.sample},
@@ -57,6 +59,7 @@ int main(int argc, char *argv[])
     settings.outDir = parser.value("out");
     settings.sample = parser.value("sample");
     settings.noise = !parser.isSet("no-noise");
+    settings.defects = parser.isSet("defects");
     bool ok = readInt(parser, "width", &settings.width) &&
               readInt(parser, "height", &settings.height) &&
               readInt(parser, "proj", &settings.projections) &&
