@@ -84,6 +84,7 @@ bool DataSaver::saveTo(const QString &path, const QString &tag, const QString &n
     for (const QString &part : {fileName, tag, no}) {
         if (!isNamePartAllowed(part)) {
             qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
+            ++filesFailed;
             return false;
         }
     }

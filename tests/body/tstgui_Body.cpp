@@ -642,8 +642,8 @@ void TestBody::calcExecAnswersOkOrNg_data()
     QTest::newRow("single slice") << QStringList{"ct_auto_exec 0", "ct_proc_slice 11"} << true
                                   << QStringList({"r-t-00011.dat"});
     QTest::newRow("result file can not be written")
-        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4", "auto_save_data_name no/such/dir/r"}
-        << false << QStringList();
+        << QStringList{"ct_auto_exec 0", "ct_proc_slice 4", "auto_save_data_path BLOCKED"} << false
+        << QStringList();
 }
 
 void TestBody::calcExecAnswersOkOrNg()
@@ -659,8 +659,13 @@ void TestBody::calcExecAnswersOkOrNg()
     cmd(QString("auto_save_data_path \"%1\"").arg(out.path()));
     cmd("auto_save_data_name r");
     cmd("auto_save_data_tag t");
-    for (const QString &line : setup)
-        cmd(line);
+    // A plain file where the save folder should be: no result can be written.
+    const QString blocked = out.filePath("blocked");
+    QFile blocker(blocked);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    for (QString line : setup)
+        cmd(line.replace("BLOCKED", blocked));
     QCOMPARE(cmdOk("calc_exec"), ok);
     QTRY_COMPARE_WITH_TIMEOUT(body->requestsInFlight(), 0, 10000);
     QCOMPARE(datFiles(out.path()), saved);
