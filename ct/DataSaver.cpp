@@ -156,6 +156,7 @@ QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QSt
         if (!isNamePartAllowed(part)) {
             qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
             *failed << fileName;
+            ++filesFailed;
             return written;
         }
     }

@@ -157,8 +157,7 @@ void TestProgram::exitStatusAndSummary_data()
         << "Summary : sets 0, slices computed 4, files written 4, failures 0, "
            "skipped projection files 0";
     QTest::newRow("result files can not be written")
-        << save + "auto_save_data_path /proc/orvo2-unwritable/results\nct_slice_from 0\n"
-                  "ct_slice_to 1\n"
+        << save + "auto_save_data_path \"%1/blocked\"\nct_slice_from 0\nct_slice_to 1\n"
                   "calc_exec\n"
         << 2
         << "Summary : sets 0, slices computed 2, files written 0, failures 2, "
@@ -213,6 +212,10 @@ void TestProgram::exitStatusAndSummary()
         QVERIFY(log.contains("Projection file skipped"));
         return;
     }
+    // A plain file where a save folder should be: no result can be written there.
+    QFile blocker(out.filePath("blocked"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
     lines = load + lines.arg(out.path()).replace("DATA", data);
     const QString script = write("status.bat", lines.toUtf8());
     QString log;
