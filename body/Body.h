@@ -53,6 +53,8 @@ public:
 
     // Slices handed to engines whose calcFinished() has not come back yet.
     int requestsInFlight() const { return inFlight; }
+    // The most slices one engine takes together in the current run.
+    int slicesPerEngine() const { return sliceGroup; }
     bool isCalcRunning() const { return calcRunning; }
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
@@ -209,6 +211,8 @@ private:
     QVector<int> engineRequests;
     int slicesDone = 0;
     int slicesTotal = 0;
+    // Slices an engine takes together (CtCalc2::slicesPerPass for the run's sizes).
+    int sliceGroup = 1;
     // Loads and commands asked for while engines still read the stack and the
     // I0 and BG images; run in order once they are idle.
     QList<std::function<void()>> pendingActions;

@@ -11,11 +11,15 @@
 #include <QMetaMethod>
 #include <QThread>
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 CtCalc2::CtCalc2(QObject *parent)
     : QObject(parent)
 {
+    // Nothing here shows the raw intensities of a sinogram.
+    hSgm.keepRaw = false;
     // Records cross to the saver's thread through queued signals; a type not
     // registered there would be dropped at delivery, record and all.
     qRegisterMetaType<SavingData *>("SavingData*");
@@ -125,6 +129,12 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     // The main window broadcasts every request to all engines.
     if (ctc2 != this || busy.load() || !ui)
         return;
+    if (groupSize > 1) {
+        groupRequests.push_back({rotAxIsV, cor, slice, genAndDisp});
+        if (groupRequests.size() == static_cast<size_t>(groupSize))
+            runSliceGroup();
+        return;
+    }
     genAndDispImage = genAndDisp;
     sliceNo = slice;
     beginingCt();
@@ -141,7 +151,7 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     endingCt();
 }
 
-bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
+bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
 {
     if (!sinogram) {
         qDebug() << "No sinogram panel for CT engine, slice" << slice;
@@ -158,14 +168,84 @@ bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
         qDebug() << "Sinogram does not match the FFT set-up (N, P)" << n << p << nFft << nProj;
         return false;
     }
-    if ((fbp.n() != nFft || fbp.count() != nProj) && !fbp.setup(nFft, nProj))
+    if ((target->n() != nFft || target->count() != nProj) && !target->setup(nFft, nProj))
         return false;
     if (!region.set) {
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
     }
-    return fbp.reconstruct(hSgm.sgm.data(), hSgm.width, p, region.x0, region.x1, region.z0,
-                           region.z1);
+    return target->filterSinogram(hSgm.sgm.data(), hSgm.width, p);
+}
+
+bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
+{
+    current = &fbp;
+    if (!prepare(rotAxIsV, cor, slice, &fbp))
+        return false;
+    fbp.backProjectAll(region.x0, region.x1, region.z0, region.z1);
+    return true;
+}
+
+int CtCalc2::slicesPerPass(int n, int count)
+{
+    // One 2048-pixel slice of 720 projections needs 46 MiB of result and
+    // filtered rows.
+    constexpr double budget = 64.0 * 1024 * 1024;
+    const double perSlice = (double(n) * n + double(count) * (n + 16)) * sizeof(double);
+    if (!(perSlice > 0.0))
+        return 1;
+    return static_cast<int>(std::clamp(std::floor(budget / perSlice), 1.0, 4.0));
+}
+
+void CtCalc2::setSliceGroup(int count)
+{
+    onEngineThread([this, count] {
+        groupSize = std::clamp(count, 1, 4);
+        groupRequests.clear();
+    });
+}
+
+void CtCalc2::runSliceGroup()
+{
+    const std::vector<Request> requests = std::move(groupRequests);
+    groupRequests.clear();
+    groupSize = 1;
+    genAndDispImage = requests.front().genAndDispImage;
+    sliceNo = requests.front().slice;
+    beginingCt();
+    std::vector<CtFbp *> cores;
+    std::vector<int> slices;
+    for (const Request &r : requests) {
+        CtFbp *target = &fbp;
+        if (!cores.empty()) {
+            if (groupCores.size() < cores.size())
+                groupCores.push_back(std::make_unique<CtFbp>());
+            target = groupCores[cores.size() - 1].get();
+        }
+        if (prepare(r.rotAxIsV, r.cor, r.slice, target)) {
+            cores.push_back(target);
+            slices.push_back(r.slice);
+        }
+    }
+    CtFbp::backProjectAll(cores.data(), static_cast<int>(cores.size()), region.x0, region.x1,
+                          region.z0, region.z1);
+    for (size_t k = 0; k < cores.size(); ++k) {
+        current = cores[k];
+        sliceNo = slices[k];
+        resImageValid = false;
+        shownValues.clear();
+        if (genAndDispImage)
+            render();
+        if (imageTarget.on)
+            saveImage();
+        if (dataTarget.on)
+            saveData();
+    }
+    // One report per request, as for requests taken one at a time.
+    busy.store(false);
+    emit endedCt();
+    for (size_t k = 0; k < requests.size(); ++k)
+        emit calcFinished();
 }
 
 void CtCalc2::genResImage()
@@ -182,20 +262,20 @@ void CtCalc2::applyBar(const Scale &barScale, unsigned sequence)
 {
     scale = barScale;
     appliedBarChange = sequence;
-    if (sequence == barChanges.load() && fbp.resultSize() > 0)
+    if (sequence == barChanges.load() && current->resultSize() > 0)
         render();
 }
 
 void CtCalc2::render()
 {
-    const int n = fbp.resultSize();
+    const int n = current->resultSize();
     if (n < 1)
         return;
     GreyScale grey = scale.grey;
     if (!scale.fixed) {
-        fbp.calcMinMax();
-        grey.min = fbp.min();
-        grey.max = fbp.max();
+        current->calcMinMax();
+        grey.min = current->min();
+        grey.max = current->max();
         scale.grey.min = grey.min;
         scale.grey.max = grey.max;
     }
@@ -205,7 +285,7 @@ void CtCalc2::render()
         return;
     }
     for (int z = 0; z < n; ++z) {
-        const double *values = fbp.resultRow(z);
+        const double *values = current->resultRow(z);
         uchar *line = picture.scanLine(z);
         for (int x = 0; x < n; ++x)
             line[x] = static_cast<uchar>(grey.grey(values[x]));
@@ -219,7 +299,7 @@ void CtCalc2::render()
         emit autoRangeFound(grey.min, grey.max);
     const qsizetype count = qsizetype(n) * n;
     if (shownValues.size() != count)
-        shownValues = QVector<double>(fbp.resultRow(0), fbp.resultRow(0) + count);
+        shownValues = QVector<double>(current->resultRow(0), current->resultRow(0) + count);
     emit resultReady(resImage, shownValues, n, n);
 }
 
@@ -245,7 +325,7 @@ void CtCalc2::saveImage()
 
 void CtCalc2::saveData()
 {
-    const int n = fbp.resultSize();
+    const int n = current->resultSize();
     if (n < 1)
         return;
     if (!hasReceiver(SIGNAL(saveDataWDiscard(SavingData *)))) {
@@ -253,7 +333,7 @@ void CtCalc2::saveData()
         return;
     }
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);
-    record->data =
-        SavingData::resultText(n, fbp.resultRow(0), region.x0, region.z0, region.x1, region.z1);
+    record->data = SavingData::resultText(n, current->resultRow(0), region.x0, region.z0, region.x1,
+                                          region.z1);
     emit saveDataWDiscard(record);
 }

@@ -107,7 +107,8 @@ QList<int> TestBody::runSlices(int from, int to, int step, int threads)
     if (!finished.wait(30000))
         return {-1};
     // The run ends only when every slice handed out has come back.
-    if (body->requestsInFlight() != 0 || mostInFlight > threads)
+    // Each engine takes up to slicesPerEngine() slices together.
+    if (body->requestsInFlight() != 0 || mostInFlight > threads * body->slicesPerEngine())
         return {-2};
     return slices;
 }
