@@ -181,7 +181,7 @@ for r in $(seq 1 "$runs"); do
     for m in $modes; do
         t=$(run_mode "$m")
         times[$m]+="$t "
-        line+=" $m $t s,"
+        [ "$t" = missing ] && line+=" $m missing," || line+=" $m $t s,"
     done
     t0=$EPOCHREALTIME
     pjrec_pair
