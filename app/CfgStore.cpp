@@ -1,11 +1,11 @@
 #include "CfgStore.h"
 
+#include "util/TextFile.h"
 #include "util/TextLine.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 CfgStore &CfgStore::global()
 {
@@ -42,14 +42,20 @@ void CfgStore::init(const QStringList &arguments)
 
 bool CfgStore::read(const QString &fileName)
 {
+    linesRead = 0;
+    linesCut = false;
     return readFile(fileName);
 }
 
 bool CfgStore::readFile(const QString &fileName)
 {
-    QFile file(fileName);
-    if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "Can't open config file : " << fileName;
+    QStringList fileLines;
+    const TextFile::Result result = TextFile::readLines(fileName, &fileLines);
+    if (result != TextFile::Read) {
+        if (result == TextFile::CanNotOpen)
+            qDebug() << "Can't open config file : " << fileName;
+        else
+            qDebug() << "Can't open config file : " << TextFile::refusal(result) << fileName;
         return false;
     }
     const QString identity = QFileInfo(fileName).canonicalFilePath();
@@ -59,10 +65,17 @@ bool CfgStore::readFile(const QString &fileName)
     }
     readingChain << identity;
 
-    QTextStream in(&file);
-    in.setEncoding(QStringConverter::Utf8);
-    QString line;
-    while (in.readLineInto(&line)) {
+    for (const QString &line : fileLines) {
+        // Files included over and over (twice at each of twenty levels is a million
+        // reads) must not keep start-up busy for ever.
+        if (linesCut)
+            break;
+        if (++linesRead > maxLines) {
+            linesCut = true;
+            qDebug() << "Too many configuration lines, reading stopped after" << maxLines
+                     << "lines in" << fileName;
+            break;
+        }
         const QString text = removeComment(line);
         if (isBlank(text))
             continue;

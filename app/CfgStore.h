@@ -18,6 +18,8 @@ public:
     bool has(const QString &key) const;
     QString value(const QString &key, const QString &defaultValue = QString()) const;
     QStringList lines() const { return storedLines; }
+    // Lines read by one read(), INCLUDEs counted in, before reading stops.
+    static constexpr int maxLines = 100000;
     void clear();
 
     // The process-wide store.
@@ -30,4 +32,6 @@ private:
     QStringList storedLines;
     // Files being read, innermost last: an INCLUDE naming one of them is a cycle.
     QStringList readingChain;
+    int linesRead = 0;
+    bool linesCut = false;
 };

@@ -1,9 +1,12 @@
 #include "app/CfgStore.h"
 #include "app/DataRoot.h"
+#include "app/RunOptions.h"
 #include "body/Body.h"
+#include "imgdata/MemoryBudget.h"
 #include "util/Edition.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QTranslator>
 
 namespace {
@@ -12,7 +15,8 @@ namespace {
 // environment it uses the offscreen one.
 void chooseHeadlessPlatform(const CfgStore &cfg)
 {
-    if (cfg.has(QStringLiteral("-nw")) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    const bool headless = cfg.has(QStringLiteral("-nw")) || cfg.has(QStringLiteral("-sets"));
+    if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
@@ -40,12 +44,24 @@ int main(int argc, char *argv[])
     DataRoot::set(cfg.value(QStringLiteral("DataRoot"), DataRoot::get()));
     if (cfg.has(QStringLiteral("-d")))
         DataRoot::set(cfg.value(QStringLiteral("-d")));
+    if (cfg.has(QStringLiteral("MemoryLimitMB")))
+        MemoryBudget::setLimitMB(cfg.value(QStringLiteral("MemoryLimitMB")));
+
+    const RunOptions runOptions = RunOptions::fromStore(cfg);
+    if (!runOptions.ok()) {
+        for (const QString &problem : runOptions.problems)
+            qDebug().noquote() << problem;
+        delete translator;
+        delete app;
+        return 2;
+    }
 
     const bool english = cfg.has(QStringLiteral("-e"));
     const bool batch = cfg.has(QStringLiteral("-b"));
     const QString batchFile = cfg.value(QStringLiteral("-b"));
-    const bool execute = cfg.has(QStringLiteral("-x"));
-    const bool noWindow = cfg.has(QStringLiteral("-nw"));
+    // Listing the sets runs the script up to where they are chosen, headless.
+    const bool execute = cfg.has(QStringLiteral("-x")) || runOptions.listSets;
+    const bool noWindow = cfg.has(QStringLiteral("-nw")) || runOptions.listSets;
 
     if (!english) {
         (void)translator->load(QStringLiteral(":orvo2_ja_JP"),

@@ -1,5 +1,6 @@
 #include "Batch.h"
 
+#include "util/TextFile.h"
 #include "util/TextLine.h"
 
 #include <QDebug>
@@ -62,19 +63,16 @@ void Batch::batchCheckEnd()
 
 void Batch::batchLoad(QString fname)
 {
-    QFile file(fname);
-    if (fname.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "Can't open batch file" << fname;
+    QStringList read;
+    const TextFile::Result result = TextFile::readLines(fname, &read);
+    if (result != TextFile::Read) {
+        if (result == TextFile::CanNotOpen)
+            qDebug() << "Can't open batch file" << fname;
+        else
+            qDebug() << "Can't open batch file" << TextFile::refusal(result) << fname;
         emit batchLoaded(false, fname);
         return;
     }
-    QStringList read;
-    QTextStream in(&file);
-    in.setEncoding(QStringConverter::Utf8);
-    QString line;
-    while (in.readLineInto(&line))
-        read << line;
-    file.close();
 
     lines.clear();
     for (const QString &raw : read) {

@@ -14,6 +14,7 @@
 #include "ItexWriter.h"
 #include "ct/CtFbp.h"
 #include "ct/HSgm.h"
+#include "imgdata/ImgDataITEX.h"
 #include "imgdata/ImgDatas.h"
 
 #include <QCoreApplication>
@@ -95,22 +96,39 @@ bool benchLoad(int width, int rows, int count, int runs)
     if (!cat.isEmpty() && !catAll())
         return false;
     bool ok = true;
-    const double tLoad = medianSeconds(runs, [&] {
-        ImgDatas stack;
-        for (const QString &f : std::as_const(files))
-            ok = stack.addFile(f) && ok;
-    });
     const double tCat = cat.isEmpty() ? -1.0 : medianSeconds(runs, [&] { ok = catAll() && ok; });
-    if (!ok)
-        return false;
     const double mb = bytes / 1e6;
-    std::printf("# load %d frames of %d x %d (%.0f MB) from a warm cache: %.0f MB/s", count, width,
-                rows, mb, mb / tLoad);
-    if (tCat > 0)
-        std::printf(", cat %.0f MB/s, load time / cat time %.2f", mb / tCat, tLoad / tCat);
-    std::printf("\n");
+    // Frames copied into memory, frames mapped from their files, and mapped frames
+    // with every row read once, as a reconstruction does.
+    const bool mapDefault = ImgDataITEX::mapFrames;
+    const struct
+    {
+        const char *what;
+        bool map;
+        bool readRows;
+    } kinds[] = {{"copied", false, false}, {"mapped", true, false}, {"mapped, rows read", true, true}};
+    for (const auto &kind : kinds) {
+        ImgDataITEX::mapFrames = kind.map;
+        const double tLoad = medianSeconds(runs, [&] {
+            ImgDatas stack;
+            for (const QString &f : std::as_const(files))
+                ok = stack.addFile(f) && ok;
+            double sum = 0.0;
+            std::vector<double> row(static_cast<size_t>(width));
+            for (int i = 0; kind.readRows && i < stack.count(); ++i)
+                for (int y = 0; y < rows; ++y)
+                    sum += stack.frame(i)->getLine(y, row.data())[width - 1];
+            ok = ok && sum >= 0.0;
+        });
+        std::printf("# load %d frames of %d x %d (%.0f MB) from a warm cache, %s: %.0f MB/s", count,
+                    width, rows, mb, kind.what, mb / tLoad);
+        if (tCat > 0)
+            std::printf(", cat %.0f MB/s, load time / cat time %.2f", mb / tCat, tLoad / tCat);
+        std::printf("\n");
+    }
+    ImgDataITEX::mapFrames = mapDefault;
     std::fflush(stdout);
-    return true;
+    return ok;
 }
 
 // Processor time of this thread: a shared machine's other work does not count.

@@ -96,6 +96,28 @@ run_program() {
         while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done > "$2"
 }
 
+# run_sampled SCRIPT LOG: runs the program like run_program and writes to LOG.rss the
+# largest anonymous and file-backed resident sizes (kB) seen while it ran: frames
+# mapped from their files are page cache, which the kernel may drop and re-read.
+run_sampled() {
+    /usr/bin/time -v -o "$2.time" "$orvo2" -nw -e -c "$work/none.cfg" -b "$1" -x >"$2" 2>&1 &
+    local tpid=$! pid="" anon=0 file=0 a f
+    for _ in $(seq 1 400); do
+        pid=$(pgrep -P "$tpid" || true)
+        [ -n "$pid" ] && break
+        sleep 0.01
+    done
+    while [ -n "$pid" ] && [ -r "/proc/$pid/status" ]; do
+        read -r a f < <(awk '/^RssAnon:/ {a = $2} /^RssFile:/ {f = $2} END {print a + 0, f + 0}' \
+            "/proc/$pid/status" 2>/dev/null || echo "0 0")
+        [ "$a" -gt "$anon" ] && anon=$a
+        [ "$f" -gt "$file" ] && file=$f
+        sleep 0.02
+    done
+    wait "$tpid" || true
+    echo "$anon $file" > "$2.rss"
+}
+
 # stamp LOG PATTERN: time of the first line matching PATTERN
 stamp() { grep -m1 -- "$2" "$1" | cut -d' ' -f1; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
@@ -145,22 +167,27 @@ if [ "$memory" = 1 ]; then
     height=$(json "$set2048" height)
     # The program with nothing loaded, for its own baseline.
     echo "ct_threads 1" > "$work/empty.bat"
-    run_program "$work/empty.bat" "$work/empty.log"
+    run_sampled "$work/empty.bat" "$work/empty.log"
     base=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/empty.log.time")
+    read -r baseAnon _ < "$work/empty.log.rss"
     echo "== memory: $width x $height x 720 16-bit stack, N $n, 32 slices, 2 engines"
     awk -v base="$base" -v w="$width" -v h="$height" -v n="$n" 'BEGIN {
         printf "program alone %.0f MiB; raw stack %.0f MiB; engines x N^2 x 8 = %.0f MiB\n",
             base / 1024, w * h * 720 * 2 / 1048576, 2 * n * n * 8 / 1048576 }'
     for show in 0 1; do
         write_script "$set2048" 2 31 > "$work/mem.bat"
-        run_program "$work/mem.bat" "$work/mem.log"
+        run_sampled "$work/mem.bat" "$work/mem.log"
         grep -q "slices done 32 / 32" "$work/mem.log" || { cat "$work/mem.log" >&2; exit 1; }
         peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/mem.log.time")
-        awk -v peak="$peak" -v base="$base" -v w="$width" -v h="$height" -v n="$n" -v show="$show" '
+        read -r anon file < "$work/mem.log.rss"
+        awk -v peak="$peak" -v anon="$anon" -v file="$file" -v baseAnon="$baseAnon" -v base="$base" -v w="$width" -v h="$height" -v n="$n" -v show="$show" '
             BEGIN {
                 raw = w * h * 720 * 2 / 1048576; e = 2 * n * n * 8 / 1048576
                 rest = (peak - base) / 1024 - raw
                 printf "show results %d: peak RSS %.0f MiB = alone + raw stack + %.0f MiB (%.2f x engines x N^2 x 8)\n",
-                    show, peak / 1024, rest, rest / e }'
+                    show, peak / 1024, rest, rest / e
+                grown = (anon - baseAnon) / 1024
+                printf "show results %d: peak anonymous RSS %.0f MiB (alone %.0f), file-backed %.0f MiB; anonymous growth %.0f MiB = %.2f x engines x N^2 x 8, %.2f x raw stack\n",
+                    show, anon / 1024, baseAnon / 1024, file / 1024, grown, grown / e, grown / raw }'
     done
 fi

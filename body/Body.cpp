@@ -19,6 +19,8 @@
 #include "disp/Sinogram.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
+#include "imgdata/MemoryBudget.h"
+#include "select/CtFileSet.h"
 #include "select/Kvn.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
@@ -82,6 +84,7 @@ Body::Body(QWidget *parent)
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     fitToScreen();
+    applyRunOptions();
     executeConfigLines();
 }
 
@@ -188,6 +191,9 @@ void Body::setupBatch()
     connect(this, &Body::callBatchCheckEnd, batch, &Batch::batchCheckEnd, Qt::QueuedConnection);
     connect(this, &Body::batchCalcStart, this, &Body::startCalcCt);
     connect(this, &Body::batchCalcFinished, this, &Body::callBatchCheckEnd);
+    // A headless run given a script ends only after its load was answered, so that a
+    // script that can not be opened is seen in the exit status.
+    connect(this, &Body::callBatchLoad, this, [this] { ++scriptLoadsPending; });
     connect(batch, &Batch::batchLoaded, this, &Body::batchLoadedScript, Qt::QueuedConnection);
     connect(batch, &Batch::batchEnded, this, &Body::batchEnded, Qt::QueuedConnection);
 }
@@ -198,18 +204,20 @@ void Body::setupSequencer()
     xafsBatch->moveToThread(&seqThread);
     connect(&seqThread, &QThread::finished, xafsBatch, &QObject::deleteLater);
     seqThread.start(QThread::InheritPriority);
-    connect(ui->SeqCalc, &QPushButton::clicked, xafsBatch, &XafsBatch::start, Qt::QueuedConnection);
+    connect(ui->SeqCalc, &QPushButton::clicked, this, &Body::seqCalcClicked);
     connect(xafsBatch, &XafsBatch::starting, this, &Body::startingSeqCalc, Qt::QueuedConnection);
     connect(xafsBatch, &XafsBatch::setFirstImageSet, this, &Body::setFirstImageSet,
             Qt::QueuedConnection);
     connect(xafsBatch, &XafsBatch::setNextImageSet, this, &Body::setNextImageSet,
             Qt::QueuedConnection);
-    connect(xafsBatch, &XafsBatch::execCalculation, this, &Body::startCalcCt, Qt::QueuedConnection);
+    connect(xafsBatch, &XafsBatch::execCalculation, this, &Body::startSetCalc,
+            Qt::QueuedConnection);
     connect(xafsBatch, &XafsBatch::finished, this, &Body::finishedSeqCalc, Qt::QueuedConnection);
     connect(xafsBatch, &XafsBatch::stage, this, &Body::noticedStage, Qt::QueuedConnection);
     connect(this, &Body::finishedLoadingCTFiles, xafsBatch, &XafsBatch::loadedDataSet,
             Qt::QueuedConnection);
-    connect(this, &Body::calcFinished, xafsBatch, &XafsBatch::calcFinished, Qt::QueuedConnection);
+    connect(this, &Body::setCalcFinished, xafsBatch, &XafsBatch::calcFinished,
+            Qt::QueuedConnection);
     connect(this, &Body::setFirstSet, ui->SelDDir, &SelectDataDir::setFirstSet);
     connect(this, &Body::setNextSet, ui->SelDDir, &SelectDataDir::setNextSet);
     connect(ui->SelDDir, &SelectDataDir::noMoreSets, xafsBatch, &XafsBatch::noMoreSets,
@@ -225,6 +233,7 @@ void Body::setupEngines()
     saverThread.start(QThread::InheritPriority);
 
     engineRequests.fill(0, engineCount);
+    engineRuns.resize(engineCount);
     for (int i = 0; i < engineCount; ++i) {
         auto *panel = new CtCalc2Ui;
         auto *engine = new CtCalc2;
@@ -248,7 +257,10 @@ void Body::setupEngines()
 
         connect(this, &Body::startCt, engine, &CtCalc2::startCt, Qt::QueuedConnection);
         connect(
-            engine, &CtCalc2::calcFinished, this, [this, i] { engineFinished(i); },
+            engine, &CtCalc2::sliceFinished, this,
+            [this, i](int slice, bool computed, bool handedToSaver) {
+                engineFinished(i, slice, computed, handedToSaver);
+            },
             Qt::QueuedConnection);
         connect(engine, &CtCalc2::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
                 Qt::QueuedConnection);
@@ -268,6 +280,15 @@ void Body::setupEngines()
     ui->procCtrl->setThreads(engineCount);
     imgDatas->setI0Slot(ui->I0ImgSel->imageSlot());
     imgDatas->setBgSlot(ui->BGImgSel->imageSlot());
+    // Engines read the I0 and BG images the pickers hold: a new file or a clear
+    // chosen while slices are in progress waits for them, so every slice of a run
+    // uses the images the run started with.
+    ui->I0ImgSel->setChangeGuard([this](std::function<void()> change) {
+        return deferWhileEnginesRun("I0 image change", std::move(change));
+    });
+    ui->BGImgSel->setChangeGuard([this](std::function<void()> change) {
+        return deferWhileEnginesRun("BG image change", std::move(change));
+    });
 }
 
 void Body::connectPanels()
@@ -312,7 +333,7 @@ void Body::executeConfigLines()
 {
     const QStringList lines = CfgStore::global().lines();
     for (const QString &line : lines)
-        dispatch(BatchCmd(line));
+        dispatch(BatchCmd(line), false);
 }
 
 // ---- loading ---------------------------------------------------------------
@@ -322,9 +343,20 @@ int Body::cutWidth() const
     return params.rotAxIsV ? imgDatas->width() : imgDatas->height();
 }
 
+bool Body::inputsInUse() const
+{
+    return inFlight > 0 || ctCalc->isRunning();
+}
+
+bool Body::mustWait() const
+{
+    // Changes wait for a run to end, and for the changes asked before them.
+    return calcRunning || inputsInUse() || (!pendingActions.isEmpty() && !drainingPending);
+}
+
 bool Body::deferWhileEnginesRun(const char *what, std::function<void()> action)
 {
-    if (inFlight == 0)
+    if (!mustWait())
         return false;
     qDebug() << what << "waits until the running slices are finished";
     pendingActions.append(std::move(action));
@@ -349,9 +381,25 @@ void Body::loadFiles(const QStringList &files, bool clear)
         ui->seekCtrl->setIndex(0);
         rawDisp->scaleSet = false;
     }
-    for (const QString &file : files) {
-        if (imgDatas->addFile(file))
-            ui->CTFiles->addFileName(file);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const qint64 refusedBefore = MemoryBudget::refusals();
+        if (imgDatas->addFile(files.at(i))) {
+            ui->CTFiles->addFileName(files.at(i));
+        } else if (MemoryBudget::refusals() != refusedBefore) {
+            // Frames of one stack are all of one size: once one does not fit, none
+            // of the rest does ("Multi." repeats the same file thousands of times).
+            qDebug() << "Loading stopped: the stack would exceed the memory budget"
+                     << QStringLiteral("%1 of %2 files loaded, budget %3 MB")
+                            .arg(imgDatas->count())
+                            .arg(files.size())
+                            .arg(MemoryBudget::limit() >> 20);
+            counts.skippedProjectionFiles += static_cast<int>(files.size() - i);
+            break;
+        } else {
+            // A scan with an unreadable frame is still reconstructed from the others.
+            qDebug() << "Projection file skipped :" << files.at(i);
+            ++counts.skippedProjectionFiles;
+        }
     }
     const bool vertical = ui->procCtrl->rotAxIsV();
     const int w = imgDatas->width();
@@ -382,10 +430,16 @@ void Body::loadFiles(const QStringList &files, bool clear)
 
 void Body::runPendingActions()
 {
-    while (!pendingActions.isEmpty() && inFlight == 0) {
+    if (drainingPending)
+        return;
+    drainingPending = true;
+    // An action may start a run (a script's "calc_exec"): the rest waits for it.
+    while (!pendingActions.isEmpty() && !calcRunning && !inputsInUse()) {
         const std::function<void()> action = pendingActions.takeFirst();
         action();
     }
+    drainingPending = false;
+    finishIfHeadlessDone();
 }
 
 // ---- raw image ---------------------------------------------------------------
@@ -526,15 +580,137 @@ void Body::toggleCalcCt()
 {
     if (imgDatas->count() == 0)
         return;
-    if (calcRunning)
+    if (calcRunning) {
         stopCalcCt();
-    else
-        startCalcCt();
+        return;
+    }
+    // Changes asked for before the click come first.
+    if (!pendingActions.isEmpty() && deferWhileEnginesRun("CT run", [this] {
+            if (!calcRunning)
+                startCalcCt();
+        }))
+        return;
+    startCalcCt();
+}
+
+namespace {
+
+// Division rounding toward minus / plus infinity, for a positive divisor.
+long long floorDiv(long long a, long long b)
+{
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+long long ceilDiv(long long a, long long b)
+{
+    return -floorDiv(-a, b);
+}
+
+// Counts saturate: a range of slices may hold nearly 2^32 of them.
+void addCount(int &count, long long more)
+{
+    count = static_cast<int>(std::clamp<long long>(count + more, 0, INT_MAX));
+}
+
+QString stretchText(long long first, long long last)
+{
+    return first == last ? QString::number(first) : QStringLiteral("%1 to %2").arg(first).arg(last);
+}
+
+} // namespace
+
+bool Body::clipRangeToImage()
+{
+    // Slices outside the image have no sinogram. They are refused, not moved to the
+    // edge: the edge slice was not asked for.
+    const long long last = (params.rotAxIsV ? imgDatas->height() : imgDatas->width()) - 1;
+    const long long from = params.sliceFrom;
+    const long long to = params.sliceTo;
+    const long long magnitude = std::abs(static_cast<long long>(params.sliceStep));
+    const long long step = to < from ? -magnitude : magnitude;
+    const long long lastK = std::abs(to - from) / magnitude;
+    // Slice k of the range is from + k * step; the ks inside the image form one stretch.
+    long long kLo = 0;
+    long long kHi = lastK;
+    if (step > 0) {
+        kLo = std::max(kLo, ceilDiv(-from, step));
+        kHi = std::min(kHi, floorDiv(last - from, step));
+    } else {
+        kLo = std::max(kLo, ceilDiv(from - last, magnitude));
+        kHi = std::min(kHi, floorDiv(from, magnitude));
+    }
+    run.asked = static_cast<int>(std::min<long long>(lastK + 1, INT_MAX));
+    const auto sliceAt = [from, step](long long k) { return from + k * step; };
+    if (kLo > kHi) {
+        qDebug().noquote() << "Slices outside the image, not computed :"
+                           << stretchText(from, sliceAt(lastK));
+        run.notComputed = run.asked;
+        // Each slice is a failure of its own; the refused run adds none.
+        addCount(counts.failures, run.asked - 1);
+        return false;
+    }
+    QStringList outside;
+    if (kLo > 0)
+        outside << stretchText(from, sliceAt(kLo - 1));
+    if (kHi < lastK)
+        outside << stretchText(sliceAt(kHi + 1), sliceAt(lastK));
+    if (!outside.isEmpty()) {
+        qDebug().noquote() << "Slices outside the image, not computed :" << outside.join(", ");
+        const int refused = static_cast<int>(std::min<long long>(lastK - (kHi - kLo), INT_MAX));
+        run.notComputed = refused;
+        addCount(counts.failures, refused);
+    }
+    params.sliceFrom = static_cast<int>(sliceAt(kLo));
+    params.sliceTo = static_cast<int>(sliceAt(kHi));
+    // A step of INT_MIN has no positive int of its size; a step that large leaves
+    // one slice in the image anyway.
+    params.sliceStep = static_cast<int>(std::clamp<long long>(step, -INT_MAX, INT_MAX));
+    slicesTotal = static_cast<int>(kHi - kLo + 1);
+    return true;
+}
+
+bool Body::inputImageFailed(QString *why) const
+{
+    const struct
+    {
+        const SelectAImgFile *picker;
+        const char *what;
+    } pickers[] = {{ui->I0ImgSel, "I0"}, {ui->BGImgSel, "BG"}};
+    for (const auto &p : pickers) {
+        if (p.picker->loadFailed()) {
+            *why = QStringLiteral("the %1 image could not be loaded : %2")
+                       .arg(QLatin1String(p.what), p.picker->failedFile());
+            return true;
+        }
+    }
+    return false;
+}
+
+void Body::logSaveFolders()
+{
+    // An empty folder means the working directory; say so once per run, since
+    // nobody would look for the results there.
+    const bool img = ui->AutoSaveImage->isChecked() && ui->SelectImageSaveDir->path().isEmpty();
+    const bool data = ui->AutoSaveData->isChecked() && ui->SelectDataSaveDir->path().isEmpty();
+    if (img || data)
+        qDebug() << "No save folder chosen, results are saved in the working directory :"
+                 << QDir::currentPath();
 }
 
 void Body::startCalcCt()
 {
+    // One run at a time: a second start would hand out slices with the settings of
+    // another run and end the first one's bookkeeping.
+    if (calcRunning) {
+        qDebug() << "CT run not started : a CT run is in progress";
+        return;
+    }
     calcRunning = true;
+    ++runId;
+    run = RunTally{};
+    run.failedFilesBefore = dataSaver->filesFailed.load();
+    slicesDone = 0;
+    slicesTotal = 0;
     startTime = QDateTime::currentDateTime();
     ui->CalcStartT->setText(startTime.toString(QString::fromLatin1(timeFormat)));
     ui->CalcEndT->clear();
@@ -543,6 +719,11 @@ void Body::startCalcCt()
 
     if (imgDatas->count() == 0) {
         endRunAtOnce(QStringLiteral("no images are loaded"));
+        return;
+    }
+    QString inputFailure;
+    if (inputImageFailed(&inputFailure)) {
+        endRunAtOnce(inputFailure);
         return;
     }
     if (!std::isfinite(params.cor)) {
@@ -559,21 +740,26 @@ void Body::startCalcCt()
         return;
     }
     if (params.autoExec) {
-        // Slices outside the image would give unusable sinograms: clip the range.
-        const int last = (params.rotAxIsV ? imgDatas->height() : imgDatas->width()) - 1;
-        params.sliceFrom = std::clamp(params.sliceFrom, 0, last);
-        params.sliceTo = std::clamp(params.sliceTo, 0, last);
-        const int magnitude = params.sliceStep == INT_MIN ? INT_MAX : std::abs(params.sliceStep);
-        params.sliceStep = params.sliceTo < params.sliceFrom ? -magnitude : magnitude;
-        slicesTotal = std::abs(params.sliceTo - params.sliceFrom) / magnitude + 1;
+        if (!clipRangeToImage()) {
+            endRunAtOnce(QStringLiteral("every slice asked for lies outside the image"));
+            return;
+        }
     } else {
+        const int last = (params.rotAxIsV ? imgDatas->height() : imgDatas->width()) - 1;
+        if (params.slice < 0 || params.slice > last) {
+            endRunAtOnce(QStringLiteral("slice %1 lies outside the image (0 to %2)")
+                             .arg(params.slice)
+                             .arg(last));
+            return;
+        }
+        run.asked = 1;
         slicesTotal = 1;
     }
-    slicesDone = 0;
     if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress"))) {
         bar->setRange(0, slicesTotal);
         bar->setValue(0);
     }
+    logSaveFolders();
     setupFFT();
     setupSaveConds();
     if (params.autoExec) {
@@ -586,7 +772,9 @@ void Body::startCalcCt()
 
 void Body::endRunAtOnce(const QString &why)
 {
-    qDebug() << "CT run not started :" << why;
+    qDebug().noquote() << "CT run not started :" << why;
+    run.refused = true;
+    markFailure(QStringLiteral("CT run refused"));
     stopCalcCt();
 }
 
@@ -643,19 +831,39 @@ void Body::execSingleCtCalc()
     if (params.calcCt2) {
         ++inFlight;
         ++engineRequests[0];
+        engineRuns[0].append(runId);
         emit startCt(ctc2s.at(0), params.rotAxIsV, params.cor, params.slice, showResults());
     }
     if (!params.calcCt1 && !params.calcCt2)
         stopCalcCt();
 }
 
-void Body::engineFinished(int engine)
+void Body::engineFinished(int engine, int slice, bool computed, bool handedToSaver)
 {
     if (engineRequests[engine] > 0) {
         --engineRequests[engine];
         --inFlight;
     }
-    if (calcRunning) {
+    const quint64 ofRun = engineRuns[engine].isEmpty() ? 0 : engineRuns[engine].takeFirst();
+    const bool ofThisRun = ofRun == runId;
+    if (computed) {
+        ++counts.slicesComputed;
+        if (ofThisRun)
+            ++run.computed;
+    } else {
+        qDebug() << "Slice not computed :" << slice;
+        addCount(counts.failures, 1);
+        if (ofThisRun)
+            ++run.notComputed;
+    }
+    if (computed && !handedToSaver) {
+        qDebug() << "Result of slice not saved as asked :" << slice;
+        addCount(counts.failures, 1);
+        if (ofThisRun)
+            ++run.notSaved;
+    }
+    // Only the slices of the run in progress are its progress.
+    if (calcRunning && ofThisRun) {
         ++slicesDone;
         reportProgress();
     }
@@ -706,6 +914,7 @@ void Body::execMultiCtCalc()
         for (int k = 0; k < group; ++k) {
             ++inFlight;
             ++engineRequests[i];
+            engineRuns[i].append(runId);
             emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice, showResults());
             // Stepping past the range's end must not overflow.
             const long long next = static_cast<long long>(nextSlice) + params.sliceStep;
@@ -717,6 +926,12 @@ void Body::execMultiCtCalc()
     if (inClosedRange(nextSlice, params.sliceFrom, params.sliceTo) || inFlight > 0)
         return;
     stopCalcCt();
+}
+
+bool Body::runSucceeded(int writeFailures) const
+{
+    return !run.refused && run.notComputed == 0 && run.notSaved == 0 && run.computed >= run.asked &&
+           writeFailures == 0;
 }
 
 void Body::stopCalcCt()
@@ -733,17 +948,36 @@ void Body::stopCalcCt()
     ui->CalcCT->setStyleSheet(idleStyle);
     if (batchCalc) {
         batchCalc = false;
-        emit batchCalcFinished();
+        // The script's next line sees ok only when every slice asked for was computed
+        // and every result file it asked for is on disk: the saver answers after the
+        // records this run sent.
+        const int failedBefore = run.failedFilesBefore;
+        afterSaverWrites([this, failedBefore](int, int failed) {
+            const bool ok = runSucceeded(failed - failedBefore);
+            if (!ok)
+                qDebug() << "calc_exec : ng";
+            batch->setOk(ok);
+            emit batchCalcFinished();
+        });
     }
     emit calcFinished();
+    if (seqCalc) {
+        seqCalc = false;
+        emit setCalcFinished();
+    }
+    // Changes that waited for the run; queued, after the reports of its end.
+    QMetaObject::invokeMethod(this, &Body::runPendingActions, Qt::QueuedConnection);
     finishIfHeadlessDone();
 }
 
 void Body::ctCalcFinished()
 {
     // A late CT1 finish after the run ended must not report a second end.
-    if (calcRunning && !params.autoExec && inFlight == 0)
+    if (calcRunning && !params.autoExec && inFlight == 0) {
+        ++run.computed;
+        ++counts.slicesComputed;
         stopCalcCt();
+    }
 }
 
 void Body::showAdditionalInfo(bool f)
@@ -845,9 +1079,78 @@ void Body::setAutoSaveData(bool f)
 
 void Body::reportStage(const QString &msg)
 {
-    // Stage reports alternate between this thread and the sequencer's along the
-    // chain of a run, never at the same time.
-    xafsBatch->reportStage(msg);
+    // The sequencer's clock is read and written on its own thread only; queued
+    // behind the steps already sent, the report keeps its place in the chain.
+    XafsBatch *seq = xafsBatch;
+    QMetaObject::invokeMethod(
+        seq, [seq, msg] { seq->reportStage(msg); }, Qt::QueuedConnection);
+}
+
+void Body::seqCalcClicked()
+{
+    // The sequencer would take the end of a run it did not start for the end of
+    // its first set.
+    if (!xafsBatch->isRunning() && (calcRunning || !enginesIdle())) {
+        const QString msg = tr("Sequential run not started: a CT run is in progress");
+        qDebug().noquote() << msg;
+        ui->ProgressMsg->setText(msg);
+        return;
+    }
+    QMetaObject::invokeMethod(xafsBatch, &XafsBatch::start, Qt::QueuedConnection);
+}
+
+void Body::startSetCalc()
+{
+    if (calcRunning) {
+        const QString msg =
+            tr("Sequential run stopped at %1: a CT run is in progress").arg(currentSetText());
+        qDebug().noquote() << msg;
+        markFailure(QStringLiteral("set not computed"));
+        QMetaObject::invokeMethod(
+            xafsBatch, [seq = xafsBatch, msg] { seq->stop(msg); }, Qt::QueuedConnection);
+        return;
+    }
+    seqCalc = true;
+    startCalcCt();
+}
+
+QString Body::currentSetText() const
+{
+    return tr("set %1 (%2)")
+        .arg(ui->SelDDir->currentIndex() + 1)
+        .arg(ui->SelDDir->currentEnergyText());
+}
+
+void Body::markFailure(const QString &what)
+{
+    addCount(counts.failures, 1);
+    if (dispatchingScriptLine) {
+        qDebug().noquote() << what << ": ng";
+        batch->setOk(false);
+    }
+}
+
+QString Body::tagForCurrentSet(bool *sharedEnergy) const
+{
+    const SelectDataDir *dirs = ui->SelDDir;
+    const QString energy = dirs->currentEnergyText();
+    *sharedEnergy = false;
+    const int idx = dirs->currentIndex();
+    if (!dirs->isKVNStandard() || idx < 0 || idx >= dirs->sets.size())
+        return energy;
+    // Two sets of one energy (a repeat scan, a second sample) would save under one
+    // tag, the second over the first.
+    const CtFileSet *current = dirs->sets.at(idx);
+    return saveTagOf(current->energyText, current->sample, sharedEnergy);
+}
+
+QString Body::saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const
+{
+    // Counted over the whole directory: under -set the list holds that set alone.
+    *sharedEnergy = ui->SelDDir->setsWithEnergyText(energyText) > 1;
+    if (!*sharedEnergy || sample.isEmpty())
+        return energyText;
+    return sample + QLatin1Char('_') + energyText;
 }
 
 void Body::newSets(int count)
@@ -906,10 +1209,29 @@ void Body::loadDataSet(const QStringList &files)
     // The I0 image is read by the engines too: the whole set waits for them.
     if (deferWhileEnginesRun("Loading a set", [this, files] { loadDataSet(files); }))
         return;
-    setI0FileFromList();
-    const QString tag = ui->SelDDir->currentEnergyText();
+    const QString failedI0 = chooseI0ForSet();
+    if (!failedI0.isEmpty()) {
+        // Without the I0 of its energy the set would be reconstructed with none, or
+        // with another energy's, and saved under its own energy: it is not loaded.
+        const QString msg = tr("Sequential run stopped at %1: the I0 image %2 could not be loaded")
+                                .arg(currentSetText(), failedI0);
+        qDebug().noquote() << msg;
+        markFailure(QStringLiteral("seq_exec_set"));
+        QMetaObject::invokeMethod(
+            xafsBatch, [seq = xafsBatch, msg] { seq->stop(msg); }, Qt::QueuedConnection);
+        return;
+    }
+    bool shared = false;
+    const QString tag = tagForCurrentSet(&shared);
+    if (shared) {
+        const QString msg = tr("Energy %1 is shared by several sets: results tagged %2")
+                                .arg(ui->SelDDir->currentEnergyText(), tag);
+        qDebug().noquote() << msg;
+        reportStage(msg);
+    }
     ui->SelectImageSaveDir->setAddTag(tag);
     ui->SelectDataSaveDir->setAddTag(tag);
+    ++counts.sets;
     // A set always replaces the stack, whatever the list's load options say.
     ui->CTFiles->clearFiles();
     dataFilesSelected(files, true);
@@ -966,20 +1288,21 @@ void Body::showSetProgress(const QString &stageMsg)
 
 void Body::setI0FileFromList()
 {
+    chooseI0ForSet();
+}
+
+QString Body::chooseI0ForSet()
+{
     if (i0Energies.isEmpty())
-        return;
-    const double e = ui->SelDDir->currentEnergy();
-    int k = 0;
-    for (int i = 1; i < i0Energies.size(); ++i)
-        if (std::abs(i0Energies.at(i) - e) < std::abs(i0Energies.at(k) - e))
-            k = i;
+        return QString();
+    const int k = nearestI0Index(ui->SelDDir->currentEnergy());
     const QString file = ui->SelI0Files->fileName(k);
     ui->I0ImgSel->fileSelected0(file);
+    // A failed load leaves the picker without an image (never the previous one).
     const ImgData *i0 = ui->I0ImgSel->image();
-    if (!i0 || !i0->isOk) {
-        qDebug() << "Can not load the I0 image of the set, sequential run stopped :" << file;
-        QMetaObject::invokeMethod(xafsBatch, &XafsBatch::finish, Qt::QueuedConnection);
-    }
+    if (!i0 || !i0->isOk || ui->I0ImgSel->loadFailed())
+        return file.isEmpty() ? QStringLiteral("\"\"") : file;
+    return QString();
 }
 
 // ---- batch and shut-down ---------------------------------------------------------
@@ -1000,7 +1323,10 @@ void Body::batchExCmd(BatchCmd cmd)
     // it waits until the slices still in progress are finished.
     if (deferWhileEnginesRun("Batch command", [this, cmd] { batchExCmd(cmd); }))
         return;
-    if (dispatch(cmd))
+    dispatchingScriptLine = true;
+    const bool done = dispatch(cmd, true);
+    dispatchingScriptLine = false;
+    if (done)
         emit callBatchCheckEnd();
 }
 
@@ -1008,6 +1334,59 @@ void Body::batchLoadedScript(bool opened)
 {
     if (!opened)
         exitCode = 1;
+    if (scriptLoadsPending > 0)
+        --scriptLoadsPending;
+    finishIfHeadlessDone();
+}
+
+void Body::afterSaverWrites(std::function<void(int written, int failed)> then)
+{
+    ++saverWaits;
+    DataSaver *saver = dataSaver;
+    // Queued calls reach the saver after the records queued before them; the answer
+    // comes back queued too. The saver's thread is joined before this window goes.
+    QMetaObject::invokeMethod(
+        saver,
+        [this, saver, then = std::move(then)] {
+            const int written = saver->filesWritten.load();
+            const int failed = saver->filesFailed.load();
+            QMetaObject::invokeMethod(
+                this,
+                [this, then, written, failed] {
+                    --saverWaits;
+                    then(written, failed);
+                    finishIfHeadlessDone();
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+Body::Totals Body::totals() const
+{
+    Totals t = counts;
+    t.filesWritten = dataSaver->filesWritten.load();
+    addCount(t.failures, dataSaver->filesFailed.load());
+    return t;
+}
+
+QString Body::summaryLine() const
+{
+    const Totals t = totals();
+    return QStringLiteral("Summary : sets %1, slices computed %2, files written %3, failures %4, "
+                          "skipped projection files %5")
+        .arg(t.sets)
+        .arg(t.slicesComputed)
+        .arg(t.filesWritten)
+        .arg(t.failures)
+        .arg(t.skippedProjectionFiles);
+}
+
+int Body::exitStatus() const
+{
+    if (exitCode != 0 || !headless)
+        return exitCode;
+    return totals().failures > 0 ? 2 : 0;
 }
 
 void Body::setHeadless(bool waitForScript)
@@ -1028,7 +1407,7 @@ void Body::batchEnded()
 bool Body::isIdle() const
 {
     return !calcRunning && enginesIdle() && pendingActions.isEmpty() && !xafsBatch->isRunning() &&
-           !ctCalc->isRunning();
+           !ctCalc->isRunning() && saverWaits == 0 && scriptLoadsPending == 0;
 }
 
 void Body::finishIfHeadlessDone()
@@ -1047,7 +1426,17 @@ void Body::finish()
     if (finished)
         return;
     finished = true;
-    emit finishing();
+    if (runOptions.listSets)
+        printSetList();
+    if (!headless) {
+        emit finishing();
+        return;
+    }
+    // A headless run ends with its account, once every result is on disk.
+    afterSaverWrites([this](int, int) {
+        qDebug().noquote() << summaryLine();
+        emit finishing();
+    });
 }
 
 void Body::closeEvent(QCloseEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunOptions.h"
 #include "batch/BatchCmd.h"
 #include "disp/CtRunParams.h"
 #include "disp/MouseC.h"
@@ -48,8 +49,23 @@ public:
     // Headless mode (-nw): the program ends by itself once start-up is done and,
     // when a script was started, once the script and all it started are finished.
     void setHeadless(bool waitForScript);
-    // Exit status of the program: 1 when the script given could not be opened.
-    int exitStatus() const { return exitCode; }
+    // Exit status of the program: 1 when the script given could not be opened;
+    // for a headless run 2 when anything asked to be computed or saved failed; else 0.
+    int exitStatus() const;
+    // Counts of everything done since start-up, for the line that ends a headless run.
+    struct Totals
+    {
+        int sets = 0;
+        int slicesComputed = 0;
+        int filesWritten = 0;
+        // Refused runs, slices asked for but not computed, results not saved as
+        // asked, sets whose I0 image could not be loaded, result files not written.
+        int failures = 0;
+        int skippedProjectionFiles = 0;
+    };
+    // Totals with the saver's counts as they stand (call after its writes are done).
+    Totals totals() const;
+    QString summaryLine() const;
 
     // Slices handed to engines whose calcFinished() has not come back yet.
     int requestsInFlight() const { return inFlight; }
@@ -72,6 +88,8 @@ signals:
     void callBatchLoad(QString fname);
     void callBatchExec();
     void callBatchCheckEnd();
+    // The end of a CT run that the sequencer started (only those advance it).
+    void setCalcFinished();
 
 public slots:
     void dataFilesSelected(QStringList files, bool clear);
@@ -120,9 +138,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
-    void engineFinished(int engine);
+    void engineFinished(int engine, int slice, bool computed, bool handedToSaver);
+    void seqCalcClicked();
+    void startSetCalc();
     void batchLoadedScript(bool opened);
     void batchEnded();
+    void onlySetMissing(int index, int count, QString dir);
+    void checkOnlySetLoaded();
 
 private:
     void setupForm();
@@ -134,14 +156,22 @@ private:
     void connectPanels();
     void executeConfigLines();
 
-    // Runs one command; false when it completes later (only "calc_exec").
-    bool dispatch(const BatchCmd &cmd);
+    // Runs one command; false when it completes later (only "calc_exec" from the
+    // interpreter). Only commands from the interpreter are answered at all.
+    bool dispatch(const BatchCmd &cmd, bool fromInterpreter);
     void dispatchLoading(const BatchCmd &c);
     void dispatchProcessing(const BatchCmd &c);
     void dispatchSaving(const BatchCmd &c);
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
+    // -set, -sets and -threads (BodyRunOptions.cpp).
+    void applyRunOptions();
+    // True when the options settle the command: it is not dispatched further.
+    bool dispatchRunOptions(const BatchCmd &c);
+    int enginesAsked(int scriptValue) const;
+    int nearestI0Index(double energy) const;
+    void printSetList();
     void setRotAxIsV(bool vertical);
     using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
     using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
@@ -152,6 +182,22 @@ private:
     void loadFiles(const QStringList &files, bool clear);
     // Loads the files of a data set of a sequential run with the I0 of its energy.
     void loadDataSet(const QStringList &files);
+    // Empty when the I0 image of the current set's energy was loaded (or no I0 file
+    // set is chosen), otherwise the file that failed.
+    QString chooseI0ForSet();
+    // The save tag of the current set: its energy text, with the sample in front
+    // when another set of the directory has the same energy text.
+    QString tagForCurrentSet(bool *sharedEnergy) const;
+    QString saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const;
+    QString currentSetText() const;
+    // Something asked for failed: counted, and a script line being carried out
+    // answers ng.
+    void markFailure(const QString &what);
+    // True (with the reason) when a picker holds no image because its last load failed.
+    bool inputImageFailed(QString *why) const;
+    // In-image part of the asked slice range; logs the slices outside it.
+    bool clipRangeToImage();
+    void logSaveFolders();
     void regenerateSinogram();
     // Regions and slice range from a rectangle selected on the raw image.
     void applySelection(double across0, double across1, double along0, double along1);
@@ -159,7 +205,14 @@ private:
     // it can run now.
     bool deferWhileEnginesRun(const char *what, std::function<void()> action);
     void runPendingActions();
+    // Engines or the CT1 panel still read the stack and the I0 and BG images.
+    bool inputsInUse() const;
+    bool mustWait() const;
     bool enginesIdle() const;
+    // Runs `then` on this thread once the saver has written every record sent so far,
+    // with its counts of files written and failed.
+    void afterSaverWrites(std::function<void(int written, int failed)> then);
+    bool runSucceeded(int writeFailures) const;
     void endRunAtOnce(const QString &why);
     void reportProgress();
     bool showResults() const;
@@ -213,11 +266,39 @@ private:
     int slicesTotal = 0;
     // Slices an engine takes together (CtCalc2::slicesPerPass for the run's sizes).
     int sliceGroup = 1;
+    // Every run has a number; each engine's requests carry theirs, in the order the
+    // engine takes them, so a late slice of a stopped run never counts for the next.
+    quint64 runId = 0;
+    QVector<QList<quint64>> engineRuns;
+    // What the current run was asked for and what came of it.
+    struct RunTally
+    {
+        bool refused = false;
+        int asked = 0;
+        int computed = 0;
+        int notComputed = 0;
+        int notSaved = 0;
+        int failedFilesBefore = 0;
+    };
+    RunTally run;
+    Totals counts;
+    // The run in progress was started by the sequencer.
+    bool seqCalc = false;
+    // A command from the interpreter is being carried out (its ng is ours to set).
+    bool dispatchingScriptLine = false;
+    bool drainingPending = false;
+    int saverWaits = 0;
+    int scriptLoadsPending = 0;
     // Loads and commands asked for while engines still read the stack and the
     // I0 and BG images; run in order once they are idle.
     QList<std::function<void()>> pendingActions;
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
+
+    RunOptions runOptions;
+    bool setListPrinted = false;
+    // -set named a set the data directory does not have: nothing more is run.
+    bool onlySetFailed = false;
 
     bool headless = false;
     bool waitingForScript = false;

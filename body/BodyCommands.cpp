@@ -6,6 +6,7 @@
 #include "batch/Batch.h"
 #include "body/I0ofImage.h"
 #include "ct/CtCalc.h"
+#include "ct/DataSaver.h"
 #include "disp/ProcCtrl.h"
 #include "disp/SeekCtrl.h"
 #include "select/SelectAFile.h"
@@ -62,20 +63,36 @@ void setI0Info(I0ofImage *panel, const BatchCmd &c, const QString &suffix)
         form->EngPattern->setText(c.argText(0));
 }
 
+// A result name or tag is one file-name component; one that could lead the saver
+// out of its folder is refused and the command reports ng.
+bool namePartRefused(const BatchCmd &c, Batch *batch)
+{
+    if (DataSaver::isNamePartAllowed(c.argText(0)))
+        return false;
+    qDebug() << "Result name or tag not allowed (separator or \"..\")" << c.argText(0);
+    if (batch)
+        batch->setOk(false);
+    return true;
+}
+
 } // namespace
 
-bool Body::dispatch(const BatchCmd &c)
+bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
 {
     qDebug() << "body-cmd" << c.cmd;
+    if (dispatchRunOptions(c))
+        return true;
     dispatchLoading(c);
     dispatchProcessing(c);
     dispatchSaving(c);
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
-        batchCalc = true;
+        // A configuration line's run answers nobody: the interpreter waits only
+        // for the runs of its own lines.
+        batchCalc = fromInterpreter;
         emit batchCalcStart();
-        return false;
+        return !fromInterpreter;
     }
     dispatchSequential(c);
     return true;
@@ -148,7 +165,7 @@ void Body::dispatchProcessing(const BatchCmd &c)
     if (c.isCmd(QStringLiteral("ct_slice_step")))
         proc->setSliceStep(c.argInt(0));
     if (c.isCmd(QStringLiteral("ct_threads")))
-        proc->setThreads(c.argInt(0));
+        proc->setThreads(enginesAsked(c.argInt(0)));
     if (c.isCmd(QStringLiteral("ct_cor"))) {
         qDebug() << "cor" << c.argDouble(0);
         proc->setCor(c.argDouble(0));
@@ -189,9 +206,9 @@ void Body::dispatchSaving(const BatchCmd &c)
         ui->AutoSaveImage->setChecked(flagOf(c));
     if (c.isCmd(QStringLiteral("auto_save_image_path")))
         setSaveFolder(img, c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_image_name")))
+    if (c.isCmd(QStringLiteral("auto_save_image_name")) && !namePartRefused(c, batch))
         img->setName(c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_image_tag")))
+    if (c.isCmd(QStringLiteral("auto_save_image_tag")) && !namePartRefused(c, batch))
         img->setAddTag(c.argText(0));
     if (c.isCmd(QStringLiteral("auto_save_image_clear"))) {
         img->setPath(QString());
@@ -201,9 +218,9 @@ void Body::dispatchSaving(const BatchCmd &c)
         ui->AutoSaveData->setChecked(flagOf(c));
     if (c.isCmd(QStringLiteral("auto_save_data_path")))
         setSaveFolder(data, c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_data_name")))
+    if (c.isCmd(QStringLiteral("auto_save_data_name")) && !namePartRefused(c, batch))
         data->setName(c.argText(0));
-    if (c.isCmd(QStringLiteral("auto_save_data_tag")))
+    if (c.isCmd(QStringLiteral("auto_save_data_tag")) && !namePartRefused(c, batch))
         data->setAddTag(c.argText(0));
     if (c.isCmd(QStringLiteral("auto_save_data_clear"))) {
         data->setPath(QString());

@@ -55,3 +55,12 @@ void XafsBatch::finish()
     reportStage(tr("Finished"));
     emit finished();
 }
+
+void XafsBatch::stop(const QString &reason)
+{
+    if (!seqRunning)
+        return;
+    seqRunning = false;
+    reportStage(reason);
+    emit finished();
+}

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 // Keeps the order of the steps of a sequential CT-XAFS run (load a set,
 // reconstruct it, go on to the next) and reports each stage with the
 // milliseconds it took. The main window does the work of every step.
@@ -13,11 +15,8 @@ class XafsBatch : public QObject
 public:
     explicit XafsBatch(QObject *parent = nullptr);
 
-    bool isRunning() const { return seqRunning; }
-    // Reports a stage on this run's clock. The main window calls it from the GUI
-    // thread for its own stages; the reports of the two threads alternate along
-    // the chain of a run and never overlap.
-    void reportStage(const QString &msg);
+    // Read from any thread.
+    bool isRunning() const { return seqRunning.load(); }
 
 signals:
     void stage(QString msg, qint64 dEt);
@@ -28,14 +27,20 @@ signals:
     void finished();
 
 public slots:
+    // Reports a stage on this run's clock. The clock and the last reading belong
+    // to the sequencer's thread: the main window reaches this slot through a
+    // queued call for its own stages.
+    void reportStage(const QString &msg);
     void start();
     void loadedDataSet();
     void calcFinished();
     void noMoreSets();
     void finish();
+    // Ends a running sequence early; the stage report gives the reason.
+    void stop(const QString &reason);
 
 private:
-    bool seqRunning = false;
+    std::atomic<bool> seqRunning{false};
     QElapsedTimer timer;
     qint64 lastElapsed = 0;
 };

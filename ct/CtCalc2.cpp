@@ -121,6 +121,8 @@ void CtCalc2::endingCt()
 {
     busy.store(false);
     emit endedCt();
+    // After busy is cleared: whoever hands out slices looks at it on receipt.
+    emit sliceFinished(sliceNo, sliceComputed, !saveMissed);
     emit calcFinished();
 }
 
@@ -138,7 +140,9 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     genAndDispImage = genAndDisp;
     sliceNo = slice;
     beginingCt();
-    if (reconstruct(rotAxIsV, cor, slice)) {
+    saveMissed = false;
+    sliceComputed = reconstruct(rotAxIsV, cor, slice);
+    if (sliceComputed) {
         resImageValid = false;
         shownValues.clear();
         if (genAndDispImage)
@@ -214,8 +218,9 @@ void CtCalc2::runSliceGroup()
     sliceNo = requests.front().slice;
     beginingCt();
     std::vector<CtFbp *> cores;
-    std::vector<int> slices;
-    for (const Request &r : requests) {
+    std::vector<size_t> requestOf; // the request of each core
+    for (size_t k = 0; k < requests.size(); ++k) {
+        const Request &r = requests[k];
         CtFbp *target = &fbp;
         if (!cores.empty()) {
             if (groupCores.size() < cores.size())
@@ -224,14 +229,18 @@ void CtCalc2::runSliceGroup()
         }
         if (prepare(r.rotAxIsV, r.cor, r.slice, target)) {
             cores.push_back(target);
-            slices.push_back(r.slice);
+            requestOf.push_back(k);
         }
     }
     CtFbp::backProjectAll(cores.data(), static_cast<int>(cores.size()), region.x0, region.x1,
                           region.z0, region.z1);
-    for (size_t k = 0; k < cores.size(); ++k) {
-        current = cores[k];
-        sliceNo = slices[k];
+    std::vector<char> computed(requests.size(), false);
+    std::vector<char> handedToSaver(requests.size(), true);
+    for (size_t m = 0; m < cores.size(); ++m) {
+        const size_t k = requestOf[m];
+        current = cores[m];
+        sliceNo = requests[k].slice;
+        saveMissed = false;
         resImageValid = false;
         shownValues.clear();
         if (genAndDispImage)
@@ -240,12 +249,17 @@ void CtCalc2::runSliceGroup()
             saveImage();
         if (dataTarget.on)
             saveData();
+        computed[k] = true;
+        handedToSaver[k] = !saveMissed;
     }
-    // One report per request, as for requests taken one at a time.
+    // One report per request, as for requests taken one at a time, after busy
+    // is cleared.
     busy.store(false);
     emit endedCt();
-    for (size_t k = 0; k < requests.size(); ++k)
+    for (size_t k = 0; k < requests.size(); ++k) {
+        emit sliceFinished(requests[k].slice, computed[k], handedToSaver[k]);
         emit calcFinished();
+    }
 }
 
 void CtCalc2::genResImage()
@@ -312,11 +326,14 @@ void CtCalc2::saveImage()
 {
     if (!resImageValid)
         render();
-    if (!resImageValid)
+    if (!resImageValid) {
+        saveMissed = true;
         return;
+    }
     // The record is deleted by its receiver; without one it would be lost.
     if (!hasReceiver(SIGNAL(saveImgWDiscard(SavingImg *)))) {
         qDebug() << "No saver for the result image of slice" << sliceNo;
+        saveMissed = true;
         return;
     }
     emit saveImgWDiscard(
@@ -326,10 +343,13 @@ void CtCalc2::saveImage()
 void CtCalc2::saveData()
 {
     const int n = current->resultSize();
-    if (n < 1)
+    if (n < 1) {
+        saveMissed = true;
         return;
+    }
     if (!hasReceiver(SIGNAL(saveDataWDiscard(SavingData *)))) {
         qDebug() << "No saver for the result data of slice" << sliceNo;
+        saveMissed = true;
         return;
     }
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);

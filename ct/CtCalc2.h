@@ -103,6 +103,10 @@ public:
 signals:
     void askToStartCalc();
     void calcFinished();
+    // Sent just before calcFinished() for every request this engine took: whether
+    // the slice was computed, and whether every result asked to be saved was
+    // handed to the saver.
+    void sliceFinished(int slice, bool computed, bool handedToSaver);
     void saveDataWDiscard(SavingData *data);
     void saveImgWDiscard(SavingImg *img);
 
@@ -165,6 +169,10 @@ private:
     QImage resImage;
     bool resImageValid = false;
     bool genAndDispImage = true;
+    // The outcome of the request in progress: computed, and a result asked to be
+    // saved that was not handed to the saver.
+    bool sliceComputed = false;
+    bool saveMissed = false;
     // The values handed to the panel with the picture; shared, never written again.
     QVector<double> shownValues;
     // Colour bar changes: counted on the GUI thread, applied in order on the

@@ -72,16 +72,36 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
 
 void DataSaver::flush() {}
 
-void DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
+bool DataSaver::isNamePartAllowed(const QString &part)
+{
+    return !part.contains(QLatin1Char('/')) && !part.contains(QLatin1Char('\\')) &&
+           !part.contains(QLatin1String(".."));
+}
+
+bool DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
                        const QString &fileName, const Writer &writer)
 {
+    for (const QString &part : {fileName, tag, no}) {
+        if (!isNamePartAllowed(part)) {
+            qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
+            return false;
+        }
+    }
     const QStringList folders = foldersFor(path, tag, no);
+    if (folders.isEmpty()) {
+        qDebug() << "No sub folder kind chosen, result file not written" << fileName;
+        ++filesFailed;
+    }
     for (const QString &folder : folders) {
         // Only sub folders are made here; the base folder is the main window's to make.
         if (saveInSubFolders)
             QDir().mkpath(folder);
-        writeFile(QDir(folder).absoluteFilePath(fileName), writer);
+        if (writeFile(QDir(folder).absoluteFilePath(fileName), writer))
+            ++filesWritten;
+        else
+            ++filesFailed;
     }
+    return true;
 }
 
 // The result goes to a temporary file that replaces the final one only when it is

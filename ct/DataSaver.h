@@ -33,12 +33,20 @@ public:
 
     void setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice);
 
+    // Result files written and result files that could not be written since the
+    // saver was made; counted on the saver's thread, read from any.
+    std::atomic<int> filesWritten{0};
+    std::atomic<int> filesFailed{0};
+
     // "name-tag-no.ext", filled in one step so that a "%" in any part stays as typed.
     static QString fileNameOf(const QString &name, const QString &tag, const QString &no,
                               const QString &extension);
     // The folders a record goes to under the current flags (none when sub folders are
     // on but neither kind is chosen).
     QStringList foldersFor(const QString &path, const QString &tag, const QString &no) const;
+    // A result name, tag or slice text is one file-name component: no separator
+    // ("/" or "\\") and no "..", so that nothing is written outside the chosen folder.
+    static bool isNamePartAllowed(const QString &part);
 
 public slots:
     void saveDataWDiscard(SavingData *data);
@@ -50,7 +58,8 @@ public slots:
 
 private:
     using Writer = std::function<bool(QIODevice *device)>;
-    void saveTo(const QString &path, const QString &tag, const QString &no, const QString &fileName,
+    // False (nothing written) when the record's name or tag could leave the folder.
+    bool saveTo(const QString &path, const QString &tag, const QString &no, const QString &fileName,
                 const Writer &writer);
     static bool writeFile(const QString &filePath, const Writer &writer);
 };

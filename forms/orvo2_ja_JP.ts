@@ -183,6 +183,26 @@
         <source>Set %1 (%2 to %3): %4</source>
         <translation>セット %1 (%2～%3): %4</translation>
     </message>
+    <message>
+        <source>Sequential run not started: a CT run is in progress</source>
+        <translation>連続実行は開始されません: CT計算の実行中です</translation>
+    </message>
+    <message>
+        <source>Sequential run stopped at %1: a CT run is in progress</source>
+        <translation>連続実行は %1 で停止しました: CT計算の実行中です</translation>
+    </message>
+    <message>
+        <source>set %1 (%2)</source>
+        <translation>セット %1 (%2)</translation>
+    </message>
+    <message>
+        <source>Sequential run stopped at %1: the I0 image %2 could not be loaded</source>
+        <translation>連続実行は %1 で停止しました: I0画像 %2 を読み込めません</translation>
+    </message>
+    <message>
+        <source>Energy %1 is shared by several sets: results tagged %2</source>
+        <translation>エネルギー %1 は複数のセットに共通です: 結果のタグは %2</translation>
+    </message>
 </context>
 <context>
     <name>CBarUI</name>

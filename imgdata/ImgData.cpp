@@ -2,6 +2,8 @@
 
 #include "ImgDataITEX.h"
 #include "ImgDataTiff.h"
+#include "MemoryBudget.h"
+#include "PixelBuffer.h"
 #include "util/GreyScale.h"
 
 #include <QDebug>
@@ -9,6 +11,7 @@
 #include <QImage>
 
 #include <cfloat>
+#include <new>
 
 namespace {
 
@@ -32,6 +35,43 @@ ImgData::~ImgData() = default;
 
 bool ImgData::open()
 {
+    // A file decides how much its reader allocates; whatever the checks before
+    // each allocation miss, running out of memory ends this file's load, never
+    // the program.
+    try {
+        const bool opened = openFile();
+        heldFile.reset();
+        return opened;
+    } catch (const std::bad_alloc &) {
+        qDebug() << "No memory" << fileName;
+    }
+    heldFile.reset();
+    clear();
+    lineBuf = std::vector<double>();
+    columnBuf = std::vector<double>();
+    isOk = false;
+    return false;
+}
+
+bool ImgData::allocatePixels(PixelBuffer *buffer, qint64 size, bool populate) const
+{
+    const PixelBuffer::Result result =
+        size > 0 ? buffer->allocate(static_cast<size_t>(size), populate) : PixelBuffer::NoMemory;
+    if (result == PixelBuffer::Allocated)
+        return true;
+    if (result == PixelBuffer::OverBudget)
+        qDebug() << "Image exceeds the memory budget" << fileName
+                 << QStringLiteral("%1 bytes needed, %2 of %3 bytes in use")
+                        .arg(size)
+                        .arg(MemoryBudget::used())
+                        .arg(MemoryBudget::limit());
+    else
+        qDebug() << "No memory" << fileName << QStringLiteral("%1 bytes").arg(size);
+    return false;
+}
+
+bool ImgData::openFile()
+{
     isOk = false;
     if (!readProps(fileName, &width, &height))
         return false;
@@ -39,6 +79,14 @@ bool ImgData::open()
     // (no empty frame) independent of the reader.
     if (width < 1 || height < 1)
         return false;
+    // A row and a column of doubles: for a one-pixel-wide 8-bit image the column
+    // alone is eight times the pixels, so it is held to the budget as well.
+    const qint64 scratch = (static_cast<qint64>(width) + height) * qint64(sizeof(double));
+    if (scratch > MemoryBudget::limit() - MemoryBudget::used()) {
+        qDebug() << "Image exceeds the memory budget" << fileName
+                 << QStringLiteral("%1 bytes of row and column buffers").arg(scratch);
+        return false;
+    }
     minMaxValid = false;
     if (!loadData()) {
         qDebug() << "Can not open ImgData" << fileName;
@@ -124,6 +172,35 @@ int ImgData::fileType(const QString &fileName)
         return TIFF;
     qDebug() << "Unknown file type : " << fileName;
     return Unknown;
+}
+
+std::unique_ptr<ImgData> ImgData::forFile(const QString &fileName)
+{
+    // Unbuffered: the header is a few small reads and the pixels go straight
+    // from the file into their buffer (or are mapped from it).
+    auto file = std::make_unique<QFile>(fileName);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        // The type checks report the failure in their own words.
+        fileType(fileName);
+        return nullptr;
+    }
+    char head[2] = {0, 0};
+    const bool two = file->read(head, 2) == 2;
+    int type = Unknown;
+    if (two && head[0] == 'I' && head[1] == 'M')
+        type = ITEX;
+    else if (two && ((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M')))
+        type = TIFF;
+    std::unique_ptr<ImgData> img(newImgData(type));
+    if (!img) {
+        qDebug() << "Unknown file type : " << fileName;
+        return nullptr;
+    }
+    img->fileName = fileName;
+    // libtiff opens the file by its name; only the ITEX reader goes on with this one.
+    if (type == ITEX)
+        img->heldFile = std::move(file);
+    return img;
 }
 
 ImgData *ImgData::newImgData(int type)

@@ -2,8 +2,11 @@
 
 #include <QString>
 
+#include <memory>
 #include <vector>
 
+class PixelBuffer;
+class QFile;
 class QImage;
 struct GreyScale;
 
@@ -41,6 +44,10 @@ public:
     static int fileType(const QString &fileName);
     // A new reader for a fileType() value, owned by the caller; nullptr for Unknown.
     static ImgData *newImgData(int type);
+    // The reader for a file, its type told from the first two bytes of the one
+    // opening of the file that the reader then goes on with (header and pixels);
+    // nullptr, with the messages of fileType(), when there is none. fileName is set.
+    static std::unique_ptr<ImgData> forFile(const QString &fileName);
 
     bool isOk = false;
     double expTime = 1.0;
@@ -52,4 +59,15 @@ public:
     double max = 0.0;
     std::vector<double> lineBuf;
     std::vector<double> columnBuf;
+
+protected:
+    // The file as forFile() opened it, for the reader to go on with; closed and
+    // dropped when open() returns.
+    std::unique_ptr<QFile> heldFile;
+    // Allocates `size` bytes of pixels for this file; false, with "No memory" or
+    // the memory-budget message naming the file and the size, when it cannot.
+    bool allocatePixels(PixelBuffer *buffer, qint64 size, bool populate = true) const;
+
+private:
+    bool openFile();
 };

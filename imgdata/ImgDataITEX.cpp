@@ -47,6 +47,12 @@ struct ImgDataITEX::Header
     qint64 areaHeight = 0;
 };
 
+#if defined(__SANITIZE_ADDRESS__)
+bool ImgDataITEX::mapFrames = false;
+#else
+bool ImgDataITEX::mapFrames = true;
+#endif
+
 ImgDataITEX::ImgDataITEX()
 {
     clear();
@@ -127,12 +133,16 @@ bool ImgDataITEX::readProps(const QString &name, int *w, int *h)
     dataOffset = 0;
     bytesPerPixel = 0;
 
-    QFile f(name);
-    if (!f.open(QIODevice::ReadOnly)) {
+    // The file as the type check opened it, or opened here.
+    QFile own(name);
+    QFile *held = heldFile && heldFile->fileName() == name && heldFile->isOpen() ? heldFile.get()
+                                                                                 : nullptr;
+    if (!held && !own.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qDebug() << "Can not open ITEX file to read props." << name;
         return false;
     }
-    const QByteArray head = f.read(10);
+    QFile &f = held ? *held : own;
+    const QByteArray head = f.seek(0) ? f.read(10) : QByteArray();
     if (head.size() < 10) {
         qDebug() << "Error on reading ITEX file props." << name;
         return false;
@@ -147,7 +157,6 @@ bool ImgDataITEX::readProps(const QString &name, int *w, int *h)
         return false;
     }
     const QByteArray commentBytes = f.read(commentLength);
-    f.close();
     if (commentBytes.size() < commentLength) {
         qDebug() << "Error on reading ITEX file props." << name;
         return false;
@@ -205,23 +214,31 @@ bool ImgDataITEX::loadData()
     pixels.reset();
     if (width < 1 || height < 1 || (bytesPerPixel != 2 && bytesPerPixel != 4))
         return false;
-    QFile f(fileName);
+    QFile own(fileName);
+    QFile *held = heldFile && heldFile->fileName() == fileName && heldFile->isOpen()
+                      ? heldFile.get()
+                      : nullptr;
     // Unbuffered: the pixels go straight from the file into their array.
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (!held && !own.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qDebug() << "Can not open ITEX file" << fileName;
         return false;
     }
+    QFile &f = held ? *held : own;
     const qint64 size = static_cast<qint64>(width) * height * bytesPerPixel;
-    // The header check has made sure the file holds this many bytes.
-    if (!pixels.allocate(static_cast<size_t>(size))) {
-        qDebug() << "No memory for the pixels of ITEX file" << fileName;
+    // The file may have changed since its header was read: its size now decides.
+    if (f.size() - dataOffset < size) {
+        qDebug() << "ITEX file is shorter than its image size" << fileName;
         return false;
     }
+    // The pixels are little-endian integers read byte by byte, so the mapped
+    // bytes serve as they are on any machine. A file cut short later, while the
+    // frame is in use, is beyond what a check here can see.
+    if (mapFrames && pixels.mapFile(f.handle(), dataOffset, static_cast<size_t>(size)))
+        return true;
+    if (!allocatePixels(&pixels, size))
+        return false;
     const qint64 got =
         f.seek(dataOffset) ? f.read(reinterpret_cast<char *>(pixels.data()), size) : -1;
-    // The pixels are in memory now; holding the file open would exhaust the
-    // process's file handles on long scans.
-    f.close();
     if (got != size) {
         qDebug() << "ITEX file is shorter than its image size" << fileName;
         pixels.reset();

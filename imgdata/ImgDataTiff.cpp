@@ -68,6 +68,24 @@ ImgDataTiff::SampleKind kindOf(uint16_t bits, uint16_t format)
     return K::None;
 }
 
+uint32_t roundUp16(uint32_t v)
+{
+    return static_cast<uint32_t>((static_cast<uint64_t>(v) + 15) / 16 * 16);
+}
+
+// Tiles are at most the image rounded up to the 16-pixel grid tiles are laid on;
+// a larger tile would make us allocate for pixels the image does not have.
+bool tilesFit(TIFF *tif, uint32_t width, uint32_t height, int bytesPerSample)
+{
+    uint32_t tileW = 0;
+    uint32_t tileH = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileH);
+    if (tileW < 1 || tileH < 1 || tileW > roundUp16(width) || tileH > roundUp16(height))
+        return false;
+    return TIFFTileSize64(tif) == static_cast<uint64_t>(tileW) * tileH * bytesPerSample;
+}
+
 } // namespace
 
 ImgDataTiff::ImgDataTiff()
@@ -78,8 +96,8 @@ ImgDataTiff::ImgDataTiff()
 void ImgDataTiff::clear()
 {
     kind = SampleKind::None;
-    pixels.clear();
-    pixels.shrink_to_fit();
+    fileBytes = 0;
+    pixels.reset();
 }
 
 int ImgDataTiff::bytesPerSample() const
@@ -142,6 +160,12 @@ bool ImgDataTiff::readProps(const QString &name, int *w, int *h)
         kind = SampleKind::None;
         return false;
     }
+    if (TIFFIsTiled(tif.get()) && !tilesFit(tif.get(), width, height, bytesPerSample())) {
+        qDebug() << "TIFF tile larger than its image" << name;
+        kind = SampleKind::None;
+        return false;
+    }
+    fileBytes = fileSize;
     *w = static_cast<int>(width);
     *h = static_cast<int>(height);
     return true;
@@ -149,64 +173,97 @@ bool ImgDataTiff::readProps(const QString &name, int *w, int *h)
 
 bool ImgDataTiff::loadData()
 {
-    pixels.clear();
+    pixels.reset();
     const int bps = bytesPerSample();
     if (bps == 0 || width < 1 || height < 1)
         return false;
-    const qint64 rowBytes = static_cast<qint64>(width) * bps;
-    const qint64 total = rowBytes * height;
+    const qint64 total = static_cast<qint64>(width) * height * bps;
+    // libtiff may allocate no single block larger than the decoded image: its raw
+    // buffer for one compressed strip or tile stays within what the image justifies.
     TiffHandle tif = openTiff(fileName, std::max<qint64>(total, 1 << 20));
-    if (!tif)
+    if (!tif) {
+        qDebug() << "Can not open TIFF file" << fileName;
         return false;
-    pixels.assign(static_cast<size_t>(total), 0);
-    bool ok = true;
-    if (TIFFIsTiled(tif.get())) {
-        uint32_t tileW = 0;
-        uint32_t tileH = 0;
-        TIFFGetField(tif.get(), TIFFTAG_TILEWIDTH, &tileW);
-        TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &tileH);
-        const tmsize_t tileBytes = TIFFTileSize(tif.get());
-        if (tileW < 1 || tileH < 1 || tileBytes < static_cast<tmsize_t>(tileW) * tileH * bps) {
-            ok = false;
-        } else {
-            std::vector<unsigned char> tile(static_cast<size_t>(tileBytes));
-            for (uint32_t ty = 0; ok && ty < static_cast<uint32_t>(height); ty += tileH) {
-                for (uint32_t tx = 0; ok && tx < static_cast<uint32_t>(width); tx += tileW) {
-                    const ttile_t t = TIFFComputeTile(tif.get(), tx, ty, 0, 0);
-                    if (TIFFReadEncodedTile(tif.get(), t, tile.data(), tileBytes) < 0) {
-                        ok = false;
-                        break;
-                    }
-                    const uint32_t cols = std::min<uint32_t>(tileW, width - tx);
-                    const uint32_t rows = std::min<uint32_t>(tileH, height - ty);
-                    for (uint32_t r = 0; r < rows; ++r)
-                        std::memcpy(pixels.data() + (ty + r) * rowBytes + qint64(tx) * bps,
-                                    tile.data() + qint64(r) * tileW * bps,
-                                    static_cast<size_t>(cols) * bps);
-                }
-            }
-        }
-    } else {
-        uint32_t rowsPerStrip = 0;
-        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-        rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, static_cast<uint32_t>(height));
-        for (uint32_t y = 0; y < static_cast<uint32_t>(height); y += rowsPerStrip) {
-            const uint32_t rows = std::min<uint32_t>(rowsPerStrip, height - y);
-            const tstrip_t s = TIFFComputeStrip(tif.get(), y, 0);
-            // libtiff never writes more than the size it is given.
-            if (TIFFReadEncodedStrip(tif.get(), s, pixels.data() + y * rowBytes,
-                                     static_cast<tmsize_t>(rows * rowBytes)) < 0) {
-                ok = false;
-                break;
-            }
-        }
     }
+    // Pages are made as strips are decoded: data that claims a huge image and
+    // fails early costs only what it decoded.
+    if (!allocatePixels(&pixels, total, false))
+        return false;
+    const bool ok = TIFFIsTiled(tif.get()) ? readTiles(tif.get()) : readStrips(tif.get());
     if (!ok) {
         qDebug() << "Can not read TIFF pixels" << fileName;
-        pixels.clear();
-        pixels.shrink_to_fit();
+        pixels.reset();
     }
     return ok;
+}
+
+// Compressed data is decoded one strip or tile at a time straight into the
+// image, so the memory a file can claim is the image's own size.
+bool ImgDataTiff::readStrips(::TIFF *tif)
+{
+    const qint64 rowBytes = static_cast<qint64>(width) * bytesPerSample();
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, static_cast<uint32_t>(height));
+    const tstrip_t strips = TIFFNumberOfStrips(tif);
+    for (uint32_t y = 0; y < static_cast<uint32_t>(height); y += rowsPerStrip) {
+        const qint64 rows = std::min<uint32_t>(rowsPerStrip, height - y);
+        const tstrip_t s = TIFFComputeStrip(tif, y, 0);
+        if (s >= strips || !strileFits(tif, s))
+            return false;
+        // libtiff never writes more than the size it is given.
+        if (TIFFReadEncodedStrip(tif, s, pixels.data() + y * rowBytes,
+                                 static_cast<tmsize_t>(rows * rowBytes)) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool ImgDataTiff::readTiles(::TIFF *tif)
+{
+    const int bps = bytesPerSample();
+    const qint64 rowBytes = static_cast<qint64>(width) * bps;
+    if (!tilesFit(tif, width, height, bps))
+        return false;
+    uint32_t tileW = 0;
+    uint32_t tileH = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileH);
+    const tmsize_t tileBytes = static_cast<tmsize_t>(tileW) * tileH * bps;
+    // A tile of a narrow image may be several times the image: it is charged too.
+    PixelBuffer tileBuffer;
+    if (!allocatePixels(&tileBuffer, tileBytes, false))
+        return false;
+    unsigned char *const tile = tileBuffer.data();
+    const ttile_t tiles = TIFFNumberOfTiles(tif);
+    for (uint32_t ty = 0; ty < static_cast<uint32_t>(height); ty += tileH) {
+        for (uint32_t tx = 0; tx < static_cast<uint32_t>(width); tx += tileW) {
+            const ttile_t t = TIFFComputeTile(tif, tx, ty, 0, 0);
+            if (t >= tiles || !strileFits(tif, t) ||
+                TIFFReadEncodedTile(tif, t, tile, tileBytes) < 0)
+                return false;
+            const uint32_t cols = std::min<uint32_t>(tileW, width - tx);
+            const uint32_t rows = std::min<uint32_t>(tileH, height - ty);
+            for (uint32_t r = 0; r < rows; ++r)
+                std::memcpy(pixels.data() + (ty + r) * rowBytes + qint64(tx) * bps,
+                            tile + qint64(r) * tileW * bps, static_cast<size_t>(cols) * bps);
+        }
+    }
+    return true;
+}
+
+// A strip or tile's stored bytes lie in the file; a count beyond its end is a
+// damaged or hostile file, refused before libtiff reserves room for it.
+bool ImgDataTiff::strileFits(::TIFF *tif, uint32_t strile) const
+{
+    const uint64_t offset = TIFFGetStrileOffset(tif, strile);
+    const uint64_t count = TIFFGetStrileByteCount(tif, strile);
+    const uint64_t size = static_cast<uint64_t>(std::max<qint64>(fileBytes, 0));
+    if (count <= size && offset <= size - count)
+        return true;
+    qDebug() << "TIFF strip or tile beyond the end of the file" << fileName
+             << QStringLiteral("%1 bytes at %2 in %3").arg(count).arg(offset).arg(size);
+    return false;
 }
 
 double ImgDataTiff::sampleAt(const unsigned char *p) const
@@ -239,7 +296,7 @@ double ImgDataTiff::sampleAt(const unsigned char *p) const
 
 double *ImgDataTiff::getLine(int y, double *buf) const
 {
-    if (y < 0 || y >= height || pixels.empty()) {
+    if (y < 0 || y >= height || !pixels) {
         std::fill(buf, buf + width, 0.0);
         return buf;
     }
@@ -252,7 +309,7 @@ double *ImgDataTiff::getLine(int y, double *buf) const
 
 double *ImgDataTiff::getColumn(int x, double *buf) const
 {
-    if (x < 0 || x >= width || pixels.empty()) {
+    if (x < 0 || x >= width || !pixels) {
         std::fill(buf, buf + height, 0.0);
         return buf;
     }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "ImgData.h"
+#include "PixelBuffer.h"
 
 #include <QString>
 
-#include <vector>
+#include <cstdint>
+
+struct tiff;
 
 // Greyscale TIFF files through libtiff: one sample per pixel of 8, 16 or 32-bit
 // unsigned integers or 32-bit floats, in strips or tiles; only the first page.
@@ -23,9 +26,14 @@ public:
 
     SampleKind kind = SampleKind::None;
     // The samples in the machine's byte order, row after row.
-    std::vector<unsigned char> pixels;
+    PixelBuffer pixels;
 
 private:
     int bytesPerSample() const;
+    bool readTiles(tiff *tif);
+    bool readStrips(tiff *tif);
+    bool strileFits(tiff *tif, uint32_t strile) const;
+
+    qint64 fileBytes = 0;
     double sampleAt(const unsigned char *p) const;
 };

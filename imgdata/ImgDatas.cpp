@@ -27,10 +27,9 @@ ImgDatas::~ImgDatas()
 
 bool ImgDatas::addFile(const QString &fileName)
 {
-    std::unique_ptr<ImgData> img(ImgData::newImgData(ImgData::fileType(fileName)));
+    std::unique_ptr<ImgData> img = ImgData::forFile(fileName);
     if (!img)
         return false;
-    img->fileName = fileName;
     img->isOk = img->open();
     if (!img->isOk) {
         qDebug() << "File is not ready to access" << fileName;

@@ -1,27 +1,44 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <cstddef>
 
 // The bytes of one image's pixels. Large buffers are mapped with all their pages
 // made at once: a stack of hundreds of frames would otherwise take a page fault
 // for every 4 KiB as the file is read into it, which costs more than the read.
+// Every buffer is charged to the process's memory budget while it lives.
 class PixelBuffer
 {
 public:
+    enum Result { Allocated, OverBudget, NoMemory };
+
     PixelBuffer() = default;
     PixelBuffer(const PixelBuffer &) = delete;
     PixelBuffer &operator=(const PixelBuffer &) = delete;
     ~PixelBuffer() { reset(); }
 
-    // Replaces the buffer with `size` bytes; false (and empty) when there is no
-    // memory for them.
-    bool allocate(size_t size);
+    // Replaces the buffer with `size` bytes; on OverBudget or NoMemory it is left
+    // empty. Without `populate` pages are made as they are first written, so a
+    // decoder that fails early has touched only what it wrote.
+    Result allocate(size_t size, bool populate = true);
+    // Maps `size` bytes at `offset` of an open file read-only instead of copying
+    // them: the pages come from the page cache and the kernel may drop them again,
+    // so they are not charged to the budget. The caller has checked that the file
+    // holds them. False (and empty) where mapping is not available or fails.
+    bool mapFile(int fd, qint64 offset, size_t size);
+    bool isFileMapped() const { return fileMapped; }
     void reset();
     unsigned char *data() const { return bytes; }
+    size_t size() const { return length; }
     explicit operator bool() const { return bytes != nullptr; }
 
 private:
     unsigned char *bytes = nullptr;
     size_t length = 0;
     bool mapped = false;
+    bool fileMapped = false;
+    // The mapping as made: page-aligned, from the start of the file.
+    void *mapBase = nullptr;
+    size_t mapLength = 0;
 };

@@ -2,7 +2,11 @@
 # Installs the Debian packages needed to build, test and run the program.
 set -euo pipefail
 packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3-dev libtiff-dev
-          cmake ninja-build g++ pkg-config)
+          cmake ninja-build g++ pkg-config
+          # the cluster test: a single-node SLURM with MUNGE
+          slurm-wlm munge
+          # the fuzz targets: clang's -fsanitize=fuzzer needs the compiler-rt archives
+          clang libclang-rt-14-dev libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

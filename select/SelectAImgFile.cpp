@@ -71,29 +71,47 @@ void SelectAImgFile::noticedNewPos(double x, double y)
 
 void SelectAImgFile::clear()
 {
+    if (changeGuard && changeGuard([this] { clear(); }))
+        return;
+    failed = false;
+    failedName.clear();
     setImage(nullptr);
     setExpTime(defaultExpTime);
 }
 
 void SelectAImgFile::loadImage(const QString &fname)
 {
+    if (changeGuard && changeGuard([this, fname] { loadImage(fname); }))
+        return;
     qDebug() << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")) << "loading" << fname;
     std::unique_ptr<ImgData> loaded(ImgData::newImgData(ImgData::fileType(fname)));
     if (!loaded) {
-        setStat(false);
+        dropImage(fname, QStringLiteral("not an ITEX or TIFF file"));
         return;
     }
     loaded->fileName = fname;
     if (!loaded->open()) {
-        // The image loaded before stays in use, so the display keeps showing it.
-        setStat(false);
+        dropImage(fname, QStringLiteral("can not be read (missing, truncated or damaged)"));
         return;
     }
+    failed = false;
+    failedName.clear();
     setImage(std::move(loaded));
     setStat(true);
     renderImage(false);
     if (disp)
         disp->show();
+}
+
+void SelectAImgFile::dropImage(const QString &fname, const QString &reason)
+{
+    // Keeping the image loaded before would let a reconstruction use the image of
+    // another file (another energy's I0) under this file's name.
+    qDebug().noquote() << "Image file not loaded, no image is held :" << fname << ":" << reason;
+    failed = true;
+    failedName = fname;
+    setImage(nullptr);
+    setStat(false);
 }
 
 void SelectAImgFile::setImage(std::unique_ptr<ImgData> image)

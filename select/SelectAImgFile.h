@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 class ImgData;
@@ -31,6 +32,16 @@ public:
     // owns it. Without such a parent it is deleted with the panel.
     ImgDispWPV *display() const;
     double expTime() const;
+    // True after a load that failed, until the next successful load or a clear:
+    // the panel then holds no image, and whoever needs one must not go on.
+    bool loadFailed() const { return failed; }
+    QString failedFile() const { return failedName; }
+
+    // Reconstructions read the held image from other threads. The owner may hold
+    // back a change (a new file or a clear) while they run: the guard gets the
+    // change and returns true when it has kept it to run later.
+    using ChangeGuard = std::function<bool(std::function<void()> change)>;
+    void setChangeGuard(ChangeGuard guard) { changeGuard = std::move(guard); }
 
     double defaultExpTime = 0.05;
 
@@ -49,10 +60,14 @@ private slots:
 
 private:
     void setImage(std::unique_ptr<ImgData> image);
+    void dropImage(const QString &fname, const QString &reason);
 
     std::unique_ptr<Ui::SelectAImgFileBase> base;
     std::unique_ptr<ImgData> img;
     // Mirror of img.get() so that others can hold a stable pointer to the slot.
     ImgData *imgRaw = nullptr;
     QPointer<ImgDispWPV> disp;
+    ChangeGuard changeGuard;
+    bool failed = false;
+    QString failedName;
 };

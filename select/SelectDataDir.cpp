@@ -88,11 +88,78 @@ void SelectDataDir::loadDir(const QString &dir)
 
 void SelectDataDir::aDirSelected(QString dir)
 {
+    listRebuilt = false;
     if (isKVNStandard())
         setFileSets(dir);
     else
         setSubDirs(dir);
+    if (listRebuilt || ui->SubDirs->count() == 0) {
+        scannedEnergyTexts.clear();
+        for (int i = 0; i < ui->SubDirs->count(); ++i)
+            scannedEnergyTexts << energyTextAt(i);
+    }
+    if (onlySet >= 0 && (listRebuilt || ui->SubDirs->count() == 0))
+        keepOnlySet(dir);
     emit newSets(ui->SubDirs->count());
+}
+
+void SelectDataDir::setOnlySet(int index)
+{
+    onlySet = index;
+}
+
+int SelectDataDir::setsWithEnergyText(const QString &energyText) const
+{
+    return static_cast<int>(scannedEnergyTexts.count(energyText));
+}
+
+void SelectDataDir::keepOnlySet(const QString &dir)
+{
+    const int count = ui->SubDirs->count();
+    if (onlySet >= count) {
+        deleteSets();
+        subDirNames.clear();
+        ui->SubDirs->clear();
+        // Switching the mode before a directory was chosen scans the current
+        // directory: that is no data directory that could lack the set.
+        if (!dir.isEmpty())
+            emit onlySetMissing(onlySet, count, dir);
+        return;
+    }
+    // The entry keeps its number in the whole list, so the window and the log
+    // say which set of the directory this is.
+    const QString entry = ui->SubDirs->itemText(onlySet);
+    if (listFromSubDirs) {
+        subDirNames = QStringList{subDirNames.at(onlySet)};
+    } else {
+        CtFileSet *kept = sets.takeAt(onlySet);
+        deleteSets();
+        sets.append(kept);
+    }
+    ui->SubDirs->clear();
+    ui->SubDirs->addItem(entry);
+}
+
+QList<SelectDataDir::SetSummary> SelectDataDir::summaries() const
+{
+    QList<SetSummary> list;
+    const int first = onlySet >= 0 ? onlySet : 0;
+    for (int i = 0; i < ui->SubDirs->count(); ++i) {
+        int files = 0;
+        if (listFromSubDirs) {
+            const QString base = ui->SelDir->dirName();
+            const QString name = subDirNameAt(i);
+            const QString dir = base.isEmpty() ? name : base + QDir::separator() + name;
+            const QStringList patterns =
+                ui->Pattern->text().split(QRegularExpression(QStringLiteral("\\s+")));
+            files = QDir(dir).entryList(patterns, QDir::Files | QDir::NoDotAndDotDot).size();
+        } else if (i < sets.size()) {
+            files = sets.at(i)->files.size();
+        }
+        const QString sample = !listFromSubDirs && i < sets.size() ? sets.at(i)->sample : QString();
+        list.append({first + i, energyTextAt(i), sample, energyAt(i), files});
+    }
+    return list;
 }
 
 void SelectDataDir::changedKVNStd()
@@ -105,6 +172,7 @@ void SelectDataDir::setSubDirs(QString dir)
     subDirNames =
         QDir(dir).entryList({QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     listFromSubDirs = true;
+    listRebuilt = true;
     ui->SubDirs->clear();
     for (int i = 0; i < subDirNames.size(); ++i)
         ui->SubDirs->addItem(
@@ -130,6 +198,7 @@ void SelectDataDir::setFileSets(QString dir)
     }
 
     deleteSets();
+    listRebuilt = true;
     for (const QFileInfo &info : files) {
         if (!sets.isEmpty() && sets.last()->belongs(info)) {
             sets.last()->addFile(info);
@@ -162,7 +231,11 @@ void SelectDataDir::setIsKVNStandard(bool f)
 
 QString SelectDataDir::currentSubDirName() const
 {
-    const int idx = ui->SubDirs->currentIndex();
+    return subDirNameAt(ui->SubDirs->currentIndex());
+}
+
+QString SelectDataDir::subDirNameAt(int idx) const
+{
     if (!listFromSubDirs || idx < 0 || idx >= subDirNames.size())
         return QString();
     return subDirNames.at(idx);
@@ -227,26 +300,34 @@ void SelectDataDir::setNextSet(int lastIdx)
 
 double SelectDataDir::currentEnergy() const
 {
+    return energyAt(ui->SubDirs->currentIndex());
+}
+
+QString SelectDataDir::currentEnergyText() const
+{
+    return energyTextAt(ui->SubDirs->currentIndex());
+}
+
+double SelectDataDir::energyAt(int idx) const
+{
     if (!isKVNStandard() || listFromSubDirs) {
-        const QString name = currentSubDirName();
+        const QString name = subDirNameAt(idx);
         if (name.isEmpty())
             return 0.0;
         const QString text = subDirEnergyText(name);
         return unitFactorOf(text) * energyOf(text);
     }
-    const int idx = ui->SubDirs->currentIndex();
     if (idx < 0 || idx >= sets.size())
         return 0.0;
     return sets.at(idx)->energyInEv();
 }
 
-QString SelectDataDir::currentEnergyText() const
+QString SelectDataDir::energyTextAt(int idx) const
 {
     if (!isKVNStandard() || listFromSubDirs) {
-        const QString name = currentSubDirName();
+        const QString name = subDirNameAt(idx);
         return name.isEmpty() ? QString() : subDirEnergyText(name);
     }
-    const int idx = ui->SubDirs->currentIndex();
     if (idx < 0 || idx >= sets.size())
         return QString();
     return sets.at(idx)->energyText;

@@ -37,6 +37,25 @@ public:
     // The energy text of the current set or sub-directory; "" when there is none.
     QString currentEnergyText() const;
 
+    // One entry of the list as a run reports it.
+    struct SetSummary
+    {
+        int number;     // 0-based, in the list of the whole directory
+        QString tag;    // the energy text
+        QString sample; // of the set's file names; "" for a sub-directory
+        double energy;  // eV
+        int fileCount;
+    };
+    QList<SetSummary> summaries() const;
+
+    // From now on every scan keeps set `index` (0-based) only, so a sequential run
+    // computes that set alone; -1 keeps all. A scan without such a set leaves the
+    // list empty and reports onlySetMissing().
+    void setOnlySet(int index);
+    // Sets of the whole directory with this energy text, counted before setOnlySet()
+    // kept one of them: the name a set saves under must not depend on running alone.
+    int setsWithEnergyText(const QString &energyText) const;
+
     bool isKVNStandard() const;
     int currentIndex() const;
     int count() const;
@@ -50,6 +69,7 @@ signals:
     void selected(QString dir, QStringList patterns);
     void selectedFileInfoList(QFileInfoList fileInofs);
     void noMoreSets();
+    void onlySetMissing(int index, int count, QString dir);
 
 private slots:
     void aDirSelected(QString dir);
@@ -72,10 +92,18 @@ public:
 private:
     void deleteSets();
     QString currentSubDirName() const;
+    QString subDirNameAt(int idx) const;
+    double energyAt(int idx) const;
+    QString energyTextAt(int idx) const;
+    void keepOnlySet(const QString &dir);
 
     std::unique_ptr<Ui::SelectDataDir> ui;
     // Which kind of scan filled the list, so that set() never resolves an entry
     // against the results of the other kind.
     bool listFromSubDirs = false;
     QStringList subDirNames;
+    int onlySet = -1;
+    QStringList scannedEnergyTexts;
+    // Set by a scan that rebuilt the list; a file-set scan that finds nothing keeps it.
+    bool listRebuilt = false;
 };

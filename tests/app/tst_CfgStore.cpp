@@ -20,6 +20,11 @@ private slots:
     void missingAndEmptyFile();
     void fileWinsOverCommandLine();
     void badBytesAndLongLines();
+    void refusedFiles_data();
+    void refusedFiles();
+    void crOnlyLineEnds();
+    void includeExplosionIsCut();
+    void fuzzRegressions();
 
 private:
     QString write(const QString &name, const QByteArray &text);
@@ -173,6 +178,81 @@ void TestCfgStore::badBytesAndLongLines()
     QVERIFY(store.has("unterminated quote here"));
     QCOMPARE(store.value("Long").size(), 1 << 20);
     QVERIFY(log.contains("item is started from quote but not ended by quote"));
+}
+
+void TestCfgStore::refusedFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("endless device") << "/dev/zero"
+                                    << "Not a regular file";
+    QTest::newRow("directory") << "."
+                               << "Not a regular file";
+    QTest::newRow("16 MB and one byte") << "big.cfg"
+                                        << "Text file larger than 16 MB";
+}
+
+void TestCfgStore::refusedFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    const QString big = write("big.cfg", "Big 1\n");
+    QVERIFY(QFile::resize(big, 16 * 1024 * 1024 + 1));
+    const QString target = name == "big.cfg" ? big : name == "." ? dir.path() : name;
+    write("outer.cfg", QString("Before 1\nINCLUDE %1\nAfter 2\n").arg(target).toUtf8());
+    TestSupport::MessageLog log;
+    CfgStore store;
+    QVERIFY(!store.read(target));
+    QVERIFY(store.read(dir.filePath("outer.cfg")));
+    QCOMPARE(store.value("After"), QString("2"));
+    QVERIFY(!store.has("Big"));
+    QCOMPARE(log.count(message), 2);
+    QCOMPARE(log.count("Can't open config file : "), 2);
+}
+
+void TestCfgStore::crOnlyLineEnds()
+{
+    write("cr.cfg", "A 1\rB 2\r\nC 3\n\rD 4");
+    CfgStore store;
+    QVERIFY(store.read(dir.filePath("cr.cfg")));
+    QCOMPARE(store.lines(), QStringList({"A 1", "B 2", "C 3", "D 4"}));
+    QCOMPARE(store.value("A"), QString("1"));
+    QCOMPARE(store.value("D"), QString("4"));
+}
+
+void TestCfgStore::includeExplosionIsCut()
+{
+    // Each level includes the next one twice: 2^18 lines in all, far more than
+    // any configuration has.
+    const int levels = 17;
+    for (int i = 0; i < levels; ++i) {
+        const QString next = dir.filePath(QString("x%1.cfg").arg(i + 1));
+        write(QString("x%1.cfg").arg(i),
+              i + 1 < levels ? QString("INCLUDE %1\nINCLUDE %1\n").arg(next).toUtf8()
+                             : QByteArray("Leaf 1\nLeaf 2\n"));
+    }
+    TestSupport::MessageLog log;
+    CfgStore store;
+    QVERIFY(store.read(dir.filePath("x0.cfg")));
+    QCOMPARE(log.count("Too many configuration lines"), 1);
+    QCOMPARE(store.lines().size(), CfgStore::maxLines);
+    QCOMPARE(store.value("Leaf"), QString("2"));
+    // The bound is per read: a later read starts afresh.
+    write("small.cfg", "Small 1\n");
+    QVERIFY(store.read(dir.filePath("small.cfg")));
+    QCOMPARE(store.value("Small"), QString("1"));
+}
+
+void TestCfgStore::fuzzRegressions()
+{
+    QDir folder(QStringLiteral(ORVO2_SOURCE_DIR "/fuzz/regressions/config"));
+    const QStringList names = folder.entryList(QDir::Files);
+    QVERIFY(!names.isEmpty());
+    for (const QString &name : names) {
+        CfgStore store;
+        QVERIFY2(store.read(folder.filePath(name)), qPrintable(name));
+        QVERIFY(store.lines().size() <= CfgStore::maxLines);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCfgStore)

@@ -1,6 +1,7 @@
 #include "batch/Batch.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -52,6 +53,10 @@ private slots:
     void ifokKeepsQuotedText();
     void continuationLinesAreReported();
     void missingFileKeepsScript();
+    void refusedFileKeepsScript_data();
+    void refusedFileKeepsScript();
+    void crOnlyLineEnds();
+    void fuzzRegressions();
     void execToggles();
     void loadWhileRunningKeepsCurrent();
     void longRunOfControlLines();
@@ -206,6 +211,58 @@ void TestBatch::missingFileKeepsScript()
     QCOMPARE(log.count("Can't open batch file"), 2);
     QCOMPARE(loaded.size(), 3);
     QCOMPARE(loaded.at(1).at(0).toBool(), false);
+}
+
+void TestBatch::refusedFileKeepsScript_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("endless device") << "/dev/zero"
+                                    << "Not a regular file";
+    QTest::newRow("directory") << "."
+                               << "Not a regular file";
+    QTest::newRow("16 MB and one byte") << "big"
+                                        << "Text file larger than 16 MB";
+}
+
+void TestBatch::refusedFileKeepsScript()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QString target = name == "." ? dir.path() : name;
+    if (name == "big") {
+        target = writeScript("big 1\n");
+        QVERIFY(QFile::resize(target, 16 * 1024 * 1024 + 1));
+    }
+    TestSupport::MessageLog log;
+    Batch batch;
+    QSignalSpy loaded(&batch, &Batch::batchLoaded);
+    batch.batchLoad(writeScript("a\nb\n"));
+    batch.batchLoad(target);
+    QCOMPARE(batch.scriptLines(), QStringList({"a", "b"}));
+    QVERIFY2(log.contains(message), qPrintable(log.messages().join('\n')));
+    QVERIFY(log.contains("Can't open batch file"));
+    QCOMPARE(loaded.size(), 2);
+    QCOMPARE(loaded.at(1).at(0).toBool(), false);
+}
+
+void TestBatch::crOnlyLineEnds()
+{
+    // Scripts saved by old Macintosh editors end their lines with CR alone.
+    QCOMPARE(run("a 1\rb 2\r\nc\n\rd"), QStringList({"a", "b", "c", "d"}));
+}
+
+void TestBatch::fuzzRegressions()
+{
+    QDir folder(QStringLiteral(ORVO2_SOURCE_DIR "/fuzz/regressions/batch"));
+    const QStringList names = folder.entryList(QDir::Files);
+    QVERIFY(!names.isEmpty());
+    for (const QString &name : names) {
+        QFile f(folder.filePath(name));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList words = run(f.readAll());
+        QVERIFY2(!words.contains("<timeout>"), qPrintable(name));
+    }
 }
 
 void TestBatch::execToggles()

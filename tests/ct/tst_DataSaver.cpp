@@ -77,6 +77,8 @@ private slots:
     void fileNames_data();
     void fileNames();
     void existingFileReplaced();
+    void namesStayInFolder_data();
+    void namesStayInFolder();
     void pictureWritten();
     void failedWriteReported_data();
     void failedWriteReported();
@@ -217,6 +219,47 @@ void TstDataSaver::fileNames()
     picture.fill(7);
     saver.saveImgWDiscard(new SavingImg(dir.path(), name, tag, slice, picture));
     QCOMPARE(filesUnder(dir.path()), expected);
+}
+
+void TstDataSaver::namesStayInFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("tag");
+    QTest::addColumn<bool>("inSubFolders");
+    QTest::newRow("name climbing out") << "../../escaped"
+                                       << "7100eV" << false;
+    QTest::newRow("name with a folder") << "sub/ct"
+                                        << "7100eV" << false;
+    QTest::newRow("name with a backslash") << "..\\ct"
+                                           << "7100eV" << false;
+    QTest::newRow("tag as energy folder climbing out") << "ct"
+                                                       << "../.." << true;
+    QTest::newRow("tag with a folder") << "ct"
+                                       << "a/b" << true;
+    QTest::newRow("dot-dot inside a name") << "a..b"
+                                           << "7100eV" << false;
+}
+
+void TstDataSaver::namesStayInFolder()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, tag);
+    QFETCH(bool, inSubFolders);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("results/run");
+    QVERIFY(QDir().mkpath(folder));
+    DataSaver saver;
+    saver.setSubFolders(inSubFolders, true, false);
+    TestSupport::MessageLog log;
+    auto *data = new SavingData(folder, name, tag, 5);
+    data->data = "x\n";
+    saver.saveDataWDiscard(data);
+    saver.saveImgWDiscard(
+        new SavingImg(folder, name, tag, 5, QImage(2, 2, QImage::Format_Grayscale8)));
+    // Nothing anywhere in the temporary tree, inside the folder or above it.
+    QCOMPARE(filesUnder(dir.path()), QStringList());
+    QCOMPARE(log.count("Result name or tag not allowed"), 2);
+    QVERIFY(!DataSaver::isNamePartAllowed(name) || !DataSaver::isNamePartAllowed(tag));
 }
 
 void TstDataSaver::existingFileReplaced()

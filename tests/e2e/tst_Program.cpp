@@ -1,3 +1,6 @@
+#include "DemoGenerator.h"
+
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,8 +16,16 @@ private slots:
     void missingScriptExitsWithOne();
     void withoutExecuteQuitsAfterStartUp();
     void configLinesRunAtStartUp();
+    void missingScriptWithoutExecuteExitsWithOne();
+    void exitStatusAndSummary_data();
+    void exitStatusAndSummary();
+    void configRunAnswersNoScriptLine();
 
 private:
+    // Script lines that load the generated scan of one energy with its I0 and BG.
+    QString loadLines(const QString &projectionPattern = QString());
+    QString data;
+    DemoSettings settings;
     QString write(const QString &name, const QByteArray &text);
     int runProgram(const QString &exe, const QStringList &args, QString &log);
     QTemporaryDir dir;
@@ -98,6 +109,136 @@ void TestProgram::configLinesRunAtStartUp()
     QCOMPARE(runProgram(ORVO2_EXE, {"-nw", "-e", "-config", cfg}, log), 0);
     QVERIFY2(log.indexOf("body-cmd \"first_line\"") >= 0, qPrintable(log));
     QVERIFY(log.indexOf("body-cmd \"first_line\"") < log.indexOf("body-cmd \"second_line\""));
+}
+
+QString TestProgram::loadLines(const QString &projectionPattern)
+{
+    if (data.isEmpty()) {
+        data = dir.filePath("demo");
+        settings.outDir = data;
+        settings.width = 48;
+        settings.height = 8;
+        settings.projections = 30;
+        settings.energies = 2;
+        settings.noise = false;
+        settings.layout = DemoSettings::Layout::Flat;
+        if (!DemoGenerator(settings).generate())
+            return QString();
+    }
+    const QString text = DemoGenerator::energyText(DemoGenerator(settings).energyAt(0));
+    const QString pattern = projectionPattern.isEmpty()
+                                ? QString("%1-%2-*.img").arg(settings.sample, text)
+                                : projectionPattern;
+    return QString("images_load \"%1/proj\" %2\n"
+                   "i0_load \"%1/i0/%3\"\n"
+                   "bg_load \"%1/bg/%4\"\n"
+                   "ct_rot_ax_is_v 1\nct_cor %5\ncalc_ct2 1\nct_auto_exec 1\nct_threads 2\n")
+        .arg(data, pattern, DemoGenerator::i0FileName(text), DemoGenerator::bgFileName())
+        .arg(settings.corOrDefault());
+}
+
+void TestProgram::missingScriptWithoutExecuteExitsWithOne()
+{
+    QString log;
+    QCOMPARE(runProgram(ORVO2_EXE, {"-nw", "-e", "-b", dir.filePath("missing.bat")}, log), 1);
+    QVERIFY2(log.contains("Can't open batch file"), qPrintable(log));
+}
+
+void TestProgram::exitStatusAndSummary_data()
+{
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("summary");
+
+    const QString save = "auto_save_data 1\nauto_save_data_path \"%1\"\nauto_save_data_name r\n";
+    QTest::newRow("every slice computed and saved")
+        << save + "ct_slice_from 0\nct_slice_to 3\ncalc_exec\n"
+        << 0
+        << "Summary : sets 0, slices computed 4, files written 4, failures 0, "
+           "skipped projection files 0";
+    QTest::newRow("result files can not be written")
+        << save + "auto_save_data_name no/such/folder/r\nct_slice_from 0\nct_slice_to 1\n"
+                  "calc_exec\n"
+        << 2
+        << "Summary : sets 0, slices computed 2, files written 0, failures 2, "
+           "skipped projection files 0";
+    QTest::newRow("run refused for a slice step of 0")
+        << save + "ct_slice_step 0\ncalc_exec\n"
+        << 2
+        << "Summary : sets 0, slices computed 0, files written 0, failures 1, "
+           "skipped projection files 0";
+    QTest::newRow("slices past the image are refused, not clamped")
+        << save + "ct_slice_from 40\nct_slice_to 50\ncalc_exec\n"
+        << 2
+        << "Summary : sets 0, slices computed 0, files written 0, failures 11, "
+           "skipped projection files 0";
+    QTest::newRow("an unreadable projection file is skipped")
+        << "SKIP" + save + "ct_slice_from 2\nct_slice_to 2\ncalc_exec\n"
+        << 0
+        << "Summary : sets 0, slices computed 1, files written 1, failures 0, "
+           "skipped projection files 1";
+    QTest::newRow("two sets of a script loop")
+        << save + "seq_exec_dir \"DATA/proj\"\nLoop\nseq_exec_set\nct_slice_from 1\n"
+                  "ct_slice_to 1\ncalc_exec\nseq_exec_next\n:ifok :goto Loop\n"
+        << 0
+        << "Summary : sets 2, slices computed 2, files written 2, failures 0, "
+           "skipped projection files 0";
+}
+
+void TestProgram::exitStatusAndSummary()
+{
+    QFETCH(QString, lines);
+    QFETCH(int, status);
+    QFETCH(QString, summary);
+    QString load = loadLines();
+    QVERIFY(!load.isEmpty());
+    QTemporaryDir out;
+    if (lines.startsWith("SKIP")) {
+        // A damaged frame among the projections of the scan.
+        lines = lines.mid(4);
+        const QString text = DemoGenerator::energyText(DemoGenerator(settings).energyAt(0));
+        QFile damaged(QString("%1/proj/%2-%3-zz.img").arg(data, settings.sample, text));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("IM");
+        damaged.close();
+        load = loadLines(QString("%1-%2-*.img").arg(settings.sample, text));
+        lines = load + lines.arg(out.path());
+        const QString script = write("skip.bat", lines.toUtf8());
+        QString log;
+        const int got = runProgram(ORVO2_EXE, {"-nw", "-e", "-b", script, "-x"}, log);
+        damaged.remove();
+        QCOMPARE(got, status);
+        QVERIFY2(log.contains(summary), qPrintable(log));
+        QVERIFY(log.contains("Projection file skipped"));
+        return;
+    }
+    lines = load + lines.arg(out.path()).replace("DATA", data);
+    const QString script = write("status.bat", lines.toUtf8());
+    QString log;
+    QCOMPARE(runProgram(ORVO2_EXE, {"-nw", "-e", "-b", script, "-x"}, log), status);
+    QVERIFY2(log.contains(summary), qPrintable(log));
+    // One summary, at the end.
+    QCOMPARE(log.count("Summary : "), 1);
+    QVERIFY(log.trimmed().endsWith(summary));
+}
+
+// A "calc_exec" among the configuration lines starts a run at start-up; its end
+// must not be taken for the end of the script's own "calc_exec".
+void TestProgram::configRunAnswersNoScriptLine()
+{
+    const QString load = loadLines();
+    QVERIFY(!load.isEmpty());
+    const QString cfg =
+        write("calc.cfg", (load + "ct_slice_from 0\nct_slice_to 7\ncalc_exec\n").toUtf8());
+    const QString script = write("after.bat", "ct_slice_from 0\nct_slice_to 3\ncalc_exec\n"
+                                              ":echo after the script's run\n");
+    QString log;
+    QCOMPARE(runProgram(ORVO2_EXE, {"-nw", "-e", "-c", cfg, "-b", script, "-x"}, log), 0);
+    const int configRunEnd = log.indexOf("slices done 8 / 8");
+    const int scriptRunEnd = log.indexOf("slices done 4 / 4");
+    const int echo = log.indexOf(":echo after the script's run");
+    QVERIFY2(configRunEnd >= 0 && scriptRunEnd > configRunEnd && echo > scriptRunEnd,
+             qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

@@ -1,13 +1,16 @@
 #include "ItexWriter.h"
 #include "imgdata/ImgDataITEX.h"
 #include "imgdata/ImgDatas.h"
+#include "imgdata/MemoryBudget.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
 
 using TestSupport::MessageLog;
@@ -29,6 +32,9 @@ private slots:
     void multiByteCommentEndDoesNotEatPixels();
     void filesAreClosedAfterLoading();
     void largeFramesLoadAndReload();
+    void mappedFramesMatchCopied_data();
+    void mappedFramesMatchCopied();
+    void fileCutBetweenHeaderAndPixels();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -292,6 +298,87 @@ void tst_ImgDataITEX::largeFramesLoadAndReload()
     cut.close();
     QVERIFY(!img.open());
     QVERIFY(!img.isOk);
+}
+
+void tst_ImgDataITEX::mappedFramesMatchCopied_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("bytesPerPixel");
+    QTest::addColumn<QByteArray>("extraItem");
+    QTest::newRow("16-bit, odd width, odd pixel offset") << 257 << 2 << QByteArray("X=1,");
+    QTest::newRow("32-bit, even offset") << 256 << 4 << QByteArray();
+    QTest::newRow("16-bit, small frame") << 3 << 2 << QByteArray("Odd=12,");
+}
+
+void tst_ImgDataITEX::mappedFramesMatchCopied()
+{
+    QFETCH(int, width);
+    QFETCH(int, bytesPerPixel);
+    QFETCH(QByteArray, extraItem);
+    const int height = 64;
+    std::vector<double> values(size_t(width) * height);
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = double((i * 2654435761u) % (bytesPerPixel == 2 ? 65536u : 4294967295u));
+    const QString file = path(QStringLiteral("mapped.img"));
+    QVERIFY(ItexWriter::writeRaw(file,
+                                 ItexWriter::comment(width, height, bytesPerPixel) + extraItem,
+                                 ItexWriter::pixelBytes(values, bytesPerPixel)));
+    const bool mapDefault = ImgDataITEX::mapFrames;
+    ImgDatas mappedStack;
+    ImgDatas copiedStack;
+    ImgDataITEX::mapFrames = true;
+    const bool mappedOk = mappedStack.addFile(file);
+    const qint64 usedMapped = MemoryBudget::used();
+    ImgDataITEX::mapFrames = false;
+    const bool copiedOk = copiedStack.addFile(file);
+    const qint64 usedCopied = MemoryBudget::used() - usedMapped;
+    ImgDataITEX::mapFrames = mapDefault;
+    QVERIFY(mappedOk && copiedOk);
+    const auto *mapped = static_cast<const ImgDataITEX *>(mappedStack.frame(0));
+    const auto *copied = static_cast<const ImgDataITEX *>(copiedStack.frame(0));
+#if defined(__linux__)
+    // Mapped pages belong to the page cache, not to the budget.
+    QVERIFY(mapped->pixels.isFileMapped());
+    QCOMPARE(usedMapped, qint64(0));
+#endif
+    QVERIFY(!copied->pixels.isFileMapped());
+    QCOMPARE(usedCopied, qint64(width) * height * bytesPerPixel);
+    std::vector<double> a(size_t(std::max(width, height)));
+    std::vector<double> b(a.size());
+    for (int y = -1; y <= height; ++y) {
+        mapped->getLine(y, a.data());
+        copied->getLine(y, b.data());
+        QVERIFY(std::memcmp(a.data(), b.data(), sizeof(double) * width) == 0);
+        if (y >= 0 && y < height)
+            QVERIFY(std::equal(a.begin(), a.begin() + width, values.begin() + size_t(y) * width));
+    }
+    for (int x = -1; x <= width; ++x) {
+        mapped->getColumn(x, a.data());
+        copied->getColumn(x, b.data());
+        QVERIFY(std::memcmp(a.data(), b.data(), sizeof(double) * height) == 0);
+    }
+}
+
+void tst_ImgDataITEX::fileCutBetweenHeaderAndPixels()
+{
+    // Sizes are checked again when the pixels are taken, so a file cut after its
+    // header was read is refused instead of being mapped past its end.
+    const QString file = path(QStringLiteral("cut.img"));
+    QVERIFY(ItexWriter::write(file, 128, 64, 2, std::vector<double>(128 * 64, 9.0)));
+    for (const bool map : {true, false}) {
+        const bool mapDefault = ImgDataITEX::mapFrames;
+        ImgDataITEX::mapFrames = map;
+        ImgDataITEX img;
+        img.fileName = file;
+        QVERIFY(img.readProps(file, &img.width, &img.height));
+        QVERIFY(QFile::resize(file, QFileInfo(file).size() - 4096));
+        MessageLog log;
+        const bool loaded = img.loadData();
+        ImgDataITEX::mapFrames = mapDefault;
+        QVERIFY(!loaded);
+        QVERIFY(log.contains("ITEX file is shorter than its image size"));
+        QVERIFY(ItexWriter::write(file, 128, 64, 2, std::vector<double>(128 * 64, 9.0)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ImgDataITEX)

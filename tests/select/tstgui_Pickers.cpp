@@ -295,9 +295,19 @@ void TestPickers::imageFailuresRed()
     picker.fileSelected0(bad);
     QCOMPARE(pathStyle(picker), failedStyle);
     QCOMPARE(pathLine(picker), bad);
-    // The image loaded before stays in use.
-    QCOMPARE(picker.image(), before);
-    QCOMPARE(*picker.imageSlot(), before);
+    // The image of the file before is dropped: keeping it would reconstruct with
+    // another file's image (another energy's I0) under this file's name.
+    QCOMPARE(picker.image(), nullptr);
+    QCOMPARE(*picker.imageSlot(), nullptr);
+    QVERIFY(picker.loadFailed());
+    QCOMPARE(picker.failedFile(), bad);
+    // A good file or a clear ends the failed state.
+    picker.fileSelected0(good);
+    QVERIFY(picker.image() != nullptr);
+    QVERIFY(!picker.loadFailed());
+    picker.fileSelected0(bad);
+    picker.clear0();
+    QVERIFY(!picker.loadFailed());
 
     SelectAImgFile empty;
     empty.fileSelected0(bad);

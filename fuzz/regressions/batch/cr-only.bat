@@ -1,0 +1,2 @@
+:ifok :ifng :goto:echo "auto_save_data_name ../x
+\
