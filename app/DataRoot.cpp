@@ -1,5 +1,8 @@
 #include "DataRoot.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace DataRoot {
 
 namespace {
@@ -18,6 +21,14 @@ QString builtIn()
 QString get()
 {
     return root();
+}
+
+QString dialogStart()
+{
+    const QString root = get();
+    if (!root.isEmpty() && QFileInfo(root).isDir())
+        return QDir(root).absolutePath();
+    return QDir::currentPath();
 }
 
 void set(const QString &directory)

@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace {
@@ -33,6 +35,8 @@ int main(int argc, char *argv[])
 
     auto *app = new QApplication(argc, argv);
     auto *translator = new QTranslator;
+    // Qt's own texts (dialog buttons, file dialogs, context menus) in the same language.
+    auto *qtTranslator = new QTranslator;
 
     QString cfgFile = QStringLiteral("config.cfg");
     if (cfg.has(QStringLiteral("-c")))
@@ -67,6 +71,13 @@ int main(int argc, char *argv[])
         (void)translator->load(QStringLiteral(":orvo2_ja_JP"),
                                QCoreApplication::applicationDirPath());
         QCoreApplication::installTranslator(translator);
+        if (qtTranslator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                               QStringLiteral("_"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(qtTranslator);
+        else
+            qDebug() << "Can't load Qt's Japanese translation"
+                     << QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     }
 
     auto *body = new Body;
@@ -85,6 +96,7 @@ int main(int argc, char *argv[])
 
     const int result = QApplication::exec();
     delete body;
+    delete qtTranslator;
     delete translator;
     delete app;
     return result;

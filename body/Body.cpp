@@ -12,6 +12,7 @@
 #include "ct/SgmGeom.h"
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
+#include "disp/FieldFit.h"
 #include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
 #include "disp/RawDisp.h"
@@ -75,10 +76,12 @@ Body::Body(QWidget *parent)
     qRegisterMetaType<MouseC::MStat>("MouseC::MStat");
     ui->setupUi(this);
     setupForm();
+    setupResultControls();
     setupDisplays();
     setupBatch();
     setupSequencer();
     setupEngines();
+    setupXafs();
     connectPanels();
     ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
@@ -99,10 +102,14 @@ Body::~Body()
 
 void Body::setupForm()
 {
-    // The control column is as wide as its widest row; it scrolls only vertically.
+    for (QLineEdit *field : {ui->CalcStartT, ui->CalcEndT})
+        FieldFit::fit(field, FieldFit::dateTimeSample());
+    for (QLineEdit *field : {ui->CalcSpentT, ui->ColorMin, ui->ColorMax})
+        FieldFit::fit(field, FieldFit::numberSample());
+    FieldFit::fit(ui->DeltaET, FieldFit::integerSample());
+    FieldFit::showStart(ui->ProgressMsg);
     ui->ControlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->minimumSizeHint().width() +
-                                       ui->ControlScroll->verticalScrollBar()->sizeHint().width());
+    fitControlColumn();
     ui->CalcCT->setStyleSheet(idleStyle);
     ui->SeqCalc->setStyleSheet(idleStyle);
     for (SelectAFile *save : {ui->SelectImageSaveDir, ui->SelectDataSaveDir}) {
@@ -137,6 +144,14 @@ void Body::setupForm()
     auto *setProgress = new QLabel(this);
     setProgress->setObjectName(QStringLiteral("SeqSetProgress"));
     static_cast<QGridLayout *>(ui->SeqBox->layout())->addWidget(setProgress, 1, 3, 1, 2);
+}
+
+// The control column is as wide as its widest row; it scrolls only vertically. A new
+// list of data sets may widen a row.
+void Body::fitControlColumn()
+{
+    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->minimumSizeHint().width() +
+                                       ui->ControlScroll->verticalScrollBar()->sizeHint().width());
 }
 
 void Body::fitToScreen()
@@ -302,10 +317,16 @@ void Body::connectPanels()
     connect(ui->CTFiles, &SelectDataFiles::filesSelected, this, &Body::dataFilesSelected);
     connect(ui->SelI0Files, &SelectDataFiles::filesSelected, this, &Body::i0FilesSelected);
     connect(rawDisp, &RawDisp::drawImage2, this, &Body::draw);
+    connect(ui->procCtrl, &ProcCtrl::findCorClicked, this, &Body::findCorClicked);
     connect(rawDisp, &RawDisp::newPosInvY, this, &Body::newPosOnRawImg);
     connect(rawDisp, &RawDisp::newBar, this, &Body::updateRawImage);
     connect(rawDisp, &RawDisp::selectedAPoint, this, &Body::selectedAPointInRawImg);
     connect(ui->seekCtrl, &SeekCtrl::newIndex, this, &Body::updateRawImage);
+    // "Show Img" of the I0 and BG pickers brings their picture's tab to the front.
+    connect(ui->I0ImgSel, &SelectAImgFile::imageShown, this,
+            [this] { ui->ImgsTab->setCurrentWidget(ui->I0ImageTab); });
+    connect(ui->BGImgSel, &SelectAImgFile::imageShown, this,
+            [this] { ui->ImgsTab->setCurrentWidget(ui->BGImageTab); });
     connect(imgDatas, &ImgDatas::imageUpdated, rawDisp, qOverload<>(&QWidget::update));
     connect(ctCalc, &CtCalc::askToStartCalc, this, &Body::toggleCalcCt);
     connect(ui->CalcCT, &QPushButton::clicked, this, &Body::toggleCalcCt);
@@ -324,9 +345,59 @@ void Body::connectPanels()
     connect(ui->FixColorScale, &QCheckBox::toggled, this, &Body::fixColorScaleToggled);
     connect(ui->SelDDir, &SelectDataDir::selected, this, &Body::selectedDir);
     connect(ui->SelDDir, &SelectDataDir::selectedFileInfoList, this, &Body::selectedFileInfoList);
+    connectNextFileNames();
     connect(this, &Body::stage, this, [this](const QString &msg, quint64 dEt) {
         noticedStage(msg, static_cast<qint64>(dEt));
     });
+}
+
+// The save rows tell which file the next slice goes to, so that a wrong folder,
+// name or tag shows before a run rather than after it.
+void Body::connectNextFileNames()
+{
+    for (SelectAFile *row : {ui->SelectImageSaveDir, ui->SelectDataSaveDir})
+        connect(row, &SelectAFile::namesChanged, this, &Body::showNextFileNames);
+    for (QAbstractButton *box : {static_cast<QAbstractButton *>(ui->AutoSaveImage),
+                                 static_cast<QAbstractButton *>(ui->AutoSaveData),
+                                 static_cast<QAbstractButton *>(ui->SaveInSubFolders),
+                                 static_cast<QAbstractButton *>(ui->SubOfEnergy),
+                                 static_cast<QAbstractButton *>(ui->SubOfSlice)})
+        connect(box, &QAbstractButton::toggled, this, &Body::showNextFileNames);
+    connect(ui->procCtrl, &ProcCtrl::sliceNoUpdated, this, &Body::showNextFileNames);
+    connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::showNextFileNames);
+    if (auto *from = ui->procCtrl->findChild<QLineEdit *>(QStringLiteral("SliceFrom")))
+        connect(from, &QLineEdit::textChanged, this, &Body::showNextFileNames);
+    showNextFileNames();
+}
+
+void Body::showNextFileNames()
+{
+    const ProcCtrl *proc = ui->procCtrl;
+    const QString no = sliceNumberText(proc->autoExec() ? proc->from() : proc->sliceNo());
+    // The saver's own rule for sub folders, on a probe that writes nothing.
+    DataSaver probe;
+    probe.setSubFolders(ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+                        ui->SubOfSlice->isChecked());
+    const struct
+    {
+        SelectAFile *row;
+        const QCheckBox *on;
+        const char *extension;
+    } rows[] = {{ui->SelectImageSaveDir, ui->AutoSaveImage, "png"},
+                {ui->SelectDataSaveDir, ui->AutoSaveData, "dat"}};
+    for (const auto &r : rows) {
+        const QString path = r.row->path();
+        const QStringList folders = probe.foldersFor(path, r.row->addTag(), no);
+        if (!r.on->isChecked() || path.isEmpty() || folders.isEmpty()) {
+            r.row->setNextFile(QString(), QString());
+            continue;
+        }
+        const QString file = DataSaver::fileNameOf(r.row->name(), r.row->addTag(), no,
+                                                   QString::fromLatin1(r.extension));
+        const QDir base(path);
+        const QString whole = QDir(folders.first()).filePath(file);
+        r.row->setNextFile(QDir(base.dirName()).filePath(base.relativeFilePath(whole)), whole);
+    }
 }
 
 void Body::executeConfigLines()
@@ -478,6 +549,9 @@ void Body::newPosOnRawImg(double x, double y)
 
 void Body::selectedAPointInRawImg(double x, double y, MouseC::MStat s)
 {
+    // A plain left drag pans the picture to look at it; only a click picks a slice.
+    if (s == MouseC::Left && rawDisp->lastPressDragged())
+        return;
     const bool vertical = ui->procCtrl->rotAxIsV();
     if (s == MouseC::Left)
         ui->procCtrl->setSliceNo(Numbers::saturateToInt(vertical ? y : x));
@@ -487,8 +561,10 @@ void Body::selectedAPointInRawImg(double x, double y, MouseC::MStat s)
 
 void Body::draw(QPainter *p)
 {
-    if (imgDatas->count() == 0)
+    if (imgDatas->count() == 0) {
+        drawFirstSteps(p);
         return;
+    }
     const ChCoord *c = rawDisp->coord;
     const bool vertical = ui->procCtrl->rotAxIsV();
     const QPoint m = rawDisp->mouse->current;
@@ -534,6 +610,26 @@ void Body::draw(QPainter *p)
         applySelection(x0, x1, y0, y1);
     else
         applySelection(y0, y1, x0, x1);
+}
+
+// An empty window says what to do first, in the order the work goes.
+void Body::drawFirstSteps(QPainter *p)
+{
+    const QString steps =
+        tr("To reconstruct a slice:\n"
+           "1. Load the projections: \"Data Select\" under \"Row Images\".\n"
+           "2. Choose the I0 and BG images with their \"Select\" buttons.\n"
+           "3. Set the centre of rotation: \"Center\", or a right click on the image.\n"
+           "4. Press \"Calc\".\n\n"
+           "On the image a click picks the slice, a drag moves the picture, the wheel zooms\n"
+           "and Shift+drag selects a region.");
+    const QRect area = QRect(0, 0, rawDisp->dispA()->width(), rawDisp->dispA()->height())
+                           .adjusted(16, 16, -16, -16);
+    const int flags = Qt::AlignLeft | Qt::TextWordWrap;
+    QRect block = p->fontMetrics().boundingRect(area, flags, steps);
+    block.moveCenter(area.center());
+    p->setPen(QColor(64, 64, 64));
+    p->drawText(block, flags, steps);
 }
 
 void Body::applySelection(double across0, double across1, double along0, double along1)
@@ -716,6 +812,7 @@ void Body::startCalcCt()
     ui->CalcEndT->clear();
     ui->CalcCT->setStyleSheet(runningStyle);
     params = ui->procCtrl->runParams(ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
+    runFailure.clear();
 
     if (imgDatas->count() == 0) {
         endRunAtOnce(QStringLiteral("no images are loaded"));
@@ -762,6 +859,7 @@ void Body::startCalcCt()
     logSaveFolders();
     setupFFT();
     setupSaveConds();
+    passResultSettings();
     if (params.autoExec) {
         nextSlice = params.sliceFrom;
         execMultiCtCalc();
@@ -773,6 +871,7 @@ void Body::startCalcCt()
 void Body::endRunAtOnce(const QString &why)
 {
     qDebug().noquote() << "CT run not started :" << why;
+    runFailure = QStringLiteral("CT run not started : %1").arg(why);
     run.refused = true;
     markFailure(QStringLiteral("CT run refused"));
     stopCalcCt();
@@ -801,6 +900,7 @@ void Body::setupSaveConds()
         engine->setSaveImage(img, imgDir->path(), imgDir->name(), imgDir->addTag());
         engine->setSaveData(data, dataDir->path(), dataDir->name(), dataDir->addTag());
         engine->setColorScale(ui->FixColorScale->isChecked(), colorMin(), colorMax());
+        engine->setRingRemoval(params.ringRemoval);
     }
     passSubFolderSettings();
 }
@@ -946,6 +1046,7 @@ void Body::stopCalcCt()
     const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
     ui->CalcSpentT->setText(Numbers::text(spent));
     ui->CalcCT->setStyleSheet(idleStyle);
+    sendRunRecord();
     if (batchCalc) {
         batchCalc = false;
         // The script's next line sees ok only when every slice asked for was computed
@@ -1155,6 +1256,7 @@ QString Body::saveTagOf(const QString &energyText, const QString &sample, bool *
 
 void Body::newSets(int count)
 {
+    fitControlColumn();
     if (ui->keepOnNewSets->isChecked())
         return;
     ui->SeqCalcFrom->setValue(1);
@@ -1235,6 +1337,7 @@ void Body::loadDataSet(const QStringList &files)
     // A set always replaces the stack, whatever the list's load options say.
     ui->CTFiles->clearFiles();
     dataFilesSelected(files, true);
+    estimateCorOfSet();
 }
 
 void Body::startingSeqCalc()
@@ -1407,7 +1510,7 @@ void Body::batchEnded()
 bool Body::isIdle() const
 {
     return !calcRunning && enginesIdle() && pendingActions.isEmpty() && !xafsBatch->isRunning() &&
-           !ctCalc->isRunning() && saverWaits == 0 && scriptLoadsPending == 0;
+           !ctCalc->isRunning() && saverWaits == 0 && scriptLoadsPending == 0 && !xafsBuildThread;
 }
 
 void Body::finishIfHeadlessDone()
@@ -1449,6 +1552,8 @@ void Body::stopThreads()
 {
     // No new slices: engines finish the slice they compute, then leave.
     calcRunning = false;
+    if (xafsBuildThread)
+        xafsBuildThread->wait();
     for (QThread *t : {&batchThread, &seqThread}) {
         t->quit();
         t->wait();

@@ -4,6 +4,7 @@
 #include "batch/BatchCmd.h"
 #include "disp/CtRunParams.h"
 #include "disp/MouseC.h"
+#include "xafs/XafsBuilder.h"
 
 #include <QDateTime>
 #include <QFileInfoList>
@@ -15,6 +16,7 @@
 #include <QVector>
 #include <array>
 #include <functional>
+#include <optional>
 
 class Batch;
 class CtCalc;
@@ -29,6 +31,7 @@ class QPainter;
 class RawDisp;
 class Sinogram;
 class XafsBatch;
+class XafsPanel;
 
 namespace Ui {
 class Body;
@@ -74,6 +77,9 @@ public:
     bool isCalcRunning() const { return calcRunning; }
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
+    // Where the results of the current data name are and how spectra are normalised.
+    XafsLayout xafsLayout() const;
+    XafsSettings xafsSettings() const;
 
 signals:
     void batchCalcStart();
@@ -138,6 +144,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
+    void findCorClicked();
     void engineFinished(int engine, int slice, bool computed, bool handedToSaver);
     void seqCalcClicked();
     void startSetCalc();
@@ -149,6 +156,7 @@ private slots:
 private:
     void setupForm();
     void fitToScreen();
+    void fitControlColumn();
     void setupDisplays();
     void setupBatch();
     void setupSequencer();
@@ -165,6 +173,31 @@ private:
     void dispatchAdditionalInfo(const BatchCmd &c);
     void dispatchShowing(const BatchCmd &c);
     void dispatchSequential(const BatchCmd &c);
+    // Filter and result formats (BodyResults.cpp, commands in BodyCommands.cpp).
+    void dispatchFilter(const BatchCmd &c);
+    void setupResultControls();
+    bool setDataFormat(const QString &format);
+    // The filter and the data format of the run to the engines, at run start.
+    void passResultSettings();
+    // At the end of a run that saved: the run record to the saver.
+    void sendRunRecord();
+    // CT-XAFS spectra; false when the command completes later ("xafs_build").
+    bool dispatchXafs(const BatchCmd &c, bool fromInterpreter);
+    void countXafsFailure();
+    // Builds the stacks on a thread of its own; a script waits for the end.
+    void startXafsBuild(bool fromScript);
+    bool writeXafsSpectrum(const BatchCmd &c);
+    void setupXafs();
+    void refreshXafsPanel();
+    // Centre of rotation and rings (BodyCor.cpp): ct_cor_auto, ct_cor_scan,
+    // ct_ring_removal, seq_exec_cor_auto.
+    void dispatchCor(const BatchCmd &c);
+    // Estimates the CoR of the stack at the current slice within [from, to] (NaN:
+    // no bound) and sets it; false, with the reason logged, when it can not.
+    bool findCor(double from, double to);
+    bool scanCor(double from, double to, double step);
+    // After a set's load, when seq_exec_cor_auto is on.
+    void estimateCorOfSet();
     // -set, -sets and -threads (BodyRunOptions.cpp).
     void applyRunOptions();
     // True when the options settle the command: it is not dispatched further.
@@ -200,6 +233,9 @@ private:
     void logSaveFolders();
     void regenerateSinogram();
     // Regions and slice range from a rectangle selected on the raw image.
+    void drawFirstSteps(QPainter *p);
+    void connectNextFileNames();
+    void showNextFileNames();
     void applySelection(double across0, double across1, double along0, double along1);
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
@@ -257,6 +293,8 @@ private:
     QButtonGroup *ctSelGroup = nullptr;
     QButtonGroup *subFolderGroup = nullptr;
     QList<PopDockBase *> popDocks;
+    XafsPanel *xafsPanel = nullptr;
+    QThread *xafsBuildThread = nullptr;
 
     // Requests handed to engines and not yet answered: `busy` is set only when
     // an engine's thread takes its request, so it cannot tell a run's end alone.
@@ -295,6 +333,11 @@ private:
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
 
+    // Why the run could not start, for its record.
+    QString runFailure;
+    // seq_exec_cor_auto, and the estimate of the set loaded last (none when not made).
+    bool seqCorAuto = false;
+    std::optional<double> corAutoOfSet;
     RunOptions runOptions;
     bool setListPrinted = false;
     // -set named a set the data directory does not have: nothing more is run.

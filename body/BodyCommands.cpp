@@ -9,6 +9,7 @@
 #include "ct/DataSaver.h"
 #include "disp/ProcCtrl.h"
 #include "disp/SeekCtrl.h"
+#include "disp/XafsPanel.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
@@ -17,6 +18,7 @@
 #include "ui_Body.h"
 #include "ui_I0ofImage.h"
 #include "util/Numbers.h"
+#include "xafs/XafsSpectrum.h"
 
 #include <QCheckBox>
 #include <QDebug>
@@ -24,6 +26,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QRadioButton>
+
+#include <limits>
+#include <memory>
 
 namespace {
 
@@ -87,6 +92,8 @@ bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
     dispatchSaving(c);
     dispatchAdditionalInfo(c);
     dispatchShowing(c);
+    dispatchFilter(c);
+    dispatchCor(c);
     if (c.isCmd(QStringLiteral("calc_exec"))) {
         // A configuration line's run answers nobody: the interpreter waits only
         // for the runs of its own lines.
@@ -95,7 +102,7 @@ bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
         return !fromInterpreter;
     }
     dispatchSequential(c);
-    return true;
+    return dispatchXafs(c, fromInterpreter);
 }
 
 void Body::dispatchLoading(const BatchCmd &c)
@@ -270,6 +277,16 @@ void Body::dispatchShowing(const BatchCmd &c)
         tabs->setCurrentIndex(Numbers::saturateToInt(static_cast<double>(c.argInt(0)) + 5));
 }
 
+void Body::dispatchFilter(const BatchCmd &c)
+{
+    if (c.isCmd(QStringLiteral("ct_filter_padded")))
+        ui->procCtrl->setFilterPadded(flagOf(c));
+    if (c.isCmd(QStringLiteral("ct_filter")))
+        batch->setOk(ui->procCtrl->setFilterName(c.argText(0)));
+    if (c.isCmd(QStringLiteral("auto_save_data_format")))
+        batch->setOk(setDataFormat(c.argText(0)));
+}
+
 void Body::dispatchSequential(const BatchCmd &c)
 {
     SelectDataDir *dirs = ui->SelDDir;
@@ -285,4 +302,140 @@ void Body::dispatchSequential(const BatchCmd &c)
         dirs->set();
     if (c.isCmd(QStringLiteral("seq_exec_select_i0")))
         ui->SelI0Files->loadDir(c.argText(0), c.argsFrom(1));
+}
+
+void Body::setupXafs()
+{
+    // After the engines' tabs, so that the tab numbers of the batch commands stay.
+    xafsPanel = new XafsPanel;
+    ui->ImgsTab->addTab(xafsPanel, tr("XAFS"));
+    connect(xafsPanel, &XafsPanel::refreshRequested, this, &Body::refreshXafsPanel);
+    connect(xafsPanel, &XafsPanel::buildRequested, this, [this] { startXafsBuild(false); });
+    connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui->ImgsTab->widget(index) == xafsPanel)
+            refreshXafsPanel();
+    });
+}
+
+XafsLayout Body::xafsLayout() const
+{
+    return {ui->SelectDataSaveDir->path(), ui->SelectDataSaveDir->name(),
+            ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+            ui->SubOfSlice->isChecked()};
+}
+
+XafsSettings Body::xafsSettings() const
+{
+    return xafsPanel->settings();
+}
+
+void Body::refreshXafsPanel()
+{
+    const XafsLayout layout = xafsLayout();
+    xafsPanel->setSource(XafsBuilder(layout, xafsSettings()).outputFolder(), layout.name);
+}
+
+void Body::startXafsBuild(bool fromScript)
+{
+    if (xafsBuildThread) {
+        qDebug() << "XAFS: a build is already running";
+        if (fromScript) {
+            batch->setOk(false);
+            emit callBatchCheckEnd();
+        }
+        return;
+    }
+    // Results still queued for the saver are written before they are looked for.
+    QMetaObject::invokeMethod(
+        dataSaver, [] {}, Qt::BlockingQueuedConnection);
+    const XafsLayout layout = xafsLayout();
+    const XafsSettings settings = xafsSettings();
+    auto built = std::make_shared<int>(0);
+    xafsBuildThread = QThread::create(
+        [layout, settings, built] { *built = XafsBuilder(layout, settings).build(); });
+    xafsBuildThread->setParent(this);
+    xafsPanel->setBuilding(true);
+    connect(xafsBuildThread, &QThread::finished, this, [this, built, fromScript, layout] {
+        xafsBuildThread->deleteLater();
+        xafsBuildThread = nullptr;
+        xafsPanel->setBuilding(false);
+        if (*built == 0) {
+            qDebug() << "XAFS: nothing could be built for" << layout.name;
+            countXafsFailure();
+        }
+        refreshXafsPanel();
+        if (fromScript) {
+            batch->setOk(*built > 0);
+            emit callBatchCheckEnd();
+        }
+        finishIfHeadlessDone();
+    });
+    xafsBuildThread->start();
+}
+
+// xafs_spectrum X0 Z0 X1 Z1 SLICE FILE: a relative FILE is in the xafs folder.
+bool Body::writeXafsSpectrum(const BatchCmd &c)
+{
+    const XafsLayout layout = xafsLayout();
+    const XafsSettings settings = xafsSettings();
+    const QDir folder(XafsBuilder(layout, settings).outputFolder());
+    const QString stackPath =
+        folder.filePath(XafsBuilder::stackFileName(layout.name, "mu", c.argInt(4)));
+    const QString file = c.argText(5);
+    if (file.isEmpty()) {
+        qDebug() << "XAFS: no spectrum file given" << c.line;
+        return false;
+    }
+    XafsSpectrum stack;
+    if (!stack.load(stackPath))
+        return false;
+    std::vector<double> mu;
+    if (stack.meanOver(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3), &mu) < 1) {
+        qDebug() << "XAFS: no pixel of the stack in the region" << c.line;
+        return false;
+    }
+    return XafsSpectrum::writeCsv(folder.absoluteFilePath(file), stack.energies(), mu, settings);
+}
+
+// A failed build or spectrum counts among the failures of a headless run.
+void Body::countXafsFailure()
+{
+    if (counts.failures < std::numeric_limits<int>::max())
+        ++counts.failures;
+}
+
+bool Body::dispatchXafs(const BatchCmd &c, bool fromInterpreter)
+{
+    XafsSettings s = xafsSettings();
+    // An energy of 0 (or no argument) gives the range back to the default.
+    auto energyOrUnset = [](double e) { return e != 0.0 ? e : XafsSettings::unset; };
+    if (c.isCmd(QStringLiteral("xafs_pre_edge"))) {
+        s.preEdge1 = energyOrUnset(c.argDouble(0));
+        s.preEdge2 = energyOrUnset(c.argDouble(1));
+    }
+    if (c.isCmd(QStringLiteral("xafs_post_edge"))) {
+        s.postEdge1 = energyOrUnset(c.argDouble(0));
+        s.postEdge2 = energyOrUnset(c.argDouble(1));
+    }
+    if (c.isCmd(QStringLiteral("xafs_e0")))
+        s.fixedE0 = energyOrUnset(c.argDouble(0));
+    if (c.isCmd(QStringLiteral("xafs_min_jump")))
+        s.minJump = c.argDouble(0);
+    if (c.isCmd(QStringLiteral("xafs_register")))
+        s.registerEnergies = flagOf(c);
+    if (c.cmd.startsWith(QLatin1String("xafs_"), Qt::CaseInsensitive))
+        xafsPanel->setSettings(s);
+    if (c.isCmd(QStringLiteral("xafs_spectrum"))) {
+        const bool written = writeXafsSpectrum(c);
+        if (!written)
+            countXafsFailure();
+        if (fromInterpreter)
+            batch->setOk(written);
+    }
+    if (c.isCmd(QStringLiteral("xafs_build"))) {
+        // A configuration line's build answers nobody, like its calc_exec.
+        startXafsBuild(fromInterpreter);
+        return !fromInterpreter;
+    }
+    return true;
 }

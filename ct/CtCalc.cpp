@@ -1,7 +1,9 @@
 #include "CtCalc.h"
 
 #include "ct/CtProgress.h"
+#include "ct/RingRemoval.h"
 #include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
 #include "disp/ProcCtrl.h"
 #include "disp/Sinogram.h"
@@ -53,6 +55,7 @@ CtCalc::CtCalc(QWidget *parent)
     , progress(new CtProgress)
 {
     ui->setupUi(this);
+    CtCalc2Ui::fitFields(ui);
     progressThread.setObjectName(QStringLiteral("CtProgress"));
     progress->moveToThread(&progressThread);
 
@@ -107,6 +110,8 @@ bool CtCalc::takeSinogram()
         return false;
     }
     sinogram->genSinogram0(&hSgm, proc->rotAxIsV(), proc->cor(), proc->sliceNo());
+    if (hSgm.isUsable() && proc->ringRemoval() > 0)
+        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, hSgm.height, proc->ringRemoval());
     return hSgm.isUsable();
 }
 
@@ -119,7 +124,13 @@ void CtCalc::startCt()
     const bool usable = takeSinogram();
     const int n = hSgm.width / 2 * 2;
     const int p = hSgm.height;
-    if (!usable || !fbp.setup(n, p)) {
+    // The filter of the process panel, as the engines take it at run start.
+    CtFilter::Window window = CtFilter::Window::Ramp;
+    const ProcCtrl *proc = sinogram->procCtrl();
+    if (proc && !CtFilter::windowOf(proc->filterName(), &window))
+        window = CtFilter::Window::Ramp;
+    const bool padded = proc && proc->filterPadded();
+    if (!usable || !fbp.setFilter(window, padded) || !fbp.setup(n, p)) {
         // The run still ends, so that whoever started it (a script, the main
         // window's run) does not wait for it for ever.
         qDebug() << "CT1 : no usable sinogram, CoR"

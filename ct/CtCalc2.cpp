@@ -1,5 +1,8 @@
 #include "CtCalc2.h"
 
+#include "ct/FloatTiff.h"
+#include "ct/RingRemoval.h"
+#include "ct/RunRecord.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "disp/ColorBar.h"
@@ -13,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+
 #include <utility>
 
 CtCalc2::CtCalc2(QObject *parent)
@@ -101,6 +105,24 @@ void CtCalc2::setColorScale(bool fixed, double min, double max)
     });
 }
 
+void CtCalc2::setRunParams(const CtRunParams &params)
+{
+    onEngineThread([this, params] { runParams = params; });
+}
+
+void CtCalc2::setSaveDataFormat(bool dat, bool tiff)
+{
+    onEngineThread([this, dat, tiff] {
+        saveDat = dat;
+        saveTiff = tiff;
+    });
+}
+
+void CtCalc2::setRingRemoval(int window)
+{
+    onEngineThread([this, window] { ringWindow = window; });
+}
+
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
 {
     onEngineThread([this, target = SaveTarget{f, path, name, tag}] { imageTarget = target; });
@@ -139,10 +161,15 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     }
     genAndDispImage = genAndDisp;
     sliceNo = slice;
+    sliceCor = cor;
+    failureReason.clear();
     beginingCt();
     saveMissed = false;
     sliceComputed = reconstruct(rotAxIsV, cor, slice);
-    if (sliceComputed) {
+    if (!sliceComputed) {
+        reportFailure(failureReason.isEmpty() ? QStringLiteral("no usable sinogram")
+                                              : failureReason);
+    } else {
         resImageValid = false;
         shownValues.clear();
         if (genAndDispImage)
@@ -170,10 +197,20 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
     // transformed past the end of the FFT buffers.
     if (n != nFft || p != nProj) {
         qDebug() << "Sinogram does not match the FFT set-up (N, P)" << n << p << nFft << nProj;
+        failureReason = QStringLiteral("sinogram does not match the FFT set-up");
+        return false;
+    }
+    CtFilter::Window window = CtFilter::Window::Ramp;
+    if (!CtFilter::windowOf(runParams.filterName, &window))
+        qDebug() << "Unknown CT filter, ramp used" << runParams.filterName;
+    if (!target->setFilter(window, runParams.filterPadded)) {
+        failureReason = QStringLiteral("filter could not be set up");
         return false;
     }
     if ((target->n() != nFft || target->count() != nProj) && !target->setup(nFft, nProj))
         return false;
+    if (ringWindow > 0)
+        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, p, ringWindow);
     if (!region.set) {
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
@@ -227,9 +264,14 @@ void CtCalc2::runSliceGroup()
                 groupCores.push_back(std::make_unique<CtFbp>());
             target = groupCores[cores.size() - 1].get();
         }
+        failureReason.clear();
         if (prepare(r.rotAxIsV, r.cor, r.slice, target)) {
             cores.push_back(target);
             requestOf.push_back(k);
+        } else {
+            sliceNo = r.slice;
+            reportFailure(failureReason.isEmpty() ? QStringLiteral("no usable sinogram")
+                                                  : failureReason);
         }
     }
     CtFbp::backProjectAll(cores.data(), static_cast<int>(cores.size()), region.x0, region.x1,
@@ -240,6 +282,7 @@ void CtCalc2::runSliceGroup()
         const size_t k = requestOf[m];
         current = cores[m];
         sliceNo = requests[k].slice;
+        sliceCor = requests[k].cor;
         saveMissed = false;
         resImageValid = false;
         shownValues.clear();
@@ -353,7 +396,62 @@ void CtCalc2::saveData()
         return;
     }
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);
-    record->data = SavingData::resultText(n, current->resultRow(0), region.x0, region.z0, region.x1,
-                                          region.z1);
+    record->writeDat = saveDat;
+    if (saveDat)
+        record->data = SavingData::resultText(n, current->resultRow(0), region.x0, region.z0,
+                                              region.x1, region.z1);
+    if (saveTiff)
+        record->tiff = tiffOf(n);
+    emit saveDataWDiscard(record);
+}
+
+QByteArray CtCalc2::tiffOf(int n) const
+{
+    // The pixels of the ".dat" text: the region clipped to the result, from the
+    // truncated lower bounds while below the upper ones.
+    SliceInfo info;
+    info.x0 = SavingData::clipBound(region.x0, n);
+    info.z0 = SavingData::clipBound(region.z0, n);
+    info.x1 = SavingData::clipBound(region.x1, n);
+    info.z1 = SavingData::clipBound(region.z1, n);
+    const int xFrom = int(info.x0);
+    const int zFrom = int(info.z0);
+    const int columns = std::max(0, int(std::ceil(info.x1)) - xFrom);
+    const int rows = std::max(0, int(std::ceil(info.z1)) - zFrom);
+    if (columns < 1 || rows < 1) {
+        qDebug() << "Empty region, no TIFF for slice" << sliceNo;
+        return {};
+    }
+    info.n = n;
+    info.projections = current->count();
+    info.slice = sliceNo;
+    info.tag = dataTarget.tag;
+    info.cor = sliceCor;
+    info.filter = CtFilter::nameOf(current->filterWindow());
+    info.padded = current->filterPadded();
+    info.ringRemoval = ringWindow;
+    FloatTiff tiff;
+    tiff.width = columns;
+    tiff.height = rows;
+    tiff.xPosition = xFrom;
+    tiff.yPosition = zFrom;
+    tiff.description = info.description();
+    tiff.values.reserve(size_t(columns) * size_t(rows));
+    for (int z = zFrom; z < zFrom + rows; ++z) {
+        const double *row = current->resultRow(z) + xFrom;
+        for (int x = 0; x < columns; ++x)
+            tiff.values.push_back(static_cast<float>(row[x]));
+    }
+    return tiff.encode();
+}
+
+void CtCalc2::reportFailure(const QString &reason)
+{
+    const SaveTarget &target = dataTarget.on ? dataTarget : imageTarget;
+    if (!target.on || !hasReceiver(SIGNAL(saveDataWDiscard(SavingData *))))
+        return;
+    auto *record = new SavingData(target.path, target.name, target.tag, sliceNo);
+    record->writeDat = false;
+    record->failure = reason;
     emit saveDataWDiscard(record);
 }

@@ -2,6 +2,7 @@
 
 #include "ct/CtFbp.h"
 #include "ct/HSgm.h"
+#include "disp/CtRunParams.h"
 #include "util/GreyScale.h"
 
 #include <QImage>
@@ -79,6 +80,16 @@ public:
     // the run (the fixed flag and, when fixed, its limits), over the panel's copy.
     void setColorScale(bool fixed, double min, double max);
 
+    // GUI thread, at run start: the run settings the engine itself uses (the
+    // filter), applied from the next slice on like the other settings.
+    void setRunParams(const CtRunParams &params);
+    // GUI thread, at run start: which files a saved result becomes, the ".dat"
+    // text, the float TIFF, or both.
+    void setSaveDataFormat(bool dat, bool tiff);
+    // GUI thread, at run start: stripe removal before filtering (its window in
+    // detector pixels, 0 off), from the next slice on.
+    void setRingRemoval(int window);
+
     // True from the start of a slice until just before calcFinished(). A startCt()
     // still waiting in the engine's queue does not count: whoever hands out slices
     // counts its own requests until their calcFinished().
@@ -138,6 +149,9 @@ private:
     bool prepare(bool rotAxIsV, double cor, int slice, CtFbp *target);
     // The requests of a slice group, once all have arrived.
     void runSliceGroup();
+    // Tells the saver that this slice was not reconstructed, for the run record.
+    void reportFailure(const QString &reason);
+    QByteArray tiffOf(int n) const;
     void applyBar(const Scale &barScale, unsigned sequence);
     void render();
     bool hasReceiver(const char *signal) const;
@@ -166,6 +180,12 @@ private:
     SaveTarget imageTarget;
     SaveTarget dataTarget;
     int sliceNo = 0;
+    double sliceCor = 0.0;
+    QString failureReason;
+    CtRunParams runParams;
+    bool saveDat = true;
+    bool saveTiff = false;
+    int ringWindow = 0;
     QImage resImage;
     bool resImageValid = false;
     bool genAndDispImage = true;

@@ -79,7 +79,24 @@ void CtFbp::release()
     cosines = {};
     sines = {};
     xOffsets = {};
+    binWeights = {};
     nFft = 0;
+    nTransform = 0;
+}
+
+bool CtFbp::setFilter(CtFilter::Window newWindow, bool newPadded)
+{
+    if (newWindow == window && newPadded == padded)
+        return true;
+    window = newWindow;
+    padded = newPadded;
+    if (nFft < 2)
+        return true;
+    const int n = nFft;
+    const int count = nProj;
+    release();
+    nProj = 0;
+    return setup(n, count);
 }
 
 bool CtFbp::setup(int n, int count)
@@ -94,15 +111,23 @@ bool CtFbp::setup(int n, int count)
         return false;
     }
     const size_t N = static_cast<size_t>(n);
-    if (!forwardIn.allocate(N) || !forwardOut.allocate(N) || !inverseIn.allocate(N) ||
-        !inverseOut.allocate(N)) {
+    const int length = CtFilter::transformLength(n, padded);
+    binWeights = CtFilter::weights(n, padded, window);
+    if (length < n || binWeights.size() != static_cast<size_t>(length)) {
+        qDebug() << "CT filter is not usable (N, transform length)" << n << length;
         release();
         return false;
     }
-    forwardPlan.reset(FftwPlanner::planDft1d(n, forwardIn.data(), forwardOut.data(), FFTW_FORWARD,
-                                             FFTW_ESTIMATE));
-    inversePlan.reset(FftwPlanner::planDft1d(n, inverseIn.data(), inverseOut.data(), FFTW_BACKWARD,
-                                             FFTW_ESTIMATE));
+    const size_t L = static_cast<size_t>(length);
+    if (!forwardIn.allocate(L) || !forwardOut.allocate(L) || !inverseIn.allocate(L) ||
+        !inverseOut.allocate(L)) {
+        release();
+        return false;
+    }
+    forwardPlan.reset(FftwPlanner::planDft1d(length, forwardIn.data(), forwardOut.data(),
+                                             FFTW_FORWARD, FFTW_ESTIMATE));
+    inversePlan.reset(FftwPlanner::planDft1d(length, inverseIn.data(), inverseOut.data(),
+                                             FFTW_BACKWARD, FFTW_ESTIMATE));
     if (!forwardPlan || !inversePlan) {
         release();
         return false;
@@ -131,6 +156,7 @@ bool CtFbp::setup(int n, int count)
         xOffsets[x] = x - n * 0.5;
     nFft = n;
     nProj = count;
+    nTransform = length;
     return true;
 }
 
@@ -147,6 +173,12 @@ void CtFbp::forward(const double *row)
         forwardIn[k][0] = row[k];
         forwardIn[k][1] = 0.0;
     }
+    // Padding continues the row with its edge values (CtFilter::padWithEdges).
+    const int tail = nFft + (nTransform - nFft) / 2;
+    for (int k = nFft; k < nTransform; ++k) {
+        forwardIn[k][0] = k < tail ? row[nFft - 1] : row[0];
+        forwardIn[k][1] = 0.0;
+    }
     forwardPlan.execute();
 }
 
@@ -154,10 +186,10 @@ double *CtFbp::spectrum(int i)
 {
     // Zeros until fftRow fills them, so that filtering a row never transformed
     // gives zeros.
-    const size_t size = 2 * static_cast<size_t>(nFft) * static_cast<size_t>(nProj);
+    const size_t size = 2 * static_cast<size_t>(nTransform) * static_cast<size_t>(nProj);
     if (spectra.size() != size)
         spectra.assign(size, 0.0);
-    return spectra.data() + 2 * static_cast<size_t>(i) * nFft;
+    return spectra.data() + 2 * static_cast<size_t>(i) * nTransform;
 }
 
 void CtFbp::fftRow(const double *row, int i)
@@ -166,7 +198,7 @@ void CtFbp::fftRow(const double *row, int i)
         return;
     forward(row);
     double *s = spectrum(i);
-    for (int k = 0; k < nFft; ++k) {
+    for (int k = 0; k < nTransform; ++k) {
         s[2 * k] = forwardOut[k][0];
         s[2 * k + 1] = forwardOut[k][1];
     }
@@ -181,18 +213,20 @@ void CtFbp::filterRow(int i)
 
 void CtFbp::filterSpectrum(const double *s, int i)
 {
-    const int N = nFft;
-    const double b = twoPi / N;
-    // |frequency| of bin m: m up to N/2, then N - m for the negative frequencies.
-    for (int m = 0; m < N; ++m) {
-        const double w = m < N / 2 ? m : N - m;
-        inverseIn[m][0] = s[2 * m] * w * b;
-        inverseIn[m][1] = s[2 * m + 1] * w * b;
+    // The weights are in units of bins; 2 pi / L makes them angular frequency.
+    // For the plain ramp bin m weighs m up to L/2, then L - m for the negative
+    // frequencies. Only the row's own N samples are kept after padding.
+    const int L = nTransform;
+    const double b = twoPi / L;
+    const double *w = binWeights.data();
+    for (int m = 0; m < L; ++m) {
+        inverseIn[m][0] = s[2 * m] * w[m] * b;
+        inverseIn[m][1] = s[2 * m + 1] * w[m] * b;
     }
     inversePlan.execute();
     double *f = filteredBase + static_cast<size_t>(i) * filteredStride();
-    for (int k = 0; k < N; ++k)
-        f[k] = inverseOut[k][0] / N;
+    for (int k = 0; k < nFft; ++k)
+        f[k] = inverseOut[k][0] / L;
 }
 
 void CtFbp::pixelRange(double a0, double a1, int n, int *from, int *to)

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "CtFilter.h"
 #include "FftwPlanner.h"
 
 #include <vector>
 
 // Filtered back projection of one slice: each sinogram row is ramp-filtered by
-// an FFT of length N (no zero padding) and smeared back over an N x N image
+// an FFT of length N (by default unpadded; setFilter) and smeared back over an N x N image
 // along its projection angle. Projection i is taken at i * pi / P, the P
 // projections spanning 180 degrees. The result is the plain sum over all
 // projections, with no further scaling, so results compare across versions.
@@ -18,6 +19,16 @@ public:
     CtFbp() = default;
     CtFbp(const CtFbp &) = delete;
     CtFbp &operator=(const CtFbp &) = delete;
+
+    // The filter of the following slices (CtFilter): the window on the ramp and
+    // whether rows are padded. The default, an unpadded plain ramp, is the
+    // filter described above. A core already set up is set up again for the new
+    // filter; false when that fails.
+    bool setFilter(CtFilter::Window window, bool padded);
+    CtFilter::Window filterWindow() const { return window; }
+    bool filterPadded() const { return padded; }
+    // The length of the transforms: N, or more with padding.
+    int transformLength() const { return nTransform; }
 
     // Prepares buffers and plans for FFT length n and `count` projections.
     // n below 2 leaves nothing usable (there is no ramp filter) and returns false.
@@ -99,6 +110,11 @@ private:
 
     int nFft = 0;
     int nProj = 0;
+    CtFilter::Window window = CtFilter::Window::Ramp;
+    bool padded = false;
+    int nTransform = 0;
+    // The filter's weight of every bin, in units of bins (CtFilter::weights).
+    std::vector<double> binWeights;
     FftwBuffer<fftw_complex> forwardIn;
     FftwBuffer<fftw_complex> forwardOut;
     FftwBuffer<fftw_complex> inverseIn;

@@ -3,10 +3,12 @@
 #include "SavingData.h"
 #include "SavingImg.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QSaveFile>
+#include <QFile>
 
+#include <cstdio>
 #include <memory>
 
 DataSaver::DataSaver(QObject *parent)
@@ -50,9 +52,25 @@ void DataSaver::saveData(SavingData *data)
 {
     if (!data)
         return;
-    const QByteArray &bytes = data->data;
-    saveTo(data->path, data->tag, data->no, fileNameOf(data->name, data->tag, data->no, "dat"),
-           [&bytes](QIODevice *device) { return device->write(bytes) == bytes.size(); });
+    if (!data->failure.isEmpty()) {
+        Ledger &ledger = ledgers[sourceKey(data->path, data->name, data->tag)];
+        ledger.failures.append({data->no.toInt(), data->failure});
+        return;
+    }
+    QStringList written;
+    QStringList failed;
+    auto bytesWriter = [](const QByteArray &bytes) {
+        return [&bytes](QIODevice *device) { return device->write(bytes) == bytes.size(); };
+    };
+    if (data->writeDat)
+        written += saveTo(data->path, data->tag, data->no,
+                          fileNameOf(data->name, data->tag, data->no, "dat"),
+                          bytesWriter(data->data), &failed);
+    if (!data->tiff.isEmpty())
+        written += saveTo(data->path, data->tag, data->no,
+                          fileNameOf(data->name, data->tag, data->no, "tif"),
+                          bytesWriter(data->tiff), &failed);
+    note(data->path, data->name, data->tag, data->no, written, failed);
 }
 
 void DataSaver::saveImg(SavingImg *img)
@@ -60,8 +78,60 @@ void DataSaver::saveImg(SavingImg *img)
     if (!img)
         return;
     const QImage &image = img->img;
-    saveTo(img->path, img->tag, img->no, fileNameOf(img->name, img->tag, img->no, "png"),
-           [&image](QIODevice *device) { return image.save(device, "png"); });
+    QStringList failed;
+    const QStringList written = saveTo(
+        img->path, img->tag, img->no, fileNameOf(img->name, img->tag, img->no, "png"),
+        [&image](QIODevice *device) { return image.save(device, "png"); }, &failed);
+    note(img->path, img->name, img->tag, img->no, written, failed);
+}
+
+QString DataSaver::sourceKey(const QString &path, const QString &name, const QString &tag)
+{
+    return QStringList{QDir::cleanPath(path), name, tag}.join(QChar(0x1f));
+}
+
+void DataSaver::note(const QString &path, const QString &name, const QString &tag,
+                     const QString &no, const QStringList &written, const QStringList &failed)
+{
+    Ledger &ledger = ledgers[sourceKey(path, name, tag)];
+    bool numbered = false;
+    const int slice = no.toInt(&numbered);
+    if (!written.isEmpty())
+        ledger.slices[slice] += written;
+    for (const QString &file : failed)
+        ledger.failures.append({numbered ? std::optional<int>(slice) : std::nullopt,
+                                QStringLiteral("Can not write result file %1").arg(file)});
+}
+
+void DataSaver::writeRunRecordWDiscard(RunRecord *record, QStringList sources)
+{
+    std::unique_ptr<RunRecord> owned(record);
+    if (!record)
+        return;
+    if (!isNamePartAllowed(record->name) || !isNamePartAllowed(record->tag)) {
+        qDebug() << "Run record name or tag not allowed (separator or \"..\")" << record->name
+                 << record->tag;
+        return;
+    }
+    bool any = !record->failures.isEmpty();
+    for (const QString &key : sources) {
+        const auto it = ledgers.constFind(key);
+        if (it == ledgers.constEnd())
+            continue;
+        for (auto s = it->slices.cbegin(); s != it->slices.cend(); ++s)
+            record->slices[s.key()] += s.value();
+        record->failures += it->failures;
+        any = true;
+        ledgers.erase(it);
+    }
+    if (!any)
+        return;
+    // With sub folders of slices only, the set has no folder of its own: the
+    // record stays in the base folder.
+    record->folder = saveInSubFolders && subOfEnergy ? QDir(record->folder).filePath(record->tag)
+                                                     : record->folder;
+    QDir().mkpath(record->folder);
+    record->write();
 }
 
 void DataSaver::saveImgWDiscard(SavingImg *img)
@@ -78,13 +148,15 @@ bool DataSaver::isNamePartAllowed(const QString &part)
            !part.contains(QLatin1String(".."));
 }
 
-bool DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
-                       const QString &fileName, const Writer &writer)
+QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
+                              const QString &fileName, const Writer &writer, QStringList *failed)
 {
+    QStringList written;
     for (const QString &part : {fileName, tag, no}) {
         if (!isNamePartAllowed(part)) {
             qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
-            return false;
+            *failed << fileName;
+            return written;
         }
     }
     const QStringList folders = foldersFor(path, tag, no);
@@ -96,23 +168,49 @@ bool DataSaver::saveTo(const QString &path, const QString &tag, const QString &n
         // Only sub folders are made here; the base folder is the main window's to make.
         if (saveInSubFolders)
             QDir().mkpath(folder);
-        if (writeFile(QDir(folder).absoluteFilePath(fileName), writer))
+        const QString filePath = QDir(folder).absoluteFilePath(fileName);
+        if (writeFile(filePath, writer)) {
+            written << filePath;
             ++filesWritten;
-        else
+        } else {
+            *failed << filePath;
             ++filesFailed;
+        }
     }
-    return true;
+    return written;
 }
 
-// The result goes to a temporary file that replaces the final one only when it is
-// complete, so an interrupted or failed write never leaves a truncated result file
-// under the result's name.
+// The result goes to a temporary file beside the final one, which it replaces in
+// one rename only when it is complete, so an interrupted or failed write never
+// leaves a truncated result file under the result's name. Unlike QSaveFile this
+// does not wait for the disk (fsync) before the rename: a run writes up to
+// several hundred MB, and waiting for each file would make saving cost more than
+// the reconstruction; the system writes the data back on its own.
 bool DataSaver::writeFile(const QString &filePath, const Writer &writer)
 {
-    QSaveFile file(filePath);
-    if (file.open(QIODevice::WriteOnly) && writer(&file) && file.commit())
-        return true;
-    file.cancelWriting();
-    qDebug() << "Can not write result file" << filePath;
-    return false;
+    static std::atomic<unsigned> serial{0};
+    QFile file;
+    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
+        file.setFileName(QStringLiteral("%1.%2-%3.part")
+                             .arg(filePath)
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(serial.fetch_add(1)));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+            file.error() != QFileDevice::OpenError)
+            break;
+    }
+    bool ok = file.isOpen() && writer(&file) && file.flush();
+    if (file.isOpen()) {
+        file.close();
+        ok = ok && file.error() == QFileDevice::NoError;
+        // The C library's rename replaces an existing result in one step, which
+        // QFile::rename does not.
+        ok = ok && std::rename(QFile::encodeName(file.fileName()).constData(),
+                               QFile::encodeName(filePath).constData()) == 0;
+        if (!ok)
+            file.remove();
+    }
+    if (!ok)
+        qDebug() << "Can not write result file" << filePath;
+    return ok;
 }

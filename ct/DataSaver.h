@@ -1,5 +1,8 @@
 #pragma once
 
+#include "RunRecord.h"
+
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -7,6 +10,7 @@
 #include <functional>
 
 class QIODevice;
+class RunRecord;
 class SavingData;
 class SavingImg;
 
@@ -55,11 +59,29 @@ public slots:
     void saveImgWDiscard(SavingImg *img);
     // Does nothing itself: see the class comment.
     void flush();
+    // Completes the record with the slices and failures of the results saved
+    // under `sources` (path, name, tag of data and pictures) since the last
+    // record of them, writes it into the set's folder (the base folder; with
+    // sub folders of energy, the energy folder) and deletes it. Nothing is
+    // written when nothing was saved or failed under those sources.
+    void writeRunRecordWDiscard(RunRecord *record, QStringList sources);
+    // The key of a source in writeRunRecordWDiscard: path, name and tag.
+    static QString sourceKey(const QString &path, const QString &name, const QString &tag);
 
 private:
+    // What was saved under one source since its last run record.
+    struct Ledger
+    {
+        QMap<int, QStringList> slices;
+        QList<RunRecord::Failure> failures;
+    };
+    QHash<QString, Ledger> ledgers;
+    void note(const QString &path, const QString &name, const QString &tag, const QString &no,
+              const QStringList &written, const QStringList &failed);
+
     using Writer = std::function<bool(QIODevice *device)>;
-    // False (nothing written) when the record's name or tag could leave the folder.
-    bool saveTo(const QString &path, const QString &tag, const QString &no, const QString &fileName,
-                const Writer &writer);
+    // The files written (absolute paths); those that failed go to *failed.
+    QStringList saveTo(const QString &path, const QString &tag, const QString &no,
+                       const QString &fileName, const Writer &writer, QStringList *failed);
     static bool writeFile(const QString &filePath, const Writer &writer);
 };

@@ -17,6 +17,13 @@ public:
     QString tag;
     QString no;
     QByteArray data;
+    // The ".dat" text in `data` is written only when this is set; the float
+    // TIFF (".tif") only when `tiff` holds its bytes.
+    bool writeDat = true;
+    QByteArray tiff;
+    // Not empty: the slice failed and nothing is written; the saver notes the
+    // reason for the set's run record.
+    QString failure;
 
     // The "#ORVO-CTImg" text of the region x0..x1, z0..z1 of an n x n result whose
     // row z is rowOf(z). The region is clipped to 0..n first, and the header gives

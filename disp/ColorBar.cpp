@@ -1,5 +1,6 @@
 #include "ColorBar.h"
 
+#include "disp/FieldFit.h"
 #include "ui_CBarUI.h"
 #include "util/Numbers.h"
 
@@ -22,6 +23,8 @@ ColorBar::ColorBar(QWidget *parent)
     panelLayout->setContentsMargins(0, 0, 0, 0);
     panelLayout->addWidget(barUi->CBarUIBase, 0, 0);
 
+    for (QLineEdit *field : {barUi->CMinLE, barUi->CMaxLE})
+        FieldFit::fit(field, FieldFit::numberSample());
     connect(barUi->CMinLE, &QLineEdit::editingFinished, this, &ColorBar::minVEdited);
     connect(barUi->CMaxLE, &QLineEdit::editingFinished, this, &ColorBar::maxVEdited);
     connect(this, &DispA::drawImage1, this, &ColorBar::draw1);
@@ -42,16 +45,20 @@ ColorBar::~ColorBar()
     delete barUi;
 }
 
+// The labels on the bar are drawn from min and max: every change repaints the
+// bar, whoever makes it, or the labels keep the old range until the next paint.
 void ColorBar::setMin(double v)
 {
     scale.min = v;
     barUi->CMinLE->setText(Numbers::text(v));
+    update();
 }
 
 void ColorBar::setMax(double v)
 {
     scale.max = v;
     barUi->CMaxLE->setText(Numbers::text(v));
+    update();
 }
 
 bool ColorBar::fixed() const
@@ -64,14 +71,24 @@ void ColorBar::setFixColorScale(bool f)
     barUi->CFix->setChecked(f);
 }
 
+// A producer rebuilding its picture sets min and max to its data unless the bar is
+// fixed, which would silently undo what the user just typed: typing fixes the bar.
+void ColorBar::fixWhenTyped(QLineEdit *field)
+{
+    if (field->isModified() && !fixed())
+        setFixColorScale(true);
+}
+
 void ColorBar::minVEdited()
 {
+    fixWhenTyped(barUi->CMinLE);
     setMin(Numbers::toFiniteDouble(barUi->CMinLE->text()));
     emit newBar();
 }
 
 void ColorBar::maxVEdited()
 {
+    fixWhenTyped(barUi->CMaxLE);
     setMax(Numbers::toFiniteDouble(barUi->CMaxLE->text()));
     emit newBar();
 }

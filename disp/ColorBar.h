@@ -7,6 +7,7 @@
 #include <QPointer>
 
 class QFrame;
+class QLineEdit;
 
 namespace Ui {
 class CBarUI;
@@ -33,7 +34,7 @@ public:
     double max() const { return scale.max; }
     double lo() const { return scale.lo; }
     double hi() const { return scale.hi; }
-    // Neither emits newBar() nor repaints.
+    // Neither emits newBar(); the bar repaints its labels.
     void setMin(double v);
     void setMax(double v);
     bool fixed() const;
@@ -54,6 +55,7 @@ public slots:
 
 private:
     double fractionAtMouse() const;
+    void fixWhenTyped(QLineEdit *field);
 
     GreyScale scale;
     bool dragging = false;

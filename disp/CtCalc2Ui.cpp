@@ -1,6 +1,7 @@
 #include "CtCalc2Ui.h"
 
 #include "disp/ColorBar.h"
+#include "disp/FieldFit.h"
 #include "disp/ImgDispWPV.h"
 #include "ui_CtCalc.h"
 #include "util/Numbers.h"
@@ -43,6 +44,7 @@ CtCalc2Ui::CtCalc2Ui(QWidget *parent)
     , ui(new Ui::CtCalc)
 {
     ui->setupUi(this);
+    fitFields(ui);
     // The engines are started by the main window for a whole run; the shared
     // form's own start controls belong to the interactive CT1 panel.
     ui->StartCalc->hide();
@@ -52,6 +54,16 @@ CtCalc2Ui::CtCalc2Ui(QWidget *parent)
     connect(ui->SetCRegion, &QPushButton::clicked, this, &CtCalc2Ui::setCRegion);
     connect(ui->DispCt, &ImgDisp::newS, this, &CtCalc2Ui::noticedNewS);
     connect(ui->DispCt, &ImgDispWPV::newPosInvY, this, &CtCalc2Ui::noticedNewPos);
+}
+
+void CtCalc2Ui::fitFields(Ui::CtCalc *form)
+{
+    for (QLineEdit *field : {form->Drx0, form->Drz0, form->Drx1, form->Drz1, form->Crx0, form->Crz0,
+                             form->Crx1, form->Crz1, form->SpentT})
+        FieldFit::fit(field, FieldFit::numberSample());
+    FieldFit::fit(form->ShowSliceNo, FieldFit::integerSample());
+    for (QLineEdit *field : {form->StartT, form->EndT})
+        FieldFit::fit(field, FieldFit::timeSample());
 }
 
 CtCalc2Ui::~CtCalc2Ui()

@@ -32,6 +32,9 @@ public:
     void setEngine(QObject *engine);
     QObject *engine() const { return engineObject; }
 
+    // Sizes the read-outs of the shared "CtCalc" form for the widest values they show.
+    static void fitFields(Ui::CtCalc *form);
+
     ImgDispWPV *display() const;
     ColorBar *bar() const;
     QImage &image();

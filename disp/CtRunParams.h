@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 
 // The settings of one reconstruction run, copied from the process controls when
@@ -17,4 +19,9 @@ struct CtRunParams
     // Signed: runs from sliceFrom towards sliceTo.
     int32_t sliceStep = 1;
     int32_t threads = 1;
+    // The FBP filter (CtFilter): the window's name and whether rows are padded.
+    QString filterName = "ramp";
+    bool filterPadded = false;
+    // Stripe removal before filtering: the smoothing window in detector pixels, 0 off.
+    int ringRemoval = 0;
 };

@@ -5,7 +5,9 @@
 #include "util/Numbers.h"
 
 #include <QDebug>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QStyleHints>
 
 #include <algorithm>
 #include <cmath>
@@ -40,10 +42,31 @@ ImgDisp::ImgDisp(QWidget *parent)
 }
 
 // Image rows run downwards on the screen: the widget's top row (screen y = height
-// is the bottom) maps onto s.y.
+// is the bottom) maps onto the top of the view.
 void ImgDisp::refreshMapping()
 {
-    coord->setRealRange(s.x(), s.x() + s.width(), s.y() + s.height(), s.y());
+    const QRectF v = view();
+    coord->setRealRange(v.x(), v.x() + v.width(), v.y() + v.height(), v.y());
+}
+
+// A round slice must look round: the window is widened about its centre along the
+// axis where the area has room to spare, so that one image pixel covers the same
+// screen length across and down. Everything that maps between screen and image
+// goes through this view, so read-outs stay exact where the picture is drawn.
+QRectF ImgDisp::view() const
+{
+    const double areaW = dispA()->width();
+    const double areaH = dispA()->height();
+    const double w = s.width();
+    const double h = s.height();
+    if (!keepAspect || !(areaW >= 1.0) || !(areaH >= 1.0) || !(w > 0.0) || !(h > 0.0) ||
+        !std::isfinite(w) || !std::isfinite(h))
+        return s;
+    const double pixelsPerUnit = std::min(areaW / w, areaH / h);
+    const double viewW = areaW / pixelsPerUnit;
+    const double viewH = areaH / pixelsPerUnit;
+    const QPointF centre = s.center();
+    return QRectF(centre.x() - viewW / 2.0, centre.y() - viewH / 2.0, viewW, viewH);
 }
 
 void ImgDisp::repaintArea()
@@ -63,16 +86,19 @@ void ImgDisp::draw(QPainter *p)
         screenPictureKey = image.cacheKey();
         ++conversions;
     }
-    const double w = s.width();
-    const double h = s.height();
+    const QRectF v = view();
+    const double w = v.width();
+    const double h = v.height();
     if (!(w > 0.0) || !(h > 0.0) || !std::isfinite(w) || !std::isfinite(h))
         return;
+    // Only the window itself is drawn; the rest of the view stays white, so the
+    // picture shows exactly the display region that its owner reports.
     const QRectF visible = s.intersected(QRectF(0, 0, image.width(), image.height()));
     if (visible.isEmpty())
         return;
     const double kx = dispA()->width() / w;
     const double ky = dispA()->height() / h;
-    const QRectF target((visible.x() - s.x()) * kx, (visible.y() - s.y()) * ky,
+    const QRectF target((visible.x() - v.x()) * kx, (visible.y() - v.y()) * ky,
                         visible.width() * kx, visible.height() * ky);
     p->drawImage(target, screenPicture, visible);
 }
@@ -84,6 +110,9 @@ void ImgDisp::onMouseMoved()
     const double y = coord->screenToRealY(mouse->current.y());
     emit newPos(Numbers::saturateToInt(x), Numbers::saturateToInt(y));
     if (mouse->pressed && mouse->pressButton == Qt::LeftButton) {
+        if ((mouse->current - mouse->pressPos).manhattanLength() >=
+            QGuiApplication::styleHints()->startDragDistance())
+            pressDragged = true;
         const Qt::KeyboardModifiers keys = selectKeysOf(mouse->pressModifiers);
         if (keys == Qt::ShiftModifier && selecting) {
             selW = x - selX;
@@ -104,6 +133,7 @@ void ImgDisp::onMouseMoved()
 void ImgDisp::onMousePressed()
 {
     refreshMapping();
+    pressDragged = false;
     const Qt::KeyboardModifiers keys = selectKeysOf(mouse->pressModifiers);
     if (mouse->pressButton == Qt::LeftButton && keys == Qt::ShiftModifier) {
         selecting = true;
@@ -145,17 +175,16 @@ void ImgDisp::onMouseReleased()
     repaintArea();
 }
 
+// The window is scaled about the image point under the mouse, which therefore
+// stays where it is on the screen, whether or not the view is wider than `s`.
 void ImgDisp::onWheelMoved()
 {
-    const double width = dispA()->width();
-    const double height = dispA()->height();
-    const double mx = mouse->current.x();
-    const double my = mouse->current.y();
-    const double rx = coord->screenToRealX(mx);
-    const double ry = coord->screenToRealY(my);
-    const double newW = s.width() * mouse->wheelFactor;
-    const double newH = s.height() * mouse->wheelFactor;
-    s = QRectF(rx - mx / width * newW, ry - my / height * newH, newW, newH);
+    if (keepAspect)
+        refreshMapping();
+    const double rx = coord->screenToRealX(mouse->current.x());
+    const double ry = coord->screenToRealY(mouse->current.y());
+    const double f = mouse->wheelFactor;
+    s = QRectF(rx - (rx - s.x()) * f, ry - (ry - s.y()) * f, s.width() * f, s.height() * f);
     refreshMapping();
     emit newS(s);
     repaintArea();

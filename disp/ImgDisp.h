@@ -24,6 +24,9 @@ public:
     // Owners write the picture here (8-bit greyscale, one pixel per value) and
     // then call newImage().
     QImage image;
+    // Image pixels are drawn square (the window is widened to the area's shape);
+    // displays whose axes are not lengths (a sinogram's rows are angles) fill the area.
+    bool keepAspect = true;
     bool selecting = false;
     bool selectionValid = false;
     double selX = 0.0, selY = 0.0, selW = 0.0, selH = 0.0;
@@ -31,6 +34,12 @@ public:
     // How many times the screen copy of the picture was made: zoom and pan
     // reuse it, only a changed picture makes a new one.
     int pictureConversions() const { return conversions; }
+    // The image rectangle that the whole drawing area shows: `s` itself, or `s`
+    // widened about its centre so that pixels are square.
+    QRectF view() const;
+    // Whether the left button's last press moved the mouse further than a click's
+    // jitter before its release (a pan, not a click).
+    bool lastPressDragged() const { return pressDragged; }
 
 signals:
     void newPos(int ix, int iy);
@@ -52,6 +61,7 @@ protected:
     void repaintArea();
 
 private:
+    bool pressDragged = false;
     QImage screenPicture;
     qint64 screenPictureKey = 0;
     int conversions = 0;

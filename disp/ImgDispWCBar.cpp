@@ -16,7 +16,10 @@ ImgDispWCBar::ImgDispWCBar(QWidget *parent)
     gridLayout()->addLayout(lowerRow, 1, 0, 1, 2);
     // Extra height goes to the picture, not to the row of fields under it.
     gridLayout()->setRowStretch(0, 1);
-    lowerRow->addWidget(CBar->panel(), 0, 1);
+    // The bar's panel (Fix, Min, Max) has a row of its own under the read-outs, left
+    // aligned: beside them both would need more width than two displays side by
+    // side have, once every field is wide enough for a whole number.
+    lowerRow->addWidget(CBar->panel(), 1, 0, Qt::AlignLeft);
     connect(CBar, &ColorBar::newBar, this, &ImgDispWCBar::newBar);
 }
 

@@ -18,7 +18,8 @@ public:
     ~ImgDispWCBar() override;
 
     ColorBar *CBar = nullptr;
-    // The row under the picture: the bar's panel sits at column 1.
+    // The rows under the picture: the bar's panel sits in row 1, column 0; row 0
+    // is free for read-outs.
     QGridLayout *lowerLayout() const { return lowerRow; }
 
 signals:

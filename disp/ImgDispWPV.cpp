@@ -1,5 +1,6 @@
 #include "ImgDispWPV.h"
 
+#include "disp/FieldFit.h"
 #include "ui_ImgDispWPV.h"
 #include "util/Numbers.h"
 
@@ -17,6 +18,8 @@ ImgDispWPV::ImgDispWPV(QWidget *parent)
     // platform's font: a clipped "Scale Reset" reads as a fault.
     QPushButton *reset = pvUi->ResetScale;
     reset->setMaximumWidth(std::max(reset->maximumWidth(), reset->sizeHint().width()));
+    for (QLineEdit *field : {pvUi->PosX, pvUi->PosY, pvUi->Val})
+        FieldFit::fit(field, FieldFit::numberSample());
     resize(width(), width());
     connect(this, &ImgDisp::newPos, this, &ImgDispWPV::noticedNewPos);
     connect(pvUi->ResetScale, &QPushButton::clicked, this, &ImgDisp::resetScale);

@@ -1,10 +1,21 @@
 #include "ProcCtrl.h"
 
+#include "ct/CtFilter.h"
+#include "disp/FieldFit.h"
 #include "ui_ProcCtrl.h"
 #include "util/Edition.h"
 #include "util/Numbers.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
 
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +27,8 @@ ProcCtrl::ProcCtrl(QWidget *parent)
     , axisGroup(new QButtonGroup(this))
 {
     ui->setupUi(this);
+    addFilterControls();
+    addCorAndRingControls();
     // A spin box at 0 threads would hand no slice to any engine and a multi-slice
     // run would wait for ever.
     ui->Threads->setMinimum(1);
@@ -25,6 +38,12 @@ ProcCtrl::ProcCtrl(QWidget *parent)
         ui->RecordedCoR1->hide();
         ui->RecordedCoR2->hide();
     }
+    FieldFit::fit(ui->Cor, FieldFit::numberSample());
+    for (QLineEdit *field : {ui->SliceNo, ui->SliceFrom, ui->SliceTo, ui->SliceStep})
+        FieldFit::fit(field, FieldFit::integerSample());
+    // A recorded CoR is a 6-digit number at a slice of up to five digits.
+    for (QLineEdit *field : {ui->RecordedCoR1, ui->RecordedCoR2})
+        FieldFit::fit(field, recordText(-1.23457e+300, 88888));
     axisGroup->setExclusive(true);
     axisGroup->addButton(ui->RotAxH);
     axisGroup->addButton(ui->RotAxV);
@@ -92,7 +111,99 @@ CtRunParams ProcCtrl::runParams(bool calcCt1, bool calcCt2) const
         raw == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max() : std::abs(raw);
     params.sliceStep = params.sliceTo < params.sliceFrom ? -magnitude : magnitude;
     params.threads = threads();
+    params.filterName = filterName();
+    params.filterPadded = filterPadded();
+    params.ringRemoval = ringRemoval();
     return params;
+}
+
+void ProcCtrl::addFilterControls()
+{
+    auto *padded = new QCheckBox(tr("Padded"), this);
+    padded->setObjectName(QStringLiteral("FilterPadded"));
+    padded->setToolTip(tr("Pad sinogram rows with their edge values and use the band-limited "
+                          "ramp: absolute attenuation without offset"));
+    auto *label = new QLabel(tr("Filter"), this);
+    auto *window = new QComboBox(this);
+    window->setObjectName(QStringLiteral("FilterWindow"));
+    window->addItems(CtFilter::names());
+    label->setBuddy(window);
+    auto *row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(window);
+    row->addWidget(padded);
+    row->addStretch();
+    ui->gridLayout_2->addLayout(row, ui->gridLayout_2->rowCount(), 0, 1, -1);
+}
+
+bool ProcCtrl::filterPadded() const
+{
+    const auto *box = findChild<QCheckBox *>(QStringLiteral("FilterPadded"));
+    return box && box->isChecked();
+}
+
+QString ProcCtrl::filterName() const
+{
+    const auto *box = findChild<QComboBox *>(QStringLiteral("FilterWindow"));
+    return box ? box->currentText() : QStringLiteral("ramp");
+}
+
+void ProcCtrl::setFilterPadded(bool f)
+{
+    if (auto *box = findChild<QCheckBox *>(QStringLiteral("FilterPadded")))
+        box->setChecked(f);
+}
+
+bool ProcCtrl::setFilterName(const QString &name)
+{
+    auto *box = findChild<QComboBox *>(QStringLiteral("FilterWindow"));
+    CtFilter::Window window;
+    if (!box || !CtFilter::windowOf(name, &window)) {
+        qDebug() << "Unknown CT filter" << name;
+        return false;
+    }
+    box->setCurrentText(name);
+    return true;
+}
+
+void ProcCtrl::addCorAndRingControls()
+{
+    // "Find" sits beside the centre field it fills.
+    auto *find = new QPushButton(tr("Find"), this);
+    find->setObjectName(QStringLiteral("FindCor"));
+    find->setToolTip(tr("Find the centre of rotation from the symmetry of the first "
+                        "projection and the last one (180 degrees)"));
+    ui->gridLayout_2->removeWidget(ui->Cor);
+    auto *cell = new QHBoxLayout;
+    cell->setSpacing(2);
+    cell->addWidget(ui->Cor);
+    cell->addWidget(find);
+    ui->gridLayout_2->addLayout(cell, 0, 2);
+    connect(find, &QPushButton::clicked, this, &ProcCtrl::findCorClicked);
+
+    auto *label = new QLabel(tr("Ring Removal"), this);
+    auto *window = new QSpinBox(this);
+    window->setObjectName(QStringLiteral("RingRemoval"));
+    window->setRange(0, 255);
+    window->setSpecialValueText(tr("Off"));
+    window->setToolTip(tr("Remove stripes (rings) before filtering: the smoothing window in "
+                          "detector pixels, typically 11 to 31; Off leaves the data as they are"));
+    label->setBuddy(window);
+    const int column = ui->gridLayout_3->columnCount();
+    ui->gridLayout_3->addWidget(label, 0, column);
+    ui->gridLayout_3->addWidget(window, 0, column + 1);
+}
+
+int ProcCtrl::ringRemoval() const
+{
+    const auto *box = findChild<QSpinBox *>(QStringLiteral("RingRemoval"));
+    return box ? box->value() : 0;
+}
+
+void ProcCtrl::setRingRemoval(int window)
+{
+    if (auto *box = findChild<QSpinBox *>(QStringLiteral("RingRemoval")))
+        box->setValue(window);
 }
 
 void ProcCtrl::setAutoUpdate(bool f)

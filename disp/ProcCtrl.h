@@ -39,6 +39,15 @@ public:
     void setThreadsMaximum(int n);
     // Checks RotAxV or RotAxH; reports rotAxUpdated() only when the axis changes.
     void setRotAxIsV(bool vertical);
+    // The FBP filter: "Padded" (FilterPadded) and the window (FilterWindow),
+    // one of CtFilter::names(); an unknown name is refused with a debug line.
+    bool filterPadded() const;
+    QString filterName() const;
+    void setFilterPadded(bool f);
+    bool setFilterName(const QString &name);
+    // Stripe removal before filtering (RingRemoval spin box): the window, 0 off.
+    int ringRemoval() const;
+    void setRingRemoval(int window);
 
 signals:
     void autoUpdateUpdated();
@@ -47,6 +56,8 @@ signals:
     void sliceNoUpdated();
     void corUpdated();
     void askGenImage();
+    // "Find" (FindCor) next to the centre field was clicked.
+    void findCorClicked();
 
 public slots:
     void recordCoR();
@@ -60,6 +71,8 @@ public slots:
     void setSliceStep(int step);
 
 private:
+    void addFilterControls();
+    void addCorAndRingControls();
     static QString recordText(double cor, int slice);
 
     Ui::ProcCtrl *ui;

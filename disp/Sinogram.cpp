@@ -2,6 +2,7 @@
 
 #include "ct/FftwPlanner.h"
 #include "disp/ColorBar.h"
+#include "disp/FieldFit.h"
 #include "disp/ImgDispWPV.h"
 #include "disp/ProcCtrl.h"
 #include "ui_Sinogram.h"
@@ -17,6 +18,11 @@ Sinogram::Sinogram(QWidget *parent)
     , ui(new Ui::Sinogram)
 {
     ui->setupUi(this);
+    FieldFit::fit(ui->Cor, FieldFit::numberSample());
+    // Rows are projection angles, not lengths: the sinogram fills its area.
+    ui->DispSinogram->keepAspect = false;
+    ui->DispFouS->keepAspect = false;
+    connect(ui->GenImg, &QPushButton::clicked, this, &Sinogram::genImageClicked);
     connect(ui->DispSinogram, &ImgDispWPV::newPosInvY, this, &Sinogram::newPos);
     connect(ui->DispSinogram, &ImgDispWCBar::newBar, this, &Sinogram::genImage);
     connect(ui->Cor, &QLineEdit::editingFinished, this, &Sinogram::corEditingFinished);
@@ -197,6 +203,14 @@ void Sinogram::newPos(double x, double y)
     const int sample = lower ? shownWidth - 1 - column : column;
     const int sourceRow = lower ? row - shownRows : row;
     ui->DispSinogram->setVal(shownRaw.at(qsizetype(sourceRow) * shownWidth + sample));
+}
+
+// With "Auto Update Sinogram" off this is the only way to a sinogram: it is built
+// for the current slice, CoR and axis, then both pictures are drawn.
+void Sinogram::genImageClicked()
+{
+    genSinogram();
+    genImage();
 }
 
 void Sinogram::regenerateWhenAuto()

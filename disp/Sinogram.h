@@ -58,6 +58,8 @@ public slots:
     void genSgmImage();
     void genFouSImage();
     void setGenFouS(bool f);
+    // "Gen Image": build the sinogram, then the pictures.
+    void genImageClicked();
 
 private:
     void regenerateWhenAuto();

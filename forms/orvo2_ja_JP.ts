@@ -4,6 +4,10 @@
 <context>
     <name>Body</name>
     <message>
+        <source>Data Format</source>
+        <translation>データ形式</translation>
+    </message>
+    <message>
         <source>Orvo2</source>
         <translation>Orvo2</translation>
     </message>
@@ -172,6 +176,10 @@
         <translation>CT2 %1</translation>
     </message>
     <message>
+        <source>XAFS</source>
+        <translation>XAFS</translation>
+    </message>
+    <message>
         <source>Loading first Data Set</source>
         <translation>最初のデータセットを読込中</translation>
     </message>
@@ -182,6 +190,24 @@
     <message>
         <source>Set %1 (%2 to %3): %4</source>
         <translation>セット %1 (%2～%3): %4</translation>
+    </message>
+    <message>
+        <source>To reconstruct a slice:
+1. Load the projections: &quot;Data Select&quot; under &quot;Row Images&quot;.
+2. Choose the I0 and BG images with their &quot;Select&quot; buttons.
+3. Set the centre of rotation: &quot;Center&quot;, or a right click on the image.
+4. Press &quot;Calc&quot;.
+
+On the image a click picks the slice, a drag moves the picture, the wheel zooms
+and Shift+drag selects a region.</source>
+        <translation>スライスを再構成するには:
+1. 投影像を読み込む: 「投影像」の「データ選択」。
+2. I0 画像と BG 画像をそれぞれの「選択」で選ぶ。
+3. 回転中心を設定する: 「中心」に入力するか、画像上で右クリック。
+4. 「計算」を押す。
+
+画像上では、クリックでスライスを選択、ドラッグで画像を移動、ホイールで拡大縮小、
+Shift+ドラッグで領域を選択します。</translation>
     </message>
     <message>
         <source>Sequential run not started: a CT run is in progress</source>
@@ -332,6 +358,38 @@
 <context>
     <name>ProcCtrl</name>
     <message>
+        <source>Padded</source>
+        <translation>パディング</translation>
+    </message>
+    <message>
+        <source>Pad sinogram rows with their edge values and use the band-limited ramp: absolute attenuation without offset</source>
+        <translation>サイノグラムの各行を端の値でパディングし、帯域制限ランプを使います：オフセットのない絶対吸収係数</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>フィルター</translation>
+    </message>
+    <message>
+        <source>Find</source>
+        <translation>検出</translation>
+    </message>
+    <message>
+        <source>Find the centre of rotation from the symmetry of the first projection and the last one (180 degrees)</source>
+        <translation>最初の投影と最後の投影（180度）の対称性から回転中心を求めます</translation>
+    </message>
+    <message>
+        <source>Ring Removal</source>
+        <translation>リング除去</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>なし</translation>
+    </message>
+    <message>
+        <source>Remove stripes (rings) before filtering: the smoothing window in detector pixels, typically 11 to 31; Off leaves the data as they are</source>
+        <translation>フィルタ処理の前に縞（リング）を除去します。値は検出器画素単位の平滑化幅で、通常 11 ～ 31 です。「なし」ではデータをそのまま使います</translation>
+    </message>
+    <message>
         <source>Proc Control</source>
         <translation>処理制御</translation>
     </message>
@@ -424,6 +482,30 @@
     <message>
         <source>Any file (* *.*)</source>
         <translation>すべてのファイル (* *.*)</translation>
+    </message>
+    <message>
+        <source>Folder</source>
+        <translation>フォルダ</translation>
+    </message>
+    <message>
+        <source>Folder the results are saved in</source>
+        <translation>結果を保存するフォルダ</translation>
+    </message>
+    <message>
+        <source>Base name</source>
+        <translation>基本名</translation>
+    </message>
+    <message>
+        <source>Base name of the saved files: name-tag-slice</source>
+        <translation>保存ファイルの基本名: 基本名-タグ-スライス</translation>
+    </message>
+    <message>
+        <source>Tag</source>
+        <translation>タグ</translation>
+    </message>
+    <message>
+        <source>Tag in the names of the saved files (a sequential run puts the energy here)</source>
+        <translation>保存ファイル名のタグ (逐次実行ではエネルギーが入ります)</translation>
     </message>
 </context>
 <context>
@@ -574,6 +656,121 @@
     <message>
         <source>Finished</source>
         <translation>完了</translation>
+    </message>
+</context>
+<context>
+    <name>XafsPanel</name>
+    <message>
+        <source>Register energies</source>
+        <translation>エネルギー間の位置合わせ</translation>
+    </message>
+    <message>
+        <source>Build</source>
+        <translation>作成</translation>
+    </message>
+    <message>
+        <source>Pre-edge (eV)</source>
+        <translation>プレエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>Post-edge (eV)</source>
+        <translation>ポストエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>E0 (eV)</source>
+        <translation>E0 (eV)</translation>
+    </message>
+    <message>
+        <source>Min. jump</source>
+        <translation>最小ジャンプ</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>再読込</translation>
+    </message>
+    <message>
+        <source>Export CSV</source>
+        <translation>CSV出力</translation>
+    </message>
+    <message>
+        <source>Export PNG</source>
+        <translation>PNG出力</translation>
+    </message>
+    <message>
+        <source>Slice</source>
+        <translation>スライス</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>表示</translation>
+    </message>
+    <message>
+        <source>Click a pixel or Shift-drag a region to plot its spectrum.</source>
+        <translation>画素をクリックするか Shift+ドラッグで領域を選ぶとスペクトルを表示します。</translation>
+    </message>
+    <message>
+        <source>Edge jump</source>
+        <translation>エッジジャンプ</translation>
+    </message>
+    <message>
+        <source>Edge position E0 (eV)</source>
+        <translation>エッジ位置 E0 (eV)</translation>
+    </message>
+    <message>
+        <source>µ at %1 eV</source>
+        <translation>%1 eV の µ</translation>
+    </message>
+    <message>
+        <source>Region x %1 - %2, z %3 - %4: %5 pixels</source>
+        <translation>領域 x %1 - %2, z %3 - %4: %5 画素</translation>
+    </message>
+    <message>
+        <source>µ(E)</source>
+        <translation>µ(E)</translation>
+    </message>
+    <message>
+        <source>normalised µ(E)</source>
+        <translation>規格化 µ(E)</translation>
+    </message>
+    <message>
+        <source>pre-edge line</source>
+        <translation>プレエッジ直線</translation>
+    </message>
+    <message>
+        <source>post-edge line</source>
+        <translation>ポストエッジ直線</translation>
+    </message>
+    <message>
+        <source>Energy (eV)</source>
+        <translation>エネルギー (eV)</translation>
+    </message>
+    <message>
+        <source>µ per pixel</source>
+        <translation>画素あたりの µ</translation>
+    </message>
+    <message>
+        <source>normalised µ</source>
+        <translation>規格化 µ</translation>
+    </message>
+    <message>
+        <source>E0 = %1 eV</source>
+        <translation>E0 = %1 eV</translation>
+    </message>
+    <message>
+        <source>Export spectrum</source>
+        <translation>スペクトルの出力</translation>
+    </message>
+    <message>
+        <source>CSV (*.csv)</source>
+        <translation>CSV (*.csv)</translation>
+    </message>
+    <message>
+        <source>Export plot</source>
+        <translation>グラフの出力</translation>
+    </message>
+    <message>
+        <source>PNG (*.png)</source>
+        <translation>PNG (*.png)</translation>
     </message>
 </context>
 </TS>

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 
 namespace {
 const char *const loadedStyle = "background-color: rgb(211, 255, 241);";
@@ -16,7 +17,7 @@ const char *const failedStyle = "background-color: rgb(255, 192, 192);";
 SelectAFile::SelectAFile(QWidget *parent)
     : QFrame(parent)
     , ui(std::make_unique<Ui::SelectAFile>())
-    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::get()))
+    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::dialogStart()))
 {
     ui->setupUi(this);
     ui->Name->hide();
@@ -26,6 +27,8 @@ SelectAFile::SelectAFile(QWidget *parent)
     connect(ui->Select, SIGNAL(clicked()), fileDialog.get(), SLOT(show()));
     connect(fileDialog.get(), &QFileDialog::fileSelected, this, &SelectAFile::fileSelected0);
     connect(ui->Clear, SIGNAL(clicked()), this, SLOT(clear0()));
+    for (QLineEdit *field : {ui->FilePath, ui->Name, ui->AddTag})
+        connect(field, &QLineEdit::textChanged, this, &SelectAFile::namesChanged);
 }
 
 SelectAFile::~SelectAFile() = default;
@@ -52,6 +55,8 @@ void SelectAFile::setPath(const QString &path)
     if (mode == SaveMode && !path.isEmpty())
         QDir().mkpath(path);
     ui->FilePath->setText(path);
+    if (mode == OpenMode)
+        ui->FilePath->setToolTip(path);
 }
 
 QString SelectAFile::path() const
@@ -83,6 +88,33 @@ void SelectAFile::showNameAndTag(bool show)
 {
     ui->Name->setVisible(show);
     ui->AddTag->setVisible(show);
+    if (!show)
+        return;
+    ui->FilePath->setPlaceholderText(tr("Folder"));
+    ui->FilePath->setToolTip(tr("Folder the results are saved in"));
+    ui->Name->setPlaceholderText(tr("Base name"));
+    ui->Name->setToolTip(tr("Base name of the saved files: name-tag-slice"));
+    ui->AddTag->setPlaceholderText(tr("Tag"));
+    ui->AddTag->setToolTip(
+        tr("Tag in the names of the saved files (a sequential run puts the energy here)"));
+}
+
+void SelectAFile::setNextFile(const QString &shown, const QString &whole)
+{
+    if (!nextFile) {
+        nextFile = new QLabel(this);
+        nextFile->setObjectName(QStringLiteral("NextFile"));
+        nextFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        ui->gridLayout->addWidget(nextFile, 1, 1, 1, 3);
+    }
+    nextFile->setText(shown.isEmpty() ? QString() : QStringLiteral("\u2192 ") + shown);
+    nextFile->setToolTip(whole);
+    nextFile->setVisible(!shown.isEmpty());
+}
+
+QString SelectAFile::nextFileText() const
+{
+    return nextFile ? nextFile->text() : QString();
 }
 
 void SelectAFile::setStat(bool f)

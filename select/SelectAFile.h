@@ -6,6 +6,7 @@
 #include <memory>
 
 class QFileDialog;
+class QLabel;
 namespace Ui {
 class SelectAFile;
 }
@@ -38,8 +39,14 @@ public:
     // Shows or hides the `Name` and `AddTag` fields (hidden at construction).
     void showNameAndTag(bool show);
     QFileDialog *dialog() const { return fileDialog.get(); }
+    // A line under the row with the name the next saved file gets ("→ folder/file");
+    // an empty text hides it. The tooltip carries the whole path.
+    void setNextFile(const QString &shown, const QString &whole);
+    QString nextFileText() const;
 
 signals:
+    // The folder, the base name or the tag changed.
+    void namesChanged();
     void fileSelected(QString fname);
     void clear();
 
@@ -55,4 +62,5 @@ protected:
 private:
     std::unique_ptr<Ui::SelectAFile> ui;
     std::unique_ptr<QFileDialog> fileDialog;
+    QLabel *nextFile = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "ui_SelectAImgFileBase.h"
 
 #include "disp/ColorBar.h"
+#include "disp/FieldFit.h"
 #include "disp/ImgDispWPV.h"
 #include "imgdata/ImgData.h"
 #include "util/Numbers.h"
@@ -19,6 +20,7 @@ SelectAImgFile::SelectAImgFile(QWidget *parent)
 {
     auto *frame = new QFrame(this);
     base->setupUi(frame);
+    FieldFit::fit(base->ExpTimeLE, FieldFit::numberSample());
     addToRow(frame, 5);
     defaultExpTime = Numbers::toFiniteDouble(base->ExpTimeLE->text());
 
@@ -53,6 +55,7 @@ void SelectAImgFile::showImage()
 {
     if (img && disp)
         disp->show();
+    emit imageShown();
 }
 
 void SelectAImgFile::noticedNewPos(double x, double y)

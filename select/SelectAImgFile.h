@@ -45,6 +45,10 @@ public:
 
     double defaultExpTime = 0.05;
 
+signals:
+    // "Show Img" was pressed: the owner brings the picture to the front.
+    void imageShown();
+
 public slots:
     void setExpTime(double time);
     // Shows the display window again after the user closed it.

@@ -8,8 +8,11 @@
 #include "util/Numbers.h"
 #include "util/TextLine.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +31,7 @@ SelectDataDir::SelectDataDir(QWidget *parent)
 {
     ui->setupUi(this);
     ui->SelDir->setButtonText(tr("Sel. Data Dir."));
+    ui->SubDirs->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
     connect(ui->SelDir, &SelectDir::aDirSelected, this, &SelectDataDir::aDirSelected);
     connect(ui->isKVNStd_, &QRadioButton::toggled, this, &SelectDataDir::changedKVNStd);
@@ -100,6 +104,7 @@ void SelectDataDir::aDirSelected(QString dir)
     }
     if (onlySet >= 0 && (listRebuilt || ui->SubDirs->count() == 0))
         keepOnlySet(dir);
+    fitSetList();
     emit newSets(ui->SubDirs->count());
 }
 
@@ -160,6 +165,17 @@ QList<SelectDataDir::SetSummary> SelectDataDir::summaries() const
         list.append({first + i, energyTextAt(i), sample, energyAt(i), files});
     }
     return list;
+}
+
+// Closed, the list shows the chosen set's number, sample and energy in full; a very
+// long directory name is not allowed to widen the whole window, its end is cut.
+void SelectDataDir::fitSetList()
+{
+    constexpr int longestShown = 40;
+    qsizetype longest = 0;
+    for (int i = 0; i < ui->SubDirs->count(); ++i)
+        longest = std::max(longest, ui->SubDirs->itemText(i).size());
+    ui->SubDirs->setMinimumContentsLength(int(std::min<qsizetype>(longest, longestShown)));
 }
 
 void SelectDataDir::changedKVNStd()

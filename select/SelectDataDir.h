@@ -90,6 +90,7 @@ public:
     void loadDir(const QString &dir);
 
 private:
+    void fitSetList();
     void deleteSets();
     QString currentSubDirName() const;
     QString subDirNameAt(int idx) const;

@@ -2,6 +2,8 @@
 
 #include "ui_SelectDataFiles.h"
 
+#include "disp/FieldFit.h"
+
 #include "app/DataRoot.h"
 #include "util/Numbers.h"
 
@@ -17,9 +19,11 @@ const int maxMultiTimes = 100000;
 SelectDataFiles::SelectDataFiles(QWidget *parent)
     : QFrame(parent)
     , ui(std::make_unique<Ui::SelectDataFiles>())
-    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::get()))
+    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::dialogStart()))
 {
     ui->setupUi(this);
+    FieldFit::fit(ui->ExpTime, FieldFit::numberSample());
+    FieldFit::fit(ui->MultiTimes, QString::number(-maxMultiTimes));
     newOrAdd = new QButtonGroup(this);
     newOrAdd->setExclusive(true);
     newOrAdd->addButton(ui->LoadNewFiles);

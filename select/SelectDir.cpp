@@ -9,7 +9,7 @@
 SelectDir::SelectDir(QWidget *parent)
     : QFrame(parent)
     , ui(std::make_unique<Ui::SelectDir>())
-    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::get()))
+    , fileDialog(std::make_unique<QFileDialog>(nullptr, QString(), DataRoot::dialogStart()))
 {
     ui->setupUi(this);
     fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
@@ -41,7 +41,10 @@ void SelectDir::selectDir(const QString &dir)
     setDirName(dir);
 }
 
+// The end of a path names the data set: the line shows it, the tooltip the whole path.
 void SelectDir::setDirName(QString dir)
 {
     ui->SelectedDir->setText(dir);
+    ui->SelectedDir->setCursorPosition(int(dir.size()));
+    ui->SelectedDir->setToolTip(dir);
 }

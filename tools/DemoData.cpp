@@ -45,9 +45,13 @@ int main(int argc, char *argv[])
         {"cor", "Centre of rotation in pixels (default width/2 - 0.75).", "X"},
         {"seed", "Seed of the photon noise.", "S", QString::number(defaults.seed)},
         {"no-noise", "Write noise-free (rounded) intensities."},
+        {"defects", "Add detector defects to the projections: gain errors, a dead column and "
+                    "a wide partial stripe (ring artefacts)."},
         {"layout", "subdirs: one directory per energy; flat: all in one directory.", "subdirs|flat",
          QStringLiteral("subdirs")},
         {"sample", "Sample name of the file names.", "NAME", defaults.sample},
+        {"step", "eV between energies, centred on the edge.", "EV",
+         QString::number(defaults.energyStep)},
     });
     parser.process(app);
 
@@ -55,12 +59,15 @@ int main(int argc, char *argv[])
     settings.outDir = parser.value("out");
     settings.sample = parser.value("sample");
     settings.noise = !parser.isSet("no-noise");
+    settings.defects = parser.isSet("defects");
     bool ok = readInt(parser, "width", &settings.width) &&
               readInt(parser, "height", &settings.height) &&
               readInt(parser, "proj", &settings.projections) &&
               readInt(parser, "energies", &settings.energies);
     if (parser.isSet("seed"))
         settings.seed = parser.value("seed").toUInt(&ok);
+    if (ok && parser.isSet("step"))
+        settings.energyStep = parser.value("step").toDouble(&ok);
     if (ok && parser.isSet("cor"))
         settings.cor = parser.value("cor").toDouble(&ok);
     const QString layout = parser.value("layout");

@@ -144,6 +144,31 @@ quint16 DemoGenerator::sumOfReadings(double beam, double dark)
     return quint16(std::min(65535, photons + offset));
 }
 
+quint16 DemoGenerator::defective(quint16 value, int x, int projection, double darkMean) const
+{
+    // Positions as fractions of the width, so that every size of scan has them all.
+    struct Gain
+    {
+        double at;
+        double gain;
+    };
+    static const Gain gains[] = {
+        {0.31, 1.01}, {0.38, 0.98}, {0.44, 1.03}, {0.58, 0.96}, {0.66, 1.05}};
+    const auto column = [this](double at) { return int(at * s.width); };
+    double gain = 1.0;
+    for (const Gain &g : gains)
+        if (x == column(g.at))
+            gain = g.gain;
+    if (x == column(0.52))
+        return quint16(std::round(darkMean));
+    const int stripeWidth = std::max(3, s.width / 64);
+    const bool inStripeAngles =
+        projection >= int(0.3 * s.projections) && projection < int(0.7 * s.projections);
+    if (inStripeAngles && x >= column(0.72) && x < column(0.72) + stripeWidth)
+        gain = 0.9;
+    return quint16(std::clamp(std::round(value * gain), 0.0, 65535.0));
+}
+
 bool DemoGenerator::makeDirs() const
 {
     QDir out(s.outDir);
@@ -222,6 +247,8 @@ bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
                 const size_t at = size_t(y) * s.width + x;
                 const double transmitted = beamAt(k, x, y) * std::exp(-attenuation);
                 image[at] = sumOfReadings(transmitted, darkMean[at]);
+                if (s.defects)
+                    image[at] = defective(image[at], x, i, darkMean[at]);
             }
         }
         if (!ItexWriter::write(projDir.filePath(projectionFileName(text, i)), s.width, s.height,
@@ -301,6 +328,7 @@ bool DemoGenerator::writeGeometry() const
     geometry["bg"] = QStringLiteral("bg/") + bgFileName();
     geometry["bytes_per_pixel"] = 2;
     geometry["noise"] = s.noise;
+    geometry["defects"] = s.defects;
     geometry["seed"] = double(s.seed);
     geometry["flux"] = s.flux;
     geometry["dark"] = s.dark;

@@ -29,6 +29,11 @@ struct DemoSettings
     double energyStep = 20.0;   // eV between energies, centred on the edge
     double flux = 20000.0;      // photons per pixel of the open beam
     double dark = 100.0;        // mean dark level (BG)
+    // Detector defects in the projections (not in I0 and BG), applied to the readings
+    // after the noise so that a scan with and one without them share their noise:
+    // columns with gain errors of 1 to 5 %, a dead column reading the dark level, and
+    // a wide stripe of -10 % over the middle 40 % of the projections.
+    bool defects = false;
 
     double corOrDefault() const;
 };
@@ -74,6 +79,8 @@ private:
     quint16 reading(double mean);
     // Beam photons plus the camera's dark offset, each read with its own noise.
     quint16 sumOfReadings(double beam, double dark);
+    // A reading of detector column x in projection `projection` through the defects.
+    quint16 defective(quint16 reading, int x, int projection, double darkMean) const;
 
     DemoSettings s;
     double cor;

@@ -11,6 +11,7 @@ private slots:
     void runOverSets();
     void idleIgnoresSteps();
     void secondStartStops();
+    void stopGivesTheReason();
 };
 
 void TestXafsBatch::runOverSets()
@@ -69,6 +70,28 @@ void TestXafsBatch::secondStartStops()
     seq.calcFinished();
     seq.loadedDataSet();
     QCOMPARE(calc.size(), 0);
+}
+
+// A set that can not be computed ends the run with a stage naming it; an idle
+// sequencer has nothing to stop.
+void TestXafsBatch::stopGivesTheReason()
+{
+    XafsBatch seq;
+    QStringList stages;
+    connect(&seq, &XafsBatch::stage, this, [&](const QString &msg, qint64) { stages << msg; });
+    QSignalSpy done(&seq, &XafsBatch::finished);
+    seq.stop("never started");
+    QCOMPARE(done.size(), 0);
+    seq.start();
+    seq.loadedDataSet();
+    seq.stop("set 2 (7112_0eV): no I0");
+    QVERIFY(!seq.isRunning());
+    QCOMPARE(done.size(), 1);
+    QCOMPARE(stages.last(), QString("set 2 (7112_0eV): no I0"));
+    // The run in progress still reports its end, to an idle sequencer.
+    QSignalSpy next(&seq, &XafsBatch::setNextImageSet);
+    seq.calcFinished();
+    QCOMPARE(next.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestXafsBatch)

@@ -1,6 +1,7 @@
 #include "CtTestStack.h"
 #include "ct/CtCalc2.h"
 #include "ct/CtFbp.h"
+#include "ct/FloatTiff.h"
 #include "ct/HSgm.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
@@ -11,11 +12,14 @@
 #include "disp/Sinogram.h"
 #include "support/TestSupport.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QSemaphore>
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -36,6 +40,8 @@ struct Saved
     QString no;
     QString path;
     QByteArray data;
+    bool writeDat = true;
+    QByteArray tiff;
 };
 
 int fftLength(int width, double cor)
@@ -66,7 +72,11 @@ public:
             });
         connect(engine, &CtCalc2::calcFinished, this, [this] { ++finished; });
         connect(engine, &CtCalc2::saveDataWDiscard, this, [this](SavingData *record) {
-            savedData << Saved{record->no, record->path, record->data};
+            if (record->failure.isEmpty())
+                savedData << Saved{record->no, record->path, record->data, record->writeDat,
+                                   record->tiff};
+            else
+                failures << record->failure;
             delete record;
         });
         connect(engine, &CtCalc2::saveImgWDiscard, this, [this](SavingImg *record) {
@@ -90,6 +100,7 @@ public:
     QList<int> started;
     QList<Result> results;
     QList<Saved> savedData;
+    QStringList failures;
     QStringList savedImages;
     int finished = 0;
 
@@ -142,6 +153,8 @@ private slots:
     void secondRequestRunsAfterTheFirst();
     void sliceGroupEqualsSlicesAlone_data();
     void sliceGroupEqualsSlicesAlone();
+    void filterAndFormatsOfTheRun_data();
+    void filterAndFormatsOfTheRun();
     void runSettingsAreTakenAtRunStart();
     void unusableSinogramStillFinishes_data();
     void unusableSinogramStillFinishes();
@@ -149,6 +162,82 @@ private slots:
     void colourBarChangeRedraws();
     void manyEnginesAtOnce();
 };
+
+void tst_Engine::filterAndFormatsOfTheRun_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<bool>("padded");
+    QTest::addColumn<bool>("dat");
+    QTest::addColumn<bool>("tiff");
+    QTest::newRow("padded hann, TIFF only") << "hann" << true << false << true;
+    QTest::newRow("plain ramp, both formats") << "ramp" << false << true << true;
+    QTest::newRow("padded ramp, dat only") << "ramp" << true << true << false;
+}
+
+void tst_Engine::filterAndFormatsOfTheRun()
+{
+    QFETCH(QString, filter);
+    QFETCH(bool, padded);
+    QFETCH(bool, dat);
+    QFETCH(bool, tiff);
+    Rig rig(&sinogram);
+    const int n = fftLength(scan.width, cor);
+    const int slice = 2;
+    CtRunParams params;
+    params.filterName = filter;
+    params.filterPadded = padded;
+    rig.engine->setRunParams(params);
+    rig.engine->setSaveDataFormat(dat, tiff);
+    rig.engine->setSaveData(true, "res", "ct", "7112_5eV");
+    rig.panel.setCR(3, 4, 40, 30.5);
+    rig.engine->setupFFT(n, scan.count);
+    rig.request(cor, slice);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
+    QCoreApplication::processEvents();
+
+    // The same filter on the core directly.
+    HSgm sgm;
+    QVERIFY(genSinogram0(&sgm, scan.stack, true, cor, slice));
+    CtFbp fbp;
+    CtFilter::Window window;
+    QVERIFY(CtFilter::windowOf(filter, &window));
+    QVERIFY(fbp.setFilter(window, padded));
+    QVERIFY(fbp.setup(n, scan.count));
+    QVERIFY(fbp.reconstruct(sgm.sgm.data(), sgm.width, sgm.height, 3, 40, 4, 30.5));
+    QCOMPARE(rig.results.size(), 1);
+    QVERIFY(
+        std::equal(rig.results[0].values.cbegin(), rig.results[0].values.cend(), fbp.resultRow(0)));
+
+    QCOMPARE(rig.savedData.size(), 1);
+    const Saved &saved = rig.savedData[0];
+    QCOMPARE(saved.writeDat, dat);
+    if (dat)
+        QCOMPARE(saved.data, SavingData::resultText(n, fbp.resultRow(0), 3, 4, 40, 30.5));
+    QCOMPARE(saved.tiff.isEmpty(), !tiff);
+    if (!tiff)
+        return;
+    FloatTiff image;
+    QVERIFY(FloatTiff::decode(saved.tiff, &image));
+    // Columns 3 ... 39, rows 4 ... 30: the pixels of the ".dat" text.
+    QCOMPARE(image.width, 37);
+    QCOMPARE(image.height, 27);
+    QCOMPARE(image.xPosition, 3.0);
+    QCOMPARE(image.yPosition, 4.0);
+    for (int z = 0; z < image.height; ++z)
+        for (int x = 0; x < image.width; ++x)
+            QCOMPARE(image.values[size_t(z) * image.width + x], float(fbp.resultRow(z + 4)[x + 3]));
+    const QJsonObject info = QJsonDocument::fromJson(image.description.toUtf8()).object();
+    QCOMPARE(info.value("orvo2").toString(), QStringLiteral("ct-slice"));
+    QCOMPARE(info.value("filter").toString(), filter);
+    QCOMPARE(info.value("padded").toInt(), padded ? 1 : 0);
+    QCOMPARE(info.value("projections").toInt(), scan.count);
+    QCOMPARE(info.value("n").toInt(), n);
+    QCOMPARE(info.value("slice").toInt(), slice);
+    QCOMPARE(info.value("cor").toDouble(), cor);
+    QCOMPARE(info.value("energy_eV").toDouble(), 7112.5);
+    QCOMPARE(info.value("x1").toDouble(), 40.0);
+    QCOMPARE(info.value("z1").toDouble(), 30.5);
+}
 
 void tst_Engine::initTestCase()
 {
@@ -327,6 +416,8 @@ void tst_Engine::unusableSinogramStillFinishes()
     QVERIFY(rig.results.isEmpty());
     QVERIFY(rig.savedData.isEmpty());
     QVERIFY(rig.savedImages.isEmpty());
+    // The saver hears of the failure, for the run record.
+    QCOMPARE(rig.failures.size(), 1);
     QVERIFY(!rig.engine->isBusy());
     QVERIFY(!rig.panel.findChild<QLineEdit *>("StartT")->text().isEmpty());
     QVERIFY(!rig.panel.findChild<QLineEdit *>("EndT")->text().isEmpty());

@@ -91,8 +91,11 @@ void tst_Composite::positionAndValueReadOut()
     const QSize area = disp.dispA()->size();
     DispTest::move(disp.dispA(), QPoint(area.width() / 2, area.height() / 4));
     QCOMPARE(inv.count(), 1);
-    const int x = int(area.width() / 2 * 100.0 / area.width());
-    const int y = int(area.height() / 4 * 50.0 / area.height());
+    // The picture is drawn with square pixels: the area shows the view, the image
+    // window widened to the area's shape.
+    const QRectF view = disp.view();
+    const int x = int(view.x() + area.width() / 2 * view.width() / area.width());
+    const int y = int(view.y() + area.height() / 4 * view.height() / area.height());
     QCOMPARE(inv.at(0).at(0).toDouble(), double(x));
     QCOMPARE(inv.at(0).at(1).toDouble(), double(y));
     QCOMPARE(disp.posXText(), QString::number(x));

@@ -67,7 +67,8 @@ void tst_Panels::formDefaults()
     QCOMPARE(child<QCheckBox>(&proc, "AutoUpdate")->text(), QString("Auto Update Sinogram"));
     QCOMPARE(child<QPushButton>(&proc, "RecCoR")->text(), QString("Record"));
     QVERIFY(child<QLineEdit>(&proc, "RecordedCoR1")->isReadOnly());
-    QCOMPARE(child<QLineEdit>(&proc, "SliceTo")->maximumWidth(), 60);
+    // At least the form's 60 pixels, more where the font needs it for whole numbers.
+    QVERIFY(child<QLineEdit>(&proc, "SliceTo")->maximumWidth() >= 60);
 
     SeekCtrl seek;
     QCOMPARE(seek.maximum(), 0);

@@ -157,7 +157,8 @@ void TestProgram::exitStatusAndSummary_data()
         << "Summary : sets 0, slices computed 4, files written 4, failures 0, "
            "skipped projection files 0";
     QTest::newRow("result files can not be written")
-        << save + "auto_save_data_name no/such/folder/r\nct_slice_from 0\nct_slice_to 1\n"
+        << save + "auto_save_data_path /proc/orvo2-unwritable/results\nct_slice_from 0\n"
+                  "ct_slice_to 1\n"
                   "calc_exec\n"
         << 2
         << "Summary : sets 0, slices computed 2, files written 0, failures 2, "

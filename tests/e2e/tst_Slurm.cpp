@@ -13,7 +13,9 @@
 
 #include <memory>
 
+#include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -172,6 +174,9 @@ private:
         p->setProcessEnvironment(env);
         p->setStandardOutputFile(path("log/" + name + ".out"));
         p->setStandardErrorFile(path("log/" + name + ".out"));
+        // Should the test die before it stops them (an abort, its watchdog), the
+        // daemons end with it.
+        p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         p->start(exe, args);
         p->waitForStarted(5000);
         daemons.push_back(std::move(p));
@@ -198,6 +203,9 @@ private:
     QProcessEnvironment env;
     std::vector<std::unique_ptr<QProcess>> daemons;
 };
+
+// Two submissions in one test function stay within QtTest's five-minute watchdog.
+constexpr int submitTimeoutMs = 120000;
 
 } // namespace
 
@@ -285,7 +293,7 @@ Run TestSlurm::submit(const QStringList &args, bool withOrvo2Variable)
         env.insert("ORVO2", ORVO2_EXE);
     env.insert("ORVO2_SLURM_POLL", "1");
     return runProgram("bash", QStringList{ORVO2_SOURCE_DIR "/scripts/orvo2-slurm.sh"} + args,
-                      QFileInfo(script).path(), env, 300000);
+                      QFileInfo(script).path(), env, submitTimeoutMs);
 }
 
 void TestSlurm::refusesBadRequests_data()
@@ -371,7 +379,7 @@ void TestSlurm::failedSetIsResubmitted()
     QProcessEnvironment env = slurm->environment();
     env.insert("ORVO2", ORVO2_EXE);
     env.insert("ORVO2_SLURM_POLL", "1");
-    r = runProgram("bash", {"-c", command}, QFileInfo(script).path(), env, 300000);
+    r = runProgram("bash", {"-c", command}, QFileInfo(script).path(), env, submitTimeoutMs);
     QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
     QVERIFY2(r.out.contains("All 1 sets of seq succeeded"), qPrintable(r.out));
     QCOMPARE(readFile(QFileInfo(script).path() + "/seq-slurm/seq-xafs.status").trimmed(),

@@ -1,0 +1,165 @@
+// The centre of rotation found for the user, the CoR scan and stripe removal:
+// their batch commands, the "Find" button and the estimate after each set's load.
+
+#include "Body.h"
+
+#include "ct/CorEstimate.h"
+#include "ct/CorScan.h"
+#include "ct/CtFbp.h"
+#include "ct/DataSaver.h"
+#include "ct/SavingData.h"
+#include "ct/SavingImg.h"
+#include "disp/ColorBar.h"
+#include "disp/CtCalc2Ui.h"
+#include "disp/ProcCtrl.h"
+#include "imgdata/ImgDatas.h"
+#include "select/SelectAFile.h"
+#include "ui_Body.h"
+#include "util/Numbers.h"
+
+#include <QCheckBox>
+#include <QDebug>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+bool flagOn(const BatchCmd &c)
+{
+    return c.argInt(0) == 1;
+}
+
+} // namespace
+
+void Body::dispatchCor(const BatchCmd &c)
+{
+    if (c.isCmd(QStringLiteral("ct_cor_auto"))) {
+        const double none = std::numeric_limits<double>::quiet_NaN();
+        bool found = false;
+        if (c.args.isEmpty())
+            found = findCor(none, none);
+        else if (c.args.size() >= 2)
+            found = findCor(c.argDouble(0), c.argDouble(1));
+        else
+            qDebug() << "CoR not found : FROM without TO" << c.line;
+        if (!found)
+            markFailure(QStringLiteral("ct_cor_auto"));
+    }
+    if (c.isCmd(QStringLiteral("ct_cor_scan"))) {
+        if (!scanCor(c.argDouble(0), c.argDouble(1), c.argDouble(2)))
+            markFailure(QStringLiteral("ct_cor_scan"));
+    }
+    if (c.isCmd(QStringLiteral("ct_ring_removal")))
+        ui->procCtrl->setRingRemoval(c.argInt(0));
+    if (c.isCmd(QStringLiteral("seq_exec_cor_auto")))
+        seqCorAuto = flagOn(c);
+}
+
+bool Body::findCor(double from, double to)
+{
+    ProcCtrl *proc = ui->procCtrl;
+    const CorEstimate::Result r =
+        CorEstimate::fromStack(*imgDatas, proc->rotAxIsV(), proc->sliceNo(), {from, to});
+    if (!r.ok) {
+        qDebug().noquote() << "CoR not found :" << r.reason;
+        return false;
+    }
+    // The value set is the value logged: 6 significant digits, as the field shows it.
+    const QString text = Numbers::text(r.cor);
+    proc->setCor(text.toDouble());
+    qDebug().noquote() << "CoR found :" << text;
+    return true;
+}
+
+void Body::findCorClicked()
+{
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    findCor(none, none);
+}
+
+void Body::estimateCorOfSet()
+{
+    corAutoOfSet.reset();
+    if (!seqCorAuto)
+        return;
+    if (findCor(std::nan(""), std::nan("")))
+        corAutoOfSet = ui->procCtrl->cor();
+}
+
+bool Body::scanCor(double from, double to, double step)
+{
+    ProcCtrl *proc = ui->procCtrl;
+    const bool vertical = proc->rotAxIsV();
+    if (imgDatas->count() == 0) {
+        qDebug() << "CoR scan refused : no images";
+        return false;
+    }
+    const int lineLength = vertical ? imgDatas->width() : imgDatas->height();
+    const CorScan::Plan plan = CorScan::plan(from, to, step, lineLength);
+    if (!plan.problem.isEmpty()) {
+        qDebug().noquote() << "CoR scan refused :" << plan.problem;
+        return false;
+    }
+    CtCalc2Ui *panel = ctc2Uis.at(0);
+    const double region[4] = {panel->cRx0(), panel->cRz0(), panel->cRx1(), panel->cRz1()};
+    const bool saveImage = ui->AutoSaveImage->isChecked();
+    const bool saveData = ui->AutoSaveData->isChecked();
+    const SelectAFile *imgDir = ui->SelectImageSaveDir;
+    const SelectAFile *dataDir = ui->SelectDataSaveDir;
+    if (saveImage || saveData)
+        passSubFolderSettings();
+    else
+        qDebug() << "CoR scan : neither images nor data are saved";
+    const bool fixed = ui->FixColorScale->isChecked();
+    GreyScale grey = panel->bar()->greyScale();
+    CtFbp fbp;
+    QImage picture;
+    for (const double cor : plan.values) {
+        if (!CorScan::reconstruct(*imgDatas, vertical, cor, proc->sliceNo(), proc->ringRemoval(),
+                                  panel->calcRegionChanged(), region, &fbp)) {
+            qDebug() << "CoR scan : no sinogram at" << cor;
+            return false;
+        }
+        const int n = fbp.resultSize();
+        if (fixed) {
+            grey.min = colorMin();
+            grey.max = colorMax();
+        } else {
+            fbp.calcMinMax();
+            grey.min = fbp.min();
+            grey.max = fbp.max();
+        }
+        picture = QImage(n, n, QImage::Format_Grayscale8);
+        for (int z = 0; z < n && !picture.isNull(); ++z) {
+            uchar *line = picture.scanLine(z);
+            for (int x = 0; x < n; ++x)
+                line[x] = static_cast<uchar>(grey.grey(fbp.resultRow(z)[x]));
+        }
+        const QString tag = CorScan::tagOf(cor);
+        qDebug().noquote() << "CoR scan :" << tag;
+        DataSaver *saver = dataSaver;
+        if (saveData) {
+            auto *record = new SavingData(dataDir->path(), dataDir->name(), tag, proc->sliceNo());
+            const double whole[4] = {0.0, 0.0, double(n), double(n)};
+            const double *r = panel->calcRegionChanged() ? region : whole;
+            record->data = SavingData::resultText(n, fbp.resultRow(0), r[0], r[1], r[2], r[3]);
+            QMetaObject::invokeMethod(
+                saver, [saver, record] { saver->saveDataWDiscard(record); }, Qt::QueuedConnection);
+        }
+        if (saveImage) {
+            auto *record =
+                new SavingImg(imgDir->path(), imgDir->name(), tag, proc->sliceNo(), picture);
+            QMetaObject::invokeMethod(
+                saver, [saver, record] { saver->saveImgWDiscard(record); }, Qt::QueuedConnection);
+        }
+    }
+    // The result panel shows the last centre of the scan.
+    const int n = fbp.resultSize();
+    panel->showSliceNo(proc->sliceNo());
+    if (!fixed)
+        panel->setCBarMinMaxForced(grey.min, grey.max);
+    panel->showResult(picture,
+                      QVector<double>(fbp.resultRow(0), fbp.resultRow(0) + qsizetype(n) * n), n, n);
+    return true;
+}

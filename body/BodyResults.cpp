@@ -1,0 +1,156 @@
+// The filter settings and result formats of a run, and the run record sent to
+// the saver when a run ends.
+
+#include "Body.h"
+
+#include "body/XafsBatch.h"
+#include "ct/AttenuationScale.h"
+#include "ct/CtCalc2.h"
+#include "ct/DataSaver.h"
+#include "ct/RunRecord.h"
+#include "ct/SavingData.h"
+#include "ct/SgmGeom.h"
+#include "disp/CtCalc2Ui.h"
+#include "disp/ProcCtrl.h"
+#include "imgdata/ImgData.h"
+#include "imgdata/ImgDatas.h"
+#include "select/Kvn.h"
+#include "select/SelectAFile.h"
+#include "select/SelectAImgFile.h"
+#include "select/SelectDataDir.h"
+#include "select/SelectDataFiles.h"
+#include "ui_Body.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QJsonArray>
+#include <QLabel>
+
+namespace {
+
+const char *const dataFormats[] = {"dat", "tiff", "both"};
+
+QComboBox *dataFormatBox(const QWidget *body)
+{
+    return body->findChild<QComboBox *>(QStringLiteral("DataFormat"));
+}
+
+QJsonValue fileOf(const ImgData *image)
+{
+    if (!image || !image->isOk)
+        return QJsonValue(QJsonValue::Null);
+    return image->fileName;
+}
+
+} // namespace
+
+void Body::setupResultControls()
+{
+    auto *row = new QHBoxLayout;
+    auto *label = new QLabel(tr("Data Format"), this);
+    auto *box = new QComboBox(this);
+    box->setObjectName(QStringLiteral("DataFormat"));
+    for (const char *format : dataFormats)
+        box->addItem(QString::fromLatin1(format));
+    label->setBuddy(box);
+    row->addWidget(label);
+    row->addWidget(box);
+    row->addStretch();
+    // Under the data folder picker, whose format it chooses.
+    const int at = ui->SaveLayout->indexOf(ui->SelectDataSaveDir);
+    ui->SaveLayout->insertLayout(at + 1, row);
+}
+
+bool Body::setDataFormat(const QString &format)
+{
+    QComboBox *box = dataFormatBox(this);
+    const int index = box ? box->findText(format) : -1;
+    if (index < 0) {
+        qDebug() << "Unknown data format" << format;
+        return false;
+    }
+    box->setCurrentIndex(index);
+    return true;
+}
+
+void Body::passResultSettings()
+{
+    const QComboBox *box = dataFormatBox(this);
+    const QString format = box ? box->currentText() : QStringLiteral("dat");
+    const bool dat = format != QLatin1String("tiff");
+    const bool tiff = format != QLatin1String("dat");
+    for (CtCalc2 *engine : qAsConst(ctc2s)) {
+        engine->setRunParams(params);
+        engine->setSaveDataFormat(dat, tiff);
+    }
+}
+
+void Body::sendRunRecord()
+{
+    const bool data = ui->AutoSaveData->isChecked();
+    const bool image = ui->AutoSaveImage->isChecked();
+    if (!data && !image)
+        return;
+    const SelectAFile *dataDir = ui->SelectDataSaveDir;
+    const SelectAFile *imageDir = ui->SelectImageSaveDir;
+    // The record lies beside the data; a run that saves pictures only keeps it
+    // beside the pictures.
+    const SelectAFile *home = data ? dataDir : imageDir;
+    auto *record = new RunRecord;
+    record->folder = home->path();
+    record->name = home->name();
+    record->tag = home->addTag();
+
+    QJsonObject o = RunRecord::programKeys();
+    const QStringList files = ui->CTFiles->fileNames();
+    const QString first = files.isEmpty() ? QString() : files.first();
+    o["data_name"] = record->name;
+    o["tag"] = record->tag;
+    o["data_dir"] = first.isEmpty() ? QString() : QFileInfo(first).absolutePath();
+    o["file_pattern"] = ui->SelDDir->pattern();
+    o["first_file"] = QFileInfo(first).fileName();
+    o["last_file"] = files.isEmpty() ? QString() : QFileInfo(files.last()).fileName();
+    o["file_count"] = imgDatas->count();
+    o["i0_file"] = fileOf(ui->I0ImgSel->image());
+    o["bg_file"] = fileOf(ui->BGImgSel->image());
+    // A set of a sequential run carries its energy in the tag; a hand-loaded
+    // stack in its files' names.
+    const QString energyText = xafsBatch->isRunning() ? ui->SelDDir->currentEnergyText()
+                                                      : energyTextOf(QFileInfo(first).fileName());
+    const std::optional<double> energy = energyEvOf(energyText);
+    o["energy_text"] = energyText;
+    o["energy_eV"] = energy ? QJsonValue(*energy) : QJsonValue(QJsonValue::Null);
+    o["cor"] = params.cor;
+    o["rot_axis_vertical"] = params.rotAxIsV;
+    int n = setGeom(params.rotAxIsV, cutWidth(), params.cor).width;
+    n -= n % 2;
+    o["n"] = n;
+    o["projections"] = imgDatas->count();
+    const CtCalc2Ui *panel = ctc2Uis.value(0);
+    QJsonArray region = {0.0, 0.0, double(n), double(n)};
+    if (panel && panel->calcRegionChanged())
+        region = {SavingData::clipBound(panel->cRx0(), n), SavingData::clipBound(panel->cRz0(), n),
+                  SavingData::clipBound(panel->cRx1(), n), SavingData::clipBound(panel->cRz1(), n)};
+    o["region"] = region;
+    o["filter"] = params.filterName;
+    o["padded"] = params.filterPadded ? 1 : 0;
+    o["ring_removal"] = params.ringRemoval;
+    if (corAutoOfSet)
+        o["cor_auto"] = *corAutoOfSet;
+    o["scale"] = attenuationScaleRule();
+    o["data_format"] = dataFormatBox(this) ? dataFormatBox(this)->currentText() : QString();
+    record->settings = o;
+    if (!runFailure.isEmpty())
+        record->failures.append({std::nullopt, runFailure});
+
+    QStringList sources;
+    if (data)
+        sources << DataSaver::sourceKey(dataDir->path(), dataDir->name(), dataDir->addTag());
+    if (image)
+        sources << DataSaver::sourceKey(imageDir->path(), imageDir->name(), imageDir->addTag());
+    DataSaver *saver = dataSaver;
+    QMetaObject::invokeMethod(
+        saver, [saver, record, sources] { saver->writeRunRecordWDiscard(record, sources); },
+        Qt::QueuedConnection);
+}

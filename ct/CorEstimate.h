@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+class ImgDatas;
+
+// Finds the centre of rotation (CoR) from the symmetry of a 180-degree scan: the
+// projection at angle theta + 180 degrees is the projection at theta mirrored about
+// the CoR. The first projection (0 degrees) is compared with the mirrored last one
+// (180 degrees less one angle step): the shift that best aligns them, found by
+// cross-correlation (a coarse integer peak, then the peak of the band-limited
+// correlation to a hundredth of a pixel), gives twice the CoR.
+//
+// Raw detector lines are compared, never resampled sinograms: a two-point
+// interpolation at a fractional CoR smooths the data by an amount that depends on
+// the fraction, so any sharpness measure of resampled rows prefers x.5 centres.
+//
+// The last projection lies one angle step short of 180 degrees, and in that step
+// the object turns: its projection drifts sideways by about as much as it does
+// between the first and the second projection. That drift is measured on the
+// neighbouring pairs (0, 1) and (P - 2, P - 1) and taken out.
+//
+// Tested in tests/ct/tst_CorEstimate.cpp.
+class CorEstimate
+{
+public:
+    struct Result
+    {
+        bool ok = false;
+        double cor = 0.0;
+        // Why there is no estimate, for the log.
+        QString reason;
+    };
+
+    // The detector lines of one slice: attenuation ln((I0 - BG) / (I - BG)) of the
+    // first two and the last two projections, each `length` samples long.
+    struct Lines
+    {
+        std::vector<double> first;
+        std::vector<double> second;
+        std::vector<double> beforeLast;
+        std::vector<double> last;
+    };
+
+    // Centre values searched: [from, to]; a bound that is not finite means the
+    // whole line (every centre that leaves a sinogram of 3 samples or more).
+    struct Range
+    {
+        double from;
+        double to;
+    };
+    static Range wholeLine();
+
+    // The estimate over the lines of several slices (their correlations are summed).
+    static Result fromLines(const std::vector<Lines> &slices, int length, Range range);
+
+    // The estimate from a stack, with its I0 and BG images applied as for a
+    // sinogram, over slice `slice` and up to `extraSlices` slices on either side of
+    // it (within the image).
+    static Result fromStack(const ImgDatas &stack, bool rotAxIsV, int slice, Range range,
+                            int extraSlices = 2);
+
+    // The attenuation line of projection `frame` at `slice` (empty when out of range).
+    static std::vector<double> attenuationLine(const ImgDatas &stack, bool rotAxIsV, int frame,
+                                               int slice);
+};

@@ -1,0 +1,274 @@
+#include "RingRemoval.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+// How far below its neighbours' fluctuation a column's must fall to count as dead.
+constexpr double deadFraction = 0.1;
+// Large stripes: how many noise levels a column's mean must stand out.
+constexpr double stripeSnr = 8.0;
+// Offsets below this (in attenuation, ln units: a gain error of 0.2 %) are no
+// stripes worth treating; it keeps noise-free data, whose noise level is 0, as is.
+constexpr double offsetFloor = 0.002;
+// Large stripes: the share of each end of the sorted column left out of its mean.
+constexpr double trimmedShare = 0.1;
+// Small stripes: offsets up to this many noise levels are taken as noise.
+constexpr double shrinkSnr = 5.0;
+
+double medianOf(std::vector<double> *values)
+{
+    const size_t mid = values->size() / 2;
+    std::nth_element(values->begin(), values->begin() + mid, values->end());
+    double m = (*values)[mid];
+    if (values->size() % 2 == 0) {
+        const double lower = *std::max_element(values->begin(), values->begin() + mid);
+        m = 0.5 * (m + lower);
+    }
+    return m;
+}
+
+// Running median of `window` samples (fewer at the ends, where the window is cut).
+std::vector<double> runningMedian(const std::vector<double> &v, int window)
+{
+    const int n = static_cast<int>(v.size());
+    const int half = window / 2;
+    std::vector<double> out(v.size());
+    std::vector<double> part;
+    part.reserve(static_cast<size_t>(window));
+    for (int j = 0; j < n; ++j) {
+        const int lo = std::max(0, j - half);
+        const int hi = std::min(n - 1, j + half);
+        part.assign(v.begin() + lo, v.begin() + hi + 1);
+        out[j] = medianOf(&part);
+    }
+    return out;
+}
+
+// The sinogram with each column sorted along the angles, and where each sorted
+// value came from, so that the order can be restored.
+struct Sorted
+{
+    int width = 0;
+    int rows = 0;
+    std::vector<double> values; // [rank][column]
+    std::vector<int> rowOf;     // [rank][column]: the row the value came from
+
+    Sorted(const double *sgm, int w, int r)
+        : width(w)
+        , rows(r)
+        , values(static_cast<size_t>(w) * r)
+        , rowOf(static_cast<size_t>(w) * r)
+    {
+        std::vector<int> order(static_cast<size_t>(r));
+        for (int j = 0; j < w; ++j) {
+            std::iota(order.begin(), order.end(), 0);
+            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+                return sgm[size_t(a) * w + j] < sgm[size_t(b) * w + j];
+            });
+            for (int k = 0; k < r; ++k) {
+                values[at(k, j)] = sgm[size_t(order[k]) * w + j];
+                rowOf[at(k, j)] = order[k];
+            }
+        }
+    }
+    size_t at(int rank, int column) const { return size_t(rank) * width + column; }
+    void restore(double *sgm) const
+    {
+        for (int k = 0; k < rows; ++k)
+            for (int j = 0; j < width; ++j)
+                sgm[size_t(rowOf[at(k, j)]) * width + j] = values[at(k, j)];
+    }
+};
+
+// Nearest column at or beyond j, stepping by `dir`, that is not marked; -1 if none.
+int nearestGood(const std::vector<char> &marked, int j, int dir)
+{
+    for (int k = j; k >= 0 && k < static_cast<int>(marked.size()); k += dir)
+        if (!marked[k])
+            return k;
+    return -1;
+}
+
+// For each marked column: the two good columns to interpolate from and the weight
+// of the right one. A run at an edge takes its one good neighbour.
+struct Span
+{
+    int left;
+    int right;
+    double weight;
+};
+
+bool spanOf(const std::vector<char> &marked, int j, Span *s)
+{
+    const int l = nearestGood(marked, j, -1);
+    const int r = nearestGood(marked, j, +1);
+    if (l < 0 && r < 0)
+        return false;
+    if (l < 0)
+        *s = {r, r, 0.0};
+    else if (r < 0)
+        *s = {l, l, 0.0};
+    else
+        *s = {l, r, double(j - l) / double(r - l)};
+    return true;
+}
+
+std::vector<int> markedColumns(const std::vector<char> &marked)
+{
+    std::vector<int> out;
+    for (int j = 0; j < static_cast<int>(marked.size()); ++j)
+        if (marked[j])
+            out.push_back(j);
+    return out;
+}
+
+// Columns that barely change along the angles while their neighbours do.
+std::vector<char> deadColumns(const double *sgm, int width, int rows, int window)
+{
+    std::vector<double> fluctuation(static_cast<size_t>(width), 0.0);
+    for (int i = 1; i < rows; ++i)
+        for (int j = 0; j < width; ++j)
+            fluctuation[j] += std::abs(sgm[size_t(i) * width + j] - sgm[size_t(i - 1) * width + j]);
+    const std::vector<double> around = runningMedian(fluctuation, window);
+    std::vector<char> dead(static_cast<size_t>(width), 0);
+    for (int j = 0; j < width; ++j)
+        dead[j] = around[j] > 0.0 && fluctuation[j] < deadFraction * around[j];
+    return dead;
+}
+
+void interpolateColumns(double *sgm, int width, int rows, const std::vector<char> &marked)
+{
+    for (int j = 0; j < width; ++j) {
+        Span s;
+        if (!marked[j] || !spanOf(marked, j, &s))
+            continue;
+        for (int i = 0; i < rows; ++i) {
+            double *row = sgm + size_t(i) * width;
+            row[j] = row[s.left] + s.weight * (row[s.right] - row[s.left]);
+        }
+    }
+}
+
+// The part of a profile across columns that is a stripe: what stands out of the
+// running median of `window` columns, less the smooth remainder that the median
+// leaves where the profile curves (the object's own shape, not a stripe).
+std::vector<double> stripeProfile(const std::vector<double> &v, int window)
+{
+    const std::vector<double> smooth = runningMedian(v, window);
+    std::vector<double> residual(v.size());
+    for (size_t j = 0; j < v.size(); ++j)
+        residual[j] = v[j] - smooth[j];
+    // A median again, so that a strong stripe does not leak into its neighbours.
+    const std::vector<double> curve = runningMedian(residual, window);
+    for (size_t j = 0; j < v.size(); ++j)
+        residual[j] -= curve[j];
+    return residual;
+}
+
+// The standard deviation of normal noise with the same median absolute deviation.
+double robustSigma(const std::vector<double> &v)
+{
+    std::vector<double> work = v;
+    const double centre = medianOf(&work);
+    for (size_t j = 0; j < v.size(); ++j)
+        work[j] = std::abs(v[j] - centre);
+    return 1.4826 * medianOf(&work);
+}
+
+// Columns whose trimmed mean (the extreme ranks left out) stands out from its
+// neighbours' by more than the noise of such means allows.
+std::vector<char> largeStripes(const Sorted &sorted, int window)
+{
+    const int width = sorted.width;
+    const int rows = sorted.rows;
+    const int drop = static_cast<int>(trimmedShare * rows);
+    std::vector<double> mean(static_cast<size_t>(width), 0.0);
+    for (int j = 0; j < width; ++j) {
+        double sum = 0.0;
+        for (int k = drop; k < rows - drop; ++k)
+            sum += sorted.values[sorted.at(k, j)];
+        mean[j] = sum / std::max(1, rows - 2 * drop);
+    }
+    const std::vector<double> deviation = stripeProfile(mean, window);
+    const double threshold = std::max(stripeSnr * robustSigma(deviation), offsetFloor);
+    std::vector<char> marked(static_cast<size_t>(width), 0);
+    for (int j = 0; j < width; ++j)
+        marked[j] = std::abs(deviation[j]) > threshold;
+    return marked;
+}
+
+void replaceSortedColumns(Sorted *sorted, const std::vector<char> &marked)
+{
+    for (int j = 0; j < sorted->width; ++j) {
+        Span s;
+        if (!marked[j] || !spanOf(marked, j, &s))
+            continue;
+        for (int k = 0; k < sorted->rows; ++k) {
+            const double l = sorted->values[sorted->at(k, s.left)];
+            const double r = sorted->values[sorted->at(k, s.right)];
+            sorted->values[sorted->at(k, j)] = l + s.weight * (r - l);
+        }
+    }
+}
+
+void removeSmallStripes(Sorted *sorted, int window)
+{
+    const int width = sorted->width;
+    const int rows = sorted->rows;
+    // offsets[j]: column j's departure from the median of its neighbours, rank by rank.
+    std::vector<std::vector<double>> offsets(static_cast<size_t>(width),
+                                             std::vector<double>(static_cast<size_t>(rows)));
+    std::vector<double> rank(static_cast<size_t>(width));
+    for (int k = 0; k < rows; ++k) {
+        const double *values = sorted->values.data() + sorted->at(k, 0);
+        rank.assign(values, values + width);
+        const std::vector<double> smooth = runningMedian(rank, window);
+        for (int j = 0; j < width; ++j)
+            offsets[j][k] = rank[j] - smooth[j];
+    }
+    // A gain error shifts a column at every rank; an edge of the object makes a
+    // column depart at a few ranks only. The median over the ranks keeps the first.
+    std::vector<double> offset(static_cast<size_t>(width));
+    for (int j = 0; j < width; ++j)
+        offset[j] = medianOf(&offsets[j]);
+    // What remains smooth across columns is the object's curvature, not a stripe.
+    const std::vector<double> curve = runningMedian(offset, window);
+    for (int j = 0; j < width; ++j)
+        offset[j] -= curve[j];
+    // Offsets within the noise of such medians are left alone; larger ones are taken
+    // off nearly whole (a non-negative garrote: shrunk by threshold^2 / offset).
+    const double threshold = std::max(shrinkSnr * robustSigma(offset), offsetFloor);
+    for (int j = 0; j < width; ++j) {
+        const double o = offset[j];
+        if (std::abs(o) <= threshold)
+            continue;
+        const double correction = o - threshold * threshold / o;
+        for (int k = 0; k < rows; ++k)
+            sorted->values[sorted->at(k, j)] -= correction;
+    }
+}
+
+} // namespace
+
+RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int window)
+{
+    Report report;
+    if (!sgm || window < 3 || width < 3 || rows < 3)
+        return report;
+    window = std::min(window | 1, width | 1);
+
+    const std::vector<char> dead = deadColumns(sgm, width, rows, window);
+    report.deadColumns = markedColumns(dead);
+    interpolateColumns(sgm, width, rows, dead);
+
+    Sorted sorted(sgm, width, rows);
+    const std::vector<char> large = largeStripes(sorted, window);
+    report.largeStripeColumns = markedColumns(large);
+    replaceSortedColumns(&sorted, large);
+    removeSmallStripes(&sorted, window);
+    sorted.restore(sgm);
+    return report;
+}

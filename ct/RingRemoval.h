@@ -1,0 +1,46 @@
+#pragma once
+
+#include <vector>
+
+// Removes stripes from an attenuation sinogram before filtering. A detector pixel
+// whose gain differs from its neighbours' adds the same offset to every angle of its
+// column (in attenuation, a gain error is an offset), which back projection turns
+// into a ring around the axis. Three kinds are treated, in this order:
+//
+// 1. Dead or saturated columns: a pixel that no longer follows the beam reads nearly
+//    the same at every angle while its neighbours change with the object. Such a
+//    column is replaced as a whole by linear interpolation between the nearest good
+//    columns on either side (full-stripe interpolation).
+// 2. Large stripes: the trimmed mean of each column's sorted values, compared with
+//    its median over `window` neighbouring columns, stands out by many times the
+//    noise of such means. Sorting puts every column's values in the same order of
+//    rank, so the sorted columns of a clean detector change smoothly from column to
+//    column; a large stripe (also one present over part of the angles only) is
+//    replaced in that sorted domain by interpolation between the nearest unaffected
+//    columns, and the original order is restored.
+// 3. Small stripes (sorting-based): in the sorted domain each rank is smoothed
+//    across columns by a median of `window` columns; a column's departure from it,
+//    taken as the median over all ranks, is its stripe (a gain error shifts every
+//    rank, an edge of the object only a few). Departures within the noise are left
+//    alone, larger ones taken off, and the original order restored.
+//
+// Stripe measures are taken relative to a running median of their own, so that the
+// object's curvature across columns is not mistaken for a stripe; offsets below 0.2 %
+// of gain are left, so noise-free data stay as they are.
+//
+// Tested in tests/ct/tst_RingRemoval.cpp.
+class RingRemoval
+{
+public:
+    struct Report
+    {
+        std::vector<int> deadColumns;
+        std::vector<int> largeStripeColumns;
+    };
+
+    // The sinogram `sgm` holds `rows` rows (projections) of `width` samples.
+    // window: the smoothing width in detector pixels (typically 11 to 31); below 3,
+    // or a sinogram narrower than 3 columns or with fewer than 3 rows, leaves the
+    // sinogram untouched. Even windows are widened by one.
+    static Report apply(double *sgm, int width, int rows, int window);
+};

@@ -1,0 +1,89 @@
+// The spectra commands in the real program, headless: results saved by a sequential
+// run (written here as the reconstruction writes them), then xafs_build and
+// xafs_spectrum from one script; ng, and exit status 2, when nothing could be built.
+
+#include "tests/xafs/XafsResultFiles.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace XafsResultFiles;
+
+class tst_XafsChain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void buildsAndWritesSpectrum();
+
+private:
+    int run(const QByteArray &script, QString *log);
+    QTemporaryDir dir;
+};
+
+int tst_XafsChain::run(const QByteArray &script, QString *log)
+{
+    QFile f(dir.filePath("xafs.bat"));
+    if (!f.open(QIODevice::WriteOnly) || f.write(script) != script.size())
+        return -3;
+    f.close();
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(ORVO2_EXE, {"-nw", "-e", "-c", dir.filePath("none.cfg"), "-b", f.fileName(), "-x"});
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    *log = QString::fromUtf8(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+}
+
+void tst_XafsChain::buildsAndWritesSpectrum()
+{
+    const QString results = dir.filePath("results");
+    ResultWriter writer;
+    for (double e : {7090.0, 7100.0, 7110.0, 7115.0, 7120.0, 7130.0, 7150.0}) {
+        const QString tag = ResultWriter::tagOf(e);
+        QVERIFY(writer.write(results + "/" + tag, results + "/" + tag, e, {2}));
+    }
+    const QByteArray script = "auto_save_data_path \"" + results.toUtf8() +
+                              "\"\n"
+                              "auto_save_data_name smp\n"
+                              "auto_save_in_sub_folders 1\n"
+                              "auto_save_in_sub_folders_of_energy 1\n"
+                              "xafs_pre_edge 7080 7105\n"
+                              "xafs_post_edge 7125 7160\n"
+                              "xafs_build\n"
+                              ":ifok :echo built\n"
+                              "xafs_spectrum 10 8 13 10 2 spectrum.csv\n"
+                              ":ifok :echo spectrum written\n"
+                              "auto_save_data_name other\n"
+                              "xafs_build\n"
+                              ":ifng :echo nothing built\n";
+    QString log;
+    // The build that finds nothing is a failure of the run: exit status 2.
+    QCOMPARE(run(script, &log), 2);
+    QVERIFY2(log.contains(":echo built\n") && log.contains(":echo spectrum written\n") &&
+                 log.contains(":echo nothing built\n"),
+             qPrintable(log));
+    QFile csv(results + "/xafs/spectrum.csv");
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 8);
+    QCOMPARE(lines[0], QStringLiteral("energy_eV,mu,normalised_mu"));
+    double truth = 0.0;
+    for (int z : {8, 9})
+        for (int x : {10, 11, 12})
+            truth += Phantom::mu(x, z, 7150.0) / 6.0;
+    const QStringList last = lines[7].split(',');
+    QVERIFY(std::abs(last[1].toDouble() - truth) < 1e-6);
+    QVERIFY(std::abs(last[2].toDouble() - 1.0) < 1e-4);
+    QVERIFY(QFile::exists(results + "/xafs/smp-jump-00002.tif"));
+}
+
+QTEST_GUILESS_MAIN(tst_XafsChain)
+#include "tst_XafsChain.moc"

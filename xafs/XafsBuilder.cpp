@@ -1,0 +1,485 @@
+#include "XafsBuilder.h"
+
+#include "ct/AttenuationScale.h"
+#include "ct/SavingData.h"
+#include "select/Kvn.h"
+#include "util/Numbers.h"
+#include "xafs/XafsRegister.h"
+#include "xafs/XafsTiff.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <thread>
+
+namespace {
+
+QJsonObject jsonOf(const QByteArray &text)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(text);
+    return doc.isObject() ? doc.object() : QJsonObject();
+}
+
+double numberOr(const QJsonObject &o, const char *key, double fallback)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    return v.isDouble() && std::isfinite(v.toDouble()) ? v.toDouble() : fallback;
+}
+
+QString description(const QJsonObject &o)
+{
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+// Sets agree when their slices cover the same pixels with the same FFT length.
+using RegionKey = std::tuple<int, int, int, int, int>;
+RegionKey regionOf(const XafsResultSet &s)
+{
+    return {s.n, s.x0, s.z0, s.width, s.height};
+}
+
+} // namespace
+
+XafsBuilder::XafsBuilder(const XafsLayout &l, const XafsSettings &s)
+    : layout(l)
+    , settings(s)
+{
+}
+
+QString XafsBuilder::outputFolder() const
+{
+    return QDir(layout.folder).filePath(QStringLiteral("xafs"));
+}
+
+QString XafsBuilder::stackFileName(const QString &name, const QString &kind, int slice)
+{
+    return QStringLiteral("%1-%2-%3.tif").arg(name, kind, sliceNumberText(slice));
+}
+
+QString XafsBuilder::energiesFileName(const QString &name)
+{
+    return name + QStringLiteral("-energies.csv");
+}
+
+// The folders the results went to: the data folder itself, or its energy sub folders,
+// or (slice sub folders only) its slice sub folders. With both kinds of sub folder
+// every result is in an energy folder.
+QStringList XafsBuilder::resultFolders() const
+{
+    if (!layout.inSubFolders)
+        return {layout.folder};
+    if (!layout.ofEnergy && !layout.ofSlice)
+        return {};
+    QStringList folders;
+    const QDir dir(layout.folder);
+    const QStringList subs = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &sub : subs) {
+        if (sub != QLatin1String("xafs"))
+            folders << dir.filePath(sub);
+    }
+    return folders;
+}
+
+// The run record lies beside the set's results: in the data folder, or in the set's
+// energy folder (also when the same results are in slice folders too); with slice
+// sub folders only it is in the data folder.
+QString XafsBuilder::recordPath(const QString &tag) const
+{
+    const QDir base(layout.folder);
+    const QString folder =
+        layout.inSubFolders && layout.ofEnergy ? base.filePath(tag) : base.path();
+    return QDir(folder).filePath(QStringLiteral("%1-%2.json").arg(layout.name, tag));
+}
+
+std::vector<XafsResultSet> XafsBuilder::findSets() const
+{
+    // name-tag-slice.tif; the tag may itself hold hyphens, the slice number may not.
+    const QRegularExpression pattern(
+        QStringLiteral("^%1-(.*)-(\\d{5,})\\.tif$").arg(QRegularExpression::escape(layout.name)));
+    std::map<QString, XafsResultSet> byTag;
+    for (const QString &folder : resultFolders()) {
+        const QDir dir(folder);
+        const QStringList files =
+            dir.entryList({layout.name + QStringLiteral("-*.tif")}, QDir::Files, QDir::Name);
+        for (const QString &file : files) {
+            const QRegularExpressionMatch m = pattern.match(file);
+            if (!m.hasMatch())
+                continue;
+            const QString tag = m.captured(1);
+            const int slice = m.captured(2).toInt();
+            const QString path = dir.filePath(file);
+            XafsPage info;
+            if (!XafsTiff::readInfo(path, &info))
+                continue;
+            const QJsonObject meta = jsonOf(info.description.toUtf8());
+            auto it = byTag.find(tag);
+            if (it == byTag.end()) {
+                XafsResultSet s;
+                s.tag = tag;
+                QFile recordFile(recordPath(tag));
+                const QJsonObject record = recordFile.open(QIODevice::ReadOnly)
+                                               ? jsonOf(recordFile.readAll())
+                                               : QJsonObject();
+                // The run record speaks for the set; the slice's own description stands
+                // in when there is no record, and the energy text of the tag last.
+                const double kvnEnergy = unitFactorOf(tag) * energyOf(tag);
+                s.energy = numberOr(record, "energy_eV",
+                                    numberOr(meta, "energy_eV", kvnEnergy > 0 ? kvnEnergy : NAN));
+                s.cor = numberOr(record, "cor", numberOr(meta, "cor", 0.0));
+                s.projections = Numbers::saturateToInt(
+                    numberOr(record, "projections", numberOr(meta, "projections", 0.0)));
+                s.n = Numbers::saturateToInt(numberOr(record, "n", numberOr(meta, "n", 0.0)));
+                s.x0 = Numbers::floorToInt(info.x0);
+                s.z0 = Numbers::floorToInt(info.z0);
+                s.width = info.width;
+                s.height = info.height;
+                it = byTag.emplace(tag, s).first;
+            }
+            XafsResultSet &s = it->second;
+            if (info.width != s.width || info.height != s.height ||
+                Numbers::floorToInt(info.x0) != s.x0 || Numbers::floorToInt(info.z0) != s.z0) {
+                qDebug() << "XAFS: slice region differs from its set, skipped" << path;
+                continue;
+            }
+            if (!s.slices.contains(slice))
+                s.slices.insert(slice, path);
+        }
+    }
+    std::vector<XafsResultSet> sets;
+    for (auto &entry : byTag)
+        sets.push_back(entry.second);
+    return sets;
+}
+
+std::vector<XafsResultSet> XafsBuilder::refuseMisfits(std::vector<XafsResultSet> sets)
+{
+    std::vector<XafsResultSet> usable;
+    for (XafsResultSet &s : sets) {
+        if (!std::isfinite(s.energy) || s.energy <= 0.0) {
+            qDebug() << "XAFS: set refused, no energy" << s.tag;
+            continue;
+        }
+        if (s.projections < 1) {
+            qDebug() << "XAFS: set refused, no projection count" << s.tag;
+            continue;
+        }
+        usable.push_back(std::move(s));
+    }
+    std::map<RegionKey, int> votes;
+    for (const XafsResultSet &s : usable)
+        ++votes[regionOf(s)];
+    // The region most sets share; on a tie the one of the lowest energy's set.
+    std::sort(usable.begin(), usable.end(),
+              [](const XafsResultSet &a, const XafsResultSet &b) { return a.energy < b.energy; });
+    RegionKey common{};
+    int most = 0;
+    for (const XafsResultSet &s : usable) {
+        if (votes[regionOf(s)] > most) {
+            most = votes[regionOf(s)];
+            common = regionOf(s);
+        }
+    }
+    std::vector<XafsResultSet> kept;
+    for (XafsResultSet &s : usable) {
+        if (regionOf(s) != common) {
+            qDebug() << "XAFS: set refused, region or N differs" << s.tag;
+            continue;
+        }
+        if (!kept.empty() && kept.back().energy == s.energy) {
+            qDebug() << "XAFS: set refused, energy measured twice" << s.tag;
+            continue;
+        }
+        kept.push_back(std::move(s));
+    }
+    return kept;
+}
+
+QList<int> XafsBuilder::completeSlices(const std::vector<XafsResultSet> &sets)
+{
+    QMap<int, QStringList> missing;
+    QList<int> all;
+    for (const XafsResultSet &s : sets) {
+        for (auto it = s.slices.cbegin(); it != s.slices.cend(); ++it) {
+            if (!all.contains(it.key()))
+                all << it.key();
+        }
+    }
+    std::sort(all.begin(), all.end());
+    QList<int> complete;
+    for (int slice : qAsConst(all)) {
+        QStringList tags;
+        for (const XafsResultSet &s : sets) {
+            if (!s.slices.contains(slice))
+                tags << s.tag;
+        }
+        if (tags.isEmpty())
+            complete << slice;
+        else
+            qDebug() << "XAFS: slice missing at some energy, skipped" << slice << tags;
+    }
+    return complete;
+}
+
+int XafsBuilder::build()
+{
+    found = refuseMisfits(findSets());
+    if (found.size() < 3) {
+        qDebug() << "XAFS: fewer than 3 energies found for" << layout.name << layout.folder;
+        return 0;
+    }
+    const QList<int> slices = completeSlices(found);
+    if (slices.isEmpty() || !QDir().mkpath(outputFolder())) {
+        qDebug() << "XAFS: nothing to build in" << outputFolder();
+        return 0;
+    }
+    QMap<int, std::vector<XafsEnergyRow>> rows;
+    for (int slice : slices) {
+        std::vector<XafsEnergyRow> sliceRows;
+        if (buildSlice(slice, &sliceRows))
+            rows.insert(slice, sliceRows);
+    }
+    if (rows.isEmpty() || !writeEnergies(rows))
+        return 0;
+    qDebug() << "XAFS: built slices" << rows.keys();
+    return static_cast<int>(rows.size());
+}
+
+namespace {
+
+// The stack of µ of one slice: page k (energy k) holds width * height values.
+struct Stack
+{
+    int width = 0;
+    int height = 0;
+    size_t energies = 0;
+    size_t pixels() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
+    // Left uninitialised: every value is written before it is read.
+    std::unique_ptr<float[]> values;
+    void allocate(size_t count) { values.reset(new float[count]); }
+    float *page(size_t k) { return values.get() + k * pixels(); }
+    const float *page(size_t k) const { return values.get() + k * pixels(); }
+};
+
+// The energy the mean spectrum of the slice puts its edge at, as the reference of
+// the registration: drift is measured against the slice where the edge contrast is.
+size_t referenceEnergy(Stack &stack, const XafsNormaliser &normaliser)
+{
+    const std::vector<double> &energies = normaliser.energies();
+    std::vector<double> mean(energies.size(), 0.0);
+    for (size_t k = 0; k < energies.size(); ++k) {
+        const float *p = stack.page(k);
+        double sum = 0.0;
+        for (size_t i = 0; i < stack.pixels(); ++i)
+            sum += std::isfinite(p[i]) ? p[i] : 0.0;
+        mean[k] = sum / static_cast<double>(stack.pixels());
+    }
+    const XafsFit fit = normaliser.fit(mean.data());
+    const double e0 = std::isfinite(fit.e0) ? fit.e0 : energies[energies.size() / 2];
+    size_t best = 0;
+    for (size_t k = 1; k < energies.size(); ++k) {
+        if (std::abs(energies[k] - e0) < std::abs(energies[best] - e0))
+            best = k;
+    }
+    return best;
+}
+
+struct Maps
+{
+    std::vector<float> jump;
+    std::vector<float> e0;
+};
+
+// Fits the voxels first..end and writes their normalised spectra. Pixels are taken
+// in blocks whose spectra fit in the cache together: page by page a block is one
+// contiguous run, so the energies of a voxel are gathered and scattered without a
+// cache miss each.
+void fitRange(const Stack &mu, const XafsNormaliser &normaliser, size_t first, size_t end,
+              Maps *maps, Stack *norm)
+{
+    const size_t energies = mu.energies;
+    const std::vector<double> &grid = normaliser.energies();
+    constexpr size_t block = 256;
+    std::vector<float> spectra(block * energies);
+    std::vector<float> normalised(block * energies);
+    for (size_t from = first; from < end; from += block) {
+        const size_t n = std::min(block, end - from);
+        for (size_t k = 0; k < energies; ++k)
+            std::copy_n(mu.page(k) + from, n, spectra.data() + k * block);
+        for (size_t j = 0; j < n; ++j) {
+            const XafsFit f = normaliser.fit(spectra.data() + j, block);
+            maps->jump[from + j] = static_cast<float>(f.jump);
+            maps->e0[from + j] = static_cast<float>(f.e0);
+            for (size_t k = 0; k < energies; ++k) {
+                const double v = spectra[k * block + j];
+                normalised[k * block + j] =
+                    f.valid ? static_cast<float>((v - f.pre.at(grid[k])) / f.jump)
+                            : std::numeric_limits<float>::quiet_NaN();
+            }
+        }
+        for (size_t k = 0; k < energies; ++k)
+            std::copy_n(normalised.data() + k * block, n, norm->page(k) + from);
+    }
+}
+
+// The voxels are independent: two threads share them.
+Maps fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, Stack *norm)
+{
+    const size_t count = mu.pixels();
+    Maps maps;
+    maps.jump.assign(count, 0.0f);
+    maps.e0.assign(count, 0.0f);
+    const size_t half = count / 2;
+    std::thread second(fitRange, std::cref(mu), std::cref(normaliser), half, count, &maps, norm);
+    fitRange(mu, normaliser, 0, half, &maps, norm);
+    second.join();
+    return maps;
+}
+
+} // namespace
+
+bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
+{
+    rows->clear();
+    if (found.empty())
+        return false;
+    Stack stack;
+    stack.width = found.front().width;
+    stack.height = found.front().height;
+    stack.energies = found.size();
+    const size_t energies = stack.energies;
+    stack.allocate(energies * stack.pixels());
+    std::vector<double> grid;
+    for (size_t k = 0; k < energies; ++k) {
+        const XafsResultSet &s = found[k];
+        const QString path = s.slices.value(slice);
+        XafsPage info;
+        float *page = stack.page(k);
+        if (!XafsTiff::readInto(path, page, stack.pixels(), &info)) {
+            qDebug() << "XAFS: slice skipped, result unreadable" << slice << path;
+            return false;
+        }
+        for (size_t i = 0; i < stack.pixels(); ++i)
+            page[i] = static_cast<float>(attenuationPerPixel(page[i], s.projections));
+        grid.push_back(s.energy);
+        rows->push_back({s.energy, s.tag, s.cor, 0.0, 0.0});
+    }
+    XafsNormaliser normaliser(grid, settings);
+    if (!normaliser.problem().isEmpty()) {
+        qDebug() << "XAFS: can not normalise," << normaliser.problem() << "slice" << slice;
+        return false;
+    }
+    if (settings.registerEnergies) {
+        XafsRegister registration(stack.width, stack.height);
+        const size_t reference = referenceEnergy(stack, normaliser);
+        registration.setReference(stack.page(reference));
+        for (size_t k = 0; k < energies; ++k) {
+            if (k == reference)
+                continue;
+            double dx = 0.0, dz = 0.0;
+            registration.shiftOf(stack.page(k), &dx, &dz);
+            registration.applyShift(stack.page(k), -dx, -dz);
+            (*rows)[k].shiftX = -dx;
+            (*rows)[k].shiftZ = -dz;
+        }
+    }
+    Stack norm;
+    norm.width = stack.width;
+    norm.height = stack.height;
+    norm.energies = energies;
+    norm.allocate(energies * stack.pixels());
+    const Maps maps = fitVoxels(stack, normaliser, &norm);
+
+    const QDir out(outputFolder());
+    const XafsResultSet &first = found.front();
+    QJsonObject common{{"slice", slice},
+                       {"x0", first.x0},
+                       {"z0", first.z0},
+                       {"x1", first.x0 + first.width},
+                       {"z1", first.z0 + first.height},
+                       {"n", first.n},
+                       {"scale", attenuationScaleRule()}};
+    auto pageText = [&](const char *kind, size_t k) {
+        QJsonObject o = common;
+        o.insert("orvo2", kind);
+        o.insert("index", static_cast<int>(k));
+        o.insert("energy_eV", grid[k]);
+        o.insert("tag", (*rows)[k].tag);
+        o.insert("shift_x", (*rows)[k].shiftX);
+        o.insert("shift_z", (*rows)[k].shiftZ);
+        return description(o);
+    };
+    QJsonObject fitText = common;
+    fitText.insert("pre_edge", QJsonArray{normaliser.preEdge1(), normaliser.preEdge2()});
+    fitText.insert("post_edge", QJsonArray{normaliser.postEdge1(), normaliser.postEdge2()});
+    fitText.insert("e0_fixed",
+                   std::isfinite(settings.fixedE0) ? QJsonValue(settings.fixedE0) : QJsonValue());
+    fitText.insert("min_jump", settings.minJump);
+
+    // The two stacks go to disk side by side: writing them is most of the time.
+    bool muWritten = false;
+    std::thread muWriter([&] {
+        XafsTiff::Writer muFile(out.filePath(stackFileName(layout.name, "mu", slice)));
+        for (size_t k = 0; k < energies; ++k)
+            muFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-mu", k),
+                           stack.page(k));
+        muWritten = muFile.commit();
+    });
+    XafsTiff::Writer normFile(out.filePath(stackFileName(layout.name, "norm", slice)));
+    for (size_t k = 0; k < energies; ++k)
+        normFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-norm", k),
+                         norm.page(k));
+    const bool normWritten = normFile.commit();
+    muWriter.join();
+    QJsonObject jumpText = fitText;
+    jumpText.insert("orvo2", "xafs-jump");
+    QJsonObject e0Text = fitText;
+    e0Text.insert("orvo2", "xafs-e0");
+    XafsTiff::Writer jumpFile(out.filePath(stackFileName(layout.name, "jump", slice)));
+    jumpFile.addPage(stack.width, stack.height, first.x0, first.z0, description(jumpText),
+                     maps.jump.data());
+    XafsTiff::Writer e0File(out.filePath(stackFileName(layout.name, "e0", slice)));
+    e0File.addPage(stack.width, stack.height, first.x0, first.z0, description(e0Text),
+                   maps.e0.data());
+    const bool written = muWritten & normWritten & jumpFile.commit() & e0File.commit();
+    if (!written)
+        qDebug() << "XAFS: slice not written" << slice;
+    return written;
+}
+
+bool XafsBuilder::writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const
+{
+    const QString path = QDir(outputFolder()).filePath(energiesFileName(layout.name));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        qDebug() << "Can not write result file" << path;
+        return false;
+    }
+    QTextStream text(&file);
+    text.setRealNumberPrecision(10);
+    text << "index,energy_eV,tag,cor,slice,shift_x,shift_z\n";
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        for (size_t k = 0; k < it.value().size(); ++k) {
+            const XafsEnergyRow &r = it.value()[k];
+            text << k << ',' << r.energy << ',' << r.tag << ',' << r.cor << ','
+                 << sliceNumberText(it.key()) << ',' << r.shiftX << ',' << r.shiftZ << '\n';
+        }
+    }
+    text.flush();
+    if (!file.commit()) {
+        qDebug() << "Can not write result file" << path;
+        return false;
+    }
+    return true;
+}

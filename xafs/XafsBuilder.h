@@ -1,0 +1,85 @@
+#pragma once
+
+#include "xafs/XafsNormaliser.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Where the results of a sequential run lie: the data save folder, the data name and
+// the sub-folder settings the results were saved with.
+struct XafsLayout
+{
+    QString folder;
+    QString name;
+    bool inSubFolders = false;
+    bool ofEnergy = false;
+    bool ofSlice = false;
+};
+
+// The results of one energy: one float TIFF per slice and the run record.
+struct XafsResultSet
+{
+    QString tag;
+    double energy = 0.0; // eV
+    double cor = 0.0;
+    int projections = 0;
+    int n = 0;
+    int x0 = 0; // the clipped region in slice pixels
+    int z0 = 0;
+    int width = 0;
+    int height = 0;
+    QMap<int, QString> slices; // slice number -> TIFF path
+};
+
+// Per energy of one built slice: what the CSV reports.
+struct XafsEnergyRow
+{
+    double energy = 0.0;
+    QString tag;
+    double cor = 0.0;
+    double shiftX = 0.0;
+    double shiftZ = 0.0;
+};
+
+// Builds, for every slice reconstructed at all energies, the energy stack of µ and
+// what normalisation makes of it, into <folder>/xafs/:
+//   <name>-mu-<slice>.tif    one page per energy (increasing), µ per pixel
+//   <name>-norm-<slice>.tif  the normalised stack (NaN where the jump is too small)
+//   <name>-jump-<slice>.tif  the edge jump per pixel
+//   <name>-e0-<slice>.tif    the edge position per pixel, eV
+//   <name>-energies.csv      index, energy, tag, CoR and the shift applied per slice
+class XafsBuilder
+{
+public:
+    XafsBuilder(const XafsLayout &layout, const XafsSettings &settings);
+
+    // Finds the result sets, refuses the ones that do not fit the others, builds
+    // every complete slice. The number of slices built (0: nothing could be built).
+    int build();
+
+    // The sets found (after refusals), in increasing energy.
+    const std::vector<XafsResultSet> &sets() const { return found; }
+    QString outputFolder() const;
+    static QString stackFileName(const QString &name, const QString &kind, int slice);
+    static QString energiesFileName(const QString &name);
+
+    // Steps of build(), public for tests.
+    std::vector<XafsResultSet> findSets() const;
+    // Keeps the sets sharing the most common region and N, one per energy.
+    static std::vector<XafsResultSet> refuseMisfits(std::vector<XafsResultSet> sets);
+    // Slice numbers present in every set; the others are reported.
+    static QList<int> completeSlices(const std::vector<XafsResultSet> &sets);
+    bool buildSlice(int slice, std::vector<XafsEnergyRow> *rows);
+
+private:
+    QStringList resultFolders() const;
+    QString recordPath(const QString &tag) const;
+    bool writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const;
+
+    XafsLayout layout;
+    XafsSettings settings;
+    std::vector<XafsResultSet> found;
+};
