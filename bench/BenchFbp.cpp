@@ -9,6 +9,7 @@
 //   orvo2bench --quick    small sizes, one run each (a smoke test)
 //   orvo2bench N P        one size only
 //   orvo2bench --load     the load rates only
+//   orvo2bench --multi [N P]  several slices per pass only
 
 #include "ItexWriter.h"
 #include "ct/CtFbp.h"
@@ -26,7 +27,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -128,6 +131,59 @@ bool benchLoad(int width, int rows, int count, int runs)
     return ok;
 }
 
+// Processor time of this thread: a shared machine's other work does not count.
+double threadSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+// Several slices per pass: 1 to 4 cores back-projected together, the processor
+// time per update and slice, for the chosen instruction set and the narrower
+// vector one. The group sizes take turns within each round, so that a busy
+// moment of the machine falls on all of them alike; medians, the least in
+// brackets.
+bool multiSlice(const HSgm &sgm, int N, int P, int runs, bool chosenOnly)
+{
+    constexpr int most = 4;
+    std::vector<std::unique_ptr<CtFbp>> cores;
+    std::vector<CtFbp *> group;
+    for (int s = 0; s < most; ++s) {
+        cores.push_back(std::make_unique<CtFbp>());
+        if (!cores.back()->setup(N, P) ||
+            !cores.back()->filterSinogram(sgm.sgm.data(), sgm.width, sgm.height))
+            return false;
+        group.push_back(cores.back().get());
+    }
+    const double updates = double(N) * N * P;
+    std::vector<CtFbp::Simd> levels{CtFbp::simd()};
+    if (!chosenOnly && CtFbp::simd() == CtFbp::Simd::Avx512)
+        levels.push_back(CtFbp::Simd::Avx2);
+    for (const auto level : levels) {
+        CtFbp::setSimd(level);
+        std::vector<double> t[most + 1];
+        for (int r = 0; r < runs; ++r)
+            for (int count = 1; count <= most; ++count) {
+                for (int s = 0; s < count; ++s)
+                    group[s]->initResult(N);
+                const double start = threadSeconds();
+                CtFbp::backProjectAll(group.data(), count, 0, N, 0, N);
+                t[count].push_back((threadSeconds() - start) / count / updates * 1e9);
+            }
+        std::printf("# multi-slice bp %d %d %s, ns/upd per slice (processor time, median [least]):",
+                    N, P, CtFbp::simdName(level));
+        for (int count = 1; count <= most; ++count) {
+            std::sort(t[count].begin(), t[count].end());
+            std::printf(" %d: %.3f [%.3f]", count, t[count][t[count].size() / 2], t[count][0]);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    CtFbp::setSimd(chosenOnly ? CtFbp::simd() : CtFbp::Simd::Auto);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -136,6 +192,8 @@ int main(int argc, char **argv)
     QStringList args = app.arguments();
     const bool quick = args.contains(QStringLiteral("--quick"));
     const bool loadOnly = args.contains(QStringLiteral("--load"));
+    // --multi: the multi-slice lines only, with more rounds.
+    const bool multiOnly = args.removeAll(QStringLiteral("--multi")) > 0;
     // --simd NAME: back projection with that instruction set only.
     const int simdAt = args.indexOf(QStringLiteral("--simd"));
     if (simdAt > 0) {
@@ -150,7 +208,7 @@ int main(int argc, char **argv)
         }
         args.remove(simdAt, 2);
     }
-    if (args.size() != 3 || quick) {
+    if ((args.size() != 3 || quick) && !multiOnly) {
         const bool loaded = quick ? benchLoad(256, 64, 90, 1) : benchLoad(2048, 64, 720, 5);
         if (!loaded) {
             std::fprintf(stderr, "load benchmark failed\n");
@@ -181,9 +239,11 @@ int main(int argc, char **argv)
             return 1;
         }
 
-    std::printf("# back projection with %s\n", CtFbp::simdName(CtFbp::simd()));
-    std::printf("%6s %5s %10s %10s %10s %10s %10s %10s %9s\n", "N", "P", "slice ms", "sgm ms",
-                "filter ms", "bp ms", "bp ns/upd", "ref ns/upd", "ref/fast");
+    if (!multiOnly) {
+        std::printf("# back projection with %s\n", CtFbp::simdName(CtFbp::simd()));
+        std::printf("%6s %5s %10s %10s %10s %10s %10s %10s %9s\n", "N", "P", "slice ms", "sgm ms",
+                    "filter ms", "bp ms", "bp ns/upd", "ref ns/upd", "ref/fast");
+    }
     for (const int P : counts) {
         ImgDatas stack;
         QElapsedTimer load;
@@ -201,6 +261,11 @@ int main(int argc, char **argv)
             CtFbp fbp;
             // The first sinogram of an engine allocates its rows; later ones reuse them.
             genSinogram0(&sgm, stack, true, cor, 1);
+            if (multiOnly) {
+                if (!multiSlice(sgm, N, P, 2 * runs + 1, simdAt > 0))
+                    return 1;
+                continue;
+            }
             const double tSgm =
                 medianSeconds(runs, [&] { genSinogram0(&sgm, stack, true, cor, 1); });
             if (sgm.width / 2 * 2 != N || !fbp.setup(N, P)) {
@@ -256,6 +321,8 @@ int main(int argc, char **argv)
                             t * 1e3, t / updates * 1e9);
             }
             std::fflush(stdout);
+            if (!multiSlice(sgm, N, P, runs, quick || simdAt > 0))
+                return 1;
         }
     }
     return 0;

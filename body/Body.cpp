@@ -885,6 +885,7 @@ void Body::setupFFT()
         n -= 1;
     for (CtCalc2 *engine : ctc2s)
         engine->setupFFT(n, imgDatas->count());
+    sliceGroup = CtCalc2::slicesPerPass(n, imgDatas->count());
 }
 
 void Body::setupSaveConds()
@@ -1001,15 +1002,26 @@ void Body::execMultiCtCalc()
             break;
         if (ctc2s.at(i)->isBusy() || engineRequests[i] > 0)
             continue;
-        ++inFlight;
-        ++engineRequests[i];
-        engineRuns[i].append(runId);
-        emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice, showResults());
-        // Stepping past the range's end must not overflow.
-        const long long next = static_cast<long long>(nextSlice) + params.sliceStep;
-        nextSlice = static_cast<int>(std::clamp<long long>(next, INT_MIN, INT_MAX));
-        if (next != nextSlice)
-            nextSlice = params.sliceTo + (params.sliceStep > 0 ? 1 : -1);
+        // Up to sliceGroup slices at a time, shared evenly among the engines at
+        // the end of the range so that none is left with the last ones alone.
+        const long long left = std::llabs(static_cast<long long>(params.sliceTo) - nextSlice) /
+                                   std::llabs(static_cast<long long>(params.sliceStep)) +
+                               1;
+        const int group =
+            static_cast<int>(std::clamp<long long>((left + threads - 1) / threads, 1, sliceGroup));
+        if (group > 1)
+            ctc2s.at(i)->setSliceGroup(group);
+        for (int k = 0; k < group; ++k) {
+            ++inFlight;
+            ++engineRequests[i];
+            engineRuns[i].append(runId);
+            emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice, showResults());
+            // Stepping past the range's end must not overflow.
+            const long long next = static_cast<long long>(nextSlice) + params.sliceStep;
+            nextSlice = static_cast<int>(std::clamp<long long>(next, INT_MIN, INT_MAX));
+            if (next != nextSlice)
+                nextSlice = params.sliceTo + (params.sliceStep > 0 ? 1 : -1);
+        }
     }
     if (inClosedRange(nextSlice, params.sliceFrom, params.sliceTo) || inFlight > 0)
         return;

@@ -72,6 +72,8 @@ public:
 
     // Slices handed to engines whose calcFinished() has not come back yet.
     int requestsInFlight() const { return inFlight; }
+    // The most slices one engine takes together in the current run.
+    int slicesPerEngine() const { return sliceGroup; }
     bool isCalcRunning() const { return calcRunning; }
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
@@ -300,6 +302,8 @@ private:
     QVector<int> engineRequests;
     int slicesDone = 0;
     int slicesTotal = 0;
+    // Slices an engine takes together (CtCalc2::slicesPerPass for the run's sizes).
+    int sliceGroup = 1;
     // Every run has a number; each engine's requests carry theirs, in the order the
     // engine takes them, so a late slice of a stopped run never counts for the next.
     quint64 runId = 0;

@@ -1,8 +1,8 @@
 #include "CtCalc2.h"
 
 #include "ct/FloatTiff.h"
-#include "ct/RunRecord.h"
 #include "ct/RingRemoval.h"
+#include "ct/RunRecord.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "disp/ColorBar.h"
@@ -22,6 +22,8 @@
 CtCalc2::CtCalc2(QObject *parent)
     : QObject(parent)
 {
+    // Nothing here shows the raw intensities of a sinogram.
+    hSgm.keepRaw = false;
     // Records cross to the saver's thread through queued signals; a type not
     // registered there would be dropped at delivery, record and all.
     qRegisterMetaType<SavingData *>("SavingData*");
@@ -151,6 +153,12 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     // The main window broadcasts every request to all engines.
     if (ctc2 != this || busy.load() || !ui)
         return;
+    if (groupSize > 1) {
+        groupRequests.push_back({rotAxIsV, cor, slice, genAndDisp});
+        if (groupRequests.size() == static_cast<size_t>(groupSize))
+            runSliceGroup();
+        return;
+    }
     genAndDispImage = genAndDisp;
     sliceNo = slice;
     sliceCor = cor;
@@ -174,7 +182,7 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     endingCt();
 }
 
-bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
+bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
 {
     if (!sinogram) {
         qDebug() << "No sinogram panel for CT engine, slice" << slice;
@@ -195,11 +203,11 @@ bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
     CtFilter::Window window = CtFilter::Window::Ramp;
     if (!CtFilter::windowOf(runParams.filterName, &window))
         qDebug() << "Unknown CT filter, ramp used" << runParams.filterName;
-    if (!fbp.setFilter(window, runParams.filterPadded)) {
+    if (!target->setFilter(window, runParams.filterPadded)) {
         failureReason = QStringLiteral("filter could not be set up");
         return false;
     }
-    if ((fbp.n() != nFft || fbp.count() != nProj) && !fbp.setup(nFft, nProj))
+    if ((target->n() != nFft || target->count() != nProj) && !target->setup(nFft, nProj))
         return false;
     if (ringWindow > 0)
         RingRemoval::apply(hSgm.sgm.data(), hSgm.width, p, ringWindow);
@@ -207,8 +215,94 @@ bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
     }
-    return fbp.reconstruct(hSgm.sgm.data(), hSgm.width, p, region.x0, region.x1, region.z0,
-                           region.z1);
+    return target->filterSinogram(hSgm.sgm.data(), hSgm.width, p);
+}
+
+bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
+{
+    current = &fbp;
+    if (!prepare(rotAxIsV, cor, slice, &fbp))
+        return false;
+    fbp.backProjectAll(region.x0, region.x1, region.z0, region.z1);
+    return true;
+}
+
+int CtCalc2::slicesPerPass(int n, int count)
+{
+    // One 2048-pixel slice of 720 projections needs 46 MiB of result and
+    // filtered rows.
+    constexpr double budget = 64.0 * 1024 * 1024;
+    const double perSlice = (double(n) * n + double(count) * (n + 16)) * sizeof(double);
+    if (!(perSlice > 0.0))
+        return 1;
+    return static_cast<int>(std::clamp(std::floor(budget / perSlice), 1.0, 4.0));
+}
+
+void CtCalc2::setSliceGroup(int count)
+{
+    onEngineThread([this, count] {
+        groupSize = std::clamp(count, 1, 4);
+        groupRequests.clear();
+    });
+}
+
+void CtCalc2::runSliceGroup()
+{
+    const std::vector<Request> requests = std::move(groupRequests);
+    groupRequests.clear();
+    groupSize = 1;
+    genAndDispImage = requests.front().genAndDispImage;
+    sliceNo = requests.front().slice;
+    beginingCt();
+    std::vector<CtFbp *> cores;
+    std::vector<size_t> requestOf; // the request of each core
+    for (size_t k = 0; k < requests.size(); ++k) {
+        const Request &r = requests[k];
+        CtFbp *target = &fbp;
+        if (!cores.empty()) {
+            if (groupCores.size() < cores.size())
+                groupCores.push_back(std::make_unique<CtFbp>());
+            target = groupCores[cores.size() - 1].get();
+        }
+        failureReason.clear();
+        if (prepare(r.rotAxIsV, r.cor, r.slice, target)) {
+            cores.push_back(target);
+            requestOf.push_back(k);
+        } else {
+            sliceNo = r.slice;
+            reportFailure(failureReason.isEmpty() ? QStringLiteral("no usable sinogram")
+                                                  : failureReason);
+        }
+    }
+    CtFbp::backProjectAll(cores.data(), static_cast<int>(cores.size()), region.x0, region.x1,
+                          region.z0, region.z1);
+    std::vector<char> computed(requests.size(), false);
+    std::vector<char> handedToSaver(requests.size(), true);
+    for (size_t m = 0; m < cores.size(); ++m) {
+        const size_t k = requestOf[m];
+        current = cores[m];
+        sliceNo = requests[k].slice;
+        sliceCor = requests[k].cor;
+        saveMissed = false;
+        resImageValid = false;
+        shownValues.clear();
+        if (genAndDispImage)
+            render();
+        if (imageTarget.on)
+            saveImage();
+        if (dataTarget.on)
+            saveData();
+        computed[k] = true;
+        handedToSaver[k] = !saveMissed;
+    }
+    // One report per request, as for requests taken one at a time, after busy
+    // is cleared.
+    busy.store(false);
+    emit endedCt();
+    for (size_t k = 0; k < requests.size(); ++k) {
+        emit sliceFinished(requests[k].slice, computed[k], handedToSaver[k]);
+        emit calcFinished();
+    }
 }
 
 void CtCalc2::genResImage()
@@ -225,20 +319,20 @@ void CtCalc2::applyBar(const Scale &barScale, unsigned sequence)
 {
     scale = barScale;
     appliedBarChange = sequence;
-    if (sequence == barChanges.load() && fbp.resultSize() > 0)
+    if (sequence == barChanges.load() && current->resultSize() > 0)
         render();
 }
 
 void CtCalc2::render()
 {
-    const int n = fbp.resultSize();
+    const int n = current->resultSize();
     if (n < 1)
         return;
     GreyScale grey = scale.grey;
     if (!scale.fixed) {
-        fbp.calcMinMax();
-        grey.min = fbp.min();
-        grey.max = fbp.max();
+        current->calcMinMax();
+        grey.min = current->min();
+        grey.max = current->max();
         scale.grey.min = grey.min;
         scale.grey.max = grey.max;
     }
@@ -248,7 +342,7 @@ void CtCalc2::render()
         return;
     }
     for (int z = 0; z < n; ++z) {
-        const double *values = fbp.resultRow(z);
+        const double *values = current->resultRow(z);
         uchar *line = picture.scanLine(z);
         for (int x = 0; x < n; ++x)
             line[x] = static_cast<uchar>(grey.grey(values[x]));
@@ -262,7 +356,7 @@ void CtCalc2::render()
         emit autoRangeFound(grey.min, grey.max);
     const qsizetype count = qsizetype(n) * n;
     if (shownValues.size() != count)
-        shownValues = QVector<double>(fbp.resultRow(0), fbp.resultRow(0) + count);
+        shownValues = QVector<double>(current->resultRow(0), current->resultRow(0) + count);
     emit resultReady(resImage, shownValues, n, n);
 }
 
@@ -291,7 +385,7 @@ void CtCalc2::saveImage()
 
 void CtCalc2::saveData()
 {
-    const int n = fbp.resultSize();
+    const int n = current->resultSize();
     if (n < 1) {
         saveMissed = true;
         return;
@@ -304,8 +398,8 @@ void CtCalc2::saveData()
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);
     record->writeDat = saveDat;
     if (saveDat)
-        record->data =
-            SavingData::resultText(n, fbp.resultRow(0), region.x0, region.z0, region.x1, region.z1);
+        record->data = SavingData::resultText(n, current->resultRow(0), region.x0, region.z0,
+                                              region.x1, region.z1);
     if (saveTiff)
         record->tiff = tiffOf(n);
     emit saveDataWDiscard(record);
@@ -329,12 +423,12 @@ QByteArray CtCalc2::tiffOf(int n) const
         return {};
     }
     info.n = n;
-    info.projections = fbp.count();
+    info.projections = current->count();
     info.slice = sliceNo;
     info.tag = dataTarget.tag;
     info.cor = sliceCor;
-    info.filter = CtFilter::nameOf(fbp.filterWindow());
-    info.padded = fbp.filterPadded();
+    info.filter = CtFilter::nameOf(current->filterWindow());
+    info.padded = current->filterPadded();
     info.ringRemoval = ringWindow;
     FloatTiff tiff;
     tiff.width = columns;
@@ -344,7 +438,7 @@ QByteArray CtCalc2::tiffOf(int n) const
     tiff.description = info.description();
     tiff.values.reserve(size_t(columns) * size_t(rows));
     for (int z = zFrom; z < zFrom + rows; ++z) {
-        const double *row = fbp.resultRow(z) + xFrom;
+        const double *row = current->resultRow(z) + xFrom;
         for (int x = 0; x < columns; ++x)
             tiff.values.push_back(static_cast<float>(row[x]));
     }

@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class CtCalc2Ui;
 class SavingData;
@@ -94,8 +96,19 @@ public:
     std::atomic<bool> busy{false};
     bool isBusy() const { return busy.load(); }
 
+    // GUI thread, just before handing this engine `count` slices: the next `count`
+    // startCt() requests are reconstructed together, in one pass of the back
+    // projection (results bit for bit those of one slice at a time), and each
+    // still ends with its own calcFinished(). The set-up goes through the engine's
+    // event queue ahead of the requests.
+    void setSliceGroup(int count);
+    // How many slices of N samples and P projections an engine takes together:
+    // up to four, fewer where the extra results and filtered rows would exceed
+    // what one 2048-pixel slice needs.
+    static int slicesPerPass(int n, int count);
+
     // Engine thread (or after calcFinished()): the last result.
-    const CtFbp &core() const { return fbp; }
+    const CtFbp &core() const { return *current; }
     const QImage &resultImage() const { return resImage; }
 
 signals:
@@ -132,6 +145,10 @@ private:
     // behind the requests already waiting.
     void onEngineThread(std::function<void()> f);
     bool reconstruct(bool rotAxIsV, double cor, int slice);
+    // The sinogram of `slice` filtered into `target`, ready for back projection.
+    bool prepare(bool rotAxIsV, double cor, int slice, CtFbp *target);
+    // The requests of a slice group, once all have arrived.
+    void runSliceGroup();
     // Tells the saver that this slice was not reconstructed, for the run record.
     void reportFailure(const QString &reason);
     QByteArray tiffOf(int n) const;
@@ -145,6 +162,19 @@ private:
     int nFft = 0;
     int nProj = 0;
     CtFbp fbp;
+    // The cores of the other slices of a group, made on first use; `current` is
+    // the core whose result is shown and saved.
+    std::vector<std::unique_ptr<CtFbp>> groupCores;
+    CtFbp *current = &fbp;
+    struct Request
+    {
+        bool rotAxIsV = true;
+        double cor = 0.0;
+        int slice = 0;
+        bool genAndDispImage = true;
+    };
+    int groupSize = 1;
+    std::vector<Request> groupRequests;
     Region region;
     Scale scale;
     SaveTarget imageTarget;

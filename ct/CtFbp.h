@@ -49,6 +49,13 @@ public:
     // a time, eight pixels per step where the processor has AVX-512 and four
     // where it has AVX2.
     void backProjectAll(double x0, double x1, double z0, double z1);
+    // backProjectAll on each of `count` cores, the same sums bit for bit, up to
+    // four slices at a time: for a pixel and a projection the detector position,
+    // sample index and weight are shared by all slices of one geometry, so they
+    // are computed once for the group. Cores set up for other sizes than the
+    // first are back-projected alone.
+    static void backProjectAll(CtFbp *const *cores, int count, double x0, double x1, double z0,
+                               double z1);
     void calcMinMax();
 
     // Sinogram to slice in one go: fftRow, filterRow and backProjectAll over all
@@ -57,6 +64,9 @@ public:
     // last fftRow). False when the core is not set up for these sizes.
     bool reconstruct(const double *sgm, int sgmWidth, int rows, double x0, double x1, double z0,
                      double z1);
+    // The first half of reconstruct: a zero result and the filtered rows of `sgm`,
+    // ready for backProjectAll (alone or with the cores of other slices).
+    bool filterSinogram(const double *sgm, int sgmWidth, int rows);
 
     int n() const { return nFft; }
     int count() const { return nProj; }
@@ -96,8 +106,6 @@ private:
     // Ramp filter of a spectrum (N complex values, real and imaginary parts
     // interleaved) into filtered row i.
     void filterSpectrum(const double *s, int i);
-    // The pixels [*from, *to) of row z inside both the circle and [xFrom, xTo).
-    void rowChord(int z, int xFrom, int xTo, int *from, int *to) const;
     bool rowIndexOk(int i) const { return i >= 0 && i < nProj && nFft >= 2; }
 
     int nFft = 0;

@@ -47,7 +47,8 @@ void HSgm::resize(int w, int h)
     if (w > 0 && h > 0) {
         const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
         sgm.assign(n, 0.0);
-        raw.assign(n, 0.0);
+        if (keepRaw)
+            raw.assign(n, 0.0);
     }
 }
 
@@ -76,6 +77,7 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, 
     std::vector<double> line(static_cast<size_t>(len));
     std::vector<double> i0Row(W, 1.0);
     std::vector<double> bgRow(W, 0.0);
+    std::vector<double> rawRow(hSgm->keepRaw ? 0 : W);
     if (i0) {
         readLine(*i0, rotAxIsV, slice, line.data());
         resampleLine(line.data(), i0Row.data(), g);
@@ -86,7 +88,7 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, 
     }
     for (int i = 0; i < P; ++i) {
         readLine(*stack.frame(i), rotAxIsV, slice, line.data());
-        double *r = hSgm->raw.data() + i * W;
+        double *r = hSgm->keepRaw ? hSgm->raw.data() + i * W : rawRow.data();
         double *s = hSgm->sgm.data() + i * W;
         resampleLine(line.data(), r, g);
         for (size_t j = 0; j < W; ++j) {

@@ -10,11 +10,15 @@ struct HSgm
 {
     // Attenuation ln((I0 - BG) / (I - BG)), height rows of width samples.
     std::vector<double> sgm;
-    // The resampled raw intensities before normalisation, same shape.
+    // The resampled raw intensities before normalisation, same shape; only
+    // while keepRaw is set (a viewer that shows them), otherwise empty.
     std::vector<double> raw;
     int width = 0;
     int height = 0;
     int slice = 0;
+    // The engines reconstruct from sgm alone; keeping raw would cost as much
+    // again (11 MiB at N = 2048 and P = 720) for nothing.
+    bool keepRaw = true;
 
     void resize(int w, int h);
     // A sinogram narrower than 3 samples gives an FFT length below 2, for

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -91,6 +92,8 @@ private slots:
     void fastEqualsReference();
     void fastEqualsReferenceSizes_data();
     void fastEqualsReferenceSizes();
+    void multiSliceEqualsReference_data();
+    void multiSliceEqualsReference();
     void reconstructMatchesStepwiseBitForBit_data();
     void reconstructMatchesStepwiseBitForBit();
     void minMax();
@@ -374,6 +377,81 @@ void tst_CtFbp::fastEqualsReferenceSizes()
                                               .arg(CtFbp::simdName(level))
                                               .arg(worst)
                                               .arg(largest)));
+    }
+}
+
+void tst_CtFbp::multiSliceEqualsReference_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("slices");
+    QTest::addColumn<QRectF>("region"); // x0, z0, x1 - x0, z1 - z0
+    QTest::addColumn<int>("otherN");    // a core of this N joins the group, 0 for none
+    const QRectF all(0, 0, 1e4, 1e4);
+    QTest::newRow("2 slices, N 64, P 45") << 64 << 45 << 2 << all << 0;
+    QTest::newRow("3 slices, N 15 (odd), P 6") << 15 << 6 << 3 << all << 0;
+    QTest::newRow("4 slices, N 130, P 90") << 130 << 90 << 4 << all << 0;
+    // Near 0 and pi eight pixels of a row span almost eight samples.
+    QTest::newRow("4 slices, N 96, P 720") << 96 << 720 << 4 << all << 0;
+    QTest::newRow("6 slices (4 + 2), N 40, P 33") << 40 << 33 << 6 << all << 0;
+    QTest::newRow("3 slices, part region") << 64 << 45 << 3 << QRectF(3.5, 6.2, 40.1, 21.4) << 0;
+    QTest::newRow("3 slices and one of other N") << 48 << 20 << 3 << all << 32;
+}
+
+// Slices back-projected together get what each gets alone from the
+// straightforward loop, bit for bit, with every instruction set.
+void tst_CtFbp::multiSliceEqualsReference()
+{
+    QFETCH(int, n);
+    QFETCH(int, count);
+    QFETCH(int, slices);
+    QFETCH(QRectF, region);
+    QFETCH(int, otherN);
+    const double x0 = region.left();
+    const double x1 = region.right();
+    const double z0 = region.top();
+    const double z1 = region.bottom();
+    std::vector<std::unique_ptr<CtFbp>> refs;
+    std::vector<std::unique_ptr<CtFbp>> fast;
+    std::vector<std::vector<double>> sinograms;
+    for (int s = 0; s <= slices; ++s) {
+        const int sn = s == slices ? otherN : n;
+        if (sn == 0)
+            break;
+        sinograms.push_back(randomRows(sn + 1, count, 100 + s));
+        refs.push_back(std::make_unique<CtFbp>());
+        fast.push_back(std::make_unique<CtFbp>());
+        CtFbp &ref = *refs.back();
+        QVERIFY(ref.setup(sn, count));
+        QVERIFY(fast.back()->setup(sn, count));
+        ref.initResult(sn);
+        for (int i = 0; i < count; ++i)
+            ref.fftRow(sinograms.back().data() + size_t(i) * (sn + 1), i);
+        for (int i = 0; i < count; ++i) {
+            ref.filterRow(i);
+            ref.backProject(i, x0, x1, z0, z1);
+        }
+    }
+    std::vector<CtFbp *> group;
+    for (auto &core : fast)
+        group.push_back(core.get());
+    SimdReset reset;
+    for (const auto level : simdLevels()) {
+        QVERIFY(CtFbp::setSimd(level));
+        for (size_t s = 0; s < fast.size(); ++s)
+            QVERIFY(fast[s]->filterSinogram(sinograms[s].data(), fast[s]->n() + 1, count));
+        CtFbp::backProjectAll(group.data(), int(group.size()), x0, x1, z0, z1);
+        for (size_t s = 0; s < fast.size(); ++s) {
+            const int sn = fast[s]->n();
+            const auto [worst, largest] = difference(*refs[s], *fast[s], sn);
+            QVERIFY(fast[s]->resultValid());
+            QVERIFY(largest > 0.0);
+            QVERIFY2(worst == 0.0, qPrintable(QStringLiteral("%1, slice %2: worst %3 of %4")
+                                                  .arg(CtFbp::simdName(level))
+                                                  .arg(s)
+                                                  .arg(worst)
+                                                  .arg(largest)));
+        }
     }
 }
 

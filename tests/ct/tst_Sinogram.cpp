@@ -152,6 +152,12 @@ void tst_Sinogram::lnRules()
             QCOMPARE(h.sgmRow(i)[j], expected);
             QCOMPARE(h.rawRow(i)[j], intensity);
         }
+    // An engine's sinogram, which keeps no raw intensities, has the same values.
+    HSgm engine;
+    engine.keepRaw = false;
+    QVERIFY(genSinogram0(&engine, stack, true, 3.0, 1));
+    QVERIFY(engine.raw.empty());
+    QVERIFY(engine.sgm == h.sgm);
 }
 
 void tst_Sinogram::refusedLeavesItEmpty_data()

@@ -151,6 +151,8 @@ private slots:
     void sliceOnThreadEqualsCore_data();
     void sliceOnThreadEqualsCore();
     void secondRequestRunsAfterTheFirst();
+    void sliceGroupEqualsSlicesAlone_data();
+    void sliceGroupEqualsSlicesAlone();
     void filterAndFormatsOfTheRun_data();
     void filterAndFormatsOfTheRun();
     void runSettingsAreTakenAtRunStart();
@@ -299,6 +301,52 @@ void tst_Engine::secondRequestRunsAfterTheFirst()
     QCOMPARE(rig.savedData.size(), 2);
     QCOMPARE(rig.savedData[0].no, QStringLiteral("00001"));
     QCOMPARE(rig.savedData[1].no, QStringLiteral("00003"));
+}
+
+void tst_Engine::sliceGroupEqualsSlicesAlone_data()
+{
+    QTest::addColumn<QList<int>>("slices");
+    QTest::addColumn<QRectF>("region"); // x0, z0, x1 - x0, z1 - z0; empty for never set
+    QTest::newRow("2 slices") << QList<int>{1, 3} << QRectF();
+    QTest::newRow("4 slices, part region") << QList<int>{0, 1, 2, 4} << QRectF(4, 6, 26, 22);
+    QTest::newRow("3 slices, the middle one unusable") << QList<int>{4, 9, 0} << QRectF();
+}
+
+// Slices taken together are shown and saved as if taken one at a time, each
+// with its own report, and the engine then takes single requests again.
+void tst_Engine::sliceGroupEqualsSlicesAlone()
+{
+    QFETCH(QList<int>, slices);
+    QFETCH(QRectF, region);
+    Rig rig(&sinogram);
+    if (!region.isEmpty())
+        rig.panel.setCR(region.left(), region.top(), region.right(), region.bottom());
+    const int n = fftLength(scan.width, cor);
+    rig.engine->setupFFT(n, scan.count);
+    rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QStringLiteral("t"));
+    rig.engine->setSliceGroup(int(slices.size()));
+    for (const int slice : std::as_const(slices))
+        rig.request(cor, slice);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, int(slices.size()), waitMs);
+    QVERIFY(!rig.engine->isBusy());
+    rig.request(cor, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.finished, int(slices.size()) + 1, waitMs);
+
+    const QRectF r = region.isEmpty() ? QRectF(0, 0, n, n) : region;
+    QList<int> expectedSlices;
+    for (const int slice : std::as_const(slices))
+        if (slice < scan.rows)
+            expectedSlices << slice;
+    expectedSlices << 2;
+    QCOMPARE(rig.results.size(), expectedSlices.size());
+    QCOMPARE(rig.savedData.size(), expectedSlices.size());
+    for (int k = 0; k < expectedSlices.size(); ++k) {
+        const int slice = expectedSlices[k];
+        const QVector<double> expected =
+            coreResult(scan.stack, cor, slice, r.left(), r.top(), r.right(), r.bottom());
+        QVERIFY2(rig.results[k].values == expected, qPrintable(QString::number(slice)));
+        QCOMPARE(rig.savedData[k].no, QStringLiteral("%1").arg(slice, 5, 10, QChar('0')));
+    }
 }
 
 // A slice that is running when the next run is set up finishes with its own
