@@ -183,7 +183,6 @@ private:
     void sendRunRecord();
     // CT-XAFS spectra; false when the command completes later ("xafs_build").
     bool dispatchXafs(const BatchCmd &c, bool fromInterpreter);
-    void countXafsFailure();
     // Builds the stacks on a thread of its own; a script waits for the end.
     void startXafsBuild(bool fromScript);
     bool writeXafsSpectrum(const BatchCmd &c);

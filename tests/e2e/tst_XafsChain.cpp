@@ -1,6 +1,6 @@
 // The spectra commands in the real program, headless: results saved by a sequential
 // run (written here as the reconstruction writes them), then xafs_build and
-// xafs_spectrum from one script; ng, and exit status 2, when nothing could be built.
+// xafs_spectrum from one script; ng when nothing could be built.
 
 #include "tests/xafs/XafsResultFiles.h"
 
@@ -65,8 +65,8 @@ void tst_XafsChain::buildsAndWritesSpectrum()
                               "xafs_build\n"
                               ":ifng :echo nothing built\n";
     QString log;
-    // The build that finds nothing is a failure of the run: exit status 2.
-    QCOMPARE(run(script, &log), 2);
+    // The build that finds nothing answers ng; the run's reconstructions did not fail.
+    QCOMPARE(run(script, &log), 0);
     QVERIFY2(log.contains(":echo built\n") && log.contains(":echo spectrum written\n") &&
                  log.contains(":echo nothing built\n"),
              qPrintable(log));
