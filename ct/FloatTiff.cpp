@@ -1,5 +1,7 @@
 #include "FloatTiff.h"
 
+#include "imgdata/TiffSupport.h"
+
 #include <QDebug>
 
 #include <tiffio.h>
@@ -74,34 +76,13 @@ int noMap(thandle_t, void **, toff_t *)
 
 void noUnmap(thandle_t, void *, toff_t) {}
 
-int toDebug(TIFF *, void *, const char *module, const char *fmt, va_list ap)
+TiffSupport::Handle openMemory(MemoryFile *file, const char *mode)
 {
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    qDebug() << "TIFF:" << (module ? module : "") << text;
-    return 1;
-}
-
-int ignoreWarning(TIFF *, void *, const char *, const char *, va_list)
-{
-    return 1;
-}
-
-struct TiffCloser
-{
-    void operator()(TIFF *tif) const { TIFFClose(tif); }
-};
-using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
-
-TiffHandle openMemory(MemoryFile *file, const char *mode)
-{
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, &toDebug, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, &ignoreWarning, nullptr);
+    TIFFOpenOptions *options = TiffSupport::newOptions();
     TIFF *tif = TIFFClientOpenExt("result", mode, file, &memoryRead, &memoryWrite, &memorySeek,
                                   &memoryClose, &memorySize, &noMap, &noUnmap, options);
     TIFFOpenOptionsFree(options);
-    return TiffHandle(tif);
+    return TiffSupport::Handle(tif);
 }
 
 } // namespace
@@ -117,7 +98,7 @@ QByteArray FloatTiff::encode() const
     MemoryFile file;
     {
         // "l": little-endian whatever the host.
-        TiffHandle tif = openMemory(&file, "wl");
+        TiffSupport::Handle tif = openMemory(&file, "wl");
         if (!tif)
             return {};
         TIFF *t = tif.get();
@@ -157,7 +138,7 @@ bool FloatTiff::decode(const QByteArray &bytes, FloatTiff *out)
 {
     MemoryFile file;
     file.bytes.assign(bytes.constData(), bytes.constData() + bytes.size());
-    TiffHandle tif = openMemory(&file, "rm");
+    TiffSupport::Handle tif = openMemory(&file, "rm");
     if (!tif)
         return false;
     TIFF *t = tif.get();

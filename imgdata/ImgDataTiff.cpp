@@ -1,4 +1,5 @@
 #include "ImgDataTiff.h"
+#include "TiffSupport.h"
 
 #include <QDebug>
 #include <QFile>
@@ -16,40 +17,13 @@
 
 namespace {
 
-// libtiff writes its complaints to stderr by default; they belong in the debug
-// channel with everything else.
-int toDebug(TIFF *, void *, const char *module, const char *fmt, va_list ap)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    qDebug() << "TIFF:" << (module ? module : "") << text;
-    return 1;
-}
-
-int ignoreWarning(TIFF *, void *, const char *, const char *, va_list)
-{
-    return 1;
-}
-
-struct TiffCloser
-{
-    void operator()(TIFF *tif) const { TIFFClose(tif); }
-};
-using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
-
 // Compressed strips may legitimately expand a lot, but a few hundred bytes of a
 // hostile file must not make us allocate gigabytes.
 constexpr qint64 maxExpansion = 4096;
 
-TiffHandle openTiff(const QString &fileName, qint64 maxAlloc)
+TiffSupport::Handle openTiff(const QString &fileName, qint64 maxAlloc)
 {
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, &toDebug, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, &ignoreWarning, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(maxAlloc));
-    TIFF *tif = TIFFOpenExt(QFile::encodeName(fileName).constData(), "r", options);
-    TIFFOpenOptionsFree(options);
-    return TiffHandle(tif);
+    return TiffSupport::openFile(fileName, "r", maxAlloc);
 }
 
 ImgDataTiff::SampleKind kindOf(uint16_t bits, uint16_t format)
@@ -122,7 +96,7 @@ bool ImgDataTiff::readProps(const QString &name, int *w, int *h)
     *h = 0;
     kind = SampleKind::None;
     const qint64 fileSize = QFileInfo(name).size();
-    TiffHandle tif = openTiff(name, std::max<qint64>(fileSize, 1 << 20));
+    TiffSupport::Handle tif = openTiff(name, std::max<qint64>(fileSize, 1 << 20));
     if (!tif) {
         qDebug() << "Can not open TIFF file" << name;
         return false;
@@ -180,7 +154,7 @@ bool ImgDataTiff::loadData()
     const qint64 total = static_cast<qint64>(width) * height * bps;
     // libtiff may allocate no single block larger than the decoded image: its raw
     // buffer for one compressed strip or tile stays within what the image justifies.
-    TiffHandle tif = openTiff(fileName, std::max<qint64>(total, 1 << 20));
+    TiffSupport::Handle tif = openTiff(fileName, std::max<qint64>(total, 1 << 20));
     if (!tif) {
         qDebug() << "Can not open TIFF file" << fileName;
         return false;

@@ -1,5 +1,7 @@
 #include "XafsTiff.h"
 
+#include "imgdata/TiffSupport.h"
+
 #include <QDebug>
 #include <QFile>
 
@@ -10,33 +12,9 @@
 
 namespace {
 
-int toDebug(TIFF *, void *, const char *module, const char *fmt, va_list ap)
+TiffSupport::Handle openTiff(const QString &path, const char *mode)
 {
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    qDebug() << "TIFF:" << (module ? module : "") << text;
-    return 1;
-}
-
-int ignoreWarning(TIFF *, void *, const char *, const char *, va_list)
-{
-    return 1;
-}
-
-struct TiffCloser
-{
-    void operator()(TIFF *tif) const { TIFFClose(tif); }
-};
-using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
-
-TiffHandle openTiff(const QString &path, const char *mode)
-{
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, &toDebug, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, &ignoreWarning, nullptr);
-    TIFF *tif = TIFFOpenExt(QFile::encodeName(path).constData(), mode, options);
-    TIFFOpenOptionsFree(options);
-    return TiffHandle(tif);
+    return TiffSupport::openFile(path, mode);
 }
 
 // Size, position and description of the current directory; false when it is not
@@ -108,7 +86,7 @@ bool readValues(TIFF *tif, const QString &path, XafsPage *page)
 bool XafsTiff::readPages(const QString &path, std::vector<XafsPage> *pages)
 {
     pages->clear();
-    TiffHandle tif = openTiff(path, "r");
+    TiffSupport::Handle tif = openTiff(path, "r");
     if (!tif) {
         qDebug() << "Can not open TIFF file" << path;
         return false;
@@ -126,7 +104,7 @@ bool XafsTiff::readPages(const QString &path, std::vector<XafsPage> *pages)
 
 bool XafsTiff::readInto(const QString &path, float *values, size_t count, XafsPage *info)
 {
-    TiffHandle tif = openTiff(path, "r");
+    TiffSupport::Handle tif = openTiff(path, "r");
     if (!tif) {
         qDebug() << "Can not open TIFF file" << path;
         return false;
@@ -142,7 +120,7 @@ bool XafsTiff::readInto(const QString &path, float *values, size_t count, XafsPa
 
 bool XafsTiff::readInfo(const QString &path, XafsPage *info)
 {
-    TiffHandle tif = openTiff(path, "r");
+    TiffSupport::Handle tif = openTiff(path, "r");
     if (!tif) {
         qDebug() << "Can not open TIFF file" << path;
         return false;
@@ -154,7 +132,7 @@ struct XafsTiff::Writer::State
 {
     QString path;
     QString partPath;
-    TiffHandle tif;
+    TiffSupport::Handle tif;
     bool failed = false;
 };
 
