@@ -106,7 +106,8 @@ bool benchLoad(int width, int rows, int count, int runs)
         const char *what;
         bool map;
         bool readRows;
-    } kinds[] = {{"copied", false, false}, {"mapped", true, false}, {"mapped, rows read", true, true}};
+    } kinds[] = {
+        {"copied", false, false}, {"mapped", true, false}, {"mapped, rows read", true, true}};
     for (const auto &kind : kinds) {
         ImgDataITEX::mapFrames = kind.map;
         const double tLoad = medianSeconds(runs, [&] {

@@ -12,8 +12,6 @@
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 

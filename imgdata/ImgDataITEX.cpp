@@ -135,8 +135,8 @@ bool ImgDataITEX::readProps(const QString &name, int *w, int *h)
 
     // The file as the type check opened it, or opened here.
     QFile own(name);
-    QFile *held = heldFile && heldFile->fileName() == name && heldFile->isOpen() ? heldFile.get()
-                                                                                 : nullptr;
+    QFile *held =
+        heldFile && heldFile->fileName() == name && heldFile->isOpen() ? heldFile.get() : nullptr;
     if (!held && !own.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qDebug() << "Can not open ITEX file to read props." << name;
         return false;
