@@ -55,6 +55,7 @@ int main(int argc, char *argv[])
     if (!runOptions.ok()) {
         for (const QString &problem : runOptions.problems)
             qDebug().noquote() << problem;
+        delete qtTranslator;
         delete translator;
         delete app;
         return 2;

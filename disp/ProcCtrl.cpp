@@ -59,6 +59,10 @@ ProcCtrl::ProcCtrl(QWidget *parent)
 
 ProcCtrl::~ProcCtrl()
 {
+    // The children outlive this part of the object: a line edit losing focus while
+    // the widget closes would still call our slots.
+    for (QObject *child : findChildren<QObject *>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     delete ui;
 }
 
