@@ -1,6 +1,7 @@
 #include "CorEstimate.h"
 
 #include "FftwPlanner.h"
+#include "HSgm.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
 
@@ -304,16 +305,9 @@ std::vector<double> CorEstimate::attenuationLine(const ImgDatas &stack, bool rot
     if (bg)
         readLine(*bg, rotAxIsV, slice, dark.data());
     std::vector<double> out(n);
-    for (size_t j = 0; j < n; ++j) {
-        // The same rules as the sinogram's: a level at or below dark reads as 1.
-        double a = open[j] - dark[j];
-        double b = raw[j] - dark[j];
-        if (a <= 0.0)
-            a = 1.0;
-        if (b <= 0.0)
-            b = 1.0;
-        out[j] = std::log(a / b);
-    }
+    // The sinogram's own rule, on the raw (not resampled) row.
+    for (size_t j = 0; j < n; ++j)
+        out[j] = attenuationOf(open[j], raw[j], dark[j]);
     return out;
 }
 

@@ -91,17 +91,8 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, 
         double *r = hSgm->keepRaw ? hSgm->raw.data() + i * W : rawRow.data();
         double *s = hSgm->sgm.data() + i * W;
         resampleLine(line.data(), r, g);
-        for (size_t j = 0; j < W; ++j) {
-            double a = i0Row[j] - bgRow[j];
-            double b = r[j] - bgRow[j];
-            // Beam at or below the dark level carries no information; 1 keeps
-            // the logarithm finite (ln of the other term alone).
-            if (a <= 0.0)
-                a = 1.0;
-            if (b <= 0.0)
-                b = 1.0;
-            s[j] = std::log(a / b);
-        }
+        for (size_t j = 0; j < W; ++j)
+            s[j] = attenuationOf(i0Row[j], r[j], bgRow[j]);
     }
     return true;
 }

@@ -1,8 +1,23 @@
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 class ImgDatas;
+
+// Attenuation of one detector sample, ln((I0 - BG) / (I - BG)). A beam at or below
+// the dark level carries no information; 1 keeps the logarithm finite (ln of the
+// other term alone).
+inline double attenuationOf(double open, double raw, double dark)
+{
+    double a = open - dark;
+    double b = raw - dark;
+    if (a <= 0.0)
+        a = 1.0;
+    if (b <= 0.0)
+        b = 1.0;
+    return std::log(a / b);
+}
 
 // The sinogram of one slice: row i holds projection i, resampled so that the
 // centre of rotation is on sample (width - 1) / 2.
