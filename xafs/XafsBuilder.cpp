@@ -61,6 +61,8 @@ XafsBuilder::XafsBuilder(const XafsLayout &l, const XafsSettings &s)
 {
 }
 
+XafsBuilder::~XafsBuilder() = default;
+
 QString XafsBuilder::outputFolder() const
 {
     return QDir(layout.folder).filePath(QStringLiteral("xafs"));
@@ -267,8 +269,12 @@ namespace {
 class FloatBuffer
 {
 public:
+    // Keeps the buffer it has when that is large enough.
     bool allocate(size_t count)
     {
+        if (values && count <= capacity)
+            return true;
+        values.reset();
         constexpr size_t hugePage = size_t(2) << 20;
         const size_t bytes = std::max<size_t>(count, 1) * sizeof(float);
         void *p = nullptr;
@@ -279,6 +285,7 @@ public:
             madvise(p, bytes / hugePage * hugePage, MADV_HUGEPAGE);
 #endif
         values.reset(static_cast<float *>(p));
+        capacity = count;
         return true;
     }
     float *data() const
@@ -292,6 +299,7 @@ private:
         void operator()(float *p) const { std::free(p); }
     };
     std::unique_ptr<float, Free> values;
+    size_t capacity = 0;
 };
 
 // The stack of µ of one slice: page k (energy k) holds width * height values.
@@ -384,23 +392,21 @@ void fitRange(const Stack &mu, const XafsNormaliser &normaliser, size_t first, s
 }
 
 // The voxels are independent: two threads share them.
-VoxelFits fitVoxels(const Stack &mu, const XafsNormaliser &normaliser)
+void fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, VoxelFits *fits)
 {
     const size_t count = mu.pixels();
-    VoxelFits fits;
-    fits.preLevel.resize(count);
-    fits.preSlope.resize(count);
-    fits.jump.resize(count);
-    fits.valid.resize(count);
-    fits.jumpMap.resize(count);
-    fits.e0Map.resize(count);
+    fits->preLevel.resize(count);
+    fits->preSlope.resize(count);
+    fits->jump.resize(count);
+    fits->valid.resize(count);
+    fits->jumpMap.resize(count);
+    fits->e0Map.resize(count);
     const size_t half = count / 2;
-    std::thread second(fitRange, std::cref(mu), std::cref(normaliser), half, count, &fits);
-    fitRange(mu, normaliser, 0, half, &fits);
+    std::thread second(fitRange, std::cref(mu), std::cref(normaliser), half, count, fits);
+    fitRange(mu, normaliser, 0, half, fits);
     second.join();
     if (count > 0)
-        fits.preRef = normaliser.fit(mu.page(0), mu.pixels()).pre.energyRef;
-    return fits;
+        fits->preRef = normaliser.fit(mu.page(0), mu.pixels()).pre.energyRef;
 }
 
 // (µ - pre(E)) / jump of every voxel at one energy, NaN where the fit does not count.
@@ -418,12 +424,21 @@ void normalisedPage(const float *mu, const VoxelFits &fits, double energy, size_
 
 } // namespace
 
+struct XafsBuilder::Work
+{
+    Stack stack;
+    VoxelFits fits;
+    std::vector<float> normalised;
+};
+
 bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
 {
     rows->clear();
     if (found.empty())
         return false;
-    Stack stack;
+    if (!work)
+        work.reset(new Work);
+    Stack &stack = work->stack;
     stack.width = found.front().width;
     stack.height = found.front().height;
     stack.energies = found.size();
@@ -464,7 +479,8 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
             (*rows)[k].shiftZ = -dz;
         }
     }
-    const VoxelFits fits = fitVoxels(stack, normaliser);
+    const VoxelFits &fits = work->fits;
+    fitVoxels(stack, normaliser, &work->fits);
 
     const QDir out(outputFolder());
     const XafsResultSet &first = found.front();
@@ -513,7 +529,8 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
         muWritten = muFile.commit() & jumpFile.commit() & e0File.commit();
     });
     XafsTiff::Writer normFile(out.filePath(stackFileName(layout.name, "norm", slice)));
-    std::vector<float> normalised(stack.pixels());
+    std::vector<float> &normalised = work->normalised;
+    normalised.resize(stack.pixels());
     for (size_t k = 0; k < energies; ++k) {
         normalisedPage(stack.page(k), fits, grid[k], stack.pixels(), normalised.data());
         normFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-norm", k),
