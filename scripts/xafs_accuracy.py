@@ -111,6 +111,8 @@ def main():
     ap.add_argument("--energies", type=int, default=41)
     ap.add_argument("--step", type=float, default=2.0)
     ap.add_argument("--no-noise", action="store_true")
+    ap.add_argument("--flux", type=float, default=20000, help="photons per pixel of the open beam")
+    ap.add_argument("--i0-frames", type=int, default=1, help="frames averaged into each I0")
     args = ap.parse_args()
     work = os.path.abspath(args.work)
     data, results, truth = (os.path.join(work, d) for d in ("data", "results", "truth"))
@@ -120,7 +122,8 @@ def main():
         subprocess.run([os.path.join(args.build, "tools", "orvo2demo"), "--out", data,
                         "--width", str(args.width), "--height", str(args.height),
                         "--proj", str(args.proj), "--energies", str(args.energies),
-                        "--step", str(args.step), "--layout", "flat"]
+                        "--step", str(args.step), "--layout", "flat",
+                        "--flux", str(args.flux), "--i0-frames", str(args.i0_frames)]
                        + (["--no-noise"] if args.no_noise else []), check=True)
     geometry = json.load(open(os.path.join(data, "geometry.json")))
     last = geometry["height"] - 1

@@ -57,6 +57,8 @@ QString DemoGenerator::problem() const
         return QStringLiteral("projections must be 1 to 100000");
     if (s.energies < 1 || s.energies > 1000)
         return QStringLiteral("energies must be 1 to 1000");
+    if (s.i0Frames < 1 || s.i0Frames > 1000)
+        return QStringLiteral("I0 frames must be 1 to 1000");
     if (!std::isfinite(cor) || cor < 1.0 || cor > s.width - 2.0 || nFft() < 4)
         return QStringLiteral("the centre of rotation leaves no sinogram of 5 samples or more");
     if (!(s.edgeEnergy > 0.0) || !std::isfinite(s.edgeEnergy) || !std::isfinite(s.energyStep) ||
@@ -229,10 +231,19 @@ bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
     const DemoPhantom phantom(objectFill * centre(), s.height, s.edgeEnergy);
     std::vector<quint16> image(darkMean.size());
 
-    for (int y = 0; y < s.height; ++y)
-        for (int x = 0; x < s.width; ++x)
-            image[size_t(y) * s.width + x] =
-                sumOfReadings(beamAt(k, x, y), darkMean[size_t(y) * s.width + x]);
+    for (int y = 0; y < s.height; ++y) {
+        for (int x = 0; x < s.width; ++x) {
+            const size_t at = size_t(y) * s.width + x;
+            if (s.i0Frames == 1) {
+                image[at] = sumOfReadings(beamAt(k, x, y), darkMean[at]);
+                continue;
+            }
+            double sum = 0.0;
+            for (int f = 0; f < s.i0Frames; ++f)
+                sum += sumOfReadings(beamAt(k, x, y), darkMean[at]);
+            image[at] = quint16(std::round(sum / s.i0Frames));
+        }
+    }
     if (!ItexWriter::write(out.filePath(QStringLiteral("i0/") + i0FileName(text)), s.width,
                            s.height, image))
         return false;
@@ -331,6 +342,7 @@ bool DemoGenerator::writeGeometry() const
     geometry["defects"] = s.defects;
     geometry["seed"] = double(s.seed);
     geometry["flux"] = s.flux;
+    geometry["i0_frames"] = s.i0Frames;
     geometry["dark"] = s.dark;
     geometry["sets"] = sets;
     geometry["truth"] = truth;
