@@ -158,7 +158,7 @@ def main():
     print("%s, padded filter %s" % (noise, "no" if converted else "yes"))
     print("E0 |err| (eV) of all absorber voxels, and of the interior ones (the 3 x 3 around"
           " them absorber too)")
-    print("slice  jump corr.  E0 median / 95%% / max     (voxels)  interior median / 95%% / max"
+    print("slice  jump corr.  E0 median / 95% / max     (voxels)  interior median / 95% / max"
           "  (voxels)  (true stack)  max |norm err|  region")
     for slice_no in range(geometry["height"]):
         # A 9 x 9 region inside the grain that holds the absorbing element.
