@@ -424,6 +424,35 @@ void normalisedPage(const float *mu, const VoxelFits &fits, double energy, size_
 
 } // namespace
 
+namespace {
+
+// Each energy is aligned to the reference on its own, so two threads share the
+// energies, each with its own transforms (planned here, on one thread).
+void alignEnergies(Stack *stack, size_t reference, std::vector<XafsEnergyRow> *rows)
+{
+    XafsRegister first(stack->width, stack->height);
+    XafsRegister second(stack->width, stack->height);
+    first.setReference(stack->page(reference));
+    second.setReference(stack->page(reference));
+    auto align = [stack, reference, rows](XafsRegister *registration, size_t from, size_t end) {
+        for (size_t k = from; k < end; ++k) {
+            if (k == reference)
+                continue;
+            double dx = 0.0, dz = 0.0;
+            registration->shiftOf(stack->page(k), &dx, &dz);
+            registration->applyShift(stack->page(k), -dx, -dz);
+            (*rows)[k].shiftX = -dx;
+            (*rows)[k].shiftZ = -dz;
+        }
+    };
+    const size_t half = stack->energies / 2;
+    std::thread other(align, &second, half, stack->energies);
+    align(&first, 0, half);
+    other.join();
+}
+
+} // namespace
+
 struct XafsBuilder::Work
 {
     Stack stack;
@@ -465,20 +494,8 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
         qDebug() << "XAFS: can not normalise," << normaliser.problem() << "slice" << slice;
         return false;
     }
-    if (settings.registerEnergies) {
-        XafsRegister registration(stack.width, stack.height);
-        const size_t reference = referenceEnergy(stack, normaliser);
-        registration.setReference(stack.page(reference));
-        for (size_t k = 0; k < energies; ++k) {
-            if (k == reference)
-                continue;
-            double dx = 0.0, dz = 0.0;
-            registration.shiftOf(stack.page(k), &dx, &dz);
-            registration.applyShift(stack.page(k), -dx, -dz);
-            (*rows)[k].shiftX = -dx;
-            (*rows)[k].shiftZ = -dz;
-        }
-    }
+    if (settings.registerEnergies)
+        alignEnergies(&stack, referenceEnergy(stack, normaliser), rows);
     const VoxelFits &fits = work->fits;
     fitVoxels(stack, normaliser, &work->fits);
 
