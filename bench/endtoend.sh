@@ -28,6 +28,7 @@
 # no files of that format; it is then reported as missing, not timed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/bench/common.sh"
 build="$here/build"
 data="${TMPDIR:-/tmp}/orvo2-bench-data"
 runs=3
@@ -58,21 +59,9 @@ while [ $# -gt 0 ]; do
 done
 orvo2="$build/orvo2"
 demo="$build/tools/orvo2demo"
-for exe in "$orvo2" "$demo"; do
-    if [ ! -x "$exe" ]; then
-        echo "missing $exe: build first (scripts/build.sh $build -DCMAKE_BUILD_TYPE=Release)" >&2
-        exit 1
-    fi
-done
+need_built "$build" orvo2 tools/orvo2demo
 if [ "$pjrec" = 1 ] && { ! command -v pjrec > /dev/null || ! command -v phm2pj > /dev/null; }; then
-    if [ "$install" != 1 ]; then
-        echo "ctsim missing" >&2
-        exit 1
-    fi
-    sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ctsim > /dev/null
+    install_packages "$install" ctsim
 fi
 
 set="$data/xafs${N}p${P}s$slices"
@@ -132,8 +121,6 @@ BAT
 }
 
 count_files() { find "$results" -type f -name "*.$1" 2> /dev/null | wc -l; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
 # run_mode MODE: prints the seconds of one run, or "missing" when the mode's
 # files were not written.
