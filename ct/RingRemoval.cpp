@@ -31,18 +31,36 @@ double medianOf(std::vector<double> *values)
 }
 
 // Running median of `window` samples (fewer at the ends, where the window is cut).
+// The window's values are kept sorted as it slides: one value leaves and one
+// enters per step, so a step costs a binary search and a short move instead of a
+// fresh selection; the median is taken as medianOf takes it.
 std::vector<double> runningMedian(const std::vector<double> &v, int window)
 {
     const int n = static_cast<int>(v.size());
     const int half = window / 2;
     std::vector<double> out(v.size());
     std::vector<double> part;
-    part.reserve(static_cast<size_t>(window));
+    part.reserve(static_cast<size_t>(window) + 1);
+    int lo = 0;
+    int hi = -1; // the window holds v[lo..hi]
     for (int j = 0; j < n; ++j) {
-        const int lo = std::max(0, j - half);
-        const int hi = std::min(n - 1, j + half);
-        part.assign(v.begin() + lo, v.begin() + hi + 1);
-        out[j] = medianOf(&part);
+        const int wantLo = std::max(0, j - half);
+        const int wantHi = std::min(n - 1, j + half);
+        while (hi < wantHi) {
+            const double x = v[++hi];
+            part.insert(std::upper_bound(part.begin(), part.end(), x), x);
+        }
+        while (lo < wantLo) {
+            const double x = v[lo++];
+            auto it = std::lower_bound(part.begin(), part.end(), x);
+            if (it == part.end() || !(*it == x)) // a NaN has no place in the order
+                it = std::find_if(part.begin(), part.end(), [x](double y) {
+                    return y == x || (std::isnan(y) && std::isnan(x));
+                });
+            part.erase(it == part.end() ? part.begin() : it);
+        }
+        const size_t mid = part.size() / 2;
+        out[j] = part.size() % 2 == 0 ? 0.5 * (part[mid] + part[mid - 1]) : part[mid];
     }
     return out;
 }
