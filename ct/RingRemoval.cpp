@@ -80,15 +80,25 @@ struct Sorted
         , values(static_cast<size_t>(w) * r)
         , rowOf(static_cast<size_t>(w) * r)
     {
-        std::vector<int> order(static_cast<size_t>(r));
+        // Each column is gathered into (value, row) pairs and sorted by value, ties by
+        // row: the order a stable sort by value gives, read from contiguous memory
+        // rather than one sample per sinogram row. NaNs (from a float image) go last,
+        // so that the order stays a strict one.
+        std::vector<std::pair<double, int>> column(static_cast<size_t>(r));
+        const auto before = [](const std::pair<double, int> &a, const std::pair<double, int> &b) {
+            const bool aNan = std::isnan(a.first);
+            const bool bNan = std::isnan(b.first);
+            if (aNan || bNan)
+                return aNan == bNan ? a.second < b.second : bNan;
+            return a.first < b.first || (!(b.first < a.first) && a.second < b.second);
+        };
         for (int j = 0; j < w; ++j) {
-            std::iota(order.begin(), order.end(), 0);
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                return sgm[size_t(a) * w + j] < sgm[size_t(b) * w + j];
-            });
+            for (int i = 0; i < r; ++i)
+                column[i] = {sgm[size_t(i) * w + j], i};
+            std::sort(column.begin(), column.end(), before);
             for (int k = 0; k < r; ++k) {
-                values[at(k, j)] = sgm[size_t(order[k]) * w + j];
-                rowOf[at(k, j)] = order[k];
+                values[at(k, j)] = column[k].first;
+                rowOf[at(k, j)] = column[k].second;
             }
         }
     }
