@@ -30,10 +30,13 @@ double medianOf(std::vector<double> *values)
     return m;
 }
 
-// Running median of `window` samples (fewer at the ends, where the window is cut).
-// The window's values are kept sorted as it slides: one value leaves and one
-// enters per step, so a step costs a binary search and a short move instead of a
-// fresh selection; the median is taken as medianOf takes it.
+// Running median of `window` samples, centred: near the ends the window shrinks to
+// the same reach on both sides (down to the end sample alone), since a window cut
+// on one side follows a sloped profile late and turns the slope into an offset
+// there (an object wider than the field of view would read as stripes at both
+// ends of every sinogram). The window's values are kept sorted as it slides: one value leaves and
+// one enters per step, so a step costs a binary search and a short move instead of a fresh
+// selection; the median is taken as medianOf takes it.
 std::vector<double> runningMedian(const std::vector<double> &v, int window)
 {
     const int n = static_cast<int>(v.size());
@@ -44,8 +47,9 @@ std::vector<double> runningMedian(const std::vector<double> &v, int window)
     int lo = 0;
     int hi = -1; // the window holds v[lo..hi]
     for (int j = 0; j < n; ++j) {
-        const int wantLo = std::max(0, j - half);
-        const int wantHi = std::min(n - 1, j + half);
+        const int reach = std::min({half, j, n - 1 - j});
+        const int wantLo = j - reach;
+        const int wantHi = j + reach;
         while (hi < wantHi) {
             const double x = v[++hi];
             part.insert(std::upper_bound(part.begin(), part.end(), x), x);
