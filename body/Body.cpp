@@ -1004,11 +1004,14 @@ void Body::execMultiCtCalc()
             continue;
         // Up to sliceGroup slices at a time, shared evenly among the engines at
         // the end of the range so that none is left with the last ones alone.
+        // The share counts the slices the other engines already hold, so that
+        // 8 slices on 2 engines go 4 + 4, not 4 + 2 + 1 + 1.
         const long long left = std::llabs(static_cast<long long>(params.sliceTo) - nextSlice) /
                                    std::llabs(static_cast<long long>(params.sliceStep)) +
                                1;
+        const long long share = (left + inFlight + threads - 1) / threads;
         const int group =
-            static_cast<int>(std::clamp<long long>((left + threads - 1) / threads, 1, sliceGroup));
+            static_cast<int>(std::clamp<long long>(std::min(share, left), 1, sliceGroup));
         if (group > 1)
             ctc2s.at(i)->setSliceGroup(group);
         for (int k = 0; k < group; ++k) {

@@ -1,5 +1,6 @@
 #include "DataSaver.h"
 
+#include "GreyPng.h"
 #include "SavingData.h"
 #include "SavingImg.h"
 
@@ -78,10 +79,16 @@ void DataSaver::saveImg(SavingImg *img)
     if (!img)
         return;
     const QImage &image = img->img;
+    // Result pictures are greyscale: they take the fast encoder; anything else
+    // goes through Qt's.
+    const QByteArray grey = GreyPng::encode(image);
     QStringList failed;
     const QStringList written = saveTo(
         img->path, img->tag, img->no, fileNameOf(img->name, img->tag, img->no, "png"),
-        [&image](QIODevice *device) { return image.save(device, "png"); }, &failed);
+        [&image, &grey](QIODevice *device) {
+            return grey.isEmpty() ? image.save(device, "png") : device->write(grey) == grey.size();
+        },
+        &failed);
     note(img->path, img->name, img->tag, img->no, written, failed);
 }
 

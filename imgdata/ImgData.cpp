@@ -29,6 +29,12 @@ bool firstTwoBytes(const QString &fileName, const char *failText, QByteArray *he
 
 } // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+bool ImgData::mapFrames = false;
+#else
+bool ImgData::mapFrames = true;
+#endif
+
 ImgData::ImgData() = default;
 
 ImgData::~ImgData() = default;

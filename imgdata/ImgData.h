@@ -39,6 +39,11 @@ public:
     // by the user, its range is first set to the image's own min and max.
     void toImage(QImage *image, GreyScale *scale, bool scaleFixed = false);
 
+    // Frames of uncompressed files are mapped read-only from their files rather
+    // than copied where the layout allows. Off under AddressSanitizer, whose
+    // checks cover heap buffers only, and in tests that compare both ways.
+    static bool mapFrames;
+
     static bool isITEX(const QString &fileName);
     static bool isTIFF(const QString &fileName);
     static int fileType(const QString &fileName);

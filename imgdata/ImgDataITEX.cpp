@@ -47,12 +47,6 @@ struct ImgDataITEX::Header
     qint64 areaHeight = 0;
 };
 
-#if defined(__SANITIZE_ADDRESS__)
-bool ImgDataITEX::mapFrames = false;
-#else
-bool ImgDataITEX::mapFrames = true;
-#endif
-
 ImgDataITEX::ImgDataITEX()
 {
     clear();

@@ -25,10 +25,6 @@ public:
     int bytesPerPixel = 0;
     // The pixel block, mapped from the file or read into memory.
     PixelBuffer pixels;
-    // Frames are mapped read-only from their files rather than copied. Off under
-    // AddressSanitizer, whose checks cover heap buffers only, and in tests that
-    // compare both ways.
-    static bool mapFrames;
 
 private:
     struct Header;

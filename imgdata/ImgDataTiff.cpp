@@ -7,6 +7,8 @@
 
 #include <tiffio.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -159,6 +161,8 @@ bool ImgDataTiff::loadData()
         qDebug() << "Can not open TIFF file" << fileName;
         return false;
     }
+    if (mapFrames && mapStrips(tif.get(), total))
+        return true;
     // Pages are made as strips are decoded: data that claims a huge image and
     // fails early costs only what it decoded.
     if (!allocatePixels(&pixels, total, false))
@@ -169,6 +173,41 @@ bool ImgDataTiff::loadData()
         pixels.reset();
     }
     return ok;
+}
+
+// Uncompressed strips that follow one another in the file, in the machine's
+// byte order, are the image as it lies in memory: they are mapped read-only
+// instead of copied. Anything else is read the usual way, which also gives the
+// diagnostics for a damaged file.
+bool ImgDataTiff::mapStrips(::TIFF *tif, qint64 total)
+{
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    if (TIFFIsTiled(tif) || compression != COMPRESSION_NONE ||
+        (bytesPerSample() > 1 && TIFFIsByteSwapped(tif)))
+        return false;
+    const int fd = TIFFFileno(tif);
+    struct stat info = {};
+    // The file may have changed since its header was read: its size now decides.
+    if (fd < 0 || fstat(fd, &info) != 0 || info.st_size < 0)
+        return false;
+    const uint64_t fileSize = static_cast<uint64_t>(info.st_size);
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * bytesPerSample();
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, static_cast<uint32_t>(height));
+    const tstrip_t strips = TIFFNumberOfStrips(tif);
+    const uint64_t start = strips > 0 ? TIFFGetStrileOffset(tif, 0) : 0;
+    if (start == 0 || start > fileSize || fileSize - start < static_cast<uint64_t>(total))
+        return false;
+    for (uint32_t y = 0; y < static_cast<uint32_t>(height); y += rowsPerStrip) {
+        const uint64_t rows = std::min<uint32_t>(rowsPerStrip, height - y);
+        const tstrip_t s = TIFFComputeStrip(tif, y, 0);
+        if (s >= strips || TIFFGetStrileOffset(tif, s) != start + y * rowBytes ||
+            TIFFGetStrileByteCount(tif, s) < rows * rowBytes)
+            return false;
+    }
+    return pixels.mapFile(fd, static_cast<qint64>(start), static_cast<size_t>(total));
 }
 
 // Compressed data is decoded one strip or tile at a time straight into the

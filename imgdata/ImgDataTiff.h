@@ -25,13 +25,16 @@ public:
     double *getColumn(int x, double *buf) const override;
 
     SampleKind kind = SampleKind::None;
-    // The samples in the machine's byte order, row after row.
+    // The samples in the machine's byte order, row after row: mapped from the
+    // file when it holds them so (uncompressed strips one after the other, in
+    // the machine's byte order), decoded into memory otherwise.
     PixelBuffer pixels;
 
 private:
     int bytesPerSample() const;
     bool readTiles(tiff *tif);
     bool readStrips(tiff *tif);
+    bool mapStrips(tiff *tif, qint64 total);
     bool strileFits(tiff *tif, uint32_t strile) const;
 
     qint64 fileBytes = 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, test and run the program.
 set -euo pipefail
-packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3-dev libtiff-dev
+packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3-dev libtiff-dev zlib1g-dev
           cmake ninja-build g++ pkg-config
           # the spectrum view's plots
           qt6-charts-dev

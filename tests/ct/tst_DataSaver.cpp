@@ -79,6 +79,7 @@ private slots:
     void existingFileReplaced();
     void namesStayInFolder_data();
     void namesStayInFolder();
+    void pictureWritten_data();
     void pictureWritten();
     void failedWriteReported_data();
     void failedWriteReported();
@@ -276,21 +277,45 @@ void TstDataSaver::existingFileReplaced()
     QCOMPARE(filesUnder(dir.path()), QStringList{"ct-E-00001.dat"});
 }
 
-void TstDataSaver::pictureWritten()
+void TstDataSaver::pictureWritten_data()
 {
-    QTemporaryDir dir;
-    DataSaver saver;
-    QImage picture(5, 3, QImage::Format_Grayscale8);
+    QTest::addColumn<QImage>("picture");
+    QImage small(5, 3, QImage::Format_Grayscale8);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x)
-            picture.scanLine(y)[x] = uchar(40 * y + x);
+            small.scanLine(y)[x] = uchar(40 * y + x);
+    QTest::newRow("grey 5x3") << small;
+    QTest::newRow("grey 1x1") << QImage(1, 1, QImage::Format_Grayscale8);
+    // Rows whose differences wrap around 0 and 255, and a padded scan line (odd width).
+    QImage noisy(301, 97, QImage::Format_Grayscale8);
+    quint32 state = 12345;
+    for (int y = 0; y < noisy.height(); ++y)
+        for (int x = 0; x < noisy.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            noisy.scanLine(y)[x] = uchar(state >> 24);
+        }
+    noisy.setDotsPerMeterX(5000);
+    noisy.setDotsPerMeterY(2000);
+    QTest::newRow("grey noise with density") << noisy;
+    QImage colour(4, 4, QImage::Format_RGB32);
+    colour.fill(QColor(10, 200, 30));
+    QTest::newRow("colour through Qt") << colour;
+}
+
+void TstDataSaver::pictureWritten()
+{
+    QFETCH(QImage, picture);
+    QTemporaryDir dir;
+    DataSaver saver;
     SavingImg record(dir.path(), "ct", "E", 2, picture);
     saver.saveImg(&record);
     const QString file = dir.filePath("ct-E-00002.png");
     QCOMPARE(readAll(file).left(4), QByteArray("\x89PNG"));
     QImage back(file);
     QCOMPARE(back.size(), picture.size());
-    QCOMPARE(back.convertToFormat(QImage::Format_Grayscale8), picture);
+    QCOMPARE(back.convertToFormat(picture.format()), picture);
+    QCOMPARE(back.dotsPerMeterX(), picture.dotsPerMeterX());
+    QCOMPARE(back.dotsPerMeterY(), picture.dotsPerMeterY());
 }
 
 void TstDataSaver::failedWriteReported_data()

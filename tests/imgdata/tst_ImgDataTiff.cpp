@@ -25,6 +25,8 @@ struct TiffSpec
     int samples = 1;
     int tile = 0; // tile edge (multiple of 16); 0 for strips
     int compression = COMPRESSION_NONE;
+    int rowsPerStrip = 2;
+    bool stripsBackwards = false; // last strip first in the file
 };
 
 // The test value of pixel (x, y) for a sample type.
@@ -86,13 +88,19 @@ bool writeTiff(const QString &path, const TiffSpec &s)
                 ok = ok && TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) > 0;
             }
     } else {
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2);
-        std::vector<unsigned char> line(static_cast<size_t>(s.width * s.samples * bps));
-        for (int y = 0; y < s.height; ++y) {
-            for (int x = 0; x < s.width; ++x)
-                for (int c = 0; c < s.samples; ++c)
-                    putSample(s, valueAt(s, x, y), line.data() + (x * s.samples + c) * bps);
-            ok = ok && TIFFWriteScanline(tif, line.data(), y, 0) >= 0;
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, s.rowsPerStrip);
+        const int rowBytes = s.width * s.samples * bps;
+        std::vector<unsigned char> strip(static_cast<size_t>(rowBytes * s.rowsPerStrip));
+        const int strips = (s.height + s.rowsPerStrip - 1) / s.rowsPerStrip;
+        for (int k = 0; k < strips; ++k) {
+            const int n = s.stripsBackwards ? strips - 1 - k : k;
+            const int rows = std::min(s.rowsPerStrip, s.height - n * s.rowsPerStrip);
+            for (int r = 0; r < rows; ++r)
+                for (int x = 0; x < s.width; ++x)
+                    for (int c = 0; c < s.samples; ++c)
+                        putSample(s, valueAt(s, x, n * s.rowsPerStrip + r),
+                                  strip.data() + r * rowBytes + (x * s.samples + c) * bps);
+            ok = ok && TIFFWriteEncodedStrip(tif, n, strip.data(), rows * rowBytes) >= 0;
         }
     }
     TIFFClose(tif);
@@ -113,6 +121,8 @@ private slots:
     void reads();
     void refused_data();
     void refused();
+    void mappedStripsMatchCopied_data();
+    void mappedStripsMatchCopied();
 
 private:
     QTemporaryDir dir;
@@ -124,6 +134,9 @@ void tst_ImgDataTiff::reads_data()
     TiffSpec s;
     s.bits = 8;
     QTest::newRow("8-bit strips") << s;
+    s.stripsBackwards = true;
+    QTest::newRow("8-bit strips, last first") << s;
+    s.stripsBackwards = false;
     s.bits = 16;
     QTest::newRow("16-bit strips") << s;
     s.bits = 32;
@@ -204,6 +217,65 @@ void tst_ImgDataTiff::refused()
     QVERIFY(!stack.addFile(path));
     QCOMPARE(stack.count(), 0);
     QVERIFY2(log.contains(message), qPrintable(log.messages().join('\n')));
+}
+
+void tst_ImgDataTiff::mappedStripsMatchCopied_data()
+{
+    QTest::addColumn<TiffSpec>("spec");
+    QTest::addColumn<bool>("mappable");
+    TiffSpec s;
+    s.width = 257;
+    s.height = 33;
+    s.rowsPerStrip = 4;
+    QTest::newRow("16-bit strips, odd width") << s << true;
+    s.bits = 32;
+    s.format = SAMPLEFORMAT_IEEEFP;
+    s.rowsPerStrip = 33;
+    QTest::newRow("float, one strip") << s << true;
+    s.rowsPerStrip = 5;
+    s.stripsBackwards = true;
+    QTest::newRow("float strips, last first") << s << false;
+    s = TiffSpec();
+    s.width = 64;
+    s.height = 20;
+    s.compression = COMPRESSION_LZW;
+    QTest::newRow("LZW strips") << s << false;
+    s.compression = COMPRESSION_NONE;
+    s.tile = 16;
+    QTest::newRow("tiles") << s << false;
+}
+
+// Mapped or decoded, a frame reads the same; only uncompressed strips that lie
+// one after the other in the file are mapped.
+void tst_ImgDataTiff::mappedStripsMatchCopied()
+{
+    QFETCH(TiffSpec, spec);
+    QFETCH(bool, mappable);
+    const QString path = dir.filePath(QStringLiteral("map-%1.tif").arg(QTest::currentDataTag()));
+    QVERIFY(writeTiff(path, spec));
+    const bool mapDefault = ImgData::mapFrames;
+    ImgDatas mappedStack;
+    ImgDatas copiedStack;
+    ImgData::mapFrames = true;
+    const bool mappedOk = mappedStack.addFile(path);
+    ImgData::mapFrames = false;
+    const bool copiedOk = copiedStack.addFile(path);
+    ImgData::mapFrames = mapDefault;
+    QVERIFY(mappedOk && copiedOk);
+    const auto *mapped = static_cast<const ImgDataTiff *>(mappedStack.frame(0));
+    const auto *copied = static_cast<const ImgDataTiff *>(copiedStack.frame(0));
+#if defined(__linux__)
+    QCOMPARE(mapped->pixels.isFileMapped(), mappable);
+#endif
+    QVERIFY(!copied->pixels.isFileMapped());
+    std::vector<double> a(static_cast<size_t>(spec.width));
+    std::vector<double> b(a.size());
+    for (int y = 0; y < spec.height; ++y) {
+        mapped->getLine(y, a.data());
+        copied->getLine(y, b.data());
+        QVERIFY(a == b);
+        QCOMPARE(a.back(), valueAt(spec, spec.width - 1, y));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ImgDataTiff)
