@@ -98,6 +98,17 @@ QString DemoGenerator::projectionFileName(const QString &energyText, int i) cons
     return QStringLiteral("%1-%2-%3.img").arg(s.sample, energyText, runningNumber(i));
 }
 
+QStringList DemoGenerator::loadLines(int k) const
+{
+    const QString text = energyText(energyAt(k));
+    const QString base = s.outDir;
+    return {QStringLiteral("ct_rot_ax_is_v 1"),
+            QStringLiteral("images_load \"%1/%2\" %3-%4-*.img")
+                .arg(base, projectionDir(text), s.sample, text),
+            QStringLiteral("i0_load \"%1/i0/%2\"").arg(base, i0FileName(text)),
+            QStringLiteral("bg_load \"%1/bg/%2\"").arg(base, bgFileName())};
+}
+
 QString DemoGenerator::i0FileName(const QString &energyText)
 {
     return QStringLiteral("i0-%1-%2.img").arg(energyText, runningNumber(0));

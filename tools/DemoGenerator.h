@@ -61,6 +61,9 @@ public:
     static QString i0FileName(const QString &energyText);
     static QString bgFileName();
     QString truthFileName(const QString &energyText) const; // relative to outDir
+    // The batch lines that load energy k as the program needs it for a run: axis
+    // vertical, the projections, its I0 and the dark image.
+    QStringList loadLines(int k) const;
 
     // The sinogram geometry the program derives from width and CoR.
     int halfWidth() const;
