@@ -17,6 +17,13 @@ constexpr double offsetFloor = 0.002;
 constexpr double trimmedShare = 0.1;
 // Small stripes: offsets up to this many noise levels are taken as noise.
 constexpr double shrinkSnr = 5.0;
+// Stripes rank by rank: the baseline is the median of this many columns (at most the
+// window), a departure is averaged over rows / rankShare ranks (at least minRankSpan),
+// and an average is taken off beyond this many times its noise.
+constexpr int narrowWindow = 7;
+constexpr int rankShare = 12;
+constexpr int minRankSpan = 5;
+constexpr double rankSnr = 4.0;
 
 double medianOf(std::vector<double> *values)
 {
@@ -283,6 +290,72 @@ void removeSmallStripes(Sorted *sorted, int window)
     }
 }
 
+// Narrow stripes whose size changes with the rank, i.e. with the attenuation (a dark
+// level or flat field that does not quite match the projections gives an offset that
+// grows with the attenuation), and small gain errors on nearly every column, which
+// the steps above cannot tell from the spread of all columns. In the sorted domain
+// each rank's departure from the median of a few neighbouring columns (few, so that
+// the baseline follows the object's own change across columns) is averaged over the
+// neighbouring ranks: the average leaves the noise out but follows a stripe's slow
+// change with the attenuation. Averages beyond their own noise are taken off with the
+// same garrote as the small stripes. Where the object is steep across columns, the
+// median follows the samples themselves and a stripe there goes unseen.
+void removeRankStripes(Sorted *sorted, int window)
+{
+    const int width = sorted->width;
+    const int rows = sorted->rows;
+    const size_t w = static_cast<size_t>(width);
+    const int narrow = std::min(window, narrowWindow);
+    const int span = std::max(minRankSpan, rows / rankShare) | 1; // odd: centred on the rank
+    const int half = span / 2;
+
+    // departure[k][j]: column j's departure from its neighbours' median at rank k.
+    std::vector<double> departure(w * rows);
+    std::vector<double> rank(w);
+    for (int k = 0; k < rows; ++k) {
+        const double *values = sorted->values.data() + sorted->at(k, 0);
+        rank.assign(values, values + width);
+        const std::vector<double> smooth = runningMedian(rank, narrow);
+        for (int j = 0; j < width; ++j)
+            departure[sorted->at(k, j)] = rank[j] - smooth[j];
+    }
+
+    // The mean of the `span` ranks around each rank (fewer near the first and last
+    // rank), for all columns at once: a running sum that adds the rank entering the
+    // window and drops the one leaving it.
+    std::vector<double> mean(departure.size());
+    std::vector<double> sum(w, 0.0);
+    int lo = 0;
+    int hi = -1; // the sum holds ranks lo..hi
+    for (int k = 0; k < rows; ++k) {
+        for (; hi < std::min(rows - 1, k + half); ++hi) {
+            const double *entering = departure.data() + sorted->at(hi + 1, 0);
+            for (size_t j = 0; j < w; ++j)
+                sum[j] += entering[j];
+        }
+        for (; lo < std::max(0, k - half); ++lo) {
+            const double *leaving = departure.data() + sorted->at(lo, 0);
+            for (size_t j = 0; j < w; ++j)
+                sum[j] -= leaving[j];
+        }
+        const double count = hi - lo + 1;
+        double *out = mean.data() + sorted->at(k, 0);
+        for (size_t j = 0; j < w; ++j)
+            out[j] = sum[j] / count;
+    }
+
+    // What the averages leave out is the noise of single departures; an average's
+    // noise is that over the square root of the span.
+    for (size_t i = 0; i < departure.size(); ++i)
+        departure[i] -= mean[i];
+    const double threshold = rankSnr * robustSigma(departure) / std::sqrt(double(span));
+    for (size_t i = 0; i < mean.size(); ++i) {
+        const double o = mean[i];
+        if (std::abs(o) > threshold)
+            sorted->values[i] -= o - threshold * threshold / o;
+    }
+}
+
 } // namespace
 
 RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int window)
@@ -301,6 +374,7 @@ RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int win
     report.largeStripeColumns = markedColumns(large);
     replaceSortedColumns(&sorted, large);
     removeSmallStripes(&sorted, window);
+    removeRankStripes(&sorted, window);
     sorted.restore(sgm);
     return report;
 }

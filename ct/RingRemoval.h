@@ -5,7 +5,7 @@
 // Removes stripes from an attenuation sinogram before filtering. A detector pixel
 // whose gain differs from its neighbours' adds the same offset to every angle of its
 // column (in attenuation, a gain error is an offset), which back projection turns
-// into a ring around the axis. Three kinds are treated, in this order:
+// into a ring around the axis. Four steps are taken, in this order:
 //
 // 1. Dead or saturated columns: a pixel that no longer follows the beam reads nearly
 //    the same at every angle while its neighbours change with the object. Such a
@@ -17,16 +17,25 @@
 //    rank, so the sorted columns of a clean detector change smoothly from column to
 //    column; a large stripe (also one present over part of the angles only) is
 //    replaced in that sorted domain by interpolation between the nearest unaffected
-//    columns, and the original order is restored.
+//    columns.
 // 3. Small stripes (sorting-based): in the sorted domain each rank is smoothed
 //    across columns by a median of `window` columns; a column's departure from it,
 //    taken as the median over all ranks, is its stripe (a gain error shifts every
 //    rank, an edge of the object only a few). Departures within the noise are left
-//    alone, larger ones taken off, and the original order restored.
+//    alone, larger ones taken off.
+// 4. Stripes rank by rank: in the same sorted domain each rank's departure from the
+//    median of a few (at most 7) neighbouring columns is averaged over the
+//    neighbouring ranks (a twelfth of them); averages beyond their own noise are
+//    taken off, and the original order restored. This treats stripes whose size
+//    changes with the attenuation (a mismatched dark level or flat field) and small
+//    gain errors on nearly every column, which do not stand out of the others.
 //
 // Stripe measures are taken relative to a running median of their own, so that the
-// object's curvature across columns is not mistaken for a stripe; offsets below 0.2 %
-// of gain are left, so noise-free data stay as they are.
+// object's curvature across columns is not mistaken for a stripe; in steps 2 and 3
+// offsets below 0.2 % of gain are left. Step 4 has no such floor: on noise-free data
+// it takes off a little of the object's fine detail (a few per cent of a typical
+// reconstruction error). Stripes on a part of the object that is steep across
+// columns (its edges) are not seen by the medians.
 //
 // Tested in tests/ct/tst_RingRemoval.cpp.
 class RingRemoval

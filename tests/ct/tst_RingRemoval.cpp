@@ -26,6 +26,7 @@ private slots:
     void windowZeroLeavesSinogramUntouched();
     void findsDeadColumnAndWideStripe();
     void leavesObjectWiderThanTheFieldAlone();
+    void flattensSmallOffsetsOnEveryColumn();
 
 private:
     struct Scan
@@ -96,7 +97,6 @@ double rmsOverDisc(const std::vector<double> &a, const std::vector<double> &b, i
 
 std::vector<double> truthOf(const QString &out, int n)
 {
-    QFile file(QDir(out).filePath(QStringLiteral("truth")));
     const QStringList raws = QDir(QDir(out).filePath(QStringLiteral("truth")))
                                  .entryList({QStringLiteral("*.raw")}, QDir::Files);
     if (raws.isEmpty())
@@ -144,14 +144,24 @@ void tst_RingRemoval::removesInjectedStripes()
     const double ringsOn = rmsOverDisc(reconstruction(defect, window), reference, n);
     const std::vector<double> truth = truthOf(exactDir.path(), n);
     QVERIFY(!truth.empty());
-    const double exactError = rmsOverDisc(reconstruction(exact, 0), truth, n);
-    const double cleanChange = rmsOverDisc(reconstruction(clean, window), reference, n);
-    qInfo("ring residual %.3g -> %.3g (%.1fx less); clean scan changed by %.3g = %.1f %% of the "
-          "noise-free error %.3g",
-          ringsOff, ringsOn, ringsOff / ringsOn, cleanChange, 100.0 * cleanChange / exactError,
-          exactError);
+    const std::vector<double> exactOff = reconstruction(exact, 0);
+    const double exactError = rmsOverDisc(exactOff, truth, n);
+    // Without noise there are no stripes: what removal changes is taken from the object.
+    const double exactChange = rmsOverDisc(reconstruction(exact, window), exactOff, n);
+    // The noisy scan without defects still has faint rings from its one noisy I0 frame
+    // (every column is offset by that frame's noise); taking them off is welcome, taking
+    // structure off is not: its error to the phantom must not grow.
+    const double cleanOff = rmsOverDisc(reference, truth, n);
+    const double cleanOn = rmsOverDisc(reconstruction(clean, window), truth, n);
+    qInfo("ring residual %.3g -> %.3g (%.1fx less); noise-free scan changed by %.3g = %.1f %% "
+          "of its error %.3g to the phantom; noisy scan's error %.3g -> %.3g (%+.1f %% of the "
+          "noise-free error)",
+          ringsOff, ringsOn, ringsOff / ringsOn, exactChange, 100.0 * exactChange / exactError,
+          exactError, cleanOff, cleanOn, 100.0 * (cleanOn - cleanOff) / exactError);
     QVERIFY2(ringsOn * 5.0 < ringsOff, qPrintable(QString::number(ringsOff / ringsOn)));
-    QVERIFY2(cleanChange < 0.1 * exactError, qPrintable(QString::number(cleanChange / exactError)));
+    QVERIFY2(exactChange < 0.1 * exactError, qPrintable(QString::number(exactChange / exactError)));
+    QVERIFY2(cleanOn - cleanOff < 0.1 * exactError,
+             qPrintable(QString::number((cleanOn - cleanOff) / exactError)));
 }
 
 void tst_RingRemoval::windowZeroLeavesSinogramUntouched()
@@ -220,6 +230,71 @@ void tst_RingRemoval::leavesObjectWiderThanTheFieldAlone()
     }
     const double change = std::sqrt(sum / width);
     QVERIFY2(change < 0.001, qPrintable(QString::number(change)));
+}
+
+// A detector whose every pixel has a small gain error of its own (offsets of 0.004
+// in attenuation, some 18 times the noise of a column's mean, as on the measured
+// tooth scan): no column stands out of the others, yet together they ring. The
+// object changes gently across columns here; where it is steep (an edge), a median
+// of neighbouring columns follows the samples themselves and no offset shows.
+void tst_RingRemoval::flattensSmallOffsetsOnEveryColumn()
+{
+    const int width = 192;
+    const int rows = 180;
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 0.003);
+    std::normal_distribution<double> gain(0.0, 0.004);
+    std::vector<double> offset(static_cast<size_t>(width));
+    for (double &o : offset)
+        o = gain(random);
+    std::vector<double> object(size_t(width) * rows);
+    std::vector<double> sgm(object.size());
+    const double c = (width - 1) / 2.0;
+    for (int i = 0; i < rows; ++i) {
+        const double orbit = 30.0 * std::cos(i * M_PI / rows - 0.4);
+        for (int j = 0; j < width; ++j) {
+            const double t = j - c;
+            const double u = t - orbit;
+            const size_t at = size_t(i) * width + j;
+            object[at] = 0.15 * std::exp(-t * t / (2.0 * 40.0 * 40.0)) +
+                         0.05 * std::exp(-u * u / (2.0 * 10.0 * 10.0));
+            sgm[at] = object[at] + offset[j] + noise(random);
+        }
+    }
+    // Each column's mean departure from the object: its jumps from column to column
+    // (sharp rings) and what stands out of the mean of 9 columns (rings up to a few
+    // pixels wide), RMS over the columns.
+    struct Stripes
+    {
+        double jumps;
+        double narrow;
+    };
+    const auto stripesOf = [&]() {
+        std::vector<double> d(static_cast<size_t>(width), 0.0);
+        for (int i = 0; i < rows; ++i)
+            for (int j = 0; j < width; ++j)
+                d[j] += (sgm[size_t(i) * width + j] - object[size_t(i) * width + j]) / rows;
+        double jumps = 0.0;
+        double narrow = 0.0;
+        for (int j = 4; j < width - 4; ++j) {
+            double local = 0.0;
+            for (int k = j - 4; k <= j + 4; ++k)
+                local += d[k] / 9.0;
+            narrow += (d[j] - local) * (d[j] - local);
+            jumps += (d[j] - d[j - 1]) * (d[j] - d[j - 1]) / 2.0;
+        }
+        return Stripes{std::sqrt(jumps / (width - 8)), std::sqrt(narrow / (width - 8))};
+    };
+    const Stripes before = stripesOf();
+    RingRemoval::apply(sgm.data(), width, rows, 21);
+    const Stripes after = stripesOf();
+    qInfo("column jumps %.3g -> %.3g (%.1fx less), within 9 columns %.3g -> %.3g (%.1fx less)",
+          before.jumps, after.jumps, before.jumps / after.jumps, before.narrow, after.narrow,
+          before.narrow / after.narrow);
+    QVERIFY2(after.jumps * 3.0 < before.jumps,
+             qPrintable(QString::number(before.jumps / after.jumps)));
+    QVERIFY2(after.narrow * 2.0 < before.narrow,
+             qPrintable(QString::number(before.narrow / after.narrow)));
 }
 
 QTEST_GUILESS_MAIN(tst_RingRemoval)
