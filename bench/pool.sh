@@ -13,6 +13,8 @@
 #      anonymous and file-backed resident sizes, major page faults, pages swapped
 #      out, load and slice times, and both slices compared bit for bit (float
 #      TIFF results) with slices 1 and 3 of a 4-row stack of the same rows.
+#      The stack's pages are dropped from the page cache before the run, so
+#      that it reads from the disk.
 #
 #   bench/pool.sh [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show]
 #                 [--big] [--big-keep] [--big-frames F]
@@ -320,6 +322,17 @@ PY
     save() {
         printf 'auto_save_data 1\nauto_save_data_format tiff\nauto_save_data_path "%s"\nauto_save_data_name big' "$1"
     }
+    # The run starts cold: the stack's own pages are dropped from the page cache
+    # (as after writing more than memory holds; the rest of the cache is left alone).
+    "$python" - "$target" <<'PY'
+import os, sys
+
+for root, _, names in os.walk(sys.argv[1]):
+    for name in names:
+        fd = os.open(os.path.join(root, name), os.O_RDONLY)
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+        os.close(fd)
+PY
     swapBefore=$(awk '/^pswpout / { print $2 }' /proc/vmstat)
     write_script "$target" 1 $((bh - 1)) $((bh / 2 + 1)) $((bh / 2 - 2)) "$(save "$work/big-res")" > "$work/big.bat"
     run_sampled "$work/big.bat" "$work/big.log"

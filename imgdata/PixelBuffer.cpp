@@ -71,6 +71,18 @@ bool PixelBuffer::mapFile(int fd, qint64 offset, size_t size)
 #endif
 }
 
+bool PixelBuffer::adviseRandomAccess(bool random) const
+{
+#if defined(__linux__) && defined(MADV_RANDOM)
+    if (!fileMapped)
+        return false;
+    return madvise(mapBase, mapLength, random ? MADV_RANDOM : MADV_NORMAL) == 0;
+#else
+    (void)random;
+    return false;
+#endif
+}
+
 void PixelBuffer::reset()
 {
 #if defined(__linux__)

@@ -28,6 +28,10 @@ public:
     // holds them. False (and empty) where mapping is not available or fails.
     bool mapFile(int fd, qint64 offset, size_t size);
     bool isFileMapped() const { return fileMapped; }
+    // For a mapping from a file: whether a page fault reads only the page asked
+    // for (true) or, as by default, the kernel's read-ahead window around it.
+    // False when the buffer is not mapped from a file or the advice is refused.
+    bool adviseRandomAccess(bool random) const;
     void reset();
     unsigned char *data() const { return bytes; }
     size_t size() const { return length; }
