@@ -101,6 +101,15 @@ bool ImgData::openFile()
     return true;
 }
 
+void ImgData::prefetchLine(int y) const
+{
+    const PixelBuffer *pixels = pixelBuffer();
+    if (!pixels || !isOk || y < 0 || y >= height)
+        return;
+    const size_t row = pixels->size() / static_cast<size_t>(height);
+    pixels->prefetch(static_cast<size_t>(y) * row, row);
+}
+
 void ImgData::calcMinMax()
 {
     min = DBL_MAX;

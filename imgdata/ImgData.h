@@ -33,6 +33,9 @@ public:
     virtual double *getColumn(int x, double *buf) const = 0;
     // The pixels when the reader holds them in a buffer; nullptr otherwise.
     virtual const PixelBuffer *pixelBuffer() const { return nullptr; }
+    // Starts reading row y of a frame mapped from its file and advised to be read
+    // page by page (ImgDatas::adviseAccess), without waiting; nothing otherwise.
+    void prefetchLine(int y) const;
 
     bool open();
     void calcMinMax();
