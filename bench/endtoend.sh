@@ -7,6 +7,8 @@
 #   dat+png  auto_save_data_format dat with PNG pictures
 #   dat      auto_save_data_format dat, no pictures
 #   tiff     auto_save_data_format tiff, no pictures
+#   both     auto_save_data_format both (".dat" and TIFF), no pictures
+#   both+png the same with PNG pictures
 # rounds alternating between the modes, medians. Next to it ctsim's pjrec on
 # slices of the same size (N = 1024 detectors, P = 720 views, a Shepp-Logan
 # projection file of its phm2pj: ctsim reads no ITEX files), run as two
@@ -14,21 +16,30 @@
 # result image, as slices per second.
 #
 #   bench/endtoend.sh [--build DIR] [--data DIR] [--runs R] [--pjrec-slices K]
-#                     [--modes "off dat+png dat tiff"] [--no-install]
+#                     [--modes "off dat+png dat tiff"] [--slices S] [--proj P]
+#                     [--no-pjrec] [--no-install]
 #
 # --data          where the generated data set is kept between runs
 #                 (default: $TMPDIR/orvo2-bench-data; about 480 MB)
 # --pjrec-slices  slices pjrec reconstructs per round (default 8, half per process)
+# --slices, --proj  slices per energy (default 64) and projections (default 720)
+# --no-pjrec      the program only
 # A mode whose format this build does not know (no auto_save_data_format) writes
 # no files of that format; it is then reported as missing, not timed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/bench/common.sh"
 build="$here/build"
 data="${TMPDIR:-/tmp}/orvo2-bench-data"
 runs=3
 pjSlices=8
 modes="off dat+png dat tiff"
 install=1
+pjrec=1
+N=1024
+P=720
+energies=5
+slices=64
 while [ $# -gt 0 ]; do
     case "$1" in
     --build) build=$(cd "$2" && pwd); shift 2 ;;
@@ -37,36 +48,23 @@ while [ $# -gt 0 ]; do
     --pjrec-slices) pjSlices=$2; shift 2 ;;
     --modes) modes=$2; shift 2 ;;
     --no-install) install=0; shift ;;
+    --no-pjrec) pjrec=0; shift ;;
+    --slices) slices=$2; shift 2 ;;
+    --proj) P=$2; shift 2 ;;
     *)
-        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--pjrec-slices K] [--modes LIST] [--no-install]" >&2
+        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--pjrec-slices K] [--modes LIST] [--slices S] [--proj P] [--no-pjrec] [--no-install]" >&2
         exit 2
         ;;
     esac
 done
 orvo2="$build/orvo2"
 demo="$build/tools/orvo2demo"
-for exe in "$orvo2" "$demo"; do
-    if [ ! -x "$exe" ]; then
-        echo "missing $exe: build first (scripts/build.sh $build -DCMAKE_BUILD_TYPE=Release)" >&2
-        exit 1
-    fi
-done
-if ! command -v pjrec > /dev/null || ! command -v phm2pj > /dev/null; then
-    if [ "$install" != 1 ]; then
-        echo "ctsim missing" >&2
-        exit 1
-    fi
-    sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ctsim > /dev/null
+need_built "$build" orvo2 tools/orvo2demo
+if [ "$pjrec" = 1 ] && { ! command -v pjrec > /dev/null || ! command -v phm2pj > /dev/null; }; then
+    install_packages "$install" ctsim
 fi
 
-N=1024
-P=720
-energies=5
-slices=64
-set="$data/xafs$N"
+set="$data/xafs${N}p${P}s$slices"
 # Width N + 4: with the generator's default CoR (width / 2 - 0.75) the sinogram
 # has N + 1 samples, i.e. FFT length N.
 if [ ! -f "$set/geometry.json" ]; then
@@ -90,6 +88,8 @@ write_script() {
     dat+png) data=1 image=1 ;;
     dat) data=1 ;;
     tiff) data=1 format=tiff ;;
+    both) data=1 format=both ;;
+    both+png) data=1 image=1 format=both ;;
     esac
     cat <<BAT
 ct_rot_ax_is_v 1
@@ -121,8 +121,6 @@ BAT
 }
 
 count_files() { find "$results" -type f -name "*.$1" 2> /dev/null | wc -l; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
 # run_mode MODE: prints the seconds of one run, or "missing" when the mode's
 # files were not written.
@@ -144,6 +142,11 @@ run_mode() {
     local want=0 ext=""
     case "$1" in
     dat+png) [ "$(count_files png)" = $((energies * slices)) ] || want=1; ext=dat ;;
+    both | both+png)
+        [ "$1" = both ] || [ "$(count_files png)" = $((energies * slices)) ] || want=1
+        [ "$(count_files tif)" = $((energies * slices)) ] || want=1
+        ext=dat
+        ;;
     dat) ext=dat ;;
     tiff) ext=tif ;;
     esac
@@ -159,7 +162,7 @@ run_mode() {
 }
 
 cd "$work"
-phm2pj shepp.pj "$N" "$P" --phantom shepp-logan > /dev/null
+[ "$pjrec" = 1 ] && phm2pj shepp.pj "$N" "$P" --phantom shepp-logan > /dev/null
 pjrec_pair() {
     local half=$(((pjSlices + 1) / 2)) i
     for p in a b; do
@@ -183,16 +186,22 @@ for r in $(seq 1 "$runs"); do
         times[$m]+="$t "
         [ "$t" = missing ] && line+=" $m missing," || line+=" $m $t s,"
     done
-    t0=$EPOCHREALTIME
-    pjrec_pair
-    t=$(seconds "$t0" "$EPOCHREALTIME")
-    pj+=("$t")
-    echo "$line pjrec x2 $t s for $(((pjSlices + 1) / 2 * 2)) slices"
+    if [ "$pjrec" = 1 ]; then
+        t0=$EPOCHREALTIME
+        pjrec_pair
+        t=$(seconds "$t0" "$EPOCHREALTIME")
+        pj+=("$t")
+        line+=" pjrec x2 $t s for $(((pjSlices + 1) / 2 * 2)) slices"
+    fi
+    echo "$line"
 done
 
 total=$((energies * slices))
-pjm=$(printf '%s\n' "${pj[@]}" | median)
-pjRate=$(awk -v t="$pjm" -v s="$(((pjSlices + 1) / 2 * 2))" 'BEGIN { printf "%.3f", s / t }')
+pjRate=0
+if [ "$pjrec" = 1 ]; then
+    pjm=$(printf '%s\n' "${pj[@]}" | median)
+    pjRate=$(awk -v t="$pjm" -v s="$(((pjSlices + 1) / 2 * 2))" 'BEGIN { printf "%.3f", s / t }')
+fi
 echo "medians over $runs rounds ($total slices per run):"
 printf '  %-8s %9s %10s %12s\n' mode "run s" "slices/s" "x pjrec"
 offT=""
@@ -204,13 +213,13 @@ for m in $modes; do
     t=$(printf '%s\n' ${times[$m]} | median)
     [ "$m" = off ] && offT=$t
     awk -v m="$m" -v t="$t" -v s="$total" -v pj="$pjRate" \
-        'BEGIN { printf "  %-8s %9.2f %10.3f %11.1fx\n", m, t, s / t, s / t / pj }'
+        'BEGIN { printf "  %-8s %9.2f %10.3f %11s\n", m, t, s / t, (pj > 0 ? sprintf("%.1fx", s / t / pj) : "-") }'
 done
-printf '  %-8s %9s %10.3f %12s\n' pjrec - "$pjRate" "1.0x"
+[ "$pjrec" = 1 ] && printf '  %-8s %9s %10.3f %12s\n' pjrec - "$pjRate" "1.0x"
 for m in $modes; do
     [ -n "$offT" ] && [ "$m" != off ] || continue
     echo "${times[$m]}" | grep -q missing && continue
     t=$(printf '%s\n' ${times[$m]} | median)
     awk -v m="$m" -v t="$t" -v off="$offT" 'BEGIN { printf "  %s / saving off: %.2fx time\n", m, t / off }'
 done
-echo "targets: tiff without pictures >= 10x pjrec's slices/s; dat+png <= 1.25x the time of saving off"
+echo "targets: tiff without pictures >= 10x pjrec's slices/s; dat+png and both+png <= 1.25x the time of saving off"

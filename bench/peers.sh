@@ -17,6 +17,7 @@
 # Installs the peers with apt-get when they are missing (root or sudo needed).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/bench/common.sh"
 build="$here/build"
 data="${TMPDIR:-/tmp}/orvo2-bench-data"
 runs=3
@@ -34,23 +35,12 @@ while [ $# -gt 0 ]; do
     esac
 done
 bench="$build/bench/orvo2bench"
-if [ ! -x "$bench" ] || [ ! -x "$build/orvo2" ]; then
-    echo "missing $bench or $build/orvo2: build first (scripts/build.sh $build -DCMAKE_BUILD_TYPE=Release)" >&2
-    exit 1
-fi
+need_built "$build" bench/orvo2bench orvo2
 # Debian's interpreter: scikit-image comes as a Debian package.
 python=/usr/bin/python3
 if ! command -v pjrec > /dev/null || ! command -v phm2pj > /dev/null ||
     ! "$python" -c "import skimage" 2> /dev/null; then
-    if [ "$install" != 1 ]; then
-        echo "ctsim or python3-skimage missing" >&2
-        exit 1
-    fi
-    sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        ctsim python3-skimage time > /dev/null
+    install_packages "$install" ctsim python3-skimage time
 fi
 
 N=1024
@@ -89,8 +79,6 @@ image = iradon(sino, theta=theta, filter_name='ramp', interpolation='linear', ci
 print("%.3f" % (time.perf_counter() - start), image.shape[0], image.shape[1])
 PY
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 pjrec_run() {
     pjrec shepp.pj "$1" "$N" "$N" --filter abs_bandlimit --filter-method rfftw --interp linear
 }

@@ -86,6 +86,8 @@ Body::Body(QWidget *parent)
     ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
+    // Once every tab has its content: the images' share of the screen is known.
+    fitControlColumn();
     fitToScreen();
     applyRunOptions();
     executeConfigLines();
@@ -108,8 +110,6 @@ void Body::setupForm()
         FieldFit::fit(field, FieldFit::numberSample());
     FieldFit::fit(ui->DeltaET, FieldFit::integerSample());
     FieldFit::showStart(ui->ProgressMsg);
-    ui->ControlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    fitControlColumn();
     ui->CalcCT->setStyleSheet(idleStyle);
     ui->SeqCalc->setStyleSheet(idleStyle);
     for (SelectAFile *save : {ui->SelectImageSaveDir, ui->SelectDataSaveDir}) {
@@ -146,12 +146,25 @@ void Body::setupForm()
     static_cast<QGridLayout *>(ui->SeqBox->layout())->addWidget(setProgress, 1, 3, 1, 2);
 }
 
-// The control column is as wide as its widest row; it scrolls only vertically. A new
-// list of data sets may widen a row.
+// The control column is as wide as its widest row and scrolls only vertically, as
+// long as the screen has room for it beside the images; on a narrower screen it
+// gives up the difference and scrolls sideways too, rather than pushing the window
+// past the screen's edge. A new list of data sets may widen a row.
 void Body::fitControlColumn()
 {
-    ui->ControlScroll->setMinimumWidth(ui->ControlPanel->minimumSizeHint().width() +
-                                       ui->ControlScroll->verticalScrollBar()->sizeHint().width());
+    const int natural = ui->ControlPanel->minimumSizeHint().width() +
+                        ui->ControlScroll->verticalScrollBar()->sizeHint().width();
+    int room = natural;
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QMargins margins = layout() ? layout()->contentsMargins() : QMargins();
+        const int spacing = layout() ? std::max(layout()->spacing(), 0) : 0;
+        room = screen->availableSize().width() - ui->ImgsTab->minimumSizeHint().width() -
+               margins.left() - margins.right() - spacing - 2 * frameWidth();
+    }
+    const int width = std::max(std::min(natural, room), natural / 2);
+    ui->ControlScroll->setMinimumWidth(width);
+    ui->ControlScroll->setHorizontalScrollBarPolicy(width < natural ? Qt::ScrollBarAsNeeded
+                                                                    : Qt::ScrollBarAlwaysOff);
 }
 
 void Body::fitToScreen()

@@ -30,19 +30,41 @@ double medianOf(std::vector<double> *values)
     return m;
 }
 
-// Running median of `window` samples (fewer at the ends, where the window is cut).
+// Running median of `window` samples, centred: near the ends the window shrinks to
+// the same reach on both sides (down to the end sample alone), since a window cut
+// on one side follows a sloped profile late and turns the slope into an offset
+// there (an object wider than the field of view would read as stripes at both
+// ends of every sinogram). The window's values are kept sorted as it slides: one value leaves and
+// one enters per step, so a step costs a binary search and a short move instead of a fresh
+// selection; the median is taken as medianOf takes it.
 std::vector<double> runningMedian(const std::vector<double> &v, int window)
 {
     const int n = static_cast<int>(v.size());
     const int half = window / 2;
     std::vector<double> out(v.size());
     std::vector<double> part;
-    part.reserve(static_cast<size_t>(window));
+    part.reserve(static_cast<size_t>(window) + 1);
+    int lo = 0;
+    int hi = -1; // the window holds v[lo..hi]
     for (int j = 0; j < n; ++j) {
-        const int lo = std::max(0, j - half);
-        const int hi = std::min(n - 1, j + half);
-        part.assign(v.begin() + lo, v.begin() + hi + 1);
-        out[j] = medianOf(&part);
+        const int reach = std::min({half, j, n - 1 - j});
+        const int wantLo = j - reach;
+        const int wantHi = j + reach;
+        while (hi < wantHi) {
+            const double x = v[++hi];
+            part.insert(std::upper_bound(part.begin(), part.end(), x), x);
+        }
+        while (lo < wantLo) {
+            const double x = v[lo++];
+            auto it = std::lower_bound(part.begin(), part.end(), x);
+            if (it == part.end() || !(*it == x)) // a NaN has no place in the order
+                it = std::find_if(part.begin(), part.end(), [x](double y) {
+                    return y == x || (std::isnan(y) && std::isnan(x));
+                });
+            part.erase(it == part.end() ? part.begin() : it);
+        }
+        const size_t mid = part.size() / 2;
+        out[j] = part.size() % 2 == 0 ? 0.5 * (part[mid] + part[mid - 1]) : part[mid];
     }
     return out;
 }
@@ -62,15 +84,25 @@ struct Sorted
         , values(static_cast<size_t>(w) * r)
         , rowOf(static_cast<size_t>(w) * r)
     {
-        std::vector<int> order(static_cast<size_t>(r));
+        // Each column is gathered into (value, row) pairs and sorted by value, ties by
+        // row: the order a stable sort by value gives, read from contiguous memory
+        // rather than one sample per sinogram row. NaNs (from a float image) go last,
+        // so that the order stays a strict one.
+        std::vector<std::pair<double, int>> column(static_cast<size_t>(r));
+        const auto before = [](const std::pair<double, int> &a, const std::pair<double, int> &b) {
+            const bool aNan = std::isnan(a.first);
+            const bool bNan = std::isnan(b.first);
+            if (aNan || bNan)
+                return aNan == bNan ? a.second < b.second : bNan;
+            return a.first < b.first || (!(b.first < a.first) && a.second < b.second);
+        };
         for (int j = 0; j < w; ++j) {
-            std::iota(order.begin(), order.end(), 0);
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                return sgm[size_t(a) * w + j] < sgm[size_t(b) * w + j];
-            });
+            for (int i = 0; i < r; ++i)
+                column[i] = {sgm[size_t(i) * w + j], i};
+            std::sort(column.begin(), column.end(), before);
             for (int k = 0; k < r; ++k) {
-                values[at(k, j)] = sgm[size_t(order[k]) * w + j];
-                rowOf[at(k, j)] = order[k];
+                values[at(k, j)] = column[k].first;
+                rowOf[at(k, j)] = column[k].second;
             }
         }
     }

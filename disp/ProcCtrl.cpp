@@ -131,10 +131,15 @@ void ProcCtrl::addFilterControls()
     window->addItems(CtFilter::names());
     label->setBuddy(window);
     auto *row = new QHBoxLayout;
+    row->setObjectName(QStringLiteral("FilterRow"));
     row->addWidget(label);
     row->addWidget(window);
     row->addWidget(padded);
     row->addStretch();
+    // "Auto Update Sinogram" closes this row rather than the centre's, which the
+    // recorded centres fill.
+    ui->gridLayout_2->removeWidget(ui->AutoUpdate);
+    row->addWidget(ui->AutoUpdate);
     ui->gridLayout_2->addLayout(row, ui->gridLayout_2->rowCount(), 0, 1, -1);
 }
 
@@ -173,6 +178,9 @@ void ProcCtrl::addCorAndRingControls()
     // "Find" sits beside the centre field it fills.
     auto *find = new QPushButton(tr("Find"), this);
     find->setObjectName(QStringLiteral("FindCor"));
+    // As wide as its word: the style's minimum button width would widen the
+    // whole row of the centre field.
+    find->setMaximumWidth(find->fontMetrics().horizontalAdvance(find->text()) + 16);
     find->setToolTip(tr("Find the centre of rotation from the symmetry of the first "
                         "projection and the last one (180 degrees)"));
     ui->gridLayout_2->removeWidget(ui->Cor);
@@ -191,9 +199,13 @@ void ProcCtrl::addCorAndRingControls()
     window->setToolTip(tr("Remove stripes (rings) before filtering: the smoothing window in "
                           "detector pixels, typically 11 to 31; Off leaves the data as they are"));
     label->setBuddy(window);
-    const int column = ui->gridLayout_3->columnCount();
-    ui->gridLayout_3->addWidget(label, 0, column);
-    ui->gridLayout_3->addWidget(window, 0, column + 1);
+    // On the filter's row: both act on the sinogram before the back projection,
+    // and the rows above are full.
+    auto *row = findChild<QHBoxLayout *>(QStringLiteral("FilterRow"));
+    const int end = row->count() - 2; // before the stretch and "Auto Update Sinogram"
+    row->insertSpacing(end, 12);
+    row->insertWidget(end + 1, label);
+    row->insertWidget(end + 2, window);
 }
 
 int ProcCtrl::ringRemoval() const

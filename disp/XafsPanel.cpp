@@ -48,7 +48,7 @@ XafsPanel::XafsPanel(QWidget *parent)
     chart->legend()->setFont(legendFont);
     chartView = new QChartView(chart, this);
     chartView->setRenderHint(QPainter::Antialiasing);
-    chartView->setMinimumSize(440, 300);
+    chartView->setMinimumSize(320, 300);
 
     auto field = [this](const char *name) {
         auto *f = new QLineEdit(this);
@@ -69,20 +69,22 @@ XafsPanel::XafsPanel(QWidget *parent)
     registerEnergies->setObjectName(QStringLiteral("XafsRegister"));
     buildButton = new QPushButton(tr("Build"), this);
     buildButton->setObjectName(QStringLiteral("XafsBuild"));
-    auto *fit = new QHBoxLayout;
-    fit->addWidget(new QLabel(tr("Pre-edge (eV)"), this));
-    fit->addWidget(preEdge1);
-    fit->addWidget(preEdge2);
-    fit->addWidget(new QLabel(tr("Post-edge (eV)"), this));
-    fit->addWidget(postEdge1);
-    fit->addWidget(postEdge2);
-    fit->addWidget(new QLabel(tr("E0 (eV)"), this));
-    fit->addWidget(fixedE0);
-    fit->addWidget(new QLabel(tr("Min. jump"), this));
-    fit->addWidget(minJump);
-    fit->addWidget(registerEnergies);
-    fit->addStretch();
-    fit->addWidget(buildButton);
+    // Two rows of fit settings, so that the tab keeps its fields readable in the width
+    // the main window leaves it beside the control column.
+    auto *fit = new QGridLayout;
+    fit->addWidget(new QLabel(tr("Pre-edge (eV)"), this), 0, 0);
+    fit->addWidget(preEdge1, 0, 1);
+    fit->addWidget(preEdge2, 0, 2);
+    fit->addWidget(new QLabel(tr("Post-edge (eV)"), this), 0, 3);
+    fit->addWidget(postEdge1, 0, 4);
+    fit->addWidget(postEdge2, 0, 5);
+    fit->addWidget(new QLabel(tr("E0 (eV)"), this), 1, 0);
+    fit->addWidget(fixedE0, 1, 1);
+    fit->addWidget(new QLabel(tr("Min. jump"), this), 1, 3);
+    fit->addWidget(minJump, 1, 4);
+    fit->addWidget(registerEnergies, 1, 5, 1, 2);
+    fit->setColumnStretch(6, 1);
+    fit->addWidget(buildButton, 0, 7);
     setBuilding(false);
 
     auto *controls = new QHBoxLayout;

@@ -52,6 +52,9 @@ int main(int argc, char *argv[])
         {"sample", "Sample name of the file names.", "NAME", defaults.sample},
         {"step", "eV between energies, centred on the edge.", "EV",
          QString::number(defaults.energyStep)},
+        {"flux", "Photons per pixel of the open beam.", "F", QString::number(defaults.flux)},
+        {"i0-frames", "Frames averaged into each I0 image.", "K",
+         QString::number(defaults.i0Frames)},
     });
     parser.process(app);
 
@@ -63,11 +66,14 @@ int main(int argc, char *argv[])
     bool ok = readInt(parser, "width", &settings.width) &&
               readInt(parser, "height", &settings.height) &&
               readInt(parser, "proj", &settings.projections) &&
-              readInt(parser, "energies", &settings.energies);
+              readInt(parser, "energies", &settings.energies) &&
+              readInt(parser, "i0-frames", &settings.i0Frames);
     if (parser.isSet("seed"))
         settings.seed = parser.value("seed").toUInt(&ok);
     if (ok && parser.isSet("step"))
         settings.energyStep = parser.value("step").toDouble(&ok);
+    if (ok && parser.isSet("flux"))
+        settings.flux = parser.value("flux").toDouble(&ok);
     if (ok && parser.isSet("cor"))
         settings.cor = parser.value("cor").toDouble(&ok);
     const QString layout = parser.value("layout");

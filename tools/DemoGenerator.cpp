@@ -57,6 +57,8 @@ QString DemoGenerator::problem() const
         return QStringLiteral("projections must be 1 to 100000");
     if (s.energies < 1 || s.energies > 1000)
         return QStringLiteral("energies must be 1 to 1000");
+    if (s.i0Frames < 1 || s.i0Frames > 1000)
+        return QStringLiteral("I0 frames must be 1 to 1000");
     if (!std::isfinite(cor) || cor < 1.0 || cor > s.width - 2.0 || nFft() < 4)
         return QStringLiteral("the centre of rotation leaves no sinogram of 5 samples or more");
     if (!(s.edgeEnergy > 0.0) || !std::isfinite(s.edgeEnergy) || !std::isfinite(s.energyStep) ||
@@ -96,6 +98,17 @@ QString DemoGenerator::projectionDir(const QString &energyText) const
 QString DemoGenerator::projectionFileName(const QString &energyText, int i) const
 {
     return QStringLiteral("%1-%2-%3.img").arg(s.sample, energyText, runningNumber(i));
+}
+
+QStringList DemoGenerator::loadLines(int k) const
+{
+    const QString text = energyText(energyAt(k));
+    const QString base = s.outDir;
+    return {QStringLiteral("ct_rot_ax_is_v 1"),
+            QStringLiteral("images_load \"%1/%2\" %3-%4-*.img")
+                .arg(base, projectionDir(text), s.sample, text),
+            QStringLiteral("i0_load \"%1/i0/%2\"").arg(base, i0FileName(text)),
+            QStringLiteral("bg_load \"%1/bg/%2\"").arg(base, bgFileName())};
 }
 
 QString DemoGenerator::i0FileName(const QString &energyText)
@@ -229,10 +242,19 @@ bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
     const DemoPhantom phantom(objectFill * centre(), s.height, s.edgeEnergy);
     std::vector<quint16> image(darkMean.size());
 
-    for (int y = 0; y < s.height; ++y)
-        for (int x = 0; x < s.width; ++x)
-            image[size_t(y) * s.width + x] =
-                sumOfReadings(beamAt(k, x, y), darkMean[size_t(y) * s.width + x]);
+    for (int y = 0; y < s.height; ++y) {
+        for (int x = 0; x < s.width; ++x) {
+            const size_t at = size_t(y) * s.width + x;
+            if (s.i0Frames == 1) {
+                image[at] = sumOfReadings(beamAt(k, x, y), darkMean[at]);
+                continue;
+            }
+            double sum = 0.0;
+            for (int f = 0; f < s.i0Frames; ++f)
+                sum += sumOfReadings(beamAt(k, x, y), darkMean[at]);
+            image[at] = quint16(std::round(sum / s.i0Frames));
+        }
+    }
     if (!ItexWriter::write(out.filePath(QStringLiteral("i0/") + i0FileName(text)), s.width,
                            s.height, image))
         return false;
@@ -331,6 +353,7 @@ bool DemoGenerator::writeGeometry() const
     geometry["defects"] = s.defects;
     geometry["seed"] = double(s.seed);
     geometry["flux"] = s.flux;
+    geometry["i0_frames"] = s.i0Frames;
     geometry["dark"] = s.dark;
     geometry["sets"] = sets;
     geometry["truth"] = truth;

@@ -29,6 +29,9 @@ struct DemoSettings
     double energyStep = 20.0;   // eV between energies, centred on the edge
     double flux = 20000.0;      // photons per pixel of the open beam
     double dark = 100.0;        // mean dark level (BG)
+    // Frames averaged into each I0 image. With one, the I0's photon noise is the same in
+    // every projection and reconstructs as rings; beamlines average several flat frames.
+    int i0Frames = 1;
     // Detector defects in the projections (not in I0 and BG), applied to the readings
     // after the noise so that a scan with and one without them share their noise:
     // columns with gain errors of 1 to 5 %, a dead column reading the dark level, and
@@ -61,6 +64,9 @@ public:
     static QString i0FileName(const QString &energyText);
     static QString bgFileName();
     QString truthFileName(const QString &energyText) const; // relative to outDir
+    // The batch lines that load energy k as the program needs it for a run: axis
+    // vertical, the projections, its I0 and the dark image.
+    QStringList loadLines(int k) const;
 
     // The sinogram geometry the program derives from width and CoR.
     int halfWidth() const;

@@ -97,6 +97,19 @@ bool writeTiff(const QString &path, const TiffSeed &s)
 
 } // namespace
 
+HostileFiles::TiffBuilder HostileFiles::TiffBuilder::grey(quint32 width, quint32 height,
+                                                          quint32 bits, quint32 compression)
+{
+    TiffBuilder t;
+    t.add(TIFFTAG_IMAGEWIDTH, width);
+    t.add(TIFFTAG_IMAGELENGTH, height);
+    t.add(TIFFTAG_BITSPERSAMPLE, bits);
+    t.add(TIFFTAG_COMPRESSION, compression);
+    t.add(TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    t.add(TIFFTAG_SAMPLESPERPIXEL, 1);
+    return t;
+}
+
 QByteArray HostileFiles::TiffBuilder::build(const QByteArray &payload) const
 {
     QList<Entry> sorted = entries;
@@ -121,13 +134,7 @@ QByteArray HostileFiles::TiffBuilder::build(const QByteArray &payload) const
 
 QByteArray HostileFiles::giantTile()
 {
-    TiffBuilder t;
-    t.add(TIFFTAG_IMAGEWIDTH, 64);
-    t.add(TIFFTAG_IMAGELENGTH, 64);
-    t.add(TIFFTAG_BITSPERSAMPLE, 8);
-    t.add(TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    t.add(TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    t.add(TIFFTAG_SAMPLESPERPIXEL, 1);
+    TiffBuilder t = TiffBuilder::grey(64, 64, 8, COMPRESSION_NONE);
     t.add(TIFFTAG_TILEWIDTH, 1u << 20);
     t.add(TIFFTAG_TILELENGTH, 1u << 20);
     t.add(TIFFTAG_TILEOFFSETS, 8);
@@ -137,13 +144,7 @@ QByteArray HostileFiles::giantTile()
 
 QByteArray HostileFiles::smallTiledFuzz()
 {
-    TiffBuilder t;
-    t.add(TIFFTAG_IMAGEWIDTH, 600);
-    t.add(TIFFTAG_IMAGELENGTH, 1000);
-    t.add(TIFFTAG_BITSPERSAMPLE, 32);
-    t.add(TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    t.add(TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    t.add(TIFFTAG_SAMPLESPERPIXEL, 1);
+    TiffBuilder t = TiffBuilder::grey(600, 1000, 32, COMPRESSION_LZW);
     t.add(TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
     t.add(TIFFTAG_TILEWIDTH, 65536);
     t.add(TIFFTAG_TILELENGTH, 65536);
@@ -155,13 +156,7 @@ QByteArray HostileFiles::smallTiledFuzz()
 
 QByteArray HostileFiles::giantStrip()
 {
-    TiffBuilder t;
-    t.add(TIFFTAG_IMAGEWIDTH, 2048);
-    t.add(TIFFTAG_IMAGELENGTH, 2048);
-    t.add(TIFFTAG_BITSPERSAMPLE, 16);
-    t.add(TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    t.add(TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    t.add(TIFFTAG_SAMPLESPERPIXEL, 1);
+    TiffBuilder t = TiffBuilder::grey(2048, 2048, 16, COMPRESSION_LZW);
     t.add(TIFFTAG_ROWSPERSTRIP, 2048);
     t.add(TIFFTAG_STRIPOFFSETS, 8);
     t.add(TIFFTAG_STRIPBYTECOUNTS, 0xfffffff0u);
@@ -170,13 +165,7 @@ QByteArray HostileFiles::giantStrip()
 
 QByteArray HostileFiles::lzwBomb()
 {
-    TiffBuilder t;
-    t.add(TIFFTAG_IMAGEWIDTH, 60000);
-    t.add(TIFFTAG_IMAGELENGTH, 60000);
-    t.add(TIFFTAG_BITSPERSAMPLE, 8);
-    t.add(TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    t.add(TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    t.add(TIFFTAG_SAMPLESPERPIXEL, 1);
+    TiffBuilder t = TiffBuilder::grey(60000, 60000, 8, COMPRESSION_LZW);
     t.add(TIFFTAG_ROWSPERSTRIP, 60000);
     t.add(TIFFTAG_STRIPOFFSETS, 8);
     t.add(TIFFTAG_STRIPBYTECOUNTS, 1u << 20);

@@ -14,6 +14,8 @@ namespace HostileFiles {
 class TiffBuilder
 {
 public:
+    // A greyscale image of one sample per pixel: size, depth and compression.
+    static TiffBuilder grey(quint32 width, quint32 height, quint32 bits, quint32 compression);
     void add(quint16 tag, quint32 value) { entries.append({tag, value}); }
     // The file: header, `payload` at offset 8, then the directory. Offsets that
     // point into the payload are written as 8 + position.

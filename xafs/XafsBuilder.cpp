@@ -24,6 +24,9 @@
 #include <memory>
 #include <thread>
 
+#include <stdlib.h>
+#include <sys/mman.h>
+
 namespace {
 
 QJsonObject jsonOf(const QByteArray &text)
@@ -57,6 +60,8 @@ XafsBuilder::XafsBuilder(const XafsLayout &l, const XafsSettings &s)
     , settings(s)
 {
 }
+
+XafsBuilder::~XafsBuilder() = default;
 
 QString XafsBuilder::outputFolder() const
 {
@@ -258,6 +263,45 @@ int XafsBuilder::build()
 
 namespace {
 
+// Floats left uninitialised: every value is written before it is read. A slice's stack
+// runs to hundreds of MB; on Linux the kernel is asked for huge pages, as faulting it in
+// 4 KiB at a time costs more than reading the results into it.
+class FloatBuffer
+{
+public:
+    // Keeps the buffer it has when that is large enough.
+    bool allocate(size_t count)
+    {
+        if (values && count <= capacity)
+            return true;
+        values.reset();
+        constexpr size_t hugePage = size_t(2) << 20;
+        const size_t bytes = std::max<size_t>(count, 1) * sizeof(float);
+        void *p = nullptr;
+        if (posix_memalign(&p, bytes >= hugePage ? hugePage : 64, bytes) != 0)
+            return false;
+#ifdef MADV_HUGEPAGE
+        if (bytes >= hugePage)
+            madvise(p, bytes / hugePage * hugePage, MADV_HUGEPAGE);
+#endif
+        values.reset(static_cast<float *>(p));
+        capacity = count;
+        return true;
+    }
+    float *data() const
+    {
+        return values.get();
+    }
+
+private:
+    struct Free
+    {
+        void operator()(float *p) const { std::free(p); }
+    };
+    std::unique_ptr<float, Free> values;
+    size_t capacity = 0;
+};
+
 // The stack of µ of one slice: page k (energy k) holds width * height values.
 struct Stack
 {
@@ -265,12 +309,30 @@ struct Stack
     int height = 0;
     size_t energies = 0;
     size_t pixels() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
-    // Left uninitialised: every value is written before it is read.
-    std::unique_ptr<float[]> values;
-    void allocate(size_t count) { values.reset(new float[count]); }
-    float *page(size_t k) { return values.get() + k * pixels(); }
-    const float *page(size_t k) const { return values.get() + k * pixels(); }
+    FloatBuffer values;
+    float *page(size_t k) { return values.data() + k * pixels(); }
+    const float *page(size_t k) const { return values.data() + k * pixels(); }
 };
+
+// Reads the results of energies first..end of a slice into their pages, as µ per pixel.
+bool readEnergies(const std::vector<XafsResultSet> &sets, int slice, size_t first, size_t end,
+                  Stack *stack)
+{
+    for (size_t k = first; k < end; ++k) {
+        const XafsResultSet &s = sets[k];
+        const QString path = s.slices.value(slice);
+        XafsPage info;
+        float *page = stack->page(k);
+        if (!XafsTiff::readInto(path, page, stack->pixels(), &info)) {
+            qDebug() << "XAFS: slice skipped, result unreadable" << slice << path;
+            return false;
+        }
+        const int projections = s.projections;
+        for (size_t i = 0; i < stack->pixels(); ++i)
+            page[i] = static_cast<float>(attenuationPerPixel(page[i], projections));
+    }
+    return true;
+}
 
 // The energy the mean spectrum of the slice puts its edge at, as the reference of
 // the registration: drift is measured against the slice where the edge contrast is.
@@ -295,83 +357,135 @@ size_t referenceEnergy(Stack &stack, const XafsNormaliser &normaliser)
     return best;
 }
 
-struct Maps
+// What the normalised stack and the maps need of every voxel's fit. The normalised
+// page of an energy is worked out from these just before it is written, so no second
+// stack is ever held.
+struct VoxelFits
 {
-    std::vector<float> jump;
-    std::vector<float> e0;
+    double preRef = 0.0; // the pre-edge lines' reference energy, the same for every voxel
+    std::vector<double> preLevel;
+    std::vector<double> preSlope;
+    std::vector<double> jump;
+    std::vector<unsigned char> valid;
+    std::vector<float> jumpMap;
+    std::vector<float> e0Map;
 };
 
-// Fits the voxels first..end and writes their normalised spectra. Pixels are taken
-// in blocks whose spectra fit in the cache together: page by page a block is one
-// contiguous run, so the energies of a voxel are gathered and scattered without a
-// cache miss each.
 void fitRange(const Stack &mu, const XafsNormaliser &normaliser, size_t first, size_t end,
-              Maps *maps, Stack *norm)
+              VoxelFits *fits)
 {
-    const size_t energies = mu.energies;
-    const std::vector<double> &grid = normaliser.energies();
-    constexpr size_t block = 256;
-    std::vector<float> spectra(block * energies);
-    std::vector<float> normalised(block * energies);
+    constexpr size_t block = 1024;
+    std::vector<XafsFit> fitted(block);
     for (size_t from = first; from < end; from += block) {
         const size_t n = std::min(block, end - from);
-        for (size_t k = 0; k < energies; ++k)
-            std::copy_n(mu.page(k) + from, n, spectra.data() + k * block);
+        normaliser.fitMany(mu.page(0) + from, mu.pixels(), n, fitted.data());
         for (size_t j = 0; j < n; ++j) {
-            const XafsFit f = normaliser.fit(spectra.data() + j, block);
-            maps->jump[from + j] = static_cast<float>(f.jump);
-            maps->e0[from + j] = static_cast<float>(f.e0);
-            for (size_t k = 0; k < energies; ++k) {
-                const double v = spectra[k * block + j];
-                normalised[k * block + j] =
-                    f.valid ? static_cast<float>((v - f.pre.at(grid[k])) / f.jump)
-                            : std::numeric_limits<float>::quiet_NaN();
-            }
+            const XafsFit &f = fitted[j];
+            fits->preLevel[from + j] = f.pre.level;
+            fits->preSlope[from + j] = f.pre.slope;
+            fits->jump[from + j] = f.jump;
+            fits->valid[from + j] = f.valid ? 1 : 0;
+            fits->jumpMap[from + j] = static_cast<float>(f.jump);
+            fits->e0Map[from + j] = static_cast<float>(f.e0);
         }
-        for (size_t k = 0; k < energies; ++k)
-            std::copy_n(normalised.data() + k * block, n, norm->page(k) + from);
     }
 }
 
 // The voxels are independent: two threads share them.
-Maps fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, Stack *norm)
+void fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, VoxelFits *fits)
 {
     const size_t count = mu.pixels();
-    Maps maps;
-    maps.jump.assign(count, 0.0f);
-    maps.e0.assign(count, 0.0f);
+    fits->preLevel.resize(count);
+    fits->preSlope.resize(count);
+    fits->jump.resize(count);
+    fits->valid.resize(count);
+    fits->jumpMap.resize(count);
+    fits->e0Map.resize(count);
     const size_t half = count / 2;
-    std::thread second(fitRange, std::cref(mu), std::cref(normaliser), half, count, &maps, norm);
-    fitRange(mu, normaliser, 0, half, &maps, norm);
+    std::thread second(fitRange, std::cref(mu), std::cref(normaliser), half, count, fits);
+    fitRange(mu, normaliser, 0, half, fits);
     second.join();
-    return maps;
+    if (count > 0)
+        fits->preRef = normaliser.fit(mu.page(0), mu.pixels()).pre.energyRef;
+}
+
+// (µ - pre(E)) / jump of every voxel at one energy, NaN where the fit does not count.
+void normalisedPage(const float *mu, const VoxelFits &fits, double energy, size_t count, float *out)
+{
+    const double offset = energy - fits.preRef;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (size_t i = 0; i < count; ++i) {
+        const double pre = fits.preLevel[i] + fits.preSlope[i] * offset;
+        out[i] = fits.valid[i]
+                     ? static_cast<float>((static_cast<double>(mu[i]) - pre) / fits.jump[i])
+                     : nan;
+    }
 }
 
 } // namespace
+
+namespace {
+
+// Each energy is aligned to the reference on its own, so two threads share the
+// energies, each with its own transforms (planned here, on one thread).
+void alignEnergies(Stack *stack, size_t reference, std::vector<XafsEnergyRow> *rows)
+{
+    XafsRegister first(stack->width, stack->height);
+    XafsRegister second(stack->width, stack->height);
+    first.setReference(stack->page(reference));
+    second.setReference(stack->page(reference));
+    auto align = [stack, reference, rows](XafsRegister *registration, size_t from, size_t end) {
+        for (size_t k = from; k < end; ++k) {
+            if (k == reference)
+                continue;
+            double dx = 0.0, dz = 0.0;
+            registration->shiftOf(stack->page(k), &dx, &dz);
+            registration->applyShift(stack->page(k), -dx, -dz);
+            (*rows)[k].shiftX = -dx;
+            (*rows)[k].shiftZ = -dz;
+        }
+    };
+    const size_t half = stack->energies / 2;
+    std::thread other(align, &second, half, stack->energies);
+    align(&first, 0, half);
+    other.join();
+}
+
+} // namespace
+
+struct XafsBuilder::Work
+{
+    Stack stack;
+    VoxelFits fits;
+    std::vector<float> normalised;
+};
 
 bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
 {
     rows->clear();
     if (found.empty())
         return false;
-    Stack stack;
+    if (!work)
+        work.reset(new Work);
+    Stack &stack = work->stack;
     stack.width = found.front().width;
     stack.height = found.front().height;
     stack.energies = found.size();
     const size_t energies = stack.energies;
-    stack.allocate(energies * stack.pixels());
+    if (!stack.values.allocate(energies * stack.pixels())) {
+        qDebug() << "XAFS: slice skipped, not enough memory for its stack" << slice;
+        return false;
+    }
+    // Reading is mostly the kernel copying file pages: two threads halve it.
+    const size_t half = energies / 2;
+    bool secondRead = false;
+    std::thread reader([&] { secondRead = readEnergies(found, slice, half, energies, &stack); });
+    const bool firstRead = readEnergies(found, slice, 0, half, &stack);
+    reader.join();
+    if (!firstRead || !secondRead)
+        return false;
     std::vector<double> grid;
-    for (size_t k = 0; k < energies; ++k) {
-        const XafsResultSet &s = found[k];
-        const QString path = s.slices.value(slice);
-        XafsPage info;
-        float *page = stack.page(k);
-        if (!XafsTiff::readInto(path, page, stack.pixels(), &info)) {
-            qDebug() << "XAFS: slice skipped, result unreadable" << slice << path;
-            return false;
-        }
-        for (size_t i = 0; i < stack.pixels(); ++i)
-            page[i] = static_cast<float>(attenuationPerPixel(page[i], s.projections));
+    for (const XafsResultSet &s : found) {
         grid.push_back(s.energy);
         rows->push_back({s.energy, s.tag, s.cor, 0.0, 0.0});
     }
@@ -380,26 +494,10 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
         qDebug() << "XAFS: can not normalise," << normaliser.problem() << "slice" << slice;
         return false;
     }
-    if (settings.registerEnergies) {
-        XafsRegister registration(stack.width, stack.height);
-        const size_t reference = referenceEnergy(stack, normaliser);
-        registration.setReference(stack.page(reference));
-        for (size_t k = 0; k < energies; ++k) {
-            if (k == reference)
-                continue;
-            double dx = 0.0, dz = 0.0;
-            registration.shiftOf(stack.page(k), &dx, &dz);
-            registration.applyShift(stack.page(k), -dx, -dz);
-            (*rows)[k].shiftX = -dx;
-            (*rows)[k].shiftZ = -dz;
-        }
-    }
-    Stack norm;
-    norm.width = stack.width;
-    norm.height = stack.height;
-    norm.energies = energies;
-    norm.allocate(energies * stack.pixels());
-    const Maps maps = fitVoxels(stack, normaliser, &norm);
+    if (settings.registerEnergies)
+        alignEnergies(&stack, referenceEnergy(stack, normaliser), rows);
+    const VoxelFits &fits = work->fits;
+    fitVoxels(stack, normaliser, &work->fits);
 
     const QDir out(outputFolder());
     const XafsResultSet &first = found.front();
@@ -427,32 +525,37 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
                    std::isfinite(settings.fixedE0) ? QJsonValue(settings.fixedE0) : QJsonValue());
     fitText.insert("min_jump", settings.minJump);
 
-    // The two stacks go to disk side by side: writing them is most of the time.
+    // The two stacks go to disk side by side: writing them is most of the time. The
+    // maps follow the µ stack, whose thread has no pages to work out.
+    QJsonObject jumpText = fitText;
+    jumpText.insert("orvo2", "xafs-jump");
+    QJsonObject e0Text = fitText;
+    e0Text.insert("orvo2", "xafs-e0");
     bool muWritten = false;
     std::thread muWriter([&] {
         XafsTiff::Writer muFile(out.filePath(stackFileName(layout.name, "mu", slice)));
         for (size_t k = 0; k < energies; ++k)
             muFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-mu", k),
                            stack.page(k));
-        muWritten = muFile.commit();
+        XafsTiff::Writer jumpFile(out.filePath(stackFileName(layout.name, "jump", slice)));
+        jumpFile.addPage(stack.width, stack.height, first.x0, first.z0, description(jumpText),
+                         fits.jumpMap.data());
+        XafsTiff::Writer e0File(out.filePath(stackFileName(layout.name, "e0", slice)));
+        e0File.addPage(stack.width, stack.height, first.x0, first.z0, description(e0Text),
+                       fits.e0Map.data());
+        muWritten = muFile.commit() & jumpFile.commit() & e0File.commit();
     });
     XafsTiff::Writer normFile(out.filePath(stackFileName(layout.name, "norm", slice)));
-    for (size_t k = 0; k < energies; ++k)
+    std::vector<float> &normalised = work->normalised;
+    normalised.resize(stack.pixels());
+    for (size_t k = 0; k < energies; ++k) {
+        normalisedPage(stack.page(k), fits, grid[k], stack.pixels(), normalised.data());
         normFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-norm", k),
-                         norm.page(k));
+                         normalised.data());
+    }
     const bool normWritten = normFile.commit();
     muWriter.join();
-    QJsonObject jumpText = fitText;
-    jumpText.insert("orvo2", "xafs-jump");
-    QJsonObject e0Text = fitText;
-    e0Text.insert("orvo2", "xafs-e0");
-    XafsTiff::Writer jumpFile(out.filePath(stackFileName(layout.name, "jump", slice)));
-    jumpFile.addPage(stack.width, stack.height, first.x0, first.z0, description(jumpText),
-                     maps.jump.data());
-    XafsTiff::Writer e0File(out.filePath(stackFileName(layout.name, "e0", slice)));
-    e0File.addPage(stack.width, stack.height, first.x0, first.z0, description(e0Text),
-                   maps.e0.data());
-    const bool written = muWritten & normWritten & jumpFile.commit() & e0File.commit();
+    const bool written = muWritten && normWritten;
     if (!written)
         qDebug() << "XAFS: slice not written" << slice;
     return written;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <vector>
 
 // Where the results of a sequential run lie: the data save folder, the data name and
@@ -55,6 +56,9 @@ class XafsBuilder
 {
 public:
     XafsBuilder(const XafsLayout &layout, const XafsSettings &settings);
+    ~XafsBuilder();
+    XafsBuilder(const XafsBuilder &) = delete;
+    XafsBuilder &operator=(const XafsBuilder &) = delete;
 
     // Finds the result sets, refuses the ones that do not fit the others, builds
     // every complete slice. The number of slices built (0: nothing could be built).
@@ -82,4 +86,8 @@ private:
     XafsLayout layout;
     XafsSettings settings;
     std::vector<XafsResultSet> found;
+    // The buffers of a slice, kept from slice to slice: fresh memory for a stack of
+    // hundreds of MB costs more to fault in than the results cost to read.
+    struct Work;
+    std::unique_ptr<Work> work;
 };

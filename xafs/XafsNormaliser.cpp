@@ -85,3 +85,77 @@ double XafsNormaliser::parabolaPeak(double x0, double y0, double x1, double y1, 
     const double peak = x1 - b / (2.0 * c);
     return std::clamp(peak, x0, x2);
 }
+
+void XafsNormaliser::complete(XafsFit *f) const
+{
+    f->jump = f->post.at(f->e0) - f->pre.at(f->e0);
+    f->valid = std::isfinite(f->e0) && std::isfinite(f->jump) && f->jump != 0.0 &&
+               f->jump >= settings.minJump;
+    if (!f->valid)
+        f->e0 = std::nan("");
+}
+
+namespace {
+
+constexpr size_t lane = 64; // voxels worked in step: their running sums stay in registers/L1
+
+} // namespace
+
+void XafsNormaliser::fitMany(const float *mu, size_t stride, size_t count, XafsFit *fits) const
+{
+    if (!why.isEmpty()) {
+        std::fill_n(fits, count, XafsFit());
+        return;
+    }
+    const bool searchE0 = !std::isfinite(settings.fixedE0);
+    double preSum[lane], preSlope[lane], postSum[lane], postSlope[lane];
+    double bestRise[lane], bestAt[lane];
+    // Least-squares sums of one line for n voxels, term by term in the order line() adds them.
+    auto sums = [&](const LineWeights &w, const float *m, size_t n, double *sum, double *slope) {
+        std::fill_n(sum, n, 0.0);
+        std::fill_n(slope, n, 0.0);
+        for (size_t i = 0; i < w.index.size(); ++i) {
+            const float *page = m + w.index[i] * stride;
+            const double weight = w.slopeWeight[i];
+            for (size_t j = 0; j < n; ++j) {
+                const double v = static_cast<double>(page[j]);
+                sum[j] += v;
+                slope[j] += weight * v;
+            }
+        }
+    };
+    for (size_t from = 0; from < count; from += lane) {
+        const size_t n = std::min(lane, count - from);
+        const float *m = mu + from;
+        sums(preWeights, m, n, preSum, preSlope);
+        sums(postWeights, m, n, postSum, postSlope);
+        if (searchE0) {
+            std::fill_n(bestRise, n, -std::numeric_limits<double>::infinity());
+            std::fill_n(bestAt, n, static_cast<double>(riseFirst));
+            for (size_t k = riseFirst; k < riseEnd; ++k) {
+                const float *low = m + k * stride;
+                const float *high = low + stride;
+                const double step = grid[k + 1] - grid[k];
+                const double at = static_cast<double>(k);
+                for (size_t j = 0; j < n; ++j) {
+                    const double r =
+                        (static_cast<double>(high[j]) - static_cast<double>(low[j])) / step;
+                    const bool steeper = r > bestRise[j];
+                    bestRise[j] = steeper ? r : bestRise[j];
+                    bestAt[j] = steeper ? at : bestAt[j];
+                }
+            }
+        }
+        for (size_t j = 0; j < n; ++j) {
+            XafsFit &f = fits[from + j];
+            const double preCount = static_cast<double>(preWeights.index.size());
+            const double postCount = static_cast<double>(postWeights.index.size());
+            f.pre = {preWeights.energyRef, preSum[j] / preCount, preSlope[j]};
+            f.post = {postWeights.energyRef, postSum[j] / postCount, postSlope[j]};
+            f.e0 = searchE0
+                       ? refinedEdge(m + j, stride, static_cast<size_t>(bestAt[j]), bestRise[j])
+                       : settings.fixedE0;
+            complete(&f);
+        }
+    }
+}

@@ -63,6 +63,11 @@ public:
     // mu[k * stride] is µ at energies()[k].
     template<typename T>
     XafsFit fit(const T *mu, size_t stride = 1) const;
+    // The fits of `count` voxels whose pages lie `stride` values apart: mu[k * stride + j]
+    // is µ of voxel j at energies()[k]. The same arithmetic in the same order as fit()
+    // voxel by voxel, so the same bits, but run energy by energy across the voxels: the
+    // inner loops then read contiguous memory and vectorise.
+    void fitMany(const float *mu, size_t stride, size_t count, XafsFit *fits) const;
     double normalised(const XafsFit &f, size_t k, double mu) const
     {
         return f.valid ? (mu - f.pre.at(grid[k])) / f.jump : std::nan("");
@@ -84,6 +89,19 @@ private:
     XafsLine line(const LineWeights &w, const T *mu, size_t stride) const;
     template<typename T>
     double steepestRise(const T *mu, size_t stride) const;
+    // Slope of µ between energies k and k+1.
+    template<typename T>
+    double rise(const T *mu, size_t stride, size_t k) const
+    {
+        return (static_cast<double>(mu[(k + 1) * stride]) - static_cast<double>(mu[k * stride])) /
+               (grid[k + 1] - grid[k]);
+    }
+    double middle(size_t k) const { return 0.5 * (grid[k] + grid[k + 1]); }
+    // E0 from the steepest slope found between energies best and best+1.
+    template<typename T>
+    double refinedEdge(const T *mu, size_t stride, size_t best, double bestRise) const;
+    // The jump at E0 and whether the voxel counts, once the lines and E0 are known.
+    void complete(XafsFit *f) const;
 
     std::vector<double> grid;
     XafsSettings settings;
@@ -115,28 +133,29 @@ template<typename T>
 double XafsNormaliser::steepestRise(const T *mu, size_t stride) const
 {
     // Slopes of µ between neighbouring energies, each at the mid energy of its pair.
-    auto rise = [&](size_t k) {
-        return (static_cast<double>(mu[(k + 1) * stride]) - static_cast<double>(mu[k * stride])) /
-               (grid[k + 1] - grid[k]);
-    };
-    auto middle = [&](size_t k) { return 0.5 * (grid[k] + grid[k + 1]); };
     size_t best = riseFirst;
     double bestRise = -std::numeric_limits<double>::infinity();
     for (size_t k = riseFirst; k < riseEnd; ++k) {
-        const double r = rise(k);
+        const double r = rise(mu, stride, k);
         if (r > bestRise) {
             bestRise = r;
             best = k;
         }
     }
+    return refinedEdge(mu, stride, best, bestRise);
+}
+
+template<typename T>
+double XafsNormaliser::refinedEdge(const T *mu, size_t stride, size_t best, double bestRise) const
+{
     if (!std::isfinite(bestRise))
         return std::nan("");
     // The neighbours may lie just outside the search range: they still describe the
     // shape of the peak.
     if (best == 0 || best + 2 >= grid.size())
         return middle(best);
-    return parabolaPeak(middle(best - 1), rise(best - 1), middle(best), bestRise, middle(best + 1),
-                        rise(best + 1));
+    return parabolaPeak(middle(best - 1), rise(mu, stride, best - 1), middle(best), bestRise,
+                        middle(best + 1), rise(mu, stride, best + 1));
 }
 
 template<typename T>
@@ -148,10 +167,6 @@ XafsFit XafsNormaliser::fit(const T *mu, size_t stride) const
     f.pre = line(preWeights, mu, stride);
     f.post = line(postWeights, mu, stride);
     f.e0 = std::isfinite(settings.fixedE0) ? settings.fixedE0 : steepestRise(mu, stride);
-    f.jump = f.post.at(f.e0) - f.pre.at(f.e0);
-    f.valid =
-        std::isfinite(f.e0) && std::isfinite(f.jump) && f.jump != 0.0 && f.jump >= settings.minJump;
-    if (!f.valid)
-        f.e0 = std::nan("");
+    complete(&f);
     return f;
 }

@@ -185,9 +185,10 @@ bool XafsTiff::Writer::addPage(int width, int height, double x0, double z0,
     TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.constData());
     const tmsize_t bytes =
         static_cast<tmsize_t>(width) * height * static_cast<tmsize_t>(sizeof(float));
-    // libtiff takes a non-const buffer but does not change it when nothing is to be
-    // byte-swapped or compressed.
-    if (TIFFWriteEncodedStrip(tif, 0, const_cast<float *>(values), bytes) != bytes ||
+    // Uncompressed floats in the machine's own byte order (the file is opened in it)
+    // are their own encoding: written raw, libtiff copies nothing through its strip
+    // buffer. It takes a non-const buffer but only reads it.
+    if (TIFFWriteRawStrip(tif, 0, const_cast<float *>(values), bytes) != bytes ||
         !TIFFWriteDirectory(tif)) {
         qDebug() << "Can not write result file" << state->path;
         state->failed = true;

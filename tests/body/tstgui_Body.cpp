@@ -104,12 +104,8 @@ void TestBody::cleanup()
 
 void TestBody::loadSet(int energy)
 {
-    DemoGenerator gen(settings);
-    const QString text = DemoGenerator::energyText(gen.energyAt(energy));
-    cmd("ct_rot_ax_is_v 1");
-    cmd(QString("images_load \"%1/proj\" %2-%3-*.img").arg(settings.outDir, settings.sample, text));
-    cmd(QString("i0_load \"%1/i0/%2\"").arg(settings.outDir, DemoGenerator::i0FileName(text)));
-    cmd(QString("bg_load \"%1/bg/%2\"").arg(settings.outDir, DemoGenerator::bgFileName()));
+    for (const QString &line : DemoGenerator(settings).loadLines(energy))
+        cmd(line);
     cmd(QString("ct_cor %1").arg(settings.corOrDefault()));
 }
 

@@ -70,12 +70,8 @@ void TestBodyView::cleanup()
 
 void TestBodyView::loadSet()
 {
-    DemoGenerator gen(settings);
-    const QString text = DemoGenerator::energyText(gen.energyAt(0));
-    cmd("ct_rot_ax_is_v 1");
-    cmd(QString("images_load \"%1/proj\" %2-%3-*.img").arg(settings.outDir, settings.sample, text));
-    cmd(QString("i0_load \"%1/i0/%2\"").arg(settings.outDir, DemoGenerator::i0FileName(text)));
-    cmd(QString("bg_load \"%1/bg/%2\"").arg(settings.outDir, DemoGenerator::bgFileName()));
+    for (const QString &line : DemoGenerator(settings).loadLines(0))
+        cmd(line);
 }
 
 void TestBodyView::dragOnRawImageKeepsTheSlice_data()

@@ -57,7 +57,8 @@ public:
     // Empty when the cluster is up, otherwise what went wrong.
     QString start()
     {
-        for (const char *exe : {"munged", "slurmctld", "slurmd", "sbatch", "squeue", "sinfo"})
+        for (const char *exe :
+             {"munged", "slurmctld", "slurmd", "sbatch", "squeue", "sinfo", "scancel"})
             if (findExe(exe).isEmpty())
                 return QStringLiteral("%1 is not installed").arg(exe);
         for (const char *sub : {"munge", "run", "state", "spool", "log"})
@@ -102,6 +103,7 @@ public:
 
     void stop()
     {
+        cancelJobs();
         // The node first, the controller next, MUNGE last: each may still talk to
         // the ones after it while it ends.
         while (!daemons.empty()) {
@@ -115,6 +117,24 @@ public:
             }
             daemons.pop_back();
         }
+    }
+
+    // Jobs still running (a test that failed half way) are cancelled while the
+    // daemons still run: stopping slurmd alone leaves their step daemons and
+    // programs behind. The controller is the test's own, so every job is ours.
+    void cancelJobs()
+    {
+        if (daemons.size() < 3)
+            return;
+        auto jobs = [this] {
+            const Run r = runProgram(findExe("squeue"), {"-h", "-o", "%i"}, root, env, 5000);
+            return r.out.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        };
+        const QStringList ids = jobs();
+        if (ids.isEmpty())
+            return;
+        runProgram(findExe("scancel"), QStringList{"--full"} + ids, root, env, 10000);
+        waitFor([&jobs] { return jobs().isEmpty(); });
     }
 
     QProcessEnvironment environment() const { return env; }

@@ -42,6 +42,8 @@ private slots:
     void parabolaPeak_data();
     void parabolaPeak();
     void smallJumpsAreLeftOut();
+    void fitManyGivesTheBitsOfFit_data();
+    void fitManyGivesTheBitsOfFit();
     void refusesUnusableGrids_data();
     void refusesUnusableGrids();
     void recoversSubPixelShifts_data();
@@ -163,6 +165,64 @@ void tst_Xafs::smallJumpsAreLeftOut()
     const XafsNormaliser lenient(grid, XafsSettings());
     QVERIFY(!lenient.fit(falling.data()).valid);
     QVERIFY(lenient.fit(small.data()).valid);
+}
+
+// The stacks are fitted many voxels at a time; every voxel must come out exactly as its
+// own fit() gives it, whatever its spectrum holds.
+void tst_Xafs::fitManyGivesTheBitsOfFit_data()
+{
+    QTest::addColumn<double>("fixedE0");
+    QTest::addColumn<double>("minJump");
+    QTest::addColumn<bool>("nonFinite");
+    QTest::newRow("E0 searched") << double(NAN) << 0.0 << false;
+    QTest::newRow("E0 fixed") << 7112.5 << 0.0 << false;
+    QTest::newRow("minimum jump leaves some out") << double(NAN) << 0.5 << false;
+    QTest::newRow("NaN and infinite values") << double(NAN) << 0.0 << true;
+}
+
+void tst_Xafs::fitManyGivesTheBitsOfFit()
+{
+    QFETCH(double, fixedE0);
+    QFETCH(double, minJump);
+    QFETCH(bool, nonFinite);
+    XafsSettings settings;
+    settings.fixedE0 = fixedE0;
+    settings.minJump = minJump;
+    const XafsNormaliser normaliser(energies9, settings);
+    // 150 voxels: two full groups of those fitted side by side and a part group.
+    const size_t voxels = 150;
+    std::mt19937 random(5);
+    std::normal_distribution<float> noise(0.0f, 0.05f);
+    std::vector<float> mu(energies9.size() * voxels);
+    for (size_t j = 0; j < voxels; ++j) {
+        const double e0 = 7100.0 + 0.2 * double(j % 200);
+        const double jump = 0.01 * double(j % 90);
+        for (size_t k = 0; k < energies9.size(); ++k)
+            mu[k * voxels + j] =
+                float(0.2 + jump * (0.5 + std::atan(energies9[k] - e0) / pi)) + noise(random);
+    }
+    if (nonFinite) {
+        mu[3 * voxels + 10] = NAN;
+        mu[4 * voxels + 70] = INFINITY;
+        mu[0 * voxels + 140] = -INFINITY;
+        mu[8 * voxels + 141] = NAN;
+    }
+    std::vector<XafsFit> many(voxels);
+    normaliser.fitMany(mu.data(), voxels, voxels, many.data());
+    auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    int valid = 0;
+    for (size_t j = 0; j < voxels; ++j) {
+        const XafsFit one = normaliser.fit(mu.data() + j, voxels);
+        const XafsFit &m = many[j];
+        QVERIFY2(same(m.e0, one.e0) && same(m.jump, one.jump) && m.valid == one.valid &&
+                     same(m.pre.level, one.pre.level) && same(m.pre.slope, one.pre.slope) &&
+                     same(m.post.level, one.post.level) && same(m.post.slope, one.post.slope) &&
+                     m.pre.energyRef == one.pre.energyRef,
+                 qPrintable(QString("voxel %1").arg(j)));
+        valid += one.valid ? 1 : 0;
+    }
+    // Both kinds of voxel are there to compare.
+    QVERIFY(valid > 10 && valid < int(voxels));
 }
 
 void tst_Xafs::refusesUnusableGrids_data()
