@@ -6,7 +6,6 @@
 #   2. peak resident memory of a run over a 2048-wide, 720-projection stack of
 #      16-bit images reconstructing 32 slices with 2 engines, next to the raw
 #      stack and engines x N^2 x 8 bytes.
-# The stack load rate of the program is printed as well.
 #   3. with --big only: a stack of 1.5 x the machine's memory (MemTotal) of
 #      2052 x 2048 16-bit ITEX frames (N 2048), as many frames as that takes, from
 #      which 1 engine reconstructs a middle and the last slice (1025, 2047); peak
@@ -15,6 +14,7 @@
 #      TIFF results) with slices 1 and 3 of a 4-row stack of the same rows.
 #      The stack's pages are dropped from the page cache before the run, so
 #      that it reads from the disk.
+# The stack load rate of the program is printed as well.
 #
 #   bench/pool.sh [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show]
 #                 [--big] [--big-keep] [--big-frames F]
@@ -30,7 +30,7 @@
 #           The generator makes only 4 rows of every projection (it is far too slow
 #           for 2048); each big frame repeats those rows 512 times. The big stack is
 #           deleted at the end (also after a failure); the 4-row stack is kept.
-# --big-keep  keep the big stack under --data for another run
+# --big-keep  keep the big stack under --data; the next --big run uses it again
 # --big-frames F  make the big stack F frames instead (a quick trial of part 3)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
