@@ -6,15 +6,32 @@
 #   2. peak resident memory of a run over a 2048-wide, 720-projection stack of
 #      16-bit images reconstructing 32 slices with 2 engines, next to the raw
 #      stack and engines x N^2 x 8 bytes.
+#   3. with --big only: a stack of 1.5 x the machine's memory (MemTotal) of
+#      2052 x 2048 16-bit ITEX frames (N 2048), as many frames as that takes, from
+#      which 1 engine reconstructs a middle and the last slice (1025, 2047); peak
+#      anonymous and file-backed resident sizes, major page faults, pages swapped
+#      out, load and slice times, and both slices compared bit for bit (float
+#      TIFF results) with slices 1 and 3 of a 4-row stack of the same rows.
+#      The stack's pages are dropped from the page cache before the run, so
+#      that it reads from the disk.
 # The stack load rate of the program is printed as well.
 #
 #   bench/pool.sh [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show]
+#                 [--big] [--big-keep] [--big-frames F]
 #
 # --build   build folder holding orvo2 and tools/orvo2demo (default: build)
 # --data    where the generated data sets are kept between runs
 #           (default: $TMPDIR/orvo2-bench-data)
 # --show    leave result display on (the default of a plain run of the program);
 #           without it the scripts say calc_show_res 0, as a long headless job would
+# --big     add part 3 (`--big --no-pool --no-memory` runs it alone). It needs free
+#           disk under --data for the whole stack (36 GiB on a 24 GiB machine; the
+#           script refuses to start without it) and writes it at the disk's speed.
+#           The generator makes only 4 rows of every projection (it is far too slow
+#           for 2048); each big frame repeats those rows 512 times. The big stack is
+#           deleted at the end (also after a failure); the 4-row stack is kept.
+# --big-keep  keep the big stack under --data; the next --big run uses it again
+# --big-frames F  make the big stack F frames instead (a quick trial of part 3)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/build"
@@ -23,6 +40,9 @@ runs=3
 pool=1
 memory=1
 show=0
+big=0
+bigKeep=0
+bigFrames=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --build) build=$(cd "$2" && pwd); shift 2 ;;
@@ -31,8 +51,11 @@ while [ $# -gt 0 ]; do
     --no-pool) pool=0; shift ;;
     --no-memory) memory=0; shift ;;
     --show) show=1; shift ;;
+    --big) big=1; shift ;;
+    --big-keep) big=1; bigKeep=1; shift ;;
+    --big-frames) big=1; bigFrames=$2; shift 2 ;;
     *)
-        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show]" >&2
+        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show] [--big] [--big-keep] [--big-frames F]" >&2
         exit 2
         ;;
     esac
@@ -50,7 +73,14 @@ if [ ! -x /usr/bin/time ]; then
     exit 1
 fi
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bigDir=""
+cleanup() {
+    rm -rf "$work"
+    if [ -n "$bigDir" ] && [ "$bigKeep" = 0 ]; then
+        rm -rf "$bigDir"
+    fi
+}
+trap cleanup EXIT
 : > "$work/none.cfg"
 
 # make_set NAME WIDTH HEIGHT: a noise-free single-energy stack of 720 projections.
@@ -69,7 +99,7 @@ make_set() {
 
 json() { sed -n "s/^ *\"$2\": *\"\{0,1\}\([^\",]*\)\"\{0,1\},*$/\1/p" "$1/geometry.json" | head -1; }
 
-# write_script DIR THREADS LAST > script
+# write_script DIR THREADS LAST [FIRST [STEP [LINES]]] > script; LINES go before calc_exec.
 write_script() {
     local dir=$1
     local set
@@ -84,10 +114,14 @@ calc_ct2 1
 calc_show_res $show
 ct_auto_exec 1
 ct_threads $2
-ct_slice_from 0
+ct_slice_from ${4:-0}
 ct_slice_to $3
-calc_exec
+ct_slice_step ${5:-1}
 BAT
+    if [ -n "${6:-}" ]; then
+        printf '%s\n' "$6"
+    fi
+    echo calc_exec
 }
 
 # run_program SCRIPT LOG: every line of the program's log gets the time it was read.
@@ -96,11 +130,17 @@ run_program() {
         while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done > "$2"
 }
 
-# run_sampled SCRIPT LOG: runs the program like run_program and writes to LOG.rss the
-# largest anonymous and file-backed resident sizes (kB) seen while it ran: frames
-# mapped from their files are page cache, which the kernel may drop and re-read.
+# run_sampled SCRIPT LOG: runs the program like run_program (lines stamped with the
+# time they were read) and writes to LOG.rss the largest anonymous and file-backed
+# resident sizes (kB) seen while it ran: frames mapped from their files are page
+# cache, which the kernel may drop and re-read.
 run_sampled() {
-    /usr/bin/time -v -o "$2.time" "$orvo2" -nw -e -c "$work/none.cfg" -b "$1" -x >"$2" 2>&1 &
+    rm -f "$work/fifo"
+    mkfifo "$work/fifo"
+    while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done \
+        < "$work/fifo" > "$2" &
+    local spid=$!
+    /usr/bin/time -v -o "$2.time" "$orvo2" -nw -e -c "$work/none.cfg" -b "$1" -x >"$work/fifo" 2>&1 &
     local tpid=$! pid="" anon=0 file=0 a f
     for _ in $(seq 1 400); do
         pid=$(pgrep -P "$tpid" || true)
@@ -115,6 +155,7 @@ run_sampled() {
         sleep 0.02
     done
     wait "$tpid" || true
+    wait "$spid" || true
     echo "$anon $file" > "$2.rss"
 }
 
@@ -190,4 +231,161 @@ if [ "$memory" = 1 ]; then
                 printf "show results %d: peak anonymous RSS %.0f MiB (alone %.0f), file-backed %.0f MiB; anonymous growth %.0f MiB = %.2f x engines x N^2 x 8, %.2f x raw stack\n",
                     show, anon / 1024, baseAnon / 1024, file / 1024, grown, grown / e, grown / raw }'
     done
+fi
+
+if [ "$big" = 1 ]; then
+    bw=2052
+    bh=2048
+    rows=4
+    memKiB=$(awk '/^MemTotal:/ { print $2 }' /proc/meminfo)
+    frameBytes=$((bw * bh * 2))
+    frames=$(((memKiB * 1024 * 3 / 2 + frameBytes - 1) / frameBytes))
+    [ "$bigFrames" -gt 0 ] && frames=$bigFrames
+    small="$data/big-rows$rows-p$frames"
+    python=/usr/bin/python3
+    if ! "$python" -c "import numpy, tifffile" 2> /dev/null; then
+        echo "missing python3-numpy or python3-tifffile" >&2
+        exit 1
+    fi
+    mkdir -p "$data"
+    if [ ! -f "$small/geometry.json" ]; then
+        echo "# generating $small" >&2
+        "$demo" --out "$small" --width "$bw" --height "$rows" --proj "$frames" --energies 1 \
+            --no-noise --layout flat >&2
+        rm -rf "$small/truth"
+    fi
+    target="$data/big-p$frames"
+    if [ ! -f "$target/complete" ]; then
+        # The projections, I0 and BG, each with its header, and 1 GiB to spare.
+        need=$(((frames + 2) * (frameBytes + 4096) + (1 << 30)))
+        have=$(df --output=avail -B1 "$data" | tail -1)
+        [ -d "$target" ] && have=$((have + $(du -sb "$target" | cut -f1)))
+        if [ "$have" -lt "$need" ]; then
+            awk -v n="$need" -v h="$have" -v d="$data" 'BEGIN {
+                printf "big stack: %.1f GiB needed under %s, %.1f GiB free; not written\n",
+                    n / 2^30, d, h / 2^30 }' >&2
+            exit 1
+        fi
+        bigDir=$target
+        rm -rf "$target"
+        echo "# writing $frames frames of $bw x $bh to $target" >&2
+        # Every frame of the small set becomes one of bh rows: its rows repeated
+        # bh / rows times, so that row y of a big frame is row y % rows of the small one.
+        "$python" - "$small" "$target" "$bh" <<'PY'
+import json, os, struct, sys, time
+
+src, dst, height = sys.argv[1], sys.argv[2], int(sys.argv[3])
+
+
+def expand(a, b):
+    with open(a, "rb") as f:
+        d = f.read()
+    comment_length, width, rows = struct.unpack_from("<HHH", d, 2)
+    if d[:2] != b"IM" or struct.unpack_from("<H", d, 12)[0] != 2 or height % rows:
+        sys.exit("unexpected ITEX file " + a)
+    start = 64 + comment_length
+    pixels = d[start:start + width * rows * 2]
+    if len(pixels) != width * rows * 2:
+        sys.exit("short ITEX file " + a)
+    comment = ("Prop_ImageWidth=%d,Prop_ImageHeight=%d,BytesPerPixel=2,Prop_ExposureTime1=1,"
+               'areSource="0,0,%d,%d",' % (width, height, width, height)).encode()
+    head = bytearray(d[:64])
+    struct.pack_into("<HHH", head, 2, len(comment), width, height)
+    with open(b, "wb") as f:
+        f.write(head)
+        f.write(comment)
+        f.write(pixels * (height // rows))
+
+
+t0 = time.time()
+done = 0
+for sub in ("i0", "bg", "proj"):
+    os.makedirs(os.path.join(dst, sub))
+    for name in sorted(os.listdir(os.path.join(src, sub))):
+        expand(os.path.join(src, sub, name), os.path.join(dst, sub, name))
+        done += 1
+        if done % 500 == 0:
+            print("# %d files, %.0f MB/s" % (done, done * 8.4e6 / 1e6 / (time.time() - t0)),
+                  file=sys.stderr)
+with open(os.path.join(src, "geometry.json")) as f:
+    geometry = json.load(f)
+geometry["height"] = height
+geometry.pop("truth", None)
+with open(os.path.join(dst, "geometry.json"), "w") as f:
+    json.dump(geometry, f, indent=4)
+print("# %d files in %.0f s" % (done, time.time() - t0), file=sys.stderr)
+PY
+        touch "$target/complete"
+    fi
+    bigDir=$target
+    stackBytes=$(du -bc "$target"/proj/*.img | tail -1 | cut -f1)
+    save() {
+        printf 'auto_save_data 1\nauto_save_data_format tiff\nauto_save_data_path "%s"\nauto_save_data_name big' "$1"
+    }
+    # The run starts cold: the stack's own pages are dropped from the page cache
+    # (as after writing more than memory holds; the rest of the cache is left alone).
+    "$python" - "$target" <<'PY'
+import os, sys
+
+for root, _, names in os.walk(sys.argv[1]):
+    for name in names:
+        fd = os.open(os.path.join(root, name), os.O_RDONLY)
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+        os.close(fd)
+PY
+    swapBefore=$(awk '/^pswpout / { print $2 }' /proc/vmstat)
+    write_script "$target" 1 $((bh - 1)) $((bh / 2 + 1)) $((bh / 2 - 2)) "$(save "$work/big-res")" > "$work/big.bat"
+    run_sampled "$work/big.bat" "$work/big.log"
+    swapAfter=$(awk '/^pswpout / { print $2 }' /proc/vmstat)
+    if ! grep -q "slices done 2 / 2" "$work/big.log"; then
+        echo "big stack run failed; log:" >&2
+        cat "$work/big.log" "$work/big.log.time" >&2
+        exit 1
+    fi
+    loadStart=$(stamp "$work/big.log" 'body-cmd "images_load"')
+    loadEnd=$(stamp "$work/big.log" 'body-cmd "i0_load"')
+    start=$(stamp "$work/big.log" 'body-cmd "calc_exec"')
+    end=$(stamp "$work/big.log" "slices done 2 / 2")
+    read -r anon file < "$work/big.log.rss"
+    majors=$(sed -n 's/.*Major (requiring I\/O) page faults: //p' "$work/big.log.time")
+    peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/big.log.time")
+    # The same rows from the 4-row stack: slices 1 and 3 are rows 1025 % 4 and 2047 % 4.
+    write_script "$small" 1 3 1 2 "$(save "$work/small-res")" > "$work/small.bat"
+    run_program "$work/small.bat" "$work/small.log"
+    grep -q "slices done 2 / 2" "$work/small.log" || { cat "$work/small.log" >&2; exit 1; }
+    smallRun=$(elapsed "$(stamp "$work/small.log" 'body-cmd "calc_exec"')" \
+        "$(stamp "$work/small.log" "slices done 2 / 2")")
+    same=$("$python" - "$work/big-res" "$work/small-res" <<'PY'
+import os, sys
+import numpy, tifffile
+
+
+def slices(folder):
+    names = sorted(os.path.join(r, n) for r, _, ns in os.walk(folder) for n in ns
+                   if n.endswith((".tif", ".tiff")))
+    return [tifffile.imread(n) for n in names]
+
+
+big, small = slices(sys.argv[1]), slices(sys.argv[2])
+if len(big) != 2 or len(small) != 2:
+    print("missing results: %d and %d TIFF files" % (len(big), len(small)))
+else:
+    worst = max(float(numpy.nanmax(numpy.abs(a.astype(float) - b))) for a, b in zip(big, small))
+    equal = all(numpy.array_equal(a, b) for a, b in zip(big, small))
+    spread = min(float(numpy.nanmax(numpy.abs(a))) for a in big)
+    print("%s (largest difference %g, largest value %g)" %
+          ("bit-identical" if equal else "DIFFERENT", worst, spread))
+PY
+)
+    echo "== big stack: $frames frames of $bw x $bh 16-bit (N 2048), 1 engine, slices $((bh / 2 + 1)) and $((bh - 1))"
+    awk -v mem="$memKiB" -v stack="$stackBytes" -v anon="$anon" -v file="$file" -v peak="$peak" \
+        -v load="$(elapsed "$loadStart" "$loadEnd")" -v run="$(elapsed "$start" "$end")" \
+        -v majors="$majors" -v swapped=$((swapAfter - swapBefore)) -v small="$smallRun" 'BEGIN {
+        printf "MemTotal %.1f GiB; stack %.1f GiB = %.2f x MemTotal\n",
+            mem / 2^20, stack / 2^30, stack / 1024 / mem
+        printf "peak RSS %.0f MiB: anonymous %.0f MiB, file-backed %.0f MiB; %d major page faults; %d pages swapped out\n",
+            peak / 1024, anon / 1024, file / 1024, majors, swapped
+        printf "load %.2f s; 2 slices %.2f s (%.2f s a slice, saving included); the same 2 slices from the 4-row stack %.2f s\n",
+            load, run, run / 2, small }'
+    echo "slices 1025 and 2047 against slices 1 and 3 of the 4-row stack: $same"
 fi

@@ -485,6 +485,11 @@ void Body::loadFiles(const QStringList &files, bool clear)
             ++counts.skippedProjectionFiles;
         }
     }
+    if (imgDatas->adviseAccess(MemoryBudget::physicalMemory()))
+        qDebug() << "Stack larger than memory: mapped frames are read page by page"
+                 << QStringLiteral("%1 MB mapped, %2 MB of memory")
+                        .arg(imgDatas->mappedBytes() >> 20)
+                        .arg(MemoryBudget::physicalMemory() >> 20);
     const bool vertical = ui->procCtrl->rotAxIsV();
     const int w = imgDatas->width();
     const int h = imgDatas->height();

@@ -86,6 +86,12 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, 
         readLine(*bg, rotAxIsV, slice, line.data());
         resampleLine(line.data(), bgRow.data(), g);
     }
+    // The frames of a stack larger than memory are read page by page: asking for
+    // this slice's row of every frame at once lets the disk serve them together
+    // rather than one page fault after another.
+    if (rotAxIsV)
+        for (int i = 0; i < P; ++i)
+            stack.frame(i)->prefetchLine(slice);
     for (int i = 0; i < P; ++i) {
         readLine(*stack.frame(i), rotAxIsV, slice, line.data());
         double *r = hSgm->keepRaw ? hSgm->raw.data() + i * W : rawRow.data();

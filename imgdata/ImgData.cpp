@@ -53,8 +53,6 @@ bool ImgData::open()
     }
     heldFile.reset();
     clear();
-    lineBuf = std::vector<double>();
-    columnBuf = std::vector<double>();
     isOk = false;
     return false;
 }
@@ -85,8 +83,9 @@ bool ImgData::openFile()
     // (no empty frame) independent of the reader.
     if (width < 1 || height < 1)
         return false;
-    // A row and a column of doubles: for a one-pixel-wide 8-bit image the column
-    // alone is eight times the pixels, so it is held to the budget as well.
+    // Readers of the image take a row or a column of doubles at a time: for a
+    // one-pixel-wide 8-bit image the column alone is eight times the pixels, so
+    // it is held to the budget as well.
     const qint64 scratch = (static_cast<qint64>(width) + height) * qint64(sizeof(double));
     if (scratch > MemoryBudget::limit() - MemoryBudget::used()) {
         qDebug() << "Image exceeds the memory budget" << fileName
@@ -98,18 +97,28 @@ bool ImgData::openFile()
         qDebug() << "Can not open ImgData" << fileName;
         return false;
     }
-    lineBuf.assign(static_cast<size_t>(width), 0.0);
-    columnBuf.assign(static_cast<size_t>(height), 0.0);
     isOk = true;
     return true;
+}
+
+void ImgData::prefetchLine(int y) const
+{
+    const PixelBuffer *pixels = pixelBuffer();
+    if (!pixels || !isOk || y < 0 || y >= height)
+        return;
+    const size_t row = pixels->size() / static_cast<size_t>(height);
+    pixels->prefetch(static_cast<size_t>(y) * row, row);
 }
 
 void ImgData::calcMinMax()
 {
     min = DBL_MAX;
     max = -DBL_MAX;
+    // Only while it runs: a row buffer kept by every frame of a stack of
+    // thousands would be more memory than the mapped frames take.
+    std::vector<double> row(static_cast<size_t>(width));
     for (int y = 0; y < height; ++y) {
-        const double *line = getLine(y, lineBuf.data());
+        const double *line = getLine(y, row.data());
         for (int x = 0; x < width; ++x) {
             if (line[x] < min)
                 min = line[x];

@@ -31,6 +31,11 @@ public:
     virtual double *getLine(int y, double *buf) const = 0;
     // Column x into the first `height` elements of buf (zeros for a column outside).
     virtual double *getColumn(int x, double *buf) const = 0;
+    // The pixels when the reader holds them in a buffer; nullptr otherwise.
+    virtual const PixelBuffer *pixelBuffer() const { return nullptr; }
+    // Starts reading row y of a frame mapped from its file and advised to be read
+    // page by page (ImgDatas::adviseAccess), without waiting; nothing otherwise.
+    void prefetchLine(int y) const;
 
     bool open();
     void calcMinMax();
@@ -62,8 +67,6 @@ public:
     bool minMaxValid = false;
     double min = 0.0;
     double max = 0.0;
-    std::vector<double> lineBuf;
-    std::vector<double> columnBuf;
 
 protected:
     // The file as forFile() opened it, for the reader to go on with; closed and

@@ -20,6 +20,7 @@ public:
     bool loadData() override;
     double *getLine(int y, double *buf) const override;
     double *getColumn(int x, double *buf) const override;
+    const PixelBuffer *pixelBuffer() const override { return &pixels; }
 
     qint64 dataOffset = 0;
     int bytesPerPixel = 0;

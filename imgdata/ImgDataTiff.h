@@ -23,6 +23,7 @@ public:
     bool loadData() override;
     double *getLine(int y, double *buf) const override;
     double *getColumn(int x, double *buf) const override;
+    const PixelBuffer *pixelBuffer() const override { return &pixels; }
 
     SampleKind kind = SampleKind::None;
     // The samples in the machine's byte order, row after row: mapped from the

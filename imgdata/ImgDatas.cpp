@@ -1,6 +1,7 @@
 #include "ImgDatas.h"
 
 #include "ImgData.h"
+#include "PixelBuffer.h"
 
 #include <QDebug>
 
@@ -77,6 +78,29 @@ const ImgData *ImgDatas::i0Image() const
 const ImgData *ImgDatas::bgImage() const
 {
     return presentImage(bg);
+}
+
+qint64 ImgDatas::mappedBytes() const
+{
+    qint64 total = 0;
+    for (const auto &img : imgs) {
+        const PixelBuffer *pixels = img->pixelBuffer();
+        if (pixels && pixels->isFileMapped())
+            total += static_cast<qint64>(pixels->size());
+    }
+    return total;
+}
+
+bool ImgDatas::adviseAccess(qint64 memory)
+{
+    const bool random = memory > 0 && mappedBytes() > memory;
+    bool advised = false;
+    for (const auto &img : imgs) {
+        const PixelBuffer *pixels = img->pixelBuffer();
+        if (pixels && pixels->isFileMapped())
+            advised = pixels->adviseRandomAccess(random) || advised;
+    }
+    return random && advised;
 }
 
 void ImgDatas::clearImgs()

@@ -38,6 +38,17 @@ public:
     const ImgData *i0Image() const;
     const ImgData *bgImage() const;
 
+    // Bytes of the frames mapped from their files.
+    qint64 mappedBytes() const;
+    // How the frames mapped from their files are read. By default a page fault
+    // reads the device's read-ahead window around the page (several MiB, a whole
+    // 2048 x 2048 frame on some disks), which loads a frame once for all its rows.
+    // A stack larger than `memory` cannot stay in the page cache: the pages read
+    // around one slice's rows are dropped before the next slice needs them, and
+    // every slice reads the stack again. Such a stack is told to read only the
+    // pages asked for. True when it is.
+    bool adviseAccess(qint64 memory);
+
 public slots:
     void clearImgs();
     void clear();

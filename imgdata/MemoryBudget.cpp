@@ -16,15 +16,27 @@ std::atomic<qint64> refused{0};
 
 } // namespace
 
-qint64 MemoryBudget::defaultLimit()
+qint64 MemoryBudget::physicalMemory()
 {
 #if defined(__unix__) && defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     if (pages > 0 && pageSize > 0)
-        return static_cast<qint64>(pages) / 2 * pageSize;
+        return static_cast<qint64>(pages) * pageSize;
 #endif
-    return qint64(1) << 30;
+    return 0;
+}
+
+qint64 MemoryBudget::defaultLimit()
+{
+    const qint64 memory = physicalMemory();
+    // Whole pages, as before: half the page count times the page size.
+#if defined(__unix__) && defined(_SC_PAGESIZE)
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (memory > 0 && pageSize > 0)
+        return memory / pageSize / 2 * pageSize;
+#endif
+    return memory > 0 ? memory / 2 : qint64(1) << 30;
 }
 
 qint64 MemoryBudget::limit()

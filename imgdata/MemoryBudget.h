@@ -8,6 +8,8 @@
 // their files are not charged: the kernel drops and re-reads them as it needs.
 namespace MemoryBudget {
 
+// The machine's physical memory in bytes, 0 when it cannot be told.
+qint64 physicalMemory();
 // Half of the machine's physical memory, or 1 GiB when that cannot be told.
 qint64 defaultLimit();
 qint64 limit();

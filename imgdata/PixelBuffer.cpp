@@ -2,11 +2,13 @@
 
 #include "MemoryBudget.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -71,6 +73,38 @@ bool PixelBuffer::mapFile(int fd, qint64 offset, size_t size)
 #endif
 }
 
+bool PixelBuffer::adviseRandomAccess(bool random) const
+{
+#if defined(__linux__) && defined(MADV_RANDOM)
+    if (!fileMapped)
+        return false;
+    const bool done = madvise(mapBase, mapLength, random ? MADV_RANDOM : MADV_NORMAL) == 0;
+    if (done)
+        randomAccess = random;
+    return done;
+#else
+    (void)random;
+    return false;
+#endif
+}
+
+void PixelBuffer::prefetch(size_t offset, size_t size) const
+{
+#if defined(__linux__) && defined(MADV_WILLNEED)
+    if (!fileMapped || !randomAccess || offset >= length || size == 0)
+        return;
+    size = std::min(size, length - offset);
+    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t start =
+        static_cast<size_t>(bytes - static_cast<unsigned char *>(mapBase)) + offset;
+    const size_t first = start / page * page;
+    madvise(static_cast<unsigned char *>(mapBase) + first, start + size - first, MADV_WILLNEED);
+#else
+    (void)offset;
+    (void)size;
+#endif
+}
+
 void PixelBuffer::reset()
 {
 #if defined(__linux__)
@@ -81,6 +115,7 @@ void PixelBuffer::reset()
         mapLength = 0;
         length = 0;
         fileMapped = false;
+        randomAccess = false;
         return;
     }
     if (mapped)

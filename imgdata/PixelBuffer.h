@@ -28,6 +28,15 @@ public:
     // holds them. False (and empty) where mapping is not available or fails.
     bool mapFile(int fd, qint64 offset, size_t size);
     bool isFileMapped() const { return fileMapped; }
+    // For a mapping from a file: whether a page fault reads only the page asked
+    // for (true) or, as by default, the kernel's read-ahead window around it.
+    // False when the buffer is not mapped from a file or the advice is refused.
+    bool adviseRandomAccess(bool random) const;
+    // Under that advice, starts reading the pages of `size` bytes at `offset` of
+    // the buffer without waiting for them, so that the faults of many buffers'
+    // pages are served together; nothing otherwise (the default read-ahead window
+    // brings more than these bytes anyway).
+    void prefetch(size_t offset, size_t size) const;
     void reset();
     unsigned char *data() const { return bytes; }
     size_t size() const { return length; }
@@ -38,6 +47,7 @@ private:
     size_t length = 0;
     bool mapped = false;
     bool fileMapped = false;
+    mutable bool randomAccess = false;
     // The mapping as made: page-aligned, from the start of the file.
     void *mapBase = nullptr;
     size_t mapLength = 0;

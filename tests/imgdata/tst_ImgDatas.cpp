@@ -24,6 +24,8 @@ private slots:
     void genImageBounds();
     void greyPicture();
     void i0AndBgPresence();
+    void accessAdvice_data();
+    void accessAdvice();
 
 private:
     QString file(int w, int h, const QString &name)
@@ -142,6 +144,56 @@ void tst_ImgDatas::i0AndBgPresence()
     img->isOk = img->open();
     QVERIFY(stack.i0Image() == img.get());
     QVERIFY(stack.bgImage() == nullptr);
+}
+
+void tst_ImgDatas::accessAdvice_data()
+{
+    QTest::addColumn<bool>("map");
+    QTest::addColumn<qint64>("memory");
+    QTest::addColumn<bool>("random");
+    // Three frames of 64 x 48 16-bit pixels: 18432 bytes mapped.
+    QTest::newRow("mapped stack as large as memory") << true << qint64(18432) << false;
+    QTest::newRow("mapped stack larger than memory") << true << qint64(18431) << true;
+    QTest::newRow("memory unknown") << true << qint64(0) << false;
+    QTest::newRow("copied frames are not advised") << false << qint64(1) << false;
+}
+
+void tst_ImgDatas::accessAdvice()
+{
+    QFETCH(bool, map);
+    QFETCH(qint64, memory);
+    QFETCH(bool, random);
+    const int w = 64;
+    const int h = 48;
+    const QString path = file(w, h, QStringLiteral("advised.img"));
+    QVERIFY(!path.isEmpty());
+    const bool mapDefault = ImgData::mapFrames;
+    ImgData::mapFrames = map;
+    ImgDatas stack;
+    bool added = true;
+    for (int i = 0; i < 3; ++i)
+        added = stack.addFile(path) && added;
+    ImgData::mapFrames = mapDefault;
+    QVERIFY(added);
+    const qint64 mapped = map ? qint64(3) * w * h * 2 : 0;
+    QCOMPARE(stack.mappedBytes(), mapped);
+    QCOMPARE(stack.adviseAccess(memory), random);
+    // The advice and the prefetch of rows (those outside the frame included)
+    // change how pages are read, never what they hold.
+    std::vector<double> row(static_cast<size_t>(w));
+    double worst = 0.0;
+    for (int i = 0; i < stack.count(); ++i)
+        for (int y = -1; y <= h; ++y)
+            stack.frame(i)->prefetchLine(y);
+    for (int i = 0; i < stack.count(); ++i)
+        for (int y = 0; y < h; ++y) {
+            stack.frame(i)->getLine(y, row.data());
+            for (int x = 0; x < w; ++x)
+                worst = std::max(worst, std::abs(row[x] - static_cast<double>(y * w + x)));
+        }
+    QVERIFY(worst < 0.5);
+    // Told back to the default, the same stack is read around its faults again.
+    QVERIFY(!stack.adviseAccess(qint64(1) << 50));
 }
 
 QTEST_GUILESS_MAIN(tst_ImgDatas)
