@@ -1,6 +1,7 @@
 #include "CtCalc2.h"
 
 #include "ct/FloatTiff.h"
+#include "ct/GreyPng.h"
 #include "ct/RingRemoval.h"
 #include "ct/RunRecord.h"
 #include "ct/SavingData.h"
@@ -379,8 +380,10 @@ void CtCalc2::saveImage()
         saveMissed = true;
         return;
     }
-    emit saveImgWDiscard(
-        new SavingImg(imageTarget.path, imageTarget.name, imageTarget.tag, sliceNo, resImage));
+    auto *record =
+        new SavingImg(imageTarget.path, imageTarget.name, imageTarget.tag, sliceNo, resImage);
+    record->png = GreyPng::encode(resImage);
+    emit saveImgWDiscard(record);
 }
 
 void CtCalc2::saveData()

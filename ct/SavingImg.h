@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -16,4 +17,7 @@ public:
     QString tag;
     QString no;
     QImage img;
+    // The picture's file, when the sender has encoded it already (the engines do,
+    // on their own threads, so that the one saver thread only writes).
+    QByteArray png;
 };

@@ -77,6 +77,8 @@ private slots:
     void fileNames_data();
     void fileNames();
     void existingFileReplaced();
+    void largeResultWrittenWhole_data();
+    void largeResultWrittenWhole();
     void namesStayInFolder_data();
     void namesStayInFolder();
     void pictureWritten_data();
@@ -275,6 +277,40 @@ void TstDataSaver::existingFileReplaced()
     saver.saveData(&second);
     QCOMPARE(readAll(dir.filePath("ct-E-00001.dat")), QByteArray("new\n"));
     QCOMPARE(filesUnder(dir.path()), QStringList{"ct-E-00001.dat"});
+}
+
+void TstDataSaver::largeResultWrittenWhole_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("whole blocks") << (1 << 20);
+    QTest::newRow("one byte over") << (1 << 20) + 1;
+    QTest::newRow("a block short") << 3 * (1 << 20) + 4095;
+}
+
+// Large results take another way to the disk; they must come out byte for byte,
+// at their own size, also when they replace a longer file.
+void TstDataSaver::largeResultWrittenWhole()
+{
+    QFETCH(int, size);
+    QTemporaryDir dir;
+    DataSaver saver;
+    SavingData longer(dir.path(), "ct", "E", 1);
+    longer.data = QByteArray(size + 10000, 'x');
+    longer.tiff = QByteArray(size + 3, 'y');
+    saver.saveData(&longer);
+    SavingData record(dir.path(), "ct", "E", 1);
+    record.data.resize(size);
+    record.tiff.resize(size - 7);
+    quint32 state = 99;
+    for (QByteArray *bytes : {&record.data, &record.tiff})
+        for (char &c : *bytes) {
+            state = state * 1664525u + 1013904223u;
+            c = char(state >> 24);
+        }
+    saver.saveData(&record);
+    QCOMPARE(readAll(dir.filePath("ct-E-00001.dat")), record.data);
+    QCOMPARE(readAll(dir.filePath("ct-E-00001.tif")), record.tiff);
+    QCOMPARE(filesUnder(dir.path()), (QStringList{"ct-E-00001.dat", "ct-E-00001.tif"}));
 }
 
 void TstDataSaver::pictureWritten_data()
