@@ -7,6 +7,7 @@
 //   orvo2benchcor W P        another size
 //   orvo2benchcor --quick    W 256, P 180, one run each (a smoke test)
 
+#include "BenchTiming.h"
 #include "DemoGenerator.h"
 #include "ct/CorEstimate.h"
 #include "ct/CtFbp.h"
@@ -26,23 +27,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-namespace {
-
-double medianSeconds(int runs, const std::function<void()> &work)
-{
-    std::vector<double> t;
-    for (int r = 0; r < runs; ++r) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        t.push_back(timer.nsecsElapsed() * 1e-9);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -11,6 +11,7 @@
 //   orvo2bench --load     the load rates only
 //   orvo2bench --multi [N P]  several slices per pass only
 
+#include "BenchTiming.h"
 #include "ItexWriter.h"
 #include "ct/CtFbp.h"
 #include "ct/HSgm.h"
@@ -34,19 +35,6 @@
 #include <vector>
 
 namespace {
-
-double medianSeconds(int runs, const std::function<void()> &work)
-{
-    std::vector<double> t;
-    for (int r = 0; r < runs; ++r) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        t.push_back(timer.nsecsElapsed() * 1e-9);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
 
 // A frame of `rows` identical detector lines: a smooth attenuating object with
 // the open beam outside it, as 16-bit ITEX pixels.

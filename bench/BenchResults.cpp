@@ -14,6 +14,7 @@
 //                                  for bench/compare_iradon.py
 //   orvo2resultbench --quick       N 128 only, one run each
 
+#include "BenchTiming.h"
 #include "ct/AttenuationScale.h"
 #include "ct/CtFbp.h"
 #include "ct/CtFilter.h"
@@ -37,19 +38,6 @@
 namespace {
 
 const double pi = 3.141592653589793;
-
-double medianSeconds(int runs, const std::function<void()> &work)
-{
-    std::vector<double> t;
-    for (int r = 0; r < runs; ++r) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        t.push_back(timer.nsecsElapsed() * 1e-9);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
 
 // An ellipse of constant attenuation, centred at (x0, z0) relative to the
 // rotation centre, in pixels.

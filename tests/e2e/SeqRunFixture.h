@@ -148,14 +148,17 @@ struct Run
     QString err;
 };
 
+// With `merged`, `out` holds both channels in the order they were written.
 inline Run runProgram(const QString &program, const QStringList &args, const QString &workDir,
                       const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-                      int timeoutMs = 120000)
+                      int timeoutMs = 120000, bool merged = false)
 {
     Run r;
     QProcess p;
     p.setWorkingDirectory(workDir);
     p.setProcessEnvironment(env);
+    if (merged)
+        p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();

@@ -1,4 +1,5 @@
 #include "HostileFiles.h"
+#include "SeqRunFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,19 +37,12 @@ QString TestHostileInput::write(const QString &name, const QByteArray &bytes)
 // beyond it fails as it would on a machine that is out of memory.
 int TestHostileInput::run(const QStringList &args, qint64 limitKiB, QString &log)
 {
-    QProcess p;
-    p.setWorkingDirectory(dir.path());
-    p.setProcessChannelMode(QProcess::MergedChannels);
     const QString limit = limitKiB > 0 ? QStringLiteral("ulimit -v %1 && ").arg(limitKiB) : "";
-    p.start("/bin/sh", QStringList{"-c", limit + "exec \"$0\" \"$@\"", ORVO2_EXE} + args);
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        log = "<timeout>";
-        return -1;
-    }
-    log = QString::fromUtf8(p.readAll());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    const SeqRunFixture::Run r = SeqRunFixture::runProgram(
+        "/bin/sh", QStringList{"-c", limit + "exec \"$0\" \"$@\"", ORVO2_EXE} + args, dir.path(),
+        QProcessEnvironment::systemEnvironment(), 120000, true);
+    log = r.status == -1 ? QStringLiteral("<timeout>") : r.out;
+    return r.status;
 }
 
 void TestHostileInput::initTestCase()

@@ -1,4 +1,5 @@
 #include "DemoGenerator.h"
+#include "SeqRunFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,18 +43,10 @@ QString TestProgram::write(const QString &name, const QByteArray &text)
 
 int TestProgram::runProgram(const QString &exe, const QStringList &args, QString &log)
 {
-    QProcess p;
-    p.setWorkingDirectory(dir.path());
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(exe, args);
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        log = "<timeout>";
-        return -1;
-    }
-    log = QString::fromUtf8(p.readAll());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    const SeqRunFixture::Run r = SeqRunFixture::runProgram(
+        exe, args, dir.path(), QProcessEnvironment::systemEnvironment(), 60000, true);
+    log = r.status == -1 ? QStringLiteral("<timeout>") : r.out;
+    return r.status;
 }
 
 void TestProgram::scriptRunsAndExits_data()
