@@ -1,7 +1,7 @@
 #include "app/CfgStore.h"
-#include "app/DataRoot.h"
-#include "app/RunOptions.h"
 #include "body/Body.h"
+#include "config/DataRoot.h"
+#include "config/RunOptions.h"
 #include "imgdata/MemoryBudget.h"
 #include "util/Edition.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/RunOptions.h"
 #include "batch/BatchCmd.h"
-#include "disp/CtRunParams.h"
+#include "config/RunOptions.h"
+#include "ct/CtRunParams.h"
 #include "disp/MouseC.h"
 #include "xafs/XafsBuilder.h"
 

@@ -14,11 +14,11 @@
 #include "disp/ProcCtrl.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
-#include "select/Kvn.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
 #include "select/SelectDataFiles.h"
+#include "sets/Kvn.h"
 #include "ui_Body.h"
 
 #include <QComboBox>

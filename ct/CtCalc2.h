@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ct/CtFbp.h"
+#include "ct/CtRunParams.h"
 #include "ct/HSgm.h"
-#include "disp/CtRunParams.h"
 #include "util/GreyScale.h"
 
 #include <QImage>

@@ -1,7 +1,7 @@
 #include "RunRecord.h"
 
 #include "AttenuationScale.h"
-#include "select/Kvn.h"
+#include "sets/Kvn.h"
 
 #include <QDateTime>
 #include <QDebug>

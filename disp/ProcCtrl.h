@@ -1,6 +1,6 @@
 #pragma once
 
-#include "disp/CtRunParams.h"
+#include "ct/CtRunParams.h"
 
 #include <QFrame>
 

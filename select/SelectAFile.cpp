@@ -2,7 +2,7 @@
 
 #include "ui_SelectAFile.h"
 
-#include "app/DataRoot.h"
+#include "config/DataRoot.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -2,9 +2,9 @@
 
 #include "ui_SelectDataDir.h"
 
-#include "select/CtFileSet.h"
-#include "select/Kvn.h"
 #include "select/SelectDir.h"
+#include "sets/CtFileSet.h"
+#include "sets/Kvn.h"
 #include "util/Numbers.h"
 #include "util/TextLine.h"
 

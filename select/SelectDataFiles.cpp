@@ -4,7 +4,7 @@
 
 #include "disp/FieldFit.h"
 
-#include "app/DataRoot.h"
+#include "config/DataRoot.h"
 #include "util/Numbers.h"
 
 #include <QButtonGroup>

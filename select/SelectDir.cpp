@@ -2,7 +2,7 @@
 
 #include "ui_SelectDir.h"
 
-#include "app/DataRoot.h"
+#include "config/DataRoot.h"
 
 #include <QFileDialog>
 

@@ -2,7 +2,7 @@
 
 #include "ct/AttenuationScale.h"
 #include "ct/SavingData.h"
-#include "select/Kvn.h"
+#include "sets/Kvn.h"
 #include "util/Numbers.h"
 #include "xafs/XafsRegister.h"
 #include "xafs/XafsTiff.h"

@@ -1,8 +1,8 @@
 #include "DemoGenerator.h"
 #include "DemoPhantom.h"
 #include "imgdata/ImgData.h"
-#include "select/CtFileSet.h"
-#include "select/Kvn.h"
+#include "sets/CtFileSet.h"
+#include "sets/Kvn.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>

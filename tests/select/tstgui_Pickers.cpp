@@ -1,6 +1,6 @@
 #include "DemoGenerator.h"
 #include "ItexWriter.h"
-#include "app/DataRoot.h"
+#include "config/DataRoot.h"
 #include "disp/ImgDispWPV.h"
 #include "imgdata/ImgData.h"
 #include "select/SelectAFile.h"

@@ -1,6 +1,6 @@
 #include "DemoGenerator.h"
-#include "select/CtFileSet.h"
 #include "select/SelectDataDir.h"
+#include "sets/CtFileSet.h"
 
 #include <QComboBox>
 #include <QPushButton>

@@ -1,5 +1,5 @@
 #include "DemoGenerator.h"
-#include "app/DataRoot.h"
+#include "config/DataRoot.h"
 #include "select/SelectDataFiles.h"
 #include "support/TestSupport.h"
 

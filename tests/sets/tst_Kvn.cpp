@@ -1,5 +1,5 @@
-#include "select/CtFileSet.h"
-#include "select/Kvn.h"
+#include "sets/CtFileSet.h"
+#include "sets/Kvn.h"
 
 #include <QtTest>
 

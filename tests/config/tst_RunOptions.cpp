@@ -1,5 +1,5 @@
 #include "app/CfgStore.h"
-#include "app/RunOptions.h"
+#include "config/RunOptions.h"
 
 #include <QTest>
 
