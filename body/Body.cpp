@@ -7,6 +7,7 @@
 #include "ct/CtCalc.h"
 #include "ct/CtCalc2.h"
 #include "ct/DataSaver.h"
+#include "ct/ResultLayout.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "ct/SgmGeom.h"
@@ -387,10 +388,8 @@ void Body::showNextFileNames()
 {
     const ProcCtrl *proc = ui->procCtrl;
     const QString no = sliceNumberText(proc->autoExec() ? proc->from() : proc->sliceNo());
-    // The saver's own rule for sub folders, on a probe that writes nothing.
-    DataSaver probe;
-    probe.setSubFolders(ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
-                        ui->SubOfSlice->isChecked());
+    const ResultLayout layout{ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+                              ui->SubOfSlice->isChecked()};
     const struct
     {
         SelectAFile *row;
@@ -400,13 +399,13 @@ void Body::showNextFileNames()
                 {ui->SelectDataSaveDir, ui->AutoSaveData, "dat"}};
     for (const auto &r : rows) {
         const QString path = r.row->path();
-        const QStringList folders = probe.foldersFor(path, r.row->addTag(), no);
+        const QStringList folders = layout.foldersOf(path, r.row->addTag(), no);
         if (!r.on->isChecked() || path.isEmpty() || folders.isEmpty()) {
             r.row->setNextFile(QString(), QString());
             continue;
         }
-        const QString file = DataSaver::fileNameOf(r.row->name(), r.row->addTag(), no,
-                                                   QString::fromLatin1(r.extension));
+        const QString file = ResultLayout::fileName(r.row->name(), r.row->addTag(), no,
+                                                    QString::fromLatin1(r.extension));
         const QDir base(path);
         const QString whole = QDir(folders.first()).filePath(file);
         r.row->setNextFile(QDir(base.dirName()).filePath(base.relativeFilePath(whole)), whole);

@@ -94,23 +94,9 @@ void DataSaver::setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice)
     subOfSlice = ofSlice;
 }
 
-QString DataSaver::fileNameOf(const QString &name, const QString &tag, const QString &no,
-                              const QString &extension)
+ResultLayout DataSaver::layout() const
 {
-    return QStringLiteral("%1-%2-%3.%4").arg(name, tag, no, extension);
-}
-
-QStringList DataSaver::foldersFor(const QString &path, const QString &tag, const QString &no) const
-{
-    if (!saveInSubFolders)
-        return {path};
-    // QDir joins with "/", which Qt maps to the platform's separator on every system.
-    QStringList folders;
-    if (subOfEnergy)
-        folders << QDir(path).filePath(tag);
-    if (subOfSlice)
-        folders << QDir(path).filePath(no);
-    return folders;
+    return {saveInSubFolders, subOfEnergy, subOfSlice};
 }
 
 void DataSaver::saveDataWDiscard(SavingData *data)
@@ -135,11 +121,11 @@ void DataSaver::saveData(SavingData *data)
     };
     if (data->writeDat)
         written += saveTo(data->path, data->tag, data->no,
-                          fileNameOf(data->name, data->tag, data->no, "dat"),
+                          ResultLayout::fileName(data->name, data->tag, data->no, "dat"),
                           bytesWriter(data->data), &failed);
     if (!data->tiff.isEmpty())
         written += saveTo(data->path, data->tag, data->no,
-                          fileNameOf(data->name, data->tag, data->no, "tif"),
+                          ResultLayout::fileName(data->name, data->tag, data->no, "tif"),
                           bytesWriter(data->tiff), &failed);
     note(data->path, data->name, data->tag, data->no, written, failed);
 }
@@ -154,7 +140,7 @@ void DataSaver::saveImg(SavingImg *img)
     const QByteArray grey = img->png.isEmpty() ? GreyPng::encode(image) : img->png;
     QStringList failed;
     const QStringList written = saveTo(
-        img->path, img->tag, img->no, fileNameOf(img->name, img->tag, img->no, "png"),
+        img->path, img->tag, img->no, ResultLayout::fileName(img->name, img->tag, img->no, "png"),
         [&image, &grey](QIODevice *device) {
             return grey.isEmpty() ? image.save(device, "png") : device->write(grey) == grey.size();
         },
@@ -185,7 +171,8 @@ void DataSaver::writeRunRecordWDiscard(RunRecord *record, QStringList sources)
     std::unique_ptr<RunRecord> owned(record);
     if (!record)
         return;
-    if (!isNamePartAllowed(record->name) || !isNamePartAllowed(record->tag)) {
+    if (!ResultLayout::isNamePartAllowed(record->name) ||
+        !ResultLayout::isNamePartAllowed(record->tag)) {
         qDebug() << "Run record name or tag not allowed (separator or \"..\")" << record->name
                  << record->tag;
         return;
@@ -203,10 +190,7 @@ void DataSaver::writeRunRecordWDiscard(RunRecord *record, QStringList sources)
     }
     if (!any)
         return;
-    // With sub folders of slices only, the set has no folder of its own: the
-    // record stays in the base folder.
-    record->folder = saveInSubFolders && subOfEnergy ? QDir(record->folder).filePath(record->tag)
-                                                     : record->folder;
+    record->folder = layout().recordFolder(record->folder, record->tag);
     QDir().mkpath(record->folder);
     record->write();
 }
@@ -219,32 +203,27 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
 
 void DataSaver::flush() {}
 
-bool DataSaver::isNamePartAllowed(const QString &part)
-{
-    return !part.contains(QLatin1Char('/')) && !part.contains(QLatin1Char('\\')) &&
-           !part.contains(QLatin1String(".."));
-}
-
 QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
                               const QString &fileName, const Writer &writer, QStringList *failed)
 {
     QStringList written;
     for (const QString &part : {fileName, tag, no}) {
-        if (!isNamePartAllowed(part)) {
+        if (!ResultLayout::isNamePartAllowed(part)) {
             qDebug() << "Result name or tag not allowed (separator or \"..\")" << part;
             *failed << fileName;
             ++filesFailed;
             return written;
         }
     }
-    const QStringList folders = foldersFor(path, tag, no);
+    const ResultLayout rule = layout();
+    const QStringList folders = rule.foldersOf(path, tag, no);
     if (folders.isEmpty()) {
         qDebug() << "No sub folder kind chosen, result file not written" << fileName;
         ++filesFailed;
     }
     for (const QString &folder : folders) {
         // Only sub folders are made here; the base folder is the main window's to make.
-        if (saveInSubFolders)
+        if (rule.inSubFolders)
             QDir().mkpath(folder);
         const QString filePath = QDir(folder).absoluteFilePath(fileName);
         if (writeFile(filePath, writer)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ResultLayout.h"
 #include "RunRecord.h"
 
 #include <QHash>
@@ -36,21 +37,19 @@ public:
     std::atomic<bool> subOfSlice{false};
 
     void setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice);
+    // The sub folder settings as they are now.
+    ResultLayout layout() const;
 
     // Result files written and result files that could not be written since the
     // saver was made; counted on the saver's thread, read from any.
     std::atomic<int> filesWritten{0};
     std::atomic<int> filesFailed{0};
 
-    // "name-tag-no.ext", filled in one step so that a "%" in any part stays as typed.
-    static QString fileNameOf(const QString &name, const QString &tag, const QString &no,
-                              const QString &extension);
-    // The folders a record goes to under the current flags (none when sub folders are
-    // on but neither kind is chosen).
-    QStringList foldersFor(const QString &path, const QString &tag, const QString &no) const;
-    // A result name, tag or slice text is one file-name component: no separator
-    // ("/" or "\\") and no "..", so that nothing is written outside the chosen folder.
-    static bool isNamePartAllowed(const QString &part);
+    // ResultLayout::isNamePartAllowed, the check the saver makes before writing.
+    static bool isNamePartAllowed(const QString &part)
+    {
+        return ResultLayout::isNamePartAllowed(part);
+    }
 
 public slots:
     void saveDataWDiscard(SavingData *data);

@@ -1,6 +1,7 @@
 #include "RunRecord.h"
 
 #include "AttenuationScale.h"
+#include "ResultLayout.h"
 #include "sets/Kvn.h"
 
 #include <QDateTime>
@@ -79,14 +80,9 @@ QJsonObject RunRecord::programKeys()
     return o;
 }
 
-QString RunRecord::fileNameOf(const QString &name, const QString &tag)
-{
-    return QStringLiteral("%1-%2.json").arg(name, tag);
-}
-
 QString RunRecord::filePath() const
 {
-    return QDir(folder).absoluteFilePath(fileNameOf(name, tag));
+    return QDir(folder).absoluteFilePath(ResultLayout::recordFileName(name, tag));
 }
 
 QJsonObject RunRecord::toJson() const

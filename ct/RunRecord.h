@@ -60,7 +60,6 @@ public:
 
     // "program", "version", "date" and "host" of this program now.
     static QJsonObject programKeys();
-    static QString fileNameOf(const QString &name, const QString &tag);
     QString filePath() const;
 
     // The record of this run alone; files relative to the record's folder.

@@ -8,11 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-QString sliceNumberText(int sliceNo)
-{
-    return QString::asprintf("%05d", sliceNo);
-}
-
 SavingData::SavingData(const QString &path, const QString &name, const QString &tag, int sliceNo)
     : path(path)
     , name(name)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ct/ResultLayout.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -15,6 +17,7 @@ public:
     QString path;
     QString name;
     QString tag;
+    // The slice number as file names show it (sliceNumberText).
     QString no;
     QByteArray data;
     // The ".dat" text in `data` is written only when this is set; the float
@@ -37,7 +40,3 @@ public:
     // A region bound limited to 0..n; a bound that is not a number gives 0.
     static double clipBound(double bound, int n);
 };
-
-// The slice number as it appears in file and folder names: at least five digits,
-// zero-filled; longer numbers are written in full.
-QString sliceNumberText(int sliceNo);

@@ -1,7 +1,7 @@
 #include "XafsBuilder.h"
 
 #include "ct/AttenuationScale.h"
-#include "ct/SavingData.h"
+#include "ct/ResultLayout.h"
 #include "sets/Kvn.h"
 #include "util/Numbers.h"
 #include "xafs/XafsRegister.h"
@@ -46,6 +46,12 @@ QString description(const QJsonObject &o)
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+// The builder's output folder, beside the results it reads.
+QString outputFolderName()
+{
+    return QStringLiteral("xafs");
+}
+
 // Sets agree when their slices cover the same pixels with the same FFT length.
 using RegionKey = std::tuple<int, int, int, int, int>;
 RegionKey regionOf(const XafsResultSet &s)
@@ -65,12 +71,12 @@ XafsBuilder::~XafsBuilder() = default;
 
 QString XafsBuilder::outputFolder() const
 {
-    return QDir(layout.folder).filePath(QStringLiteral("xafs"));
+    return QDir(layout.folder).filePath(outputFolderName());
 }
 
 QString XafsBuilder::stackFileName(const QString &name, const QString &kind, int slice)
 {
-    return QStringLiteral("%1-%2-%3.tif").arg(name, kind, sliceNumberText(slice));
+    return ResultLayout::fileName(name, kind, sliceNumberText(slice), QStringLiteral("tif"));
 }
 
 QString XafsBuilder::energiesFileName(const QString &name)
@@ -78,46 +84,18 @@ QString XafsBuilder::energiesFileName(const QString &name)
     return name + QStringLiteral("-energies.csv");
 }
 
-// The folders the results went to: the data folder itself, or its energy sub folders,
-// or (slice sub folders only) its slice sub folders. With both kinds of sub folder
-// every result is in an energy folder.
-QStringList XafsBuilder::resultFolders() const
-{
-    if (!layout.inSubFolders)
-        return {layout.folder};
-    if (!layout.ofEnergy && !layout.ofSlice)
-        return {};
-    QStringList folders;
-    const QDir dir(layout.folder);
-    const QStringList subs = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &sub : subs) {
-        if (sub != QLatin1String("xafs"))
-            folders << dir.filePath(sub);
-    }
-    return folders;
-}
-
-// The run record lies beside the set's results: in the data folder, or in the set's
-// energy folder (also when the same results are in slice folders too); with slice
-// sub folders only it is in the data folder.
-QString XafsBuilder::recordPath(const QString &tag) const
-{
-    const QDir base(layout.folder);
-    const QString folder =
-        layout.inSubFolders && layout.ofEnergy ? base.filePath(tag) : base.path();
-    return QDir(folder).filePath(QStringLiteral("%1-%2.json").arg(layout.name, tag));
-}
-
 std::vector<XafsResultSet> XafsBuilder::findSets() const
 {
-    // name-tag-slice.tif; the tag may itself hold hyphens, the slice number may not.
-    const QRegularExpression pattern(
-        QStringLiteral("^%1-(.*)-(\\d{5,})\\.tif$").arg(QRegularExpression::escape(layout.name)));
+    const ResultLayout results = layout.results();
+    const QString extension = QStringLiteral("tif");
+    const QRegularExpression pattern = ResultLayout::filePattern(layout.name, extension);
+    // With both kinds of sub folder a slice is found twice, and kept once.
+    const QStringList folders = results.foldersToSearch(layout.folder, {outputFolderName()});
     std::map<QString, XafsResultSet> byTag;
-    for (const QString &folder : resultFolders()) {
+    for (const QString &folder : folders) {
         const QDir dir(folder);
-        const QStringList files =
-            dir.entryList({layout.name + QStringLiteral("-*.tif")}, QDir::Files, QDir::Name);
+        const QStringList files = dir.entryList({ResultLayout::fileFilter(layout.name, extension)},
+                                                QDir::Files, QDir::Name);
         for (const QString &file : files) {
             const QRegularExpressionMatch m = pattern.match(file);
             if (!m.hasMatch())
@@ -133,7 +111,7 @@ std::vector<XafsResultSet> XafsBuilder::findSets() const
             if (it == byTag.end()) {
                 XafsResultSet s;
                 s.tag = tag;
-                QFile recordFile(recordPath(tag));
+                QFile recordFile(results.recordPath(layout.folder, layout.name, tag));
                 const QJsonObject record = recordFile.open(QIODevice::ReadOnly)
                                                ? jsonOf(recordFile.readAll())
                                                : QJsonObject();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ct/ResultLayout.h"
 #include "xafs/XafsNormaliser.h"
 
 #include <QMap>
@@ -18,6 +19,8 @@ struct XafsLayout
     bool inSubFolders = false;
     bool ofEnergy = false;
     bool ofSlice = false;
+
+    ResultLayout results() const { return {inSubFolders, ofEnergy, ofSlice}; }
 };
 
 // The results of one energy: one float TIFF per slice and the run record.
@@ -79,8 +82,6 @@ public:
     bool buildSlice(int slice, std::vector<XafsEnergyRow> *rows);
 
 private:
-    QStringList resultFolders() const;
-    QString recordPath(const QString &tag) const;
     bool writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const;
 
     XafsLayout layout;

@@ -1,6 +1,5 @@
 #include "ct/CorScan.h"
-#include "ct/DataSaver.h"
-#include "ct/SavingData.h"
+#include "ct/ResultLayout.h"
 
 #include <QtTest>
 
@@ -65,7 +64,7 @@ void tst_CorScan::fileNames()
 {
     QFETCH(double, cor);
     QFETCH(QString, fileName);
-    QCOMPARE(DataSaver::fileNameOf("ct", CorScan::tagOf(cor), sliceNumberText(12), "dat"),
+    QCOMPARE(ResultLayout::fileName("ct", CorScan::tagOf(cor), sliceNumberText(12), "dat"),
              fileName);
 }
 

@@ -31,8 +31,9 @@ private:
 void tst_XafsPanel::initTestCase()
 {
     ResultWriter results;
+    results.folder = dir.path();
     for (double e : energies)
-        QVERIFY(results.write(dir.path(), dir.path(), e, {4, 9}));
+        QVERIFY(results.write(e, {4, 9}));
     QCOMPARE(XafsBuilder({dir.path(), "smp", false, false, false}, XafsSettings()).build(), 2);
 }
 

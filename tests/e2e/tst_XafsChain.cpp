@@ -46,10 +46,10 @@ void tst_XafsChain::buildsAndWritesSpectrum()
 {
     const QString results = dir.filePath("results");
     ResultWriter writer;
-    for (double e : {7090.0, 7100.0, 7110.0, 7115.0, 7120.0, 7130.0, 7150.0}) {
-        const QString tag = ResultWriter::tagOf(e);
-        QVERIFY(writer.write(results + "/" + tag, results + "/" + tag, e, {2}));
-    }
+    writer.folder = results;
+    writer.layout = {true, true, false};
+    for (double e : {7090.0, 7100.0, 7110.0, 7115.0, 7120.0, 7130.0, 7150.0})
+        QVERIFY(writer.write(e, {2}));
     const QByteArray script = "auto_save_data_path \"" + results.toUtf8() +
                               "\"\n"
                               "auto_save_data_name smp\n"

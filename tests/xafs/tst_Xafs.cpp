@@ -11,14 +11,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <tiffio.h>
 
 #include <cmath>
 #include <random>
@@ -331,22 +328,10 @@ void tst_Xafs::buildsStacksInEveryLayout()
     QTemporaryDir dir;
     ResultWriter results;
     results.folder = dir.path();
-    const QList<int> slices{3, 12};
+    results.layout = {inSub, ofEnergy, ofSlice};
     // Written in a scrambled energy order: the stack comes out ordered.
-    for (double e : {7120.0, 7090.0, 7150.0, 7100.0, 7135.0, 7105.0, 7125.0, 7115.0, 7110.0}) {
-        const QString tag = ResultWriter::tagOf(e);
-        const QDir base(dir.path());
-        if (!inSub) {
-            QVERIFY(results.write(dir.path(), dir.path(), e, slices));
-            continue;
-        }
-        if (ofEnergy)
-            QVERIFY(results.write(base.filePath(tag), base.filePath(tag), e, slices));
-        if (ofSlice)
-            for (int s : slices)
-                QVERIFY(results.write(base.filePath(QStringLiteral("%1").arg(s, 5, 10, QChar('0'))),
-                                      ofEnergy ? base.filePath(tag) : dir.path(), e, {s}));
-    }
+    for (double e : {7120.0, 7090.0, 7150.0, 7100.0, 7135.0, 7105.0, 7125.0, 7115.0, 7110.0})
+        QVERIFY(results.write(e, {3, 12}));
     XafsBuilder builder({dir.path(), "smp", inSub, ofEnergy, ofSlice}, XafsSettings());
     QCOMPARE(builder.build(), 2);
 
@@ -395,15 +380,16 @@ void tst_Xafs::refusesMisfitSetsAndIncompleteSlices()
 {
     QTemporaryDir dir;
     ResultWriter results;
+    results.folder = dir.path();
     for (double e : energies9) {
         // Slice 5 is missing at 7110 eV; the 7125 eV set covers another region.
         QList<int> slices{2, 5};
         if (e == 7110.0)
             slices = {2};
         if (e == 7125.0)
-            QVERIFY(results.write(dir.path(), dir.path(), e, slices, 4, 6, 22, 12));
+            QVERIFY(results.write(e, slices, 4, 6, 22, 12));
         else
-            QVERIFY(results.write(dir.path(), dir.path(), e, slices));
+            QVERIFY(results.write(e, slices));
     }
     QTest::ignoreMessage(QtDebugMsg, "XAFS: set refused, region or N differs \"7125_0eV\"");
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: slice missing at some energy, "
@@ -420,10 +406,11 @@ void tst_Xafs::nothingToBuild()
 {
     QTemporaryDir dir;
     ResultWriter results;
+    results.folder = dir.path();
     // Results of another data name, and sub folders on without a kind chosen.
     results.name = "other";
     for (double e : energies9)
-        QVERIFY(results.write(dir.path(), dir.path(), e, {1}));
+        QVERIFY(results.write(e, {1}));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: fewer than 3 energies"));
     QCOMPARE(XafsBuilder({dir.path(), "smp", false, false, false}, XafsSettings()).build(), 0);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: fewer than 3 energies"));
@@ -436,23 +423,18 @@ void tst_Xafs::registersDriftingEnergies()
     // The sample drifts by a known amount per energy; with registration on, every
     // page of the stack lies on the slice at the edge.
     QTemporaryDir dir;
+    ResultWriter results;
+    results.folder = dir.path();
+    results.name = "reg";
     const int w = 64, h = 64;
     const double edge = 7112.0;
     const std::vector<double> grid = {7090, 7100, 7108, 7110, 7112, 7114, 7116, 7125, 7140};
     for (size_t k = 0; k < grid.size(); ++k) {
         const double drift = 0.3 * (double(k) - 4.0);
-        std::vector<float> v = blobs(w, h, drift, -0.5 * drift);
+        const std::vector<float> v = blobs(w, h, drift, -0.5 * drift);
         const double contrast = 1.0 + (grid[k] >= edge ? 1.0 : 0.0);
-        for (float &x : v)
-            x = float(x * contrast * 2 * 90);
-        const QString tag = ResultWriter::tagOf(grid[k]);
-        QJsonObject meta{{"orvo2", "ct-slice"},
-                         {"n", 64},
-                         {"projections", 90},
-                         {"energy_eV", grid[k]},
-                         {"cor", 32}};
-        QVERIFY(writeResultTiff(dir.filePath(QStringLiteral("reg-%1-00001.tif").arg(tag)), 0, 0, w,
-                                h, meta, v));
+        QVERIFY(results.write(grid[k], {1}, 0, 0, w, h,
+                              [&](int x, int z) { return v[size_t(z) * w + x] * contrast; }));
     }
     XafsSettings settings;
     settings.registerEnergies = true;
@@ -483,8 +465,9 @@ void tst_Xafs::spectrumCsvOfRegion()
 {
     QTemporaryDir dir;
     ResultWriter results;
+    results.folder = dir.path();
     for (double e : energies9)
-        QVERIFY(results.write(dir.path(), dir.path(), e, {7}));
+        QVERIFY(results.write(e, {7}));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: built slices"));
     QCOMPARE(XafsBuilder({dir.path(), "smp", false, false, false}, XafsSettings()).build(), 1);
     XafsSpectrum spectrum;
