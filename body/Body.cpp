@@ -6,6 +6,9 @@
 #include "body/XafsBatch.h"
 #include "ct/CtCalc.h"
 #include "ct/CtCalc2.h"
+#include "disp/EngineLink.h"
+#include "run/CtEnginePool.h"
+#include "run/RunController.h"
 #include "ct/DataSaver.h"
 #include "ct/ResultLayout.h"
 #include "ct/SavingData.h"
@@ -37,6 +40,7 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -58,13 +62,6 @@ namespace {
 const char *const idleStyle = "background-color: rgb(240, 240, 240);";
 const char *const runningStyle = "background-color: rgb(255, 255, 128);";
 const char *const timeFormat = "yy/MM/dd hh:mm:ss.zzz";
-// A headless multi-slice run reports its progress every this many slices.
-constexpr int progressEvery = 8;
-
-bool inClosedRange(int v, int a, int b)
-{
-    return a <= b ? (v >= a && v <= b) : (v >= b && v <= a);
-}
 
 } // namespace
 
@@ -261,14 +258,10 @@ void Body::setupEngines()
     connect(&saverThread, &QThread::finished, dataSaver, &QObject::deleteLater);
     saverThread.start(QThread::InheritPriority);
 
-    engineRequests.fill(0, engineCount);
-    engineRuns.resize(engineCount);
+    engines = new CtEnginePool(engineCount, imgDatas, dataSaver, this);
     for (int i = 0; i < engineCount; ++i) {
         auto *panel = new CtCalc2Ui;
-        auto *engine = new CtCalc2;
-        engine->setUi(panel);
-        panel->setEngine(engine);
-        engine->setSinogram(sinogram);
+        engineLinks << new EngineLink(engines->engine(i), panel, this);
         if (i == 0) {
             auto *page = new QWidget;
             auto *layout = new QGridLayout(page);
@@ -279,28 +272,13 @@ void Body::setupEngines()
             ui->ImgsTab->addTab(page, tr("CT2 %1").arg(i + 1));
             popDocks << dock;
         }
-        auto *thread = new QThread(this);
-        engine->moveToThread(thread);
-        connect(thread, &QThread::finished, engine, &QObject::deleteLater);
-        thread->start(QThread::InheritPriority);
-
-        connect(this, &Body::startCt, engine, &CtCalc2::startCt, Qt::QueuedConnection);
-        connect(
-            engine, &CtCalc2::sliceFinished, this,
-            [this, i](int slice, bool computed, bool handedToSaver) {
-                engineFinished(i, slice, computed, handedToSaver);
-            },
-            Qt::QueuedConnection);
-        connect(engine, &CtCalc2::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
-                Qt::QueuedConnection);
-        connect(engine, &CtCalc2::saveImgWDiscard, dataSaver, &DataSaver::saveImgWDiscard,
-                Qt::QueuedConnection);
         connect(panel, &CtCalc2Ui::cRUpdated, this, &Body::cRUpdated);
         connect(panel, &CtCalc2Ui::dRUpdated, this, &Body::dRUpdated);
-        ctc2s << engine;
         ctc2Uis << panel;
-        engineThreads << thread;
     }
+    engines->regionOf = [this](int i) { return engineLinks.at(i)->calcRegion(); };
+    engines->scaleOf = [this](int i) { return engineLinks.at(i)->scale(); };
+    setupRuns();
     connect(ctCalc, &CtCalc::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
             Qt::QueuedConnection);
     connect(ctCalc, &CtCalc::saveImgWDiscard, dataSaver, &DataSaver::saveImgWDiscard,
@@ -421,31 +399,6 @@ void Body::executeConfigLines()
 
 // ---- loading ---------------------------------------------------------------
 
-int Body::cutWidth() const
-{
-    return params.rotAxIsV ? imgDatas->width() : imgDatas->height();
-}
-
-bool Body::inputsInUse() const
-{
-    return inFlight > 0 || ctCalc->isRunning();
-}
-
-bool Body::mustWait() const
-{
-    // Changes wait for a run to end, and for the changes asked before them.
-    return calcRunning || inputsInUse() || (!pendingActions.isEmpty() && !drainingPending);
-}
-
-bool Body::deferWhileEnginesRun(const char *what, std::function<void()> action)
-{
-    if (!mustWait())
-        return false;
-    qDebug() << what << "waits until the running slices are finished";
-    pendingActions.append(std::move(action));
-    return true;
-}
-
 void Body::dataFilesSelected(QStringList files, bool clear)
 {
     // Engines read the stack while they run (a stopped run still finishes the
@@ -476,12 +429,12 @@ void Body::loadFiles(const QStringList &files, bool clear)
                             .arg(imgDatas->count())
                             .arg(files.size())
                             .arg(MemoryBudget::limit() >> 20);
-            counts.skippedProjectionFiles += static_cast<int>(files.size() - i);
+            runs->account().addSkippedFiles(files.size() - i);
             break;
         } else {
             // A scan with an unreadable frame is still reconstructed from the others.
             qDebug() << "Projection file skipped :" << files.at(i);
-            ++counts.skippedProjectionFiles;
+            runs->account().addSkippedFiles(1);
         }
     }
     if (imgDatas->adviseAccess(MemoryBudget::physicalMemory()))
@@ -514,20 +467,6 @@ void Body::loadFiles(const QStringList &files, bool clear)
     if (imgDatas->count() > 0)
         firstLoad = false;
     emit finishedLoadingCTFiles();
-}
-
-void Body::runPendingActions()
-{
-    if (drainingPending)
-        return;
-    drainingPending = true;
-    // An action may start a run (a script's "calc_exec"): the rest waits for it.
-    while (!pendingActions.isEmpty() && !calcRunning && !inputsInUse()) {
-        const std::function<void()> action = pendingActions.takeFirst();
-        action();
-    }
-    drainingPending = false;
-    finishIfHeadlessDone();
 }
 
 // ---- raw image ---------------------------------------------------------------
@@ -679,107 +618,74 @@ void Body::showSinogram()
 
 // ---- CT runs -----------------------------------------------------------------
 
-bool Body::enginesIdle() const
+void Body::setupRuns()
 {
-    if (inFlight > 0)
-        return false;
-    for (const CtCalc2 *engine : ctc2s)
-        if (engine->isBusy())
-            return false;
-    return true;
+    runs = new RunController(engines, dataSaver, this);
+    runs->ct1.running = [this] { return ctCalc->isRunning(); };
+    runs->ct1.start = [this] { ctCalc->startCt(); };
+    runs->ct1.stop = [this] { ctCalc->stopCt(); };
+    runs->ct1.setUp = [this](const RunRequest &r) {
+        ctCalc->setSaveImage(r.image.on, r.image.path, r.image.name, r.image.tag);
+        ctCalc->setSaveData(r.data.on, r.data.path, r.data.name, r.data.tag);
+    };
+    runs->answerScript = [this](bool ok) { batch->setOk(ok); };
+    connect(runs, &RunController::runStarting, this, &Body::showRunStarting);
+    connect(runs, &RunController::runSetUp, this, [this](int total) {
+        if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress"))) {
+            bar->setRange(0, total);
+            bar->setValue(0);
+        }
+    });
+    connect(runs, &RunController::progress, this, [this](int done) {
+        if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress")))
+            bar->setValue(done);
+    });
+    connect(runs, &RunController::runEnded, this, &Body::showRunEnded);
+    connect(runs, &RunController::handedOut, this,
+            [this](int engine, bool rotAxIsV, double cor, int slice, bool show) {
+                emit startCt(engines->engine(engine), rotAxIsV, cor, slice, show);
+            });
+    connect(runs, &RunController::batchCalcFinished, this, &Body::batchCalcFinished);
+    connect(runs, &RunController::calcFinished, this, &Body::calcFinished);
+    connect(runs, &RunController::setCalcFinished, this, &Body::setCalcFinished);
+    connect(runs, &RunController::mayBeIdle, this, &Body::finishIfHeadlessDone);
+}
+
+int Body::requestsInFlight() const
+{
+    return runs->requestsInFlight();
+}
+
+int Body::slicesPerEngine() const
+{
+    return runs->slicesPerEngine();
+}
+
+bool Body::isCalcRunning() const
+{
+    return runs->isRunning();
+}
+
+bool Body::deferWhileEnginesRun(const char *what, std::function<void()> action)
+{
+    return runs->deferWhileRunning(what, std::move(action));
 }
 
 void Body::toggleCalcCt()
 {
     if (imgDatas->count() == 0)
         return;
-    if (calcRunning) {
+    if (runs->isRunning()) {
         stopCalcCt();
         return;
     }
     // Changes asked for before the click come first.
-    if (!pendingActions.isEmpty() && deferWhileEnginesRun("CT run", [this] {
-            if (!calcRunning)
+    if (runs->hasPendingActions() && deferWhileEnginesRun("CT run", [this] {
+            if (!runs->isRunning())
                 startCalcCt();
         }))
         return;
     startCalcCt();
-}
-
-namespace {
-
-// Division rounding toward minus / plus infinity, for a positive divisor.
-long long floorDiv(long long a, long long b)
-{
-    return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-long long ceilDiv(long long a, long long b)
-{
-    return -floorDiv(-a, b);
-}
-
-// Counts saturate: a range of slices may hold nearly 2^32 of them.
-void addCount(int &count, long long more)
-{
-    count = static_cast<int>(std::clamp<long long>(count + more, 0, INT_MAX));
-}
-
-QString stretchText(long long first, long long last)
-{
-    return first == last ? QString::number(first) : QStringLiteral("%1 to %2").arg(first).arg(last);
-}
-
-} // namespace
-
-bool Body::clipRangeToImage()
-{
-    // Slices outside the image have no sinogram. They are refused, not moved to the
-    // edge: the edge slice was not asked for.
-    const long long last = (params.rotAxIsV ? imgDatas->height() : imgDatas->width()) - 1;
-    const long long from = params.sliceFrom;
-    const long long to = params.sliceTo;
-    const long long magnitude = std::abs(static_cast<long long>(params.sliceStep));
-    const long long step = to < from ? -magnitude : magnitude;
-    const long long lastK = std::abs(to - from) / magnitude;
-    // Slice k of the range is from + k * step; the ks inside the image form one stretch.
-    long long kLo = 0;
-    long long kHi = lastK;
-    if (step > 0) {
-        kLo = std::max(kLo, ceilDiv(-from, step));
-        kHi = std::min(kHi, floorDiv(last - from, step));
-    } else {
-        kLo = std::max(kLo, ceilDiv(from - last, magnitude));
-        kHi = std::min(kHi, floorDiv(from, magnitude));
-    }
-    run.asked = static_cast<int>(std::min<long long>(lastK + 1, INT_MAX));
-    const auto sliceAt = [from, step](long long k) { return from + k * step; };
-    if (kLo > kHi) {
-        qDebug().noquote() << "Slices outside the image, not computed :"
-                           << stretchText(from, sliceAt(lastK));
-        run.notComputed = run.asked;
-        // Each slice is a failure of its own; the refused run adds none.
-        addCount(counts.failures, run.asked - 1);
-        return false;
-    }
-    QStringList outside;
-    if (kLo > 0)
-        outside << stretchText(from, sliceAt(kLo - 1));
-    if (kHi < lastK)
-        outside << stretchText(sliceAt(kHi + 1), sliceAt(lastK));
-    if (!outside.isEmpty()) {
-        qDebug().noquote() << "Slices outside the image, not computed :" << outside.join(", ");
-        const int refused = static_cast<int>(std::min<long long>(lastK - (kHi - kLo), INT_MAX));
-        run.notComputed = refused;
-        addCount(counts.failures, refused);
-    }
-    params.sliceFrom = static_cast<int>(sliceAt(kLo));
-    params.sliceTo = static_cast<int>(sliceAt(kHi));
-    // A step of INT_MIN has no positive int of its size; a step that large leaves
-    // one slice in the image anyway.
-    params.sliceStep = static_cast<int>(std::clamp<long long>(step, -INT_MAX, INT_MAX));
-    slicesTotal = static_cast<int>(kHi - kLo + 1);
-    return true;
 }
 
 bool Body::inputImageFailed(QString *why) const
@@ -799,126 +705,66 @@ bool Body::inputImageFailed(QString *why) const
     return false;
 }
 
-void Body::logSaveFolders()
+RunRequest Body::runRequest() const
 {
-    // An empty folder means the working directory; say so once per run, since
-    // nobody would look for the results there.
-    const bool img = ui->AutoSaveImage->isChecked() && ui->SelectImageSaveDir->path().isEmpty();
-    const bool data = ui->AutoSaveData->isChecked() && ui->SelectDataSaveDir->path().isEmpty();
-    if (img || data)
-        qDebug() << "No save folder chosen, results are saved in the working directory :"
-                 << QDir::currentPath();
+    RunRequest r;
+    r.params = ui->procCtrl->runParams(ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
+    const SelectAFile *imgDir = ui->SelectImageSaveDir;
+    const SelectAFile *dataDir = ui->SelectDataSaveDir;
+    r.image = {ui->AutoSaveImage->isChecked(), imgDir->path(), imgDir->name(), imgDir->addTag()};
+    r.data = {ui->AutoSaveData->isChecked(), dataDir->path(), dataDir->name(), dataDir->addTag()};
+    r.subFolders = ui->SaveInSubFolders->isChecked();
+    r.subOfEnergy = ui->SubOfEnergy->isChecked();
+    r.subOfSlice = ui->SubOfSlice->isChecked();
+    r.fixScale = ui->FixColorScale->isChecked();
+    r.colorMin = Numbers::toFiniteDouble(ui->ColorMin->text());
+    r.colorMax = Numbers::toFiniteDouble(ui->ColorMax->text());
+    const auto *formatBox = findChild<QComboBox *>(QStringLiteral("DataFormat"));
+    const QString format = formatBox ? formatBox->currentText() : QStringLiteral("dat");
+    r.saveDat = format != QLatin1String("tiff");
+    r.saveTiff = format != QLatin1String("dat");
+    // Nobody sees the result panels of a headless run: showing them costs a copy
+    // of every result and a picture per slice. Saved pictures are still made.
+    r.showResults = ui->ShowCalcRes->isChecked() && !headless;
+    inputImageFailed(&r.inputFailure);
+    r.projections = imgDatas->count();
+    r.imageWidth = imgDatas->width();
+    r.imageHeight = imgDatas->height();
+    return r;
 }
 
 void Body::startCalcCt()
 {
-    // One run at a time: a second start would hand out slices with the settings of
-    // another run and end the first one's bookkeeping.
-    if (calcRunning) {
-        qDebug() << "CT run not started : a CT run is in progress";
-        return;
-    }
-    calcRunning = true;
-    ++runId;
-    run = RunTally{};
-    run.failedFilesBefore = dataSaver->filesFailed.load();
-    slicesDone = 0;
-    slicesTotal = 0;
-    startTime = QDateTime::currentDateTime();
-    ui->CalcStartT->setText(startTime.toString(QString::fromLatin1(timeFormat)));
-    ui->CalcEndT->clear();
-    ui->CalcCT->setStyleSheet(runningStyle);
-    params = ui->procCtrl->runParams(ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
-    runFailure.clear();
-
-    if (imgDatas->count() == 0) {
-        endRunAtOnce(QStringLiteral("no images are loaded"));
-        return;
-    }
-    QString inputFailure;
-    if (inputImageFailed(&inputFailure)) {
-        endRunAtOnce(inputFailure);
-        return;
-    }
-    if (!std::isfinite(params.cor)) {
-        endRunAtOnce(QStringLiteral("the centre of rotation is not a number"));
-        return;
-    }
-    const SgmGeom geom = setGeom(params.rotAxIsV, cutWidth(), params.cor);
-    if (geom.width < 3) {
-        endRunAtOnce(QStringLiteral("the centre of rotation leaves no sinogram"));
-        return;
-    }
-    if (params.autoExec && params.sliceStep == 0) {
-        endRunAtOnce(QStringLiteral("the slice step is 0"));
-        return;
-    }
-    if (params.autoExec) {
-        if (!clipRangeToImage()) {
-            endRunAtOnce(QStringLiteral("every slice asked for lies outside the image"));
-            return;
-        }
-    } else {
-        const int last = (params.rotAxIsV ? imgDatas->height() : imgDatas->width()) - 1;
-        if (params.slice < 0 || params.slice > last) {
-            endRunAtOnce(QStringLiteral("slice %1 lies outside the image (0 to %2)")
-                             .arg(params.slice)
-                             .arg(last));
-            return;
-        }
-        run.asked = 1;
-        slicesTotal = 1;
-    }
-    if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress"))) {
-        bar->setRange(0, slicesTotal);
-        bar->setValue(0);
-    }
-    logSaveFolders();
-    setupFFT();
-    setupSaveConds();
-    passResultSettings();
-    if (params.autoExec) {
-        nextSlice = params.sliceFrom;
-        execMultiCtCalc();
-    } else {
-        execSingleCtCalc();
-    }
+    runs->start(runRequest());
 }
 
-void Body::endRunAtOnce(const QString &why)
+void Body::showRunStarting()
 {
-    qDebug().noquote() << "CT run not started :" << why;
-    runFailure = QStringLiteral("CT run not started : %1").arg(why);
-    run.refused = true;
-    markFailure(QStringLiteral("CT run refused"));
-    stopCalcCt();
+    ui->CalcStartT->setText(
+        runs->startTime().toString(QString::fromLatin1(timeFormat)));
+    ui->CalcEndT->clear();
+    ui->CalcCT->setStyleSheet(runningStyle);
+}
+
+void Body::showRunEnded()
+{
+    endTime = QDateTime::currentDateTime();
+    ui->CalcEndT->setText(endTime.toString(QString::fromLatin1(timeFormat)));
+    const QDateTime startTime = runs->startTime();
+    const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
+    ui->CalcSpentT->setText(Numbers::text(spent));
+    ui->CalcCT->setStyleSheet(idleStyle);
+    sendRunRecord();
 }
 
 void Body::setupFFT()
 {
-    const SgmGeom geom = setGeom(params.rotAxIsV, cutWidth(), params.cor);
-    int n = geom.width;
-    if (n % 2 != 0)
-        n -= 1;
-    for (CtCalc2 *engine : ctc2s)
-        engine->setupFFT(n, imgDatas->count());
-    sliceGroup = CtCalc2::slicesPerPass(n, imgDatas->count());
+    engines->setupRun(runs->request());
 }
 
 void Body::setupSaveConds()
 {
-    const bool img = ui->AutoSaveImage->isChecked();
-    const bool data = ui->AutoSaveData->isChecked();
-    const SelectAFile *imgDir = ui->SelectImageSaveDir;
-    const SelectAFile *dataDir = ui->SelectDataSaveDir;
-    ctCalc->setSaveImage(img, imgDir->path(), imgDir->name(), imgDir->addTag());
-    ctCalc->setSaveData(data, dataDir->path(), dataDir->name(), dataDir->addTag());
-    for (CtCalc2 *engine : ctc2s) {
-        engine->setSaveImage(img, imgDir->path(), imgDir->name(), imgDir->addTag());
-        engine->setSaveData(data, dataDir->path(), dataDir->name(), dataDir->addTag());
-        engine->setColorScale(ui->FixColorScale->isChecked(), colorMin(), colorMax());
-        engine->setRingRemoval(params.ringRemoval);
-    }
+    engines->setupRun(runs->request());
     passSubFolderSettings();
 }
 
@@ -934,171 +780,24 @@ void Body::passSubFolderSettings()
         Qt::QueuedConnection);
 }
 
-bool Body::showResults() const
-{
-    // Nobody sees the result panels of a headless run: showing them costs a copy
-    // of every result and a picture per slice. Saved pictures are still made.
-    return ui->ShowCalcRes->isChecked() && !headless;
-}
-
 void Body::execSingleCtCalc()
 {
-    if (params.calcCt1 && !ctCalc->isRunning())
-        ctCalc->startCt();
-    if (params.calcCt2) {
-        ++inFlight;
-        ++engineRequests[0];
-        engineRuns[0].append(runId);
-        emit startCt(ctc2s.at(0), params.rotAxIsV, params.cor, params.slice, showResults());
-    }
-    if (!params.calcCt1 && !params.calcCt2)
-        stopCalcCt();
-}
-
-void Body::engineFinished(int engine, int slice, bool computed, bool handedToSaver)
-{
-    if (engineRequests[engine] > 0) {
-        --engineRequests[engine];
-        --inFlight;
-    }
-    const quint64 ofRun = engineRuns[engine].isEmpty() ? 0 : engineRuns[engine].takeFirst();
-    const bool ofThisRun = ofRun == runId;
-    if (computed) {
-        ++counts.slicesComputed;
-        if (ofThisRun)
-            ++run.computed;
-    } else {
-        qDebug() << "Slice not computed :" << slice;
-        addCount(counts.failures, 1);
-        if (ofThisRun)
-            ++run.notComputed;
-    }
-    if (computed && !handedToSaver) {
-        qDebug() << "Result of slice not saved as asked :" << slice;
-        addCount(counts.failures, 1);
-        if (ofThisRun)
-            ++run.notSaved;
-    }
-    // Only the slices of the run in progress are its progress.
-    if (calcRunning && ofThisRun) {
-        ++slicesDone;
-        reportProgress();
-    }
-    execMultiCtCalc();
-    if (inFlight == 0) {
-        runPendingActions();
-        finishIfHeadlessDone();
-    }
-}
-
-void Body::reportProgress()
-{
-    if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress")))
-        bar->setValue(std::min(slicesDone, slicesTotal));
-    if (headless && (slicesDone % progressEvery == 0 || slicesDone == slicesTotal))
-        qDebug().noquote()
-            << QStringLiteral("slices done %1 / %2").arg(slicesDone).arg(slicesTotal);
+    runs->handOutOne();
 }
 
 void Body::execMultiCtCalc()
 {
-    if (!calcRunning)
-        return;
-    if (!params.autoExec) {
-        if (inFlight == 0 && !ctCalc->isRunning())
-            stopCalcCt();
-        return;
-    }
-    if (!params.calcCt2) {
-        stopCalcCt();
-        return;
-    }
-    const int threads = std::clamp(params.threads, 1, static_cast<int>(ctc2s.size()));
-    for (int i = 0; i < threads; ++i) {
-        if (!inClosedRange(nextSlice, params.sliceFrom, params.sliceTo))
-            break;
-        if (ctc2s.at(i)->isBusy() || engineRequests[i] > 0)
-            continue;
-        // Up to sliceGroup slices at a time, shared evenly among the engines at
-        // the end of the range so that none is left with the last ones alone.
-        // The share counts the slices the other engines already hold, so that
-        // 8 slices on 2 engines go 4 + 4, not 4 + 2 + 1 + 1.
-        const long long left = std::llabs(static_cast<long long>(params.sliceTo) - nextSlice) /
-                                   std::llabs(static_cast<long long>(params.sliceStep)) +
-                               1;
-        const long long share = (left + inFlight + threads - 1) / threads;
-        const int group =
-            static_cast<int>(std::clamp<long long>(std::min(share, left), 1, sliceGroup));
-        if (group > 1)
-            ctc2s.at(i)->setSliceGroup(group);
-        for (int k = 0; k < group; ++k) {
-            ++inFlight;
-            ++engineRequests[i];
-            engineRuns[i].append(runId);
-            emit startCt(ctc2s.at(i), params.rotAxIsV, params.cor, nextSlice, showResults());
-            // Stepping past the range's end must not overflow.
-            const long long next = static_cast<long long>(nextSlice) + params.sliceStep;
-            nextSlice = static_cast<int>(std::clamp<long long>(next, INT_MIN, INT_MAX));
-            if (next != nextSlice)
-                nextSlice = params.sliceTo + (params.sliceStep > 0 ? 1 : -1);
-        }
-    }
-    if (inClosedRange(nextSlice, params.sliceFrom, params.sliceTo) || inFlight > 0)
-        return;
-    stopCalcCt();
-}
-
-bool Body::runSucceeded(int writeFailures) const
-{
-    return !run.refused && run.notComputed == 0 && run.notSaved == 0 && run.computed >= run.asked &&
-           writeFailures == 0;
+    runs->handOut();
 }
 
 void Body::stopCalcCt()
 {
-    // Not running any more before CT1 is stopped: its finish report then finds
-    // no run to end, so the run ends once.
-    calcRunning = false;
-    if (ctCalc->isRunning())
-        ctCalc->stopCt();
-    endTime = QDateTime::currentDateTime();
-    ui->CalcEndT->setText(endTime.toString(QString::fromLatin1(timeFormat)));
-    const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
-    ui->CalcSpentT->setText(Numbers::text(spent));
-    ui->CalcCT->setStyleSheet(idleStyle);
-    sendRunRecord();
-    if (batchCalc) {
-        batchCalc = false;
-        // The script's next line sees ok only when every slice asked for was computed
-        // and every result file it asked for is on disk: the saver answers after the
-        // records this run sent.
-        const int failedBefore = run.failedFilesBefore;
-        afterSaverWrites([this, failedBefore](int, int failed) {
-            const bool ok = runSucceeded(failed - failedBefore);
-            if (!ok)
-                qDebug() << "calc_exec : ng";
-            batch->setOk(ok);
-            emit batchCalcFinished();
-        });
-    }
-    emit calcFinished();
-    if (seqCalc) {
-        seqCalc = false;
-        emit setCalcFinished();
-    }
-    // Changes that waited for the run; queued, after the reports of its end.
-    QMetaObject::invokeMethod(this, &Body::runPendingActions, Qt::QueuedConnection);
-    finishIfHeadlessDone();
+    runs->stop();
 }
 
 void Body::ctCalcFinished()
 {
-    // A late CT1 finish after the run ended must not report a second end.
-    if (calcRunning && !params.autoExec && inFlight == 0) {
-        ++run.computed;
-        ++counts.slicesComputed;
-        stopCalcCt();
-    }
+    runs->ct1Finished();
 }
 
 void Body::showAdditionalInfo(bool f)
@@ -1211,7 +910,7 @@ void Body::seqCalcClicked()
 {
     // The sequencer would take the end of a run it did not start for the end of
     // its first set.
-    if (!xafsBatch->isRunning() && (calcRunning || !enginesIdle())) {
+    if (!xafsBatch->isRunning() && (runs->isRunning() || !runs->enginesIdle())) {
         const QString msg = tr("Sequential run not started: a CT run is in progress");
         qDebug().noquote() << msg;
         ui->ProgressMsg->setText(msg);
@@ -1222,7 +921,7 @@ void Body::seqCalcClicked()
 
 void Body::startSetCalc()
 {
-    if (calcRunning) {
+    if (runs->isRunning()) {
         const QString msg =
             tr("Sequential run stopped at %1: a CT run is in progress").arg(currentSetText());
         qDebug().noquote() << msg;
@@ -1231,7 +930,7 @@ void Body::startSetCalc()
             xafsBatch, [seq = xafsBatch, msg] { seq->stop(msg); }, Qt::QueuedConnection);
         return;
     }
-    seqCalc = true;
+    runs->setSequenced(true);
     startCalcCt();
 }
 
@@ -1244,11 +943,7 @@ QString Body::currentSetText() const
 
 void Body::markFailure(const QString &what)
 {
-    addCount(counts.failures, 1);
-    if (dispatchingScriptLine) {
-        qDebug().noquote() << what << ": ng";
-        batch->setOk(false);
-    }
+    runs->markFailure(what);
 }
 
 QString Body::tagForCurrentSet(bool *sharedEnergy) const
@@ -1353,7 +1048,7 @@ void Body::loadDataSet(const QStringList &files)
     }
     ui->SelectImageSaveDir->setAddTag(tag);
     ui->SelectDataSaveDir->setAddTag(tag);
-    ++counts.sets;
+    runs->account().addSet();
     // A set always replaces the stack, whatever the list's load options say.
     ui->CTFiles->clearFiles();
     dataFilesSelected(files, true);
@@ -1446,9 +1141,9 @@ void Body::batchExCmd(BatchCmd cmd)
     // it waits until the slices still in progress are finished.
     if (deferWhileEnginesRun("Batch command", [this, cmd] { batchExCmd(cmd); }))
         return;
-    dispatchingScriptLine = true;
+    runs->setScriptLine(true);
     const bool done = dispatch(cmd, true);
-    dispatchingScriptLine = false;
+    runs->setScriptLine(false);
     if (done)
         emit callBatchCheckEnd();
 }
@@ -1462,59 +1157,25 @@ void Body::batchLoadedScript(bool opened)
     finishIfHeadlessDone();
 }
 
-void Body::afterSaverWrites(std::function<void(int written, int failed)> then)
-{
-    ++saverWaits;
-    DataSaver *saver = dataSaver;
-    // Queued calls reach the saver after the records queued before them; the answer
-    // comes back queued too. The saver's thread is joined before this window goes.
-    QMetaObject::invokeMethod(
-        saver,
-        [this, saver, then = std::move(then)] {
-            const int written = saver->filesWritten.load();
-            const int failed = saver->filesFailed.load();
-            QMetaObject::invokeMethod(
-                this,
-                [this, then, written, failed] {
-                    --saverWaits;
-                    then(written, failed);
-                    finishIfHeadlessDone();
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
-}
-
 Body::Totals Body::totals() const
 {
-    Totals t = counts;
-    t.filesWritten = dataSaver->filesWritten.load();
-    addCount(t.failures, dataSaver->filesFailed.load());
-    return t;
+    return runs->totals();
 }
 
 QString Body::summaryLine() const
 {
-    const Totals t = totals();
-    return QStringLiteral("Summary : sets %1, slices computed %2, files written %3, failures %4, "
-                          "skipped projection files %5")
-        .arg(t.sets)
-        .arg(t.slicesComputed)
-        .arg(t.filesWritten)
-        .arg(t.failures)
-        .arg(t.skippedProjectionFiles);
+    return RunAccount::summaryLine(totals());
 }
 
 int Body::exitStatus() const
 {
-    if (exitCode != 0 || !headless)
-        return exitCode;
-    return totals().failures > 0 ? 2 : 0;
+    return RunAccount::exitStatus(exitCode, headless, totals());
 }
 
 void Body::setHeadless(bool waitForScript)
 {
     headless = true;
+    runs->setHeadless(true);
     waitingForScript = waitForScript;
     // Queued, so that the batch load and start requested by the entry point are
     // handled first.
@@ -1529,8 +1190,8 @@ void Body::batchEnded()
 
 bool Body::isIdle() const
 {
-    return !calcRunning && enginesIdle() && pendingActions.isEmpty() && !xafsBatch->isRunning() &&
-           !ctCalc->isRunning() && saverWaits == 0 && scriptLoadsPending == 0 && !xafsBuildThread;
+    return runs->isIdle() && !xafsBatch->isRunning() && scriptLoadsPending == 0 &&
+           !xafsBuildThread;
 }
 
 void Body::finishIfHeadlessDone()
@@ -1556,7 +1217,7 @@ void Body::finish()
         return;
     }
     // A headless run ends with its account, once every result is on disk.
-    afterSaverWrites([this](int, int) {
+    runs->afterSaverWrites([this](int, int) {
         qDebug().noquote() << summaryLine();
         emit finishing();
     });
@@ -1571,17 +1232,16 @@ void Body::closeEvent(QCloseEvent *event)
 void Body::stopThreads()
 {
     // No new slices: engines finish the slice they compute, then leave.
-    calcRunning = false;
+    if (runs)
+        runs->halt();
     if (xafsBuildThread)
         xafsBuildThread->wait();
     for (QThread *t : {&batchThread, &seqThread}) {
         t->quit();
         t->wait();
     }
-    for (QThread *t : qAsConst(engineThreads)) {
-        t->quit();
-        t->wait();
-    }
+    if (engines)
+        engines->stopThreads();
     // Every record sent so far is written before the saver's thread ends: a
     // blocking call returns only after the records queued before it.
     if (saverThread.isRunning()) {

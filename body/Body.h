@@ -4,6 +4,7 @@
 #include "config/RunOptions.h"
 #include "ct/CtRunParams.h"
 #include "disp/MouseC.h"
+#include "run/RunAccount.h"
 #include "xafs/XafsBuilder.h"
 
 #include <QDateTime>
@@ -22,13 +23,17 @@ class Batch;
 class CtCalc;
 class CtCalc2;
 class CtCalc2Ui;
+class CtEnginePool;
 class DataSaver;
+class EngineLink;
 class ImgDatas;
 class PopDockBase;
 class QAbstractButton;
 class QButtonGroup;
 class QPainter;
 class RawDisp;
+class RunController;
+struct RunRequest;
 class Sinogram;
 class XafsBatch;
 class XafsPanel;
@@ -56,25 +61,16 @@ public:
     // for a headless run 2 when anything asked to be computed or saved failed; else 0.
     int exitStatus() const;
     // Counts of everything done since start-up, for the line that ends a headless run.
-    struct Totals
-    {
-        int sets = 0;
-        int slicesComputed = 0;
-        int filesWritten = 0;
-        // Refused runs, slices asked for but not computed, results not saved as
-        // asked, sets whose I0 image could not be loaded, result files not written.
-        int failures = 0;
-        int skippedProjectionFiles = 0;
-    };
+    using Totals = RunAccount::Totals;
     // Totals with the saver's counts as they stand (call after its writes are done).
     Totals totals() const;
     QString summaryLine() const;
 
     // Slices handed to engines whose calcFinished() has not come back yet.
-    int requestsInFlight() const { return inFlight; }
+    int requestsInFlight() const;
     // The most slices one engine takes together in the current run.
-    int slicesPerEngine() const { return sliceGroup; }
-    bool isCalcRunning() const { return calcRunning; }
+    int slicesPerEngine() const;
+    bool isCalcRunning() const;
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
     // Where the results of the current data name are and how spectra are normalised.
@@ -145,7 +141,6 @@ protected:
 
 private slots:
     void findCorClicked();
-    void engineFinished(int engine, int slice, bool computed, bool handedToSaver);
     void seqCalcClicked();
     void startSetCalc();
     void batchLoadedScript(bool opened);
@@ -161,6 +156,7 @@ private:
     void setupBatch();
     void setupSequencer();
     void setupEngines();
+    void setupRuns();
     void connectPanels();
     void executeConfigLines();
 
@@ -177,8 +173,6 @@ private:
     void dispatchFilter(const BatchCmd &c);
     void setupResultControls();
     bool setDataFormat(const QString &format);
-    // The filter and the data format of the run to the engines, at run start.
-    void passResultSettings();
     // At the end of a run that saved: the run record to the saver.
     void sendRunRecord();
     // CT-XAFS spectra; false when the command completes later ("xafs_build").
@@ -227,9 +221,8 @@ private:
     void markFailure(const QString &what);
     // True (with the reason) when a picker holds no image because its last load failed.
     bool inputImageFailed(QString *why) const;
-    // In-image part of the asked slice range; logs the slices outside it.
-    bool clipRangeToImage();
-    void logSaveFolders();
+    // The settings of a run as the controls hold them now.
+    RunRequest runRequest() const;
     void regenerateSinogram();
     // Regions and slice range from a rectangle selected on the raw image.
     void drawFirstSteps(QPainter *p);
@@ -239,23 +232,13 @@ private:
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
     bool deferWhileEnginesRun(const char *what, std::function<void()> action);
-    void runPendingActions();
-    // Engines or the CT1 panel still read the stack and the I0 and BG images.
-    bool inputsInUse() const;
-    bool mustWait() const;
-    bool enginesIdle() const;
-    // Runs `then` on this thread once the saver has written every record sent so far,
-    // with its counts of files written and failed.
-    void afterSaverWrites(std::function<void(int written, int failed)> then);
-    bool runSucceeded(int writeFailures) const;
-    void endRunAtOnce(const QString &why);
-    void reportProgress();
-    bool showResults() const;
+    // The run's start and end on the form.
+    void showRunStarting();
+    void showRunEnded();
     void reportStage(const QString &msg);
     void showSetProgress(const QString &stageMsg);
     void passSubFolderSettings();
     void makeSaveFolders();
-    int cutWidth() const;
 
     bool isIdle() const;
     void finishIfHeadlessDone();
@@ -269,11 +252,6 @@ private:
     QPen corPen;
     QPen selectingPen;
     QPen regionPen;
-    CtRunParams params;
-    int nextSlice = 0;
-    bool calcRunning = false;
-    bool batchCalc = false;
-    QDateTime startTime;
     QDateTime endTime;
     QThread batchThread;
     Batch *batch = nullptr;
@@ -283,9 +261,10 @@ private:
     RawDisp *rawDisp = nullptr;
     Sinogram *sinogram = nullptr;
     CtCalc *ctCalc = nullptr;
-    QList<CtCalc2 *> ctc2s;
+    CtEnginePool *engines = nullptr;
     QList<CtCalc2Ui *> ctc2Uis;
-    QList<QThread *> engineThreads;
+    QList<EngineLink *> engineLinks;
+    RunController *runs = nullptr;
     ImgDatas *imgDatas = nullptr;
     QThread saverThread;
     DataSaver *dataSaver = nullptr;
@@ -295,45 +274,10 @@ private:
     XafsPanel *xafsPanel = nullptr;
     QThread *xafsBuildThread = nullptr;
 
-    // Requests handed to engines and not yet answered: `busy` is set only when
-    // an engine's thread takes its request, so it cannot tell a run's end alone.
-    int inFlight = 0;
-    QVector<int> engineRequests;
-    int slicesDone = 0;
-    int slicesTotal = 0;
-    // Slices an engine takes together (CtCalc2::slicesPerPass for the run's sizes).
-    int sliceGroup = 1;
-    // Every run has a number; each engine's requests carry theirs, in the order the
-    // engine takes them, so a late slice of a stopped run never counts for the next.
-    quint64 runId = 0;
-    QVector<QList<quint64>> engineRuns;
-    // What the current run was asked for and what came of it.
-    struct RunTally
-    {
-        bool refused = false;
-        int asked = 0;
-        int computed = 0;
-        int notComputed = 0;
-        int notSaved = 0;
-        int failedFilesBefore = 0;
-    };
-    RunTally run;
-    Totals counts;
-    // The run in progress was started by the sequencer.
-    bool seqCalc = false;
-    // A command from the interpreter is being carried out (its ng is ours to set).
-    bool dispatchingScriptLine = false;
-    bool drainingPending = false;
-    int saverWaits = 0;
     int scriptLoadsPending = 0;
-    // Loads and commands asked for while engines still read the stack and the
-    // I0 and BG images; run in order once they are idle.
-    QList<std::function<void()>> pendingActions;
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
 
-    // Why the run could not start, for its record.
-    QString runFailure;
     // seq_exec_cor_auto, and the estimate of the set loaded last (none when not made).
     bool seqCorAuto = false;
     std::optional<double> corAutoOfSet;

@@ -7,6 +7,7 @@
 #include "body/I0ofImage.h"
 #include "ct/CtCalc.h"
 #include "ct/DataSaver.h"
+#include "run/RunController.h"
 #include "disp/ProcCtrl.h"
 #include "disp/SeekCtrl.h"
 #include "disp/XafsPanel.h"
@@ -96,7 +97,7 @@ bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)
     if (c.isCmd(QStringLiteral("calc_exec"))) {
         // A configuration line's run answers nobody: the interpreter waits only
         // for the runs of its own lines.
-        batchCalc = fromInterpreter;
+        runs->setAnswersScript(fromInterpreter);
         emit batchCalcStart();
         return !fromInterpreter;
     }

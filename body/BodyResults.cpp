@@ -5,7 +5,7 @@
 
 #include "body/XafsBatch.h"
 #include "ct/AttenuationScale.h"
-#include "ct/CtCalc2.h"
+#include "run/RunController.h"
 #include "ct/DataSaver.h"
 #include "ct/RunRecord.h"
 #include "ct/SavingData.h"
@@ -74,18 +74,6 @@ bool Body::setDataFormat(const QString &format)
     return true;
 }
 
-void Body::passResultSettings()
-{
-    const QComboBox *box = dataFormatBox(this);
-    const QString format = box ? box->currentText() : QStringLiteral("dat");
-    const bool dat = format != QLatin1String("tiff");
-    const bool tiff = format != QLatin1String("dat");
-    for (CtCalc2 *engine : qAsConst(ctc2s)) {
-        engine->setRunParams(params);
-        engine->setSaveDataFormat(dat, tiff);
-    }
-}
-
 void Body::sendRunRecord()
 {
     const bool data = ui->AutoSaveData->isChecked();
@@ -102,6 +90,8 @@ void Body::sendRunRecord()
     record->name = home->name();
     record->tag = home->addTag();
 
+    const RunRequest &run = runs->request();
+    const CtRunParams &params = run.params;
     QJsonObject o = RunRecord::programKeys();
     const QStringList files = ui->CTFiles->fileNames();
     const QString first = files.isEmpty() ? QString() : files.first();
@@ -123,8 +113,7 @@ void Body::sendRunRecord()
     o["energy_eV"] = energy ? QJsonValue(*energy) : QJsonValue(QJsonValue::Null);
     o["cor"] = params.cor;
     o["rot_axis_vertical"] = params.rotAxIsV;
-    int n = setGeom(params.rotAxIsV, cutWidth(), params.cor).width;
-    n -= n % 2;
+    const int n = run.fftLength();
     o["n"] = n;
     o["projections"] = imgDatas->count();
     const CtCalc2Ui *panel = ctc2Uis.value(0);
@@ -141,8 +130,8 @@ void Body::sendRunRecord()
     o["scale"] = attenuationScaleRule();
     o["data_format"] = dataFormatBox(this) ? dataFormatBox(this)->currentText() : QString();
     record->settings = o;
-    if (!runFailure.isEmpty())
-        record->failures.append({std::nullopt, runFailure});
+    if (!runs->runFailure().isEmpty())
+        record->failures.append({std::nullopt, runs->runFailure()});
 
     QStringList sources;
     if (data)

@@ -6,10 +6,7 @@
 #include "ct/RunRecord.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
-#include "disp/ColorBar.h"
-#include "disp/CtCalc2Ui.h"
-#include "disp/ImgDispWPV.h"
-#include "disp/Sinogram.h"
+#include "imgdata/ImgDatas.h"
 
 #include <QDebug>
 #include <QMetaMethod>
@@ -41,58 +38,25 @@ void CtCalc2::onEngineThread(std::function<void()> f)
         QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
 }
 
-void CtCalc2::setUi(CtCalc2Ui *panel)
+void CtCalc2::setupFFT(int n, int count, const Region &calcRegion, const Scale &barScale)
 {
-    ui = panel;
-    if (!ui)
-        return;
-    resImage = ui->image();
-    // The panel lives on the GUI thread: every update below reaches it through its
-    // own event queue, in the order the engine emitted them.
-    connect(this, &CtCalc2::startedCt, ui, [panel](int slice) {
-        panel->showStartTime();
-        panel->showSliceNo(slice);
+    onEngineThread([this, n, count, calcRegion, barScale] {
+        nFft = n;
+        nProj = count;
+        region = calcRegion;
+        scale = barScale;
     });
-    connect(this, &CtCalc2::resultReady, ui, &CtCalc2Ui::showResult);
-    connect(this, &CtCalc2::autoRangeFound, ui, [panel](double min, double max) {
-        // The user may have fixed the scale since the engine looked.
-        if (panel->bar()->fixed())
-            return;
-        panel->setCBarMinMaxForced(min, max);
-        panel->bar()->update();
-    });
-    connect(this, &CtCalc2::endedCt, ui, [panel] {
-        panel->showEndTime();
-        panel->showSpentT();
-    });
-    connect(this, &CtCalc2::calcRegionDefaulted, ui, &CtCalc2Ui::setCR);
-    // A change of the colour bar is copied here, on the GUI thread where the bar
-    // lives, and the engine redraws with the copy. The panel also asks the engine
-    // for genResImage(); that request yields to the copy still on its way.
-    connect(
-        ui->display(), &ImgDispWCBar::newBar, this,
-        [this, panel] {
-            const unsigned sequence = barChanges.fetch_add(1) + 1;
-            const Scale barScale{panel->bar()->fixed(), panel->bar()->greyScale()};
-            onEngineThread([this, barScale, sequence] { applyBar(barScale, sequence); });
-        },
-        Qt::DirectConnection);
 }
 
 void CtCalc2::setupFFT(int n, int count)
 {
-    Region panelRegion;
-    Scale panelScale;
-    if (ui) {
-        panelRegion = {ui->calcRegionChanged(), ui->cRx0(), ui->cRz0(), ui->cRx1(), ui->cRz1()};
-        panelScale = {ui->bar()->fixed(), ui->bar()->greyScale()};
-    }
-    onEngineThread([this, n, count, panelRegion, panelScale] {
-        nFft = n;
-        nProj = count;
-        region = panelRegion;
-        scale = panelScale;
-    });
+    setupFFT(n, count, Region(), Scale());
+}
+
+void CtCalc2::changeBar(const Scale &barScale)
+{
+    const unsigned sequence = barChanges.fetch_add(1) + 1;
+    onEngineThread([this, barScale, sequence] { applyBar(barScale, sequence); });
 }
 
 void CtCalc2::setColorScale(bool fixed, double min, double max)
@@ -151,8 +115,8 @@ void CtCalc2::endingCt()
 
 void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genAndDisp)
 {
-    // The main window broadcasts every request to all engines.
-    if (ctc2 != this || busy.load() || !ui)
+    // A request names its engine: one sent to several engines is taken by one.
+    if (ctc2 != this || busy.load())
         return;
     if (groupSize > 1) {
         groupRequests.push_back({rotAxIsV, cor, slice, genAndDisp});
@@ -185,11 +149,11 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
 
 bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
 {
-    if (!sinogram) {
-        qDebug() << "No sinogram panel for CT engine, slice" << slice;
+    if (!images) {
+        qDebug() << "No image stack for CT engine, slice" << slice;
         return false;
     }
-    sinogram->genSinogram0(&hSgm, rotAxIsV, cor, slice);
+    genSinogram0(&hSgm, *images, rotAxIsV, cor, slice);
     if (!hSgm.isUsable() || hSgm.slice != slice)
         return false;
     const int n = hSgm.width / 2 * 2;

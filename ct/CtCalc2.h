@@ -15,22 +15,21 @@
 #include <memory>
 #include <vector>
 
-class CtCalc2Ui;
+class ImgDatas;
 class SavingData;
 class SavingImg;
-class Sinogram;
 
 // One reconstruction engine of the CT2 pool. It lives on a thread of its own and
 // reconstructs one slice per startCt() request; requests that arrive while it
 // works wait in its event queue and are processed in order.
 //
 // Everything a slice uses is the engine's own: its sinogram, its FFT core, and a
-// copy of the run settings (calculation region, colour scale, save settings) taken
-// on the GUI thread when the run starts (setupFFT(), setSaveImage(), setSaveData()).
-// Those copies reach the engine through its event queue, so a run that is still
+// copy of the run settings (calculation region, colour scale, save settings) handed
+// over when the run starts (setupFFT(), setSaveImage(), setSaveData()). Those
+// copies reach the engine through its event queue, so a run that is still
 // finishing a slice keeps the settings it started with and the next request sees
-// the new ones. The panel is never read from the engine's thread: times, slice
-// number, picture and values go to it through queued signals.
+// the new ones. The engine knows no widget: whoever shows its results listens to
+// its signals (times, slice number, picture and values), which are queued to them.
 class CtCalc2 : public QObject
 {
     Q_OBJECT
@@ -62,19 +61,22 @@ public:
         QString tag;
     };
 
-    // GUI thread, before the engine is moved to its thread: the result panel, whose
-    // signals and slots are connected here.
-    void setUi(CtCalc2Ui *panel);
-    CtCalc2Ui *panel() const { return ui; }
-    // The sinogram panel whose stack the engine reads.
-    void setSinogram(Sinogram *panel) { sinogram = panel; }
+    // Before the first request: the stack whose sinograms the engine reads (with
+    // its I0 and BG images). Nobody changes it while requests are in flight.
+    void setStack(const ImgDatas *stack) { images = stack; }
 
     // GUI thread, at the start of each run: the FFT length and projection count of
-    // the run, and a copy of the panel's calculation region and colour scale. The
-    // set-up is carried out on the engine's thread, after the slice it may still
-    // be working on, so the buffers of a running slice are never replaced; the
-    // caller need not wait for busy engines.
+    // the run, its calculation region and colour scale. The set-up is carried out
+    // on the engine's thread, after the slice it may still be working on, so the
+    // buffers of a running slice are never replaced; the caller need not wait for
+    // busy engines.
+    void setupFFT(int n, int count, const Region &calcRegion, const Scale &barScale);
+    // The same with the whole slice as its region and an automatic colour scale.
     void setupFFT(int n, int count);
+    // GUI thread: the colour bar of whoever shows the results changed. Changes are
+    // counted here and applied in order on the engine's thread; only the latest
+    // one redraws the picture.
+    void changeBar(const Scale &barScale);
 
     // GUI thread, at run start after setupFFT(): the main window's colour scale for
     // the run (the fixed flag and, when fixed, its limits), over the panel's copy.
@@ -156,8 +158,7 @@ private:
     void render();
     bool hasReceiver(const char *signal) const;
 
-    CtCalc2Ui *ui = nullptr;
-    Sinogram *sinogram = nullptr;
+    const ImgDatas *images = nullptr;
     HSgm hSgm;
     int nFft = 0;
     int nProj = 0;

@@ -71,15 +71,6 @@ CtCalc2Ui::~CtCalc2Ui()
     delete ui;
 }
 
-void CtCalc2Ui::setEngine(QObject *engine)
-{
-    if (engineObject)
-        disconnect(ui->DispCt, nullptr, engineObject, nullptr);
-    engineObject = engine;
-    if (engineObject)
-        connect(ui->DispCt, SIGNAL(newBar()), engineObject, SLOT(genResImage()));
-}
-
 ImgDispWPV *CtCalc2Ui::display() const
 {
     return ui->DispCt;

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QFrame>
 #include <QImage>
-#include <QPointer>
 #include <QRectF>
 #include <QVector>
 
@@ -25,12 +24,6 @@ class CtCalc2Ui : public QFrame
 public:
     explicit CtCalc2Ui(QWidget *parent = nullptr);
     ~CtCalc2Ui() override;
-
-    // The engine (a CtCalc2) whose genResImage() rebuilds the picture when the
-    // colour bar changes. Taken as a QObject so that this library does not depend
-    // on the engines'.
-    void setEngine(QObject *engine);
-    QObject *engine() const { return engineObject; }
 
     // Sizes the read-outs of the shared "CtCalc" form for the widest values they show.
     static void fitFields(Ui::CtCalc *form);
@@ -76,7 +69,6 @@ public slots:
 
 private:
     Ui::CtCalc *ui;
-    QPointer<QObject> engineObject;
     bool cRChanged = false;
     QVector<double> resultValues;
     int resultWidth = 0;

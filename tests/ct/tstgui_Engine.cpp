@@ -8,8 +8,8 @@
 #include "ct/SgmGeom.h"
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
+#include "disp/EngineLink.h"
 #include "disp/ImgDispWPV.h"
-#include "disp/Sinogram.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -56,12 +56,11 @@ class Rig : public QObject
     Q_OBJECT
 
 public:
-    explicit Rig(Sinogram *sinogram)
+    explicit Rig(const ImgDatas *stack)
         : engine(new CtCalc2)
+        , link(engine, &panel)
     {
-        engine->setUi(&panel);
-        panel.setEngine(engine);
-        engine->setSinogram(sinogram);
+        engine->setStack(stack);
         engine->moveToThread(&thread);
         connect(this, &Rig::startCt, engine, &CtCalc2::startCt, Qt::QueuedConnection);
         connect(engine, &CtCalc2::startedCt, this, [this](int slice) { started << slice; });
@@ -93,9 +92,12 @@ public:
     }
 
     void request(double cor, int slice) { emit startCt(engine, true, cor, slice, true); }
+    // A run's set-up with the panel's region and scale, as the engine pool does it.
+    void setupFFT(int n, int count) { engine->setupFFT(n, count, link.calcRegion(), link.scale()); }
 
     CtCalc2Ui panel;
     CtCalc2 *engine;
+    EngineLink link;
     QThread thread;
     QList<int> started;
     QList<Result> results;
@@ -143,7 +145,6 @@ class tst_Engine : public QObject
 
 private:
     CtTestStack scan;
-    Sinogram sinogram;
     static constexpr double cor = 23.25;
 
 private slots:
@@ -180,7 +181,7 @@ void tst_Engine::filterAndFormatsOfTheRun()
     QFETCH(bool, padded);
     QFETCH(bool, dat);
     QFETCH(bool, tiff);
-    Rig rig(&sinogram);
+    Rig rig(&scan.stack);
     const int n = fftLength(scan.width, cor);
     const int slice = 2;
     CtRunParams params;
@@ -190,7 +191,7 @@ void tst_Engine::filterAndFormatsOfTheRun()
     rig.engine->setSaveDataFormat(dat, tiff);
     rig.engine->setSaveData(true, "res", "ct", "7112_5eV");
     rig.panel.setCR(3, 4, 40, 30.5);
-    rig.engine->setupFFT(n, scan.count);
+    rig.setupFFT(n, scan.count);
     rig.request(cor, slice);
     QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
     QCoreApplication::processEvents();
@@ -243,7 +244,6 @@ void tst_Engine::initTestCase()
 {
     QLocale::setDefault(QLocale::c());
     QVERIFY(scan.make(48, 5, 36, cor));
-    sinogram.setImgDatas(&scan.stack);
 }
 
 void tst_Engine::sliceOnThreadEqualsCore_data()
@@ -259,9 +259,9 @@ void tst_Engine::sliceOnThreadEqualsCore()
 {
     QFETCH(double, corUsed);
     QFETCH(int, slice);
-    Rig rig(&sinogram);
+    Rig rig(&scan.stack);
     const int n = fftLength(scan.width, corUsed);
-    rig.engine->setupFFT(n, scan.count);
+    rig.setupFFT(n, scan.count);
     rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QStringLiteral("t"));
     rig.request(corUsed, slice);
     QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
@@ -281,8 +281,8 @@ void tst_Engine::sliceOnThreadEqualsCore()
 
 void tst_Engine::secondRequestRunsAfterTheFirst()
 {
-    Rig rig(&sinogram);
-    rig.engine->setupFFT(fftLength(scan.width, cor), scan.count);
+    Rig rig(&scan.stack);
+    rig.setupFFT(fftLength(scan.width, cor), scan.count);
     rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QStringLiteral("t"));
     SliceGate gate(rig.engine);
     gate.arm();
@@ -318,11 +318,11 @@ void tst_Engine::sliceGroupEqualsSlicesAlone()
 {
     QFETCH(QList<int>, slices);
     QFETCH(QRectF, region);
-    Rig rig(&sinogram);
+    Rig rig(&scan.stack);
     if (!region.isEmpty())
         rig.panel.setCR(region.left(), region.top(), region.right(), region.bottom());
     const int n = fftLength(scan.width, cor);
-    rig.engine->setupFFT(n, scan.count);
+    rig.setupFFT(n, scan.count);
     rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QStringLiteral("t"));
     rig.engine->setSliceGroup(int(slices.size()));
     for (const int slice : std::as_const(slices))
@@ -353,10 +353,10 @@ void tst_Engine::sliceGroupEqualsSlicesAlone()
 // set-up, region and save settings; the next slice has the new ones.
 void tst_Engine::runSettingsAreTakenAtRunStart()
 {
-    Rig rig(&sinogram);
+    Rig rig(&scan.stack);
     rig.panel.setCR(4, 6, 30, 28);
     const double otherCor = 20.5;
-    rig.engine->setupFFT(fftLength(scan.width, cor), scan.count);
+    rig.setupFFT(fftLength(scan.width, cor), scan.count);
     rig.engine->setSaveData(true, QStringLiteral("first"), QStringLiteral("ct"), QString());
     SliceGate gate(rig.engine);
     gate.arm();
@@ -364,7 +364,7 @@ void tst_Engine::runSettingsAreTakenAtRunStart()
     QVERIFY(gate.waitInside());
 
     rig.panel.setCR(0, 0, 10, 10);
-    rig.engine->setupFFT(fftLength(scan.width, otherCor), scan.count);
+    rig.setupFFT(fftLength(scan.width, otherCor), scan.count);
     rig.engine->setSaveData(true, QStringLiteral("second"), QStringLiteral("ct"), QString());
     rig.request(otherCor, 2);
     gate.release();
@@ -405,9 +405,9 @@ void tst_Engine::unusableSinogramStillFinishes()
     QFETCH(int, slice);
     QFETCH(int, setupN);
     QFETCH(int, setupP);
-    Rig rig(&sinogram);
+    Rig rig(&scan.stack);
     if (setupN > 0)
-        rig.engine->setupFFT(setupN, setupP);
+        rig.setupFFT(setupN, setupP);
     rig.engine->setSaveData(true, QStringLiteral("res"), QStringLiteral("ct"), QString());
     rig.engine->setSaveImage(true, QStringLiteral("res"), QStringLiteral("ct"), QString());
     rig.request(corUsed, slice);
@@ -425,14 +425,14 @@ void tst_Engine::unusableSinogramStillFinishes()
 
 void tst_Engine::neverSetRegionBecomesFullAndStays()
 {
-    Rig rig(&sinogram);
+    Rig rig(&scan.stack);
     QVERIFY(!rig.panel.calcRegionChanged());
     const double smallCor = 20.5;
     const int n1 = fftLength(scan.width, smallCor);
     const int n2 = fftLength(scan.width, cor);
     QVERIFY(n2 > n1);
 
-    rig.engine->setupFFT(n1, scan.count);
+    rig.setupFFT(n1, scan.count);
     rig.request(smallCor, 2);
     QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
     QTRY_VERIFY(rig.panel.calcRegionChanged());
@@ -442,7 +442,7 @@ void tst_Engine::neverSetRegionBecomesFullAndStays()
     QCOMPARE(rig.panel.cRz1(), double(n1));
 
     // A later run with a larger N keeps the region.
-    rig.engine->setupFFT(n2, scan.count);
+    rig.setupFFT(n2, scan.count);
     rig.request(cor, 2);
     QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 2, waitMs);
     QCOMPARE(rig.panel.cRx1(), double(n1));
@@ -454,8 +454,8 @@ void tst_Engine::neverSetRegionBecomesFullAndStays()
 // bar; a fixed scale is kept and used.
 void tst_Engine::colourBarChangeRedraws()
 {
-    Rig rig(&sinogram);
-    rig.engine->setupFFT(fftLength(scan.width, cor), scan.count);
+    Rig rig(&scan.stack);
+    rig.setupFFT(fftLength(scan.width, cor), scan.count);
     rig.request(cor, 2);
     QTRY_COMPARE_WITH_TIMEOUT(rig.finished, 1, waitMs);
     QTRY_COMPARE(rig.results.size(), 1);
@@ -484,9 +484,9 @@ void tst_Engine::manyEnginesAtOnce()
     std::vector<std::unique_ptr<Rig>> rigs;
     const double cors[] = {cor, 20.5, 17.25};
     for (int i = 0; i < engines; ++i) {
-        rigs.push_back(std::make_unique<Rig>(&sinogram));
+        rigs.push_back(std::make_unique<Rig>(&scan.stack));
         const double c = cors[i % 3];
-        rigs.back()->engine->setupFFT(fftLength(scan.width, c), scan.count);
+        rigs.back()->setupFFT(fftLength(scan.width, c), scan.count);
     }
     for (int i = 0; i < engines; ++i) {
         rigs[i]->request(cors[i % 3], i % 5);
