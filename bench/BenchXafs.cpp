@@ -9,6 +9,7 @@
 //   orvo2benchxafs E N         other sizes
 //   orvo2benchxafs --register  also with registration
 
+#include "ct/ResultLayout.h"
 #include "xafs/XafsBuilder.h"
 #include "xafs/XafsTiff.h"
 
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -49,8 +51,9 @@ bool writeResults(const QString &folder, int energies, int n)
         page.width = page.height = n;
         page.description = QString::fromUtf8(QJsonDocument(meta).toJson(QJsonDocument::Compact));
         page.values = v;
-        if (!XafsTiff::writePage(
-                QDir(folder).filePath(QStringLiteral("bench-%1-00001.tif").arg(tag)), page))
+        if (!XafsTiff::writePage(QDir(folder).filePath(ResultLayout::fileName(
+                                     "bench", tag, sliceNumberText(1), "tif")),
+                                 page))
             return false;
     }
     return true;
@@ -59,12 +62,13 @@ bool writeResults(const QString &folder, int energies, int n)
 // The same results again under further slice numbers, as links to the first ones.
 bool linkSlices(const QString &from, const QString &to, int slices)
 {
-    const QStringList files = QDir(from).entryList({"bench-*-00001.tif"}, QDir::Files);
+    const QRegularExpression pattern = ResultLayout::filePattern("bench", "tif");
+    const QStringList files =
+        QDir(from).entryList({ResultLayout::fileFilter("bench", "tif")}, QDir::Files);
     for (const QString &f : files) {
+        const QString tag = pattern.match(f).captured(1);
         for (int s = 1; s <= slices; ++s) {
-            QString name = f;
-            name.replace(QStringLiteral("-00001.tif"),
-                         QStringLiteral("-%1.tif").arg(s, 5, 10, QChar('0')));
+            const QString name = ResultLayout::fileName("bench", tag, sliceNumberText(s), "tif");
             if (!QFile::link(QDir(from).filePath(f), QDir(to).filePath(name)))
                 return false;
         }
