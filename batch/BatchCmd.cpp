@@ -39,6 +39,11 @@ int BatchCmd::argInt(int i) const
     return Numbers::toInt(argText(i));
 }
 
+bool BatchCmd::argFlag(int i) const
+{
+    return argInt(i) == 1;
+}
+
 QStringList BatchCmd::argsFrom(int i) const
 {
     if (i < 0)

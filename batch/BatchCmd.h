@@ -17,6 +17,8 @@ public:
     QString argText(int i) const;
     double argDouble(int i) const;
     int argInt(int i) const;
+    // A flag is on only when it reads exactly 1: "true", "yes" or 2 are off.
+    bool argFlag(int i) const;
     QStringList argsFrom(int i) const;
     QString restJoined() const;
     // The original text after the command word, quotes and blanks as written.
