@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSplitter>
 #include <QTextStream>
@@ -179,16 +178,7 @@ void XafsPanel::setSource(const QString &xafsFolder, const QString &name)
     folder = xafsFolder;
     dataName = name;
     const QString current = slices->currentText();
-    const QRegularExpression pattern(
-        QStringLiteral("^%1-mu-(\\d{5,})\\.tif$").arg(QRegularExpression::escape(name)));
-    QStringList found;
-    const QStringList files =
-        QDir(folder).entryList({name + QStringLiteral("-mu-*.tif")}, QDir::Files, QDir::Name);
-    for (const QString &f : files) {
-        const QRegularExpressionMatch m = pattern.match(f);
-        if (m.hasMatch())
-            found << m.captured(1);
-    }
+    const QStringList found = XafsBuilder::builtSlices(folder, name);
     QSignalBlocker block(slices);
     slices->clear();
     slices->addItems(found);

@@ -79,6 +79,22 @@ QString XafsBuilder::stackFileName(const QString &name, const QString &kind, int
     return ResultLayout::fileName(name, kind, sliceNumberText(slice), QStringLiteral("tif"));
 }
 
+QStringList XafsBuilder::builtSlices(const QString &folder, const QString &name)
+{
+    const QString kind = QStringLiteral("mu");
+    const QString extension = QStringLiteral("tif");
+    const QRegularExpression pattern = ResultLayout::filePattern(name, extension);
+    const QStringList files = QDir(folder).entryList({ResultLayout::fileFilter(name, extension)},
+                                                     QDir::Files, QDir::Name);
+    QStringList slices;
+    for (const QString &file : files) {
+        const QRegularExpressionMatch m = pattern.match(file);
+        if (m.hasMatch() && m.captured(1) == kind)
+            slices << m.captured(2);
+    }
+    return slices;
+}
+
 QString XafsBuilder::energiesFileName(const QString &name)
 {
     return name + QStringLiteral("-energies.csv");

@@ -71,6 +71,8 @@ public:
     const std::vector<XafsResultSet> &sets() const { return found; }
     QString outputFolder() const;
     static QString stackFileName(const QString &name, const QString &kind, int slice);
+    // The slice numbers (as file names show them) whose µ stack lies in `folder`.
+    static QStringList builtSlices(const QString &folder, const QString &name);
     static QString energiesFileName(const QString &name);
 
     // Steps of build(), public for tests.
