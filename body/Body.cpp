@@ -3,6 +3,7 @@
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
 #include "body/I0ofImage.h"
+#include "body/SetRunner.h"
 #include "body/XafsBatch.h"
 #include "ct/CtCalc.h"
 #include "ct/CtCalc2.h"
@@ -20,6 +21,7 @@
 #include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
 #include "disp/RawDisp.h"
+#include "disp/RawView.h"
 #include "disp/SeekCtrl.h"
 #include "disp/Sinogram.h"
 #include "imgdata/ImgData.h"
@@ -87,6 +89,7 @@ Body::Body(QWidget *parent)
     // Once every tab has its content: the images' share of the screen is known.
     fitControlColumn();
     fitToScreen();
+    setupCommands();
     applyRunOptions();
     executeConfigLines();
 }
@@ -124,13 +127,6 @@ void Body::setupForm()
     subFolderGroup->addButton(ui->SubOfEnergy);
     subFolderGroup->addButton(ui->SubOfSlice);
     ui->SubOfSlice->setChecked(true);
-
-    cursorPen = QPen(QColor(255, 255, 0));
-    slicePen = QPen(QColor(255, 232, 232));
-    corPen = QPen(QColor(255, 232, 232));
-    corPen.setDashPattern({10, 3, 4, 3});
-    selectingPen = QPen(QColor(255, 0, 0));
-    regionPen = QPen(QColor(232, 255, 0));
 
     auto *progress = new QProgressBar(this);
     progress->setObjectName(QStringLiteral("CalcProgress"));
@@ -251,6 +247,19 @@ void Body::setupSequencer()
     connect(ui->SelDDir, &SelectDataDir::newSets, this, &Body::newSets);
 }
 
+void Body::setupSetRunner()
+{
+    SetRunner::Hooks hooks;
+    hooks.startRun = [this] { startCalcCt(); };
+    hooks.loadStack = [this](const QStringList &files) { dataFilesSelected(files, true); };
+    hooks.setLoaded = [this] { estimateCorOfSet(); };
+    hooks.passSubFolders = [this] { passSubFolderSettings(); };
+    hooks.firstSet = [this](int index) { emit setFirstSet(index); };
+    hooks.nextSet = [this](int index) { emit setNextSet(index); };
+    hooks.headless = [this] { return headless; };
+    setRunner = new SetRunner(ui, runs, xafsBatch, std::move(hooks), this);
+}
+
 void Body::setupEngines()
 {
     dataSaver = new DataSaver;
@@ -279,6 +288,7 @@ void Body::setupEngines()
     engines->regionOf = [this](int i) { return engineLinks.at(i)->calcRegion(); };
     engines->scaleOf = [this](int i) { return engineLinks.at(i)->scale(); };
     setupRuns();
+    setupSetRunner();
     connect(ctCalc, &CtCalc::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
             Qt::QueuedConnection);
     connect(ctCalc, &CtCalc::saveImgWDiscard, dataSaver, &DataSaver::saveImgWDiscard,
@@ -308,25 +318,21 @@ void Body::connectPanels()
 
     connect(ui->CTFiles, &SelectDataFiles::filesSelected, this, &Body::dataFilesSelected);
     connect(ui->SelI0Files, &SelectDataFiles::filesSelected, this, &Body::i0FilesSelected);
-    connect(rawDisp, &RawDisp::drawImage2, this, &Body::draw);
+    rawView = new RawView(rawDisp, ui->procCtrl, ui->seekCtrl, imgDatas, this);
+    rawView->regionSelected = [this](double x0, double z0, double x1, double z1) {
+        setRegionEverywhere(x0, z0, x1, z1);
+    };
     connect(ui->procCtrl, &ProcCtrl::findCorClicked, this, &Body::findCorClicked);
-    connect(rawDisp, &RawDisp::newPosInvY, this, &Body::newPosOnRawImg);
-    connect(rawDisp, &RawDisp::newBar, this, &Body::updateRawImage);
-    connect(rawDisp, &RawDisp::selectedAPoint, this, &Body::selectedAPointInRawImg);
-    connect(ui->seekCtrl, &SeekCtrl::newIndex, this, &Body::updateRawImage);
     // "Show Img" of the I0 and BG pickers brings their picture's tab to the front.
     connect(ui->I0ImgSel, &SelectAImgFile::imageShown, this,
             [this] { ui->ImgsTab->setCurrentWidget(ui->I0ImageTab); });
     connect(ui->BGImgSel, &SelectAImgFile::imageShown, this,
             [this] { ui->ImgsTab->setCurrentWidget(ui->BGImageTab); });
-    connect(imgDatas, &ImgDatas::imageUpdated, rawDisp, qOverload<>(&QWidget::update));
     connect(ctCalc, &CtCalc::askToStartCalc, this, &Body::toggleCalcCt);
     connect(ui->CalcCT, &QPushButton::clicked, this, &Body::toggleCalcCt);
     connect(ctCalc, &CtCalc::cRUpdated, this, &Body::cRUpdated);
     connect(ctCalc, &CtCalc::dRUpdated, this, &Body::dRUpdated);
     connect(ctCalc, &CtCalc::calcFinished, this, &Body::ctCalcFinished);
-    for (auto signal : {&ProcCtrl::rotAxUpdated, &ProcCtrl::sliceNoUpdated, &ProcCtrl::corUpdated})
-        connect(ui->procCtrl, signal, rawDisp, qOverload<>(&QWidget::update));
     connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::changedAutoExec);
     connect(ui->procCtrl, &ProcCtrl::sliceNoUpdated, sinogram, &Sinogram::sliceNoUpdated);
     connect(ui->procCtrl, &ProcCtrl::corUpdated, sinogram, &Sinogram::corUpdated);
@@ -459,10 +465,7 @@ void Body::loadFiles(const QStringList &files, bool clear)
         regenerateSinogram();
     if (resetConds && imgDatas->count() > 0) {
         const double e = (vertical ? w : h) - 1;
-        dRUpdated(0, 0, e, e);
-        cRUpdated(0, 0, e, e);
-        ctCalc->setDR(0, 0, e, e);
-        ctCalc->setCR(0, 0, e, e);
+        setRegionEverywhere(0, 0, e, e);
     }
     if (imgDatas->count() > 0)
         firstLoad = false;
@@ -473,134 +476,27 @@ void Body::loadFiles(const QStringList &files, bool clear)
 
 void Body::updateRawImage()
 {
-    const int index = ui->seekCtrl->index();
-    if (index >= 0 && index < imgDatas->count()) {
-        GreyScale scale = rawDisp->CBar->greyScale();
-        const bool fixed = rawDisp->CBar->fixed();
-        imgDatas->genImage(index, &rawDisp->image, &scale, fixed);
-        if (!fixed) {
-            rawDisp->CBar->setMin(scale.min);
-            rawDisp->CBar->setMax(scale.max);
-        }
-        rawDisp->newImage();
-    }
-    rawDisp->update();
+    rawView->updateRawImage();
 }
 
 void Body::newPosOnRawImg(double x, double y)
 {
-    double v = 0.0;
-    const int index = ui->seekCtrl->index();
-    const int ix = Numbers::saturateToInt(x);
-    const int iy = Numbers::saturateToInt(y);
-    if (index >= 0 && index < imgDatas->count()) {
-        const ImgData *img = imgDatas->frame(index);
-        if (img && ix >= 0 && iy >= 0 && ix < img->width && iy < img->height) {
-            std::vector<double> line(static_cast<size_t>(img->width));
-            v = img->getLine(iy, line.data())[ix];
-        }
-    }
-    rawDisp->setVal(v);
+    rawView->newPosOnRawImg(x, y);
 }
 
 void Body::selectedAPointInRawImg(double x, double y, MouseC::MStat s)
 {
-    // A plain left drag pans the picture to look at it; only a click picks a slice.
-    if (s == MouseC::Left && rawDisp->lastPressDragged())
-        return;
-    const bool vertical = ui->procCtrl->rotAxIsV();
-    if (s == MouseC::Left)
-        ui->procCtrl->setSliceNo(Numbers::saturateToInt(vertical ? y : x));
-    else if (s == MouseC::Right)
-        ui->procCtrl->setCor(vertical ? x : y);
+    rawView->selectedAPointInRawImg(x, y, s);
 }
 
 void Body::draw(QPainter *p)
 {
-    if (imgDatas->count() == 0) {
-        drawFirstSteps(p);
-        return;
-    }
-    const ChCoord *c = rawDisp->coord;
-    const bool vertical = ui->procCtrl->rotAxIsV();
-    const QPoint m = rawDisp->mouse->current;
-    p->setPen(cursorPen);
-    p->drawLine(QPointF(m.x(), c->SY0), QPointF(m.x(), c->SY1));
-    p->drawLine(QPointF(c->SX0, m.y()), QPointF(c->SX1, m.y()));
-
-    const double slice = ui->procCtrl->sliceNo();
-    const double cor = ui->procCtrl->cor();
-    p->setPen(slicePen);
-    if (vertical) {
-        const double y = c->realToScreenY(slice);
-        p->drawLine(QPointF(c->SX0, y), QPointF(c->SX1, y));
-    } else {
-        const double x = c->realToScreenX(slice);
-        p->drawLine(QPointF(x, c->SY0), QPointF(x, c->SY1));
-    }
-    p->setPen(corPen);
-    if (vertical) {
-        const double x = c->realToScreenX(cor);
-        p->drawLine(QPointF(x, c->SY0), QPointF(x, c->SY1));
-    } else {
-        const double y = c->realToScreenY(cor);
-        p->drawLine(QPointF(c->SX0, y), QPointF(c->SX1, y));
-    }
-
-    if (!rawDisp->selecting && !rawDisp->selectionValid)
-        return;
-    const QRectF rect(c->realToScreenX(rawDisp->selX), c->realToScreenY(rawDisp->selY),
-                      c->realLengthToScreenX(rawDisp->selW), c->realLengthToScreenY(rawDisp->selH));
-    if (rawDisp->selecting) {
-        p->setPen(selectingPen);
-        p->drawRect(rect);
-        return;
-    }
-    p->setPen(regionPen);
-    p->drawRect(rect);
-    const double x0 = rawDisp->selX, x1 = rawDisp->selX + rawDisp->selW;
-    const double y0 = rawDisp->selY, y1 = rawDisp->selY + rawDisp->selH;
-    // The rectangle's extent across the axis is the region, its extent along the
-    // axis the slice range.
-    if (vertical)
-        applySelection(x0, x1, y0, y1);
-    else
-        applySelection(y0, y1, x0, x1);
-}
-
-// An empty window says what to do first, in the order the work goes.
-void Body::drawFirstSteps(QPainter *p)
-{
-    const QString steps =
-        tr("To reconstruct a slice:\n"
-           "1. Load the projections: \"Data Select\" under \"Row Images\".\n"
-           "2. Choose the I0 and BG images with their \"Select\" buttons.\n"
-           "3. Set the centre of rotation: \"Center\", or a right click on the image.\n"
-           "4. Press \"Calc\".\n\n"
-           "On the image a click picks the slice, a drag moves the picture, the wheel zooms\n"
-           "and Shift+drag selects a region.");
-    const QRect area = QRect(0, 0, rawDisp->dispA()->width(), rawDisp->dispA()->height())
-                           .adjusted(16, 16, -16, -16);
-    const int flags = Qt::AlignLeft | Qt::TextWordWrap;
-    QRect block = p->fontMetrics().boundingRect(area, flags, steps);
-    block.moveCenter(area.center());
-    p->setPen(QColor(64, 64, 64));
-    p->drawText(block, flags, steps);
-}
-
-void Body::applySelection(double across0, double across1, double along0, double along1)
-{
-    dRUpdated(across0, across0, across1, across1);
-    cRUpdated(across0, across0, across1, across1);
-    ctCalc->setDR(across0, across0, across1, across1);
-    ctCalc->setCR(across0, across0, across1, across1);
-    ui->procCtrl->setSliceFrom(Numbers::saturateToInt(along0));
-    ui->procCtrl->setSliceTo(Numbers::saturateToInt(along1));
+    rawView->draw(p);
 }
 
 void Body::showDispRaw()
 {
-    rawDisp->setVisible(!rawDisp->isVisible());
+    rawView->showDispRaw();
 }
 
 void Body::regenerateSinogram()
@@ -838,6 +734,14 @@ void Body::forwardRegion(RegionSetter panelSetter, CtCalcRegionSetter ct1Setter,
     forwardingRegion = false;
 }
 
+void Body::setRegionEverywhere(double x0, double z0, double x1, double z1)
+{
+    dRUpdated(x0, z0, x1, z1);
+    cRUpdated(x0, z0, x1, z1);
+    ctCalc->setDR(x0, z0, x1, z1);
+    ctCalc->setCR(x0, z0, x1, z1);
+}
+
 void Body::dRUpdated(double rx0, double rz0, double rx1, double rz1)
 {
     forwardRegion(&CtCalc2Ui::setDR, &CtCalc::setDR, {rx0, rz0, rx1, rz1});
@@ -897,76 +801,19 @@ void Body::setAutoSaveData(bool f)
 
 // ---- sequential execution ------------------------------------------------------
 
-void Body::reportStage(const QString &msg)
-{
-    // The sequencer's clock is read and written on its own thread only; queued
-    // behind the steps already sent, the report keeps its place in the chain.
-    XafsBatch *seq = xafsBatch;
-    QMetaObject::invokeMethod(
-        seq, [seq, msg] { seq->reportStage(msg); }, Qt::QueuedConnection);
-}
-
 void Body::seqCalcClicked()
 {
-    // The sequencer would take the end of a run it did not start for the end of
-    // its first set.
-    if (!xafsBatch->isRunning() && (runs->isRunning() || !runs->enginesIdle())) {
-        const QString msg = tr("Sequential run not started: a CT run is in progress");
-        qDebug().noquote() << msg;
-        ui->ProgressMsg->setText(msg);
-        return;
-    }
-    QMetaObject::invokeMethod(xafsBatch, &XafsBatch::start, Qt::QueuedConnection);
+    setRunner->seqCalcClicked();
 }
 
 void Body::startSetCalc()
 {
-    if (runs->isRunning()) {
-        const QString msg =
-            tr("Sequential run stopped at %1: a CT run is in progress").arg(currentSetText());
-        qDebug().noquote() << msg;
-        markFailure(QStringLiteral("set not computed"));
-        QMetaObject::invokeMethod(
-            xafsBatch, [seq = xafsBatch, msg] { seq->stop(msg); }, Qt::QueuedConnection);
-        return;
-    }
-    runs->setSequenced(true);
-    startCalcCt();
-}
-
-QString Body::currentSetText() const
-{
-    return tr("set %1 (%2)")
-        .arg(ui->SelDDir->currentIndex() + 1)
-        .arg(ui->SelDDir->currentEnergyText());
+    setRunner->startSetCalc();
 }
 
 void Body::markFailure(const QString &what)
 {
     runs->markFailure(what);
-}
-
-QString Body::tagForCurrentSet(bool *sharedEnergy) const
-{
-    const SelectDataDir *dirs = ui->SelDDir;
-    const QString energy = dirs->currentEnergyText();
-    *sharedEnergy = false;
-    const int idx = dirs->currentIndex();
-    if (!dirs->isKVNStandard() || idx < 0 || idx >= dirs->sets.size())
-        return energy;
-    // Two sets of one energy (a repeat scan, a second sample) would save under one
-    // tag, the second over the first.
-    const CtFileSet *current = dirs->sets.at(idx);
-    return saveTagOf(current->energyText, current->sample, sharedEnergy);
-}
-
-QString Body::saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const
-{
-    // Counted over the whole directory: under -set the list holds that set alone.
-    *sharedEnergy = ui->SelDDir->setsWithEnergyText(energyText) > 1;
-    if (!*sharedEnergy || sample.isEmpty())
-        return energyText;
-    return sample + QLatin1Char('_') + energyText;
 }
 
 void Body::newSets(int count)
@@ -978,29 +825,14 @@ void Body::newSets(int count)
     ui->SeqCalcTo->setValue(count);
 }
 
-void Body::makeSaveFolders()
-{
-    if (ui->AutoSaveImage->isChecked() && !ui->SelectImageSaveDir->path().isEmpty())
-        QDir().mkpath(ui->SelectImageSaveDir->path());
-    if (ui->AutoSaveData->isChecked() && !ui->SelectDataSaveDir->path().isEmpty())
-        QDir().mkpath(ui->SelectDataSaveDir->path());
-}
-
 void Body::setFirstImageSet()
 {
-    if (!Edition::isBase())
-        reportStage(tr("Loading first Data Set"));
-    passSubFolderSettings();
-    makeSaveFolders();
-    emit setFirstSet(Numbers::toInt(ui->SeqCalcFrom->text()) - 1);
+    setRunner->setFirstImageSet();
 }
 
 void Body::setNextImageSet()
 {
-    qDebug() << "loading next data set";
-    if (!Edition::isBase())
-        reportStage(tr("Loading next Data Set"));
-    emit setNextSet(Numbers::toInt(ui->SeqCalcTo->text()) - 1);
+    setRunner->setNextImageSet();
 }
 
 void Body::selectedDir(QString dir, QStringList patterns)
@@ -1010,7 +842,7 @@ void Body::selectedDir(QString dir, QStringList patterns)
         QDir(dir).entryInfoList(patterns, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &entry : entries)
         files << entry.filePath();
-    loadDataSet(files);
+    setRunner->loadDataSet(files);
 }
 
 void Body::selectedFileInfoList(QFileInfoList fileInfoList)
@@ -1018,41 +850,7 @@ void Body::selectedFileInfoList(QFileInfoList fileInfoList)
     QStringList files;
     for (const QFileInfo &entry : fileInfoList)
         files << entry.filePath();
-    loadDataSet(files);
-}
-
-void Body::loadDataSet(const QStringList &files)
-{
-    // The I0 image is read by the engines too: the whole set waits for them.
-    if (deferWhileEnginesRun("Loading a set", [this, files] { loadDataSet(files); }))
-        return;
-    const QString failedI0 = chooseI0ForSet();
-    if (!failedI0.isEmpty()) {
-        // Without the I0 of its energy the set would be reconstructed with none, or
-        // with another energy's, and saved under its own energy: it is not loaded.
-        const QString msg = tr("Sequential run stopped at %1: the I0 image %2 could not be loaded")
-                                .arg(currentSetText(), failedI0);
-        qDebug().noquote() << msg;
-        markFailure(QStringLiteral("seq_exec_set"));
-        QMetaObject::invokeMethod(
-            xafsBatch, [seq = xafsBatch, msg] { seq->stop(msg); }, Qt::QueuedConnection);
-        return;
-    }
-    bool shared = false;
-    const QString tag = tagForCurrentSet(&shared);
-    if (shared) {
-        const QString msg = tr("Energy %1 is shared by several sets: results tagged %2")
-                                .arg(ui->SelDDir->currentEnergyText(), tag);
-        qDebug().noquote() << msg;
-        reportStage(msg);
-    }
-    ui->SelectImageSaveDir->setAddTag(tag);
-    ui->SelectDataSaveDir->setAddTag(tag);
-    runs->account().addSet();
-    // A set always replaces the stack, whatever the list's load options say.
-    ui->CTFiles->clearFiles();
-    dataFilesSelected(files, true);
-    estimateCorOfSet();
+    setRunner->loadDataSet(files);
 }
 
 void Body::startingSeqCalc()
@@ -1066,61 +864,19 @@ void Body::finishedSeqCalc()
     finishIfHeadlessDone();
 }
 
-void Body::i0FilesSelected(QStringList files, bool clear)
+void Body::i0FilesSelected(QStringList files, bool)
 {
-    Q_UNUSED(clear);
-    i0Energies.clear();
-    ui->SelI0Files->clearFiles();
-    for (const QString &path : files) {
-        // The energy comes from the file's name: a hyphen in a folder name must
-        // not change it.
-        const QString t = energyTextOf(QFileInfo(path).fileName());
-        i0Energies << unitFactorOf(t) * energyOf(t);
-        ui->SelI0Files->addFileName(path);
-    }
+    setRunner->i0FilesSelected(files);
 }
 
 void Body::noticedStage(QString msg, qint64 dEt)
 {
-    if (!Edition::isBase())
-        qDebug() << "Stage : " << msg << dEt;
-    ui->ProgressMsg->setText(msg);
-    ui->DeltaET->setText(QString::number(dEt));
-    showSetProgress(msg);
-}
-
-void Body::showSetProgress(const QString &stageMsg)
-{
-    const int set = ui->SelDDir->currentIndex() + 1;
-    const QString text = set > 0 ? tr("Set %1 (%2 to %3): %4")
-                                       .arg(set)
-                                       .arg(ui->SeqCalcFrom->value())
-                                       .arg(ui->SeqCalcTo->value())
-                                       .arg(stageMsg)
-                                 : stageMsg;
-    if (auto *label = findChild<QLabel *>(QStringLiteral("SeqSetProgress")))
-        label->setText(text);
-    if (headless)
-        qDebug().noquote() << text;
+    setRunner->noticedStage(msg, dEt);
 }
 
 void Body::setI0FileFromList()
 {
-    chooseI0ForSet();
-}
-
-QString Body::chooseI0ForSet()
-{
-    if (i0Energies.isEmpty())
-        return QString();
-    const int k = nearestI0Index(ui->SelDDir->currentEnergy());
-    const QString file = ui->SelI0Files->fileName(k);
-    ui->I0ImgSel->fileSelected0(file);
-    // A failed load leaves the picker without an image (never the previous one).
-    const ImgData *i0 = ui->I0ImgSel->image();
-    if (!i0 || !i0->isOk || ui->I0ImgSel->loadFailed())
-        return file.isEmpty() ? QStringLiteral("\"\"") : file;
-    return QString();
+    setRunner->chooseI0ForSet();
 }
 
 // ---- batch and shut-down ---------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batch/BatchCmd.h"
+#include "batch/CommandTable.h"
 #include "config/RunOptions.h"
 #include "ct/CtRunParams.h"
 #include "disp/MouseC.h"
@@ -11,7 +12,6 @@
 #include <QFileInfoList>
 #include <QFrame>
 #include <QList>
-#include <QPen>
 #include <QStringList>
 #include <QThread>
 #include <QVector>
@@ -32,7 +32,9 @@ class QAbstractButton;
 class QButtonGroup;
 class QPainter;
 class RawDisp;
+class RawView;
 class RunController;
+class SetRunner;
 struct RunRequest;
 class Sinogram;
 class XafsBatch;
@@ -157,34 +159,26 @@ private:
     void setupSequencer();
     void setupEngines();
     void setupRuns();
+    void setupSetRunner();
     void connectPanels();
     void executeConfigLines();
 
-    // Runs one command; false when it completes later (only "calc_exec" from the
-    // interpreter). Only commands from the interpreter are answered at all.
+    // The command table wired to the form's parts and the window's own actions
+    // (BodyCommands.cpp).
+    void setupCommands();
+    // Runs one command; false when it completes later (calc_exec and xafs_build from
+    // the interpreter). Only commands from the interpreter are answered at all.
     bool dispatch(const BatchCmd &cmd, bool fromInterpreter);
-    void dispatchLoading(const BatchCmd &c);
-    void dispatchProcessing(const BatchCmd &c);
-    void dispatchSaving(const BatchCmd &c);
-    void dispatchAdditionalInfo(const BatchCmd &c);
-    void dispatchShowing(const BatchCmd &c);
-    void dispatchSequential(const BatchCmd &c);
-    // Filter and result formats (BodyResults.cpp, commands in BodyCommands.cpp).
-    void dispatchFilter(const BatchCmd &c);
+    // The data format box under the data folder (BodyResults.cpp).
     void setupResultControls();
-    bool setDataFormat(const QString &format);
     // At the end of a run that saved: the run record to the saver.
     void sendRunRecord();
-    // CT-XAFS spectra; false when the command completes later ("xafs_build").
-    bool dispatchXafs(const BatchCmd &c, bool fromInterpreter);
-    // Builds the stacks on a thread of its own; a script waits for the end.
+    // CT-XAFS stacks (BodyXafs.cpp), built on a thread of their own; a script waits
+    // for the end.
     void startXafsBuild(bool fromScript);
-    bool writeXafsSpectrum(const BatchCmd &c);
     void setupXafs();
     void refreshXafsPanel();
-    // Centre of rotation and rings (BodyCor.cpp): ct_cor_auto, ct_cor_scan,
-    // ct_ring_removal, seq_exec_cor_auto.
-    void dispatchCor(const BatchCmd &c);
+    // Centre of rotation (BodyCor.cpp).
     // Estimates the CoR of the stack at the current slice within [from, to] (NaN:
     // no bound) and sets it; false, with the reason logged, when it can not.
     bool findCor(double from, double to);
@@ -193,29 +187,16 @@ private:
     void estimateCorOfSet();
     // -set, -sets and -threads (BodyRunOptions.cpp).
     void applyRunOptions();
-    // True when the options settle the command: it is not dispatched further.
-    bool dispatchRunOptions(const BatchCmd &c);
     int enginesAsked(int scriptValue) const;
-    int nearestI0Index(double energy) const;
     void printSetList();
-    void setRotAxIsV(bool vertical);
     using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
     using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
     void forwardRegion(RegionSetter panelSetter, CtCalcRegionSetter ct1Setter,
                        const std::array<double, 4> &region);
-    void selectCt(bool ct1, bool checked);
+    // The display and calculation regions of every result panel, CT1's included.
+    void setRegionEverywhere(double x0, double z0, double x1, double z1);
 
     void loadFiles(const QStringList &files, bool clear);
-    // Loads the files of a data set of a sequential run with the I0 of its energy.
-    void loadDataSet(const QStringList &files);
-    // Empty when the I0 image of the current set's energy was loaded (or no I0 file
-    // set is chosen), otherwise the file that failed.
-    QString chooseI0ForSet();
-    // The save tag of the current set: its energy text, with the sample in front
-    // when another set of the directory has the same energy text.
-    QString tagForCurrentSet(bool *sharedEnergy) const;
-    QString saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const;
-    QString currentSetText() const;
     // Something asked for failed: counted, and a script line being carried out
     // answers ng.
     void markFailure(const QString &what);
@@ -224,21 +205,15 @@ private:
     // The settings of a run as the controls hold them now.
     RunRequest runRequest() const;
     void regenerateSinogram();
-    // Regions and slice range from a rectangle selected on the raw image.
-    void drawFirstSteps(QPainter *p);
     void connectNextFileNames();
     void showNextFileNames();
-    void applySelection(double across0, double across1, double along0, double along1);
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
     bool deferWhileEnginesRun(const char *what, std::function<void()> action);
     // The run's start and end on the form.
     void showRunStarting();
     void showRunEnded();
-    void reportStage(const QString &msg);
-    void showSetProgress(const QString &stageMsg);
     void passSubFolderSettings();
-    void makeSaveFolders();
 
     bool isIdle() const;
     void finishIfHeadlessDone();
@@ -246,19 +221,16 @@ private:
     void stopThreads();
 
     Ui::Body *ui;
+    CommandTable commands;
     bool firstLoad = true;
-    QPen cursorPen;
-    QPen slicePen;
-    QPen corPen;
-    QPen selectingPen;
-    QPen regionPen;
     QDateTime endTime;
     QThread batchThread;
     Batch *batch = nullptr;
     QThread seqThread;
     XafsBatch *xafsBatch = nullptr;
-    QList<double> i0Energies;
+    SetRunner *setRunner = nullptr;
     RawDisp *rawDisp = nullptr;
+    RawView *rawView = nullptr;
     Sinogram *sinogram = nullptr;
     CtCalc *ctCalc = nullptr;
     CtEnginePool *engines = nullptr;

@@ -192,24 +192,6 @@
         <translation>セット %1 (%2～%3): %4</translation>
     </message>
     <message>
-        <source>To reconstruct a slice:
-1. Load the projections: &quot;Data Select&quot; under &quot;Row Images&quot;.
-2. Choose the I0 and BG images with their &quot;Select&quot; buttons.
-3. Set the centre of rotation: &quot;Center&quot;, or a right click on the image.
-4. Press &quot;Calc&quot;.
-
-On the image a click picks the slice, a drag moves the picture, the wheel zooms
-and Shift+drag selects a region.</source>
-        <translation>スライスを再構成するには:
-1. 投影像を読み込む: 「投影像」の「データ選択」。
-2. I0 画像と BG 画像をそれぞれの「選択」で選ぶ。
-3. 回転中心を設定する: 「中心」に入力するか、画像上で右クリック。
-4. 「計算」を押す。
-
-画像上では、クリックでスライスを選択、ドラッグで画像を移動、ホイールで拡大縮小、
-Shift+ドラッグで領域を選択します。</translation>
-    </message>
-    <message>
         <source>Sequential run not started: a CT run is in progress</source>
         <translation>連続実行は開始されません: CT計算の実行中です</translation>
     </message>
@@ -448,6 +430,27 @@ Shift+ドラッグで領域を選択します。</translation>
     <message>
         <source>Threads</source>
         <translation>スレッド数</translation>
+    </message>
+</context>
+<context>
+    <name>RawView</name>
+    <message>
+        <source>To reconstruct a slice:
+1. Load the projections: &quot;Data Select&quot; under &quot;Row Images&quot;.
+2. Choose the I0 and BG images with their &quot;Select&quot; buttons.
+3. Set the centre of rotation: &quot;Center&quot;, or a right click on the image.
+4. Press &quot;Calc&quot;.
+
+On the image a click picks the slice, a drag moves the picture, the wheel zooms
+and Shift+drag selects a region.</source>
+        <translation>スライスを再構成するには:
+1. 投影像を読み込む: 「投影像」の「データ選択」。
+2. I0 画像と BG 画像をそれぞれの「選択」で選ぶ。
+3. 回転中心を設定する: 「中心」に入力するか、画像上で右クリック。
+4. 「計算」を押す。
+
+画像上では、クリックでスライスを選択、ドラッグで画像を移動、ホイールで拡大縮小、
+Shift+ドラッグで領域を選択します。</translation>
     </message>
 </context>
 <context>
