@@ -15,6 +15,7 @@
 #include "imgdata/ImgDatas.h"
 #include "select/SelectAFile.h"
 #include "ui_Body.h"
+#include "util/GreyPicture.h"
 #include "util/Numbers.h"
 
 #include <QCheckBox>
@@ -130,12 +131,7 @@ bool Body::scanCor(double from, double to, double step)
             grey.min = fbp.min();
             grey.max = fbp.max();
         }
-        picture = QImage(n, n, QImage::Format_Grayscale8);
-        for (int z = 0; z < n && !picture.isNull(); ++z) {
-            uchar *line = picture.scanLine(z);
-            for (int x = 0; x < n; ++x)
-                line[x] = static_cast<uchar>(grey.grey(fbp.resultRow(z)[x]));
-        }
+        picture = GreyPicture::of(n, n, grey, [&fbp](int z) { return fbp.resultRow(z); });
         const QString tag = CorScan::tagOf(cor);
         qDebug().noquote() << "CoR scan :" << tag;
         DataSaver *saver = dataSaver;

@@ -8,7 +8,7 @@
 #include "disp/ProcCtrl.h"
 #include "disp/Sinogram.h"
 #include "ui_CtCalc.h"
-#include "util/GreyScale.h"
+#include "util/GreyPicture.h"
 #include "util/Numbers.h"
 
 #include <QDebug>
@@ -252,13 +252,8 @@ void CtCalc::genResImage()
         picture = QImage(n, n, QImage::Format_Grayscale8);
     if (picture.isNull())
         return;
-    const GreyScale grey = bar->greyScale();
-    for (int z = 0; z < n; ++z) {
-        const double *values = fbp.resultRow(z);
-        uchar *line = picture.scanLine(z);
-        for (int x = 0; x < n; ++x)
-            line[x] = static_cast<uchar>(grey.grey(values[x]));
-    }
+    GreyPicture::paint(&picture, 0, 0, n, n, bar->greyScale(),
+                       [this](int z) { return fbp.resultRow(z); });
     ui->DispCt->newImage();
     ui->DispCt->dispA()->update();
 }

@@ -7,6 +7,7 @@
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "imgdata/ImgDatas.h"
+#include "util/GreyPicture.h"
 
 #include <QDebug>
 #include <QMetaMethod>
@@ -301,16 +302,11 @@ void CtCalc2::render()
         scale.grey.min = grey.min;
         scale.grey.max = grey.max;
     }
-    QImage picture(n, n, QImage::Format_Grayscale8);
+    const QImage picture =
+        GreyPicture::of(n, n, grey, [this](int z) { return current->resultRow(z); });
     if (picture.isNull()) {
         qDebug() << "Can not make result image of size" << n;
         return;
-    }
-    for (int z = 0; z < n; ++z) {
-        const double *values = current->resultRow(z);
-        uchar *line = picture.scanLine(z);
-        for (int x = 0; x < n; ++x)
-            line[x] = static_cast<uchar>(grey.grey(values[x]));
     }
     resImage = picture;
     resImageValid = true;

@@ -6,12 +6,14 @@
 #include "disp/ImgDispWPV.h"
 #include "disp/ProcCtrl.h"
 #include "ui_Sinogram.h"
-#include "util/GreyScale.h"
+#include "util/GreyPicture.h"
 #include "util/Numbers.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 Sinogram::Sinogram(QWidget *parent)
     : QFrame(parent)
@@ -119,23 +121,17 @@ void Sinogram::genImage()
         bar->setMin(lo);
         bar->setMax(hi);
     }
-    const GreyScale scale = bar->greyScale();
     QImage picture(w, 2 * rows, QImage::Format_Grayscale8);
     if (picture.isNull())
         return;
+    GreyPicture::paint(&picture, 0, 0, w, rows, bar->greyScale(),
+                       [this, w](int r) { return shownRaw.constData() + qsizetype(r) * w; });
     // The lower half is the upper half mirrored left to right: a projection at
     // angle a + 180 degrees sees the same line reversed, which completes the
     // 180-degree scan to a full turn.
-    for (int r = 0; r < rows; ++r) {
-        const double *in = shownRaw.constData() + qsizetype(r) * w;
-        uchar *upper = picture.scanLine(r);
-        uchar *lower = picture.scanLine(rows + r);
-        for (int j = 0; j < w; ++j) {
-            const uchar g = uchar(scale.grey(in[j]));
-            upper[j] = g;
-            lower[w - 1 - j] = g;
-        }
-    }
+    for (int r = 0; r < rows; ++r)
+        std::reverse_copy(picture.constScanLine(r), picture.constScanLine(r) + w,
+                          picture.scanLine(rows + r));
     ui->DispSinogram->image = picture;
     ui->DispSinogram->newImage();
     genFouSImage();
@@ -175,17 +171,16 @@ void Sinogram::genFouSImage()
         bar->setMin(-10.0);
         bar->setMax(10.0);
     }
-    const GreyScale scale = bar->greyScale();
-    QImage picture(w, allRows, QImage::Format_Grayscale8);
+    // Linear and unshifted: the zero frequency is the top-left pixel.
+    std::vector<double> magnitude(static_cast<size_t>(w));
+    const QImage picture = GreyPicture::of(w, allRows, bar->greyScale(), [&](int r) {
+        const fftw_complex *row = out.data() + size_t(r) * w;
+        for (int j = 0; j < w; ++j)
+            magnitude[size_t(j)] = std::hypot(row[j][0], row[j][1]);
+        return magnitude.data();
+    });
     if (picture.isNull())
         return;
-    // Linear and unshifted: the zero frequency is the top-left pixel.
-    for (int r = 0; r < allRows; ++r) {
-        const fftw_complex *row = out.data() + size_t(r) * w;
-        uchar *line = picture.scanLine(r);
-        for (int j = 0; j < w; ++j)
-            line[j] = uchar(scale.grey(std::hypot(row[j][0], row[j][1])));
-    }
     ui->DispFouS->image = picture;
     ui->DispFouS->newImage();
 }

@@ -2,6 +2,7 @@
 
 #include "disp/ColorBar.h"
 #include "disp/ImgDispWPV.h"
+#include "util/GreyPicture.h"
 #include "util/Numbers.h"
 #include "xafs/XafsBuilder.h"
 #include "xafs/XafsTiff.h"
@@ -267,12 +268,8 @@ void XafsPanel::drawPicture()
     const int x0 = std::max(stack.x0(), 0), z0 = std::max(stack.z0(), 0);
     QImage picture(x0 + w, z0 + h, QImage::Format_Grayscale8);
     picture.fill(0);
-    const GreyScale grey = display->CBar->greyScale();
-    for (int z = 0; z < h; ++z) {
-        uchar *line = picture.scanLine(z0 + z) + x0;
-        for (int x = 0; x < w; ++x)
-            line[x] = static_cast<uchar>(grey.grey((*values)[static_cast<size_t>(z) * w + x]));
-    }
+    GreyPicture::paint(&picture, x0, z0, w, h, display->CBar->greyScale(),
+                       [values, w](int z) { return values->data() + static_cast<size_t>(z) * w; });
     display->image = picture;
     display->newImage();
     display->update();

@@ -4,6 +4,7 @@
 #include "ImgDataTiff.h"
 #include "MemoryBudget.h"
 #include "PixelBuffer.h"
+#include "util/GreyPicture.h"
 #include "util/GreyScale.h"
 
 #include <QDebug>
@@ -153,14 +154,11 @@ void ImgData::toImage(QImage *image, GreyScale *scale, bool scaleFixed)
         scale->min = min;
         scale->max = max;
     }
-    *image = QImage(width, height, QImage::Format_Grayscale8);
     std::vector<double> line(static_cast<size_t>(width));
-    for (int y = 0; y < height; ++y) {
+    *image = GreyPicture::of(width, height, *scale, [this, &line](int y) {
         getLine(y, line.data());
-        uchar *out = image->scanLine(y);
-        for (int x = 0; x < width; ++x)
-            out[x] = static_cast<uchar>(scale->grey(line[x]));
-    }
+        return line.data();
+    });
 }
 
 bool ImgData::isITEX(const QString &fileName)
