@@ -2,6 +2,7 @@
 
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
+#include "body/FormFit.h"
 #include "body/I0ofImage.h"
 #include "body/SetRunner.h"
 #include "body/XafsBatch.h"
@@ -75,7 +76,10 @@ Body::Body(QWidget *parent)
     BatchCmd::registerMetaType();
     qRegisterMetaType<MouseC::MStat>("MouseC::MStat");
     ui->setupUi(this);
-    setupForm();
+    // Both run buttons start as a run's end leaves them.
+    ui->CalcCT->setStyleSheet(idleStyle);
+    ui->SeqCalc->setStyleSheet(idleStyle);
+    subFolderGroup = FormFit::setUp(ui, this);
     setupResultControls();
     setupDisplays();
     setupBatch();
@@ -88,7 +92,7 @@ Body::Body(QWidget *parent)
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     // Once every tab has its content: the images' share of the screen is known.
     fitControlColumn();
-    fitToScreen();
+    FormFit::fitToScreen(this);
     setupCommands();
     applyRunOptions();
     executeConfigLines();
@@ -103,70 +107,9 @@ Body::~Body()
     delete ui;
 }
 
-void Body::setupForm()
-{
-    for (QLineEdit *field : {ui->CalcStartT, ui->CalcEndT})
-        FieldFit::fit(field, FieldFit::dateTimeSample());
-    for (QLineEdit *field : {ui->CalcSpentT, ui->ColorMin, ui->ColorMax})
-        FieldFit::fit(field, FieldFit::numberSample());
-    FieldFit::fit(ui->DeltaET, FieldFit::integerSample());
-    FieldFit::showStart(ui->ProgressMsg);
-    ui->CalcCT->setStyleSheet(idleStyle);
-    ui->SeqCalc->setStyleSheet(idleStyle);
-    for (SelectAFile *save : {ui->SelectImageSaveDir, ui->SelectDataSaveDir}) {
-        save->setMode(SelectAFile::SaveMode);
-        save->showNameAndTag(true);
-    }
-    ui->SelI0Files->hideLoadOptions(true);
-    ui->SelI0Files->setSelectButtonText(tr("Sel. I0 File Set"));
-    ui->SelI0Files->setTitle(spaces(32));
-    ui->CTFiles->setTitle(tr("Row Images"));
-
-    subFolderGroup = new QButtonGroup(this);
-    subFolderGroup->setExclusive(true);
-    subFolderGroup->addButton(ui->SubOfEnergy);
-    subFolderGroup->addButton(ui->SubOfSlice);
-    ui->SubOfSlice->setChecked(true);
-
-    auto *progress = new QProgressBar(this);
-    progress->setObjectName(QStringLiteral("CalcProgress"));
-    progress->setRange(0, 1);
-    progress->setValue(0);
-    progress->setFormat(tr("%v / %m slices"));
-    static_cast<QGridLayout *>(ui->CalcBox->layout())->addWidget(progress, 4, 0, 1, 4);
-
-    auto *setProgress = new QLabel(this);
-    setProgress->setObjectName(QStringLiteral("SeqSetProgress"));
-    static_cast<QGridLayout *>(ui->SeqBox->layout())->addWidget(setProgress, 1, 3, 1, 2);
-}
-
-// The control column is as wide as its widest row and scrolls only vertically, as
-// long as the screen has room for it beside the images; on a narrower screen it
-// gives up the difference and scrolls sideways too, rather than pushing the window
-// past the screen's edge. A new list of data sets may widen a row.
 void Body::fitControlColumn()
 {
-    const int natural = ui->ControlPanel->minimumSizeHint().width() +
-                        ui->ControlScroll->verticalScrollBar()->sizeHint().width();
-    int room = natural;
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QMargins margins = layout() ? layout()->contentsMargins() : QMargins();
-        const int spacing = layout() ? std::max(layout()->spacing(), 0) : 0;
-        room = screen->availableSize().width() - ui->ImgsTab->minimumSizeHint().width() -
-               margins.left() - margins.right() - spacing - 2 * frameWidth();
-    }
-    const int width = std::max(std::min(natural, room), natural / 2);
-    ui->ControlScroll->setMinimumWidth(width);
-    ui->ControlScroll->setHorizontalScrollBarPolicy(width < natural ? Qt::ScrollBarAsNeeded
-                                                                    : Qt::ScrollBarAlwaysOff);
-}
-
-void Body::fitToScreen()
-{
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QSize room = screen->availableSize();
-        resize(std::min(width(), room.width()), std::min(height(), room.height()));
-    }
+    FormFit::fitControlColumn(ui, this);
 }
 
 void Body::setupDisplays()

@@ -151,8 +151,6 @@ private slots:
     void checkOnlySetLoaded();
 
 private:
-    void setupForm();
-    void fitToScreen();
     void fitControlColumn();
     void setupDisplays();
     void setupBatch();

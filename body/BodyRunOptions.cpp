@@ -6,6 +6,7 @@
 
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
+#include "body/SetRunner.h"
 #include "disp/ProcCtrl.h"
 #include "imgdata/ImgDatas.h"
 #include "select/SelectDataDir.h"
@@ -62,65 +63,10 @@ void Body::checkOnlySetLoaded()
     exitCode = 2;
 }
 
-bool Body::dispatchRunOptions(const BatchCmd &c)
-{
-    const auto stopScript = [this] {
-        QMetaObject::invokeMethod(batch, &Batch::batchStop, Qt::QueuedConnection);
-    };
-    if (onlySetFailed) {
-        // Whatever follows would compute the wrong set or none.
-        qDebug() << "Not run, -set named a missing set :" << c.cmd;
-        stopScript();
-        return true;
-    }
-    if (runOptions.listSets) {
-        if (c.isCmd(QStringLiteral("seq_exec_set"))) {
-            // The sets are chosen by now: list them and end before anything loads.
-            printSetList();
-            stopScript();
-            return true;
-        }
-        if (c.isCmd(QStringLiteral("calc_exec"))) {
-            qDebug() << "Not computed, -sets lists the sets only :" << c.cmd;
-            return true;
-        }
-    }
-    if (runOptions.onlySet >= 0 &&
-        (c.isCmd(QStringLiteral("xafs_build")) || c.isCmd(QStringLiteral("xafs_spectrum")))) {
-        // One energy makes no spectrum; the task after all sets builds them.
-        qDebug() << "Left out with -set, spectra need every set :" << c.cmd;
-        return true;
-    }
-    return false;
-}
-
-int Body::nearestI0Index(double energy) const
-{
-    // The first of equally near energies wins.
-    int k = 0;
-    for (int i = 1; i < i0Energies.size(); ++i)
-        if (std::abs(i0Energies.at(i) - energy) < std::abs(i0Energies.at(k) - energy))
-            k = i;
-    return k;
-}
-
 void Body::printSetList()
 {
     if (setListPrinted)
         return;
     setListPrinted = true;
-    // Standard output, not the debug channel: a submission script reads it.
-    QTextStream out(stdout);
-    out << "# set\ttag\tfiles\ti0\n";
-    for (const SelectDataDir::SetSummary &set : ui->SelDDir->summaries()) {
-        const QString i0 = i0Energies.isEmpty()
-                               ? QStringLiteral("-")
-                               : ui->SelI0Files->fileName(nearestI0Index(set.energy));
-        // The tag the set's results are saved under.
-        bool shared = false;
-        const QString saveTag = saveTagOf(set.tag, set.sample, &shared);
-        const QString tag = saveTag.isEmpty() ? QStringLiteral("-") : saveTag;
-        out << set.number << '\t' << tag << '\t' << set.fileCount << '\t' << i0 << '\n';
-    }
-    out.flush();
+    setRunner->printSetList();
 }

@@ -100,6 +100,14 @@ void tst_RunController::clipsTheRangeToTheImage_data()
                                  << "30 to 40";
     QTest::newRow("step of INT_MIN")
         << 5 << 5 << INT_MIN << true << 1 << 0 << QList<int>{5, 5, INT_MAX, 1} << "";
+    QTest::newRow("range from below zero")
+        << -2 << 0 << 1 << true << 3 << 2 << QList<int>{0, 0, 1, 1} << "-2 to -1";
+    QTest::newRow("range over every int")
+        << INT_MIN << INT_MAX << 1 << true << INT_MAX << INT_MAX << QList<int>{0, 19, 1, 20}
+        << "-2147483648 to -1, 20 to 2147483647";
+    QTest::newRow("a step of nearly every int")
+        << INT_MAX << INT_MIN << INT_MAX << true << 3 << 2 << QList<int>{0, 0, -INT_MAX, 1}
+        << "2147483647, -2147483647";
     QTest::newRow("range near INT_MAX") << INT_MAX - 1 << INT_MAX << 1 << false << 2 << 2
                                         << QList<int>{} << "2147483646 to 2147483647";
 }

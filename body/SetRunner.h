@@ -1,0 +1,69 @@
+#pragma once
+
+#include "run/SetSequence.h"
+
+#include <QObject>
+#include <QStringList>
+#include <functional>
+
+class RunController;
+class XafsBatch;
+
+namespace Ui {
+class Body;
+}
+
+// The window's side of a sequential run over the sets of a data directory:
+// loads each set with the I0 of its energy and the tag of its results, starts
+// its reconstruction, and shows the sequencer's stages.
+class SetRunner : public QObject
+{
+    Q_OBJECT
+public:
+    // What stays with the main window.
+    struct Hooks
+    {
+        std::function<void()> startRun;
+        // Replaces the stack by the files of a set.
+        std::function<void(const QStringList &files)> loadStack;
+        std::function<void()> setLoaded;
+        std::function<void()> passSubFolders;
+        std::function<void(int index)> firstSet;
+        std::function<void(int index)> nextSet;
+        std::function<bool()> headless;
+    };
+
+    SetRunner(Ui::Body *form, RunController *runs, XafsBatch *sequencer, Hooks hooks,
+              QObject *parent = nullptr);
+
+    const SetSequence &sequence() const { return sets; }
+
+    void reportStage(const QString &msg);
+    void seqCalcClicked();
+    void startSetCalc();
+    void setFirstImageSet();
+    void setNextImageSet();
+    void loadDataSet(const QStringList &files);
+    void i0FilesSelected(const QStringList &files);
+    void noticedStage(const QString &msg, qint64 dEt);
+    // Empty when the I0 image of the current set's energy was loaded (or no I0 file
+    // set is chosen), otherwise the file that failed.
+    QString chooseI0ForSet();
+    // The save tag of the current set, and of a set of the directory.
+    QString tagForCurrentSet(bool *sharedEnergy) const;
+    QString saveTagOf(const QString &energyText, const QString &sample, bool *sharedEnergy) const;
+    // The -sets listing, on standard output.
+    void printSetList();
+
+private:
+    QString currentSetText() const;
+    void stopSequence(const QString &msg);
+    void makeSaveFolders();
+    void showSetProgress(const QString &stageMsg);
+
+    Ui::Body *ui;
+    RunController *runs;
+    XafsBatch *sequencer;
+    Hooks hooks;
+    SetSequence sets;
+};

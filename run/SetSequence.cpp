@@ -1,0 +1,49 @@
+#include "SetSequence.h"
+
+#include "sets/Kvn.h"
+
+#include <QFileInfo>
+#include <cmath>
+
+void SetSequence::setI0Files(const QStringList &paths)
+{
+    i0Energies.clear();
+    for (const QString &path : paths) {
+        // The energy comes from the file's name: a hyphen in a folder name must
+        // not change it.
+        const QString t = energyTextOf(QFileInfo(path).fileName());
+        i0Energies << unitFactorOf(t) * energyOf(t);
+    }
+}
+
+int SetSequence::nearestI0(double energy) const
+{
+    int k = 0;
+    for (int i = 1; i < i0Energies.size(); ++i)
+        if (std::abs(i0Energies.at(i) - energy) < std::abs(i0Energies.at(k) - energy))
+            k = i;
+    return k;
+}
+
+QString SetSequence::saveTag(const QString &energyText, const QString &sample,
+                             int setsWithEnergyText, bool *sharedEnergy)
+{
+    *sharedEnergy = setsWithEnergyText > 1;
+    if (!*sharedEnergy || sample.isEmpty())
+        return energyText;
+    return sample + QLatin1Char('_') + energyText;
+}
+
+QString SetSequence::listingHeader()
+{
+    return QStringLiteral("# set\ttag\tfiles\ti0\n");
+}
+
+QString SetSequence::listingLine(int number, const QString &tag, int files, const QString &i0)
+{
+    return QStringLiteral("%1\t%2\t%3\t%4\n")
+        .arg(number)
+        .arg(tag.isEmpty() ? QStringLiteral("-") : tag)
+        .arg(files)
+        .arg(i0);
+}
