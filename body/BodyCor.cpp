@@ -24,39 +24,6 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-bool flagOn(const BatchCmd &c)
-{
-    return c.argInt(0) == 1;
-}
-
-} // namespace
-
-void Body::dispatchCor(const BatchCmd &c)
-{
-    if (c.isCmd(QStringLiteral("ct_cor_auto"))) {
-        const double none = std::numeric_limits<double>::quiet_NaN();
-        bool found = false;
-        if (c.args.isEmpty())
-            found = findCor(none, none);
-        else if (c.args.size() >= 2)
-            found = findCor(c.argDouble(0), c.argDouble(1));
-        else
-            qDebug() << "CoR not found : FROM without TO" << c.line;
-        if (!found)
-            markFailure(QStringLiteral("ct_cor_auto"));
-    }
-    if (c.isCmd(QStringLiteral("ct_cor_scan"))) {
-        if (!scanCor(c.argDouble(0), c.argDouble(1), c.argDouble(2)))
-            markFailure(QStringLiteral("ct_cor_scan"));
-    }
-    if (c.isCmd(QStringLiteral("ct_ring_removal")))
-        ui->procCtrl->setRingRemoval(c.argInt(0));
-    if (c.isCmd(QStringLiteral("seq_exec_cor_auto")))
-        seqCorAuto = flagOn(c);
-}
-
 bool Body::findCor(double from, double to)
 {
     ProcCtrl *proc = ui->procCtrl;

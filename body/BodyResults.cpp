@@ -62,18 +62,6 @@ void Body::setupResultControls()
     ui->SaveLayout->insertLayout(at + 1, row);
 }
 
-bool Body::setDataFormat(const QString &format)
-{
-    QComboBox *box = dataFormatBox(this);
-    const int index = box ? box->findText(format) : -1;
-    if (index < 0) {
-        qDebug() << "Unknown data format" << format;
-        return false;
-    }
-    box->setCurrentIndex(index);
-    return true;
-}
-
 void Body::sendRunRecord()
 {
     const bool data = ui->AutoSaveData->isChecked();

@@ -1,0 +1,80 @@
+// The XAFS tab and the build of the energy stacks, which runs on a thread of its own.
+
+#include "Body.h"
+
+#include "batch/Batch.h"
+#include "ct/DataSaver.h"
+#include "disp/XafsPanel.h"
+#include "select/SelectAFile.h"
+#include "ui_Body.h"
+
+#include <QDebug>
+
+#include <memory>
+
+void Body::setupXafs()
+{
+    // After the engines' tabs, so that the tab numbers of the batch commands stay.
+    xafsPanel = new XafsPanel;
+    ui->ImgsTab->addTab(xafsPanel, tr("XAFS"));
+    connect(xafsPanel, &XafsPanel::refreshRequested, this, &Body::refreshXafsPanel);
+    connect(xafsPanel, &XafsPanel::buildRequested, this, [this] { startXafsBuild(false); });
+    connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui->ImgsTab->widget(index) == xafsPanel)
+            refreshXafsPanel();
+    });
+}
+
+XafsLayout Body::xafsLayout() const
+{
+    return {ui->SelectDataSaveDir->path(), ui->SelectDataSaveDir->name(),
+            ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+            ui->SubOfSlice->isChecked()};
+}
+
+XafsSettings Body::xafsSettings() const
+{
+    return xafsPanel->settings();
+}
+
+void Body::refreshXafsPanel()
+{
+    const XafsLayout layout = xafsLayout();
+    xafsPanel->setSource(XafsBuilder(layout, xafsSettings()).outputFolder(), layout.name);
+}
+
+void Body::startXafsBuild(bool fromScript)
+{
+    if (xafsBuildThread) {
+        qDebug() << "XAFS: a build is already running";
+        if (fromScript) {
+            batch->setOk(false);
+            emit callBatchCheckEnd();
+        }
+        return;
+    }
+    // Results still queued for the saver are written before they are looked for.
+    QMetaObject::invokeMethod(
+        dataSaver, [] {}, Qt::BlockingQueuedConnection);
+    const XafsLayout layout = xafsLayout();
+    const XafsSettings settings = xafsSettings();
+    auto built = std::make_shared<int>(0);
+    xafsBuildThread = QThread::create(
+        [layout, settings, built] { *built = XafsBuilder(layout, settings).build(); });
+    xafsBuildThread->setParent(this);
+    xafsPanel->setBuilding(true);
+    connect(xafsBuildThread, &QThread::finished, this, [this, built, fromScript, layout] {
+        xafsBuildThread->deleteLater();
+        xafsBuildThread = nullptr;
+        xafsPanel->setBuilding(false);
+        if (*built == 0)
+            qDebug() << "XAFS: nothing could be built for" << layout.name;
+        refreshXafsPanel();
+        if (fromScript) {
+            batch->setOk(*built > 0);
+            emit callBatchCheckEnd();
+        }
+        finishIfHeadlessDone();
+    });
+    xafsBuildThread->start();
+}

@@ -1,0 +1,16 @@
+#include "AllCommands.h"
+
+void registerAllCommands(CommandTable &table, const CommandParts &parts)
+{
+    registerRunOptionGuards(table, parts.runOptions);
+    registerLoadingCommands(table, parts.loading);
+    registerProcessingCommands(table, parts.processing);
+    registerSavingCommands(table, parts.saving);
+    registerAdditionalInfoCommands(table, parts.additionalInfo);
+    registerShowingCommands(table, parts.showing);
+    registerFilterCommands(table, parts.filter);
+    registerCentreCommands(table, parts.centre);
+    registerRunCommands(table, parts.runs);
+    registerSequentialCommands(table, parts.sequential);
+    registerXafsCommands(table, parts.xafs);
+}
