@@ -144,18 +144,6 @@
         <translation>I0画像のI0</translation>
     </message>
     <message>
-        <source>Sel. I0 File Set</source>
-        <translation>I0ファイル選択</translation>
-    </message>
-    <message>
-        <source>Row Images</source>
-        <translation>投影像</translation>
-    </message>
-    <message>
-        <source>%v / %m slices</source>
-        <translation>%v / %m スライス</translation>
-    </message>
-    <message>
         <source>Measured Raw Image</source>
         <translation>測定投影像</translation>
     </message>
@@ -279,6 +267,21 @@
     <message>
         <source>Frame</source>
         <translation>フレーム</translation>
+    </message>
+</context>
+<context>
+    <name>FormFit</name>
+    <message>
+        <source>Sel. I0 File Set</source>
+        <translation>I0ファイル選択</translation>
+    </message>
+    <message>
+        <source>Row Images</source>
+        <translation>投影像</translation>
+    </message>
+    <message>
+        <source>%v / %m slices</source>
+        <translation>%v / %m スライス</translation>
     </message>
 </context>
 <context>
