@@ -21,54 +21,44 @@ private slots:
 
 void tst_ResultLayout::writerAndReaderAgree_data()
 {
-    QTest::addColumn<bool>("inSubFolders");
-    QTest::addColumn<bool>("ofEnergy");
-    QTest::addColumn<bool>("ofSlice");
+    QTest::addColumn<ResultLayout>("layout");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("tag");
     QTest::addColumn<int>("slice");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("record");
-
     QTest::newRow("in the folder itself")
-        << false << true << true << "ct"
+        << ResultLayout{false, true, true} << "ct"
         << "7120eV" << 42 << QStringList{"ct-7120eV-00042.tif"} << "ct-7120eV.json";
     QTest::newRow("energy sub folder")
-        << true << true << false << "ct"
+        << ResultLayout{true, true, false} << "ct"
         << "7_120keV" << 7 << QStringList{"7_120keV/ct-7_120keV-00007.tif"}
         << "7_120keV/ct-7_120keV.json";
     QTest::newRow("slice sub folder: record in the base folder")
-        << true << false << true << "ct"
+        << ResultLayout{true, false, true} << "ct"
         << "7120eV" << 7 << QStringList{"00007/ct-7120eV-00007.tif"} << "ct-7120eV.json";
     QTest::newRow("both kinds: written twice, record with the energy")
-        << true << true << true << "ct"
+        << ResultLayout{true, true, true} << "ct"
         << "7120eV" << 42 << QStringList{"00042/ct-7120eV-00042.tif", "7120eV/ct-7120eV-00042.tif"}
         << "7120eV/ct-7120eV.json";
-    QTest::newRow("hyphens in name and tag")
-        << false << false << false << "my-ct"
-        << "Fe-K-7120eV" << 3 << QStringList{"my-ct-Fe-K-7120eV-00003.tif"}
+    QTest::newRow("hyphens in name and tag, six digit slice")
+        << ResultLayout{} << "my-ct"
+        << "Fe-K-7120eV" << 123456 << QStringList{"my-ct-Fe-K-7120eV-123456.tif"}
         << "my-ct-Fe-K-7120eV.json";
-    QTest::newRow("six digit slice not cut")
-        << false << false << false << "ct"
-        << "t" << 123456 << QStringList{"ct-t-123456.tif"} << "ct-t.json";
 }
 
 void tst_ResultLayout::writerAndReaderAgree()
 {
-    QFETCH(bool, inSubFolders);
-    QFETCH(bool, ofEnergy);
-    QFETCH(bool, ofSlice);
+    QFETCH(ResultLayout, layout);
     QFETCH(QString, name);
     QFETCH(QString, tag);
     QFETCH(int, slice);
     QFETCH(QStringList, files);
     QFETCH(QString, record);
-
     QTemporaryDir dir;
     const QDir base(dir.path());
-    const ResultLayout layout{inSubFolders, ofEnergy, ofSlice};
     DataSaver saver;
-    saver.setSubFolders(inSubFolders, ofEnergy, ofSlice);
+    saver.setSubFolders(layout.inSubFolders, layout.ofEnergy, layout.ofSlice);
     auto *data = new SavingData(dir.path(), name, tag, slice);
     data->writeDat = false;
     data->tiff = "not read here";
@@ -80,31 +70,28 @@ void tst_ResultLayout::writerAndReaderAgree()
     saver.writeRunRecordWDiscard(runRecord, {DataSaver::sourceKey(dir.path(), name, tag)});
 
     QStringList written;
-    QDirIterator it(dir.path(), {"*.tif"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
+    for (QDirIterator it(dir.path(), {"*.tif"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();)
         written << base.relativeFilePath(it.next());
     written.sort();
     QCOMPARE(written, files);
     QCOMPARE(base.relativeFilePath(layout.recordPath(dir.path(), name, tag)), record);
     QVERIFY(QFile::exists(base.filePath(record)));
-
     // The next-file preview names a file the saver writes.
     const QString no = sliceNumberText(slice);
     const QString next = QDir(layout.foldersOf(dir.path(), tag, no).first())
                              .filePath(ResultLayout::fileName(name, tag, no, "tif"));
     QVERIFY(files.contains(base.relativeFilePath(next)));
-
     // The reader finds every file again, with its tag and slice.
     QStringList found;
     const QRegularExpression pattern = ResultLayout::filePattern(name, "tif");
     for (const QString &folder : layout.foldersToSearch(dir.path(), {})) {
-        const QDir d(folder);
-        for (const QString &file : d.entryList({ResultLayout::fileFilter(name, "tif")})) {
+        for (const QString &file :
+             QDir(folder).entryList({ResultLayout::fileFilter(name, "tif")})) {
             const QRegularExpressionMatch m = pattern.match(file);
-            QVERIFY2(m.hasMatch(), qPrintable(file));
-            QCOMPARE(m.captured(1), tag);
-            QCOMPARE(m.captured(2).toInt(), slice);
-            found << base.relativeFilePath(d.filePath(file));
+            QVERIFY2(m.hasMatch() && m.captured(1) == tag && m.captured(2).toInt() == slice,
+                     qPrintable(file));
+            found << base.relativeFilePath(QDir(folder).filePath(file));
         }
     }
     found.sort();
