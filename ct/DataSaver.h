@@ -45,12 +45,6 @@ public:
     std::atomic<int> filesWritten{0};
     std::atomic<int> filesFailed{0};
 
-    // ResultLayout::isNamePartAllowed, the check the saver makes before writing.
-    static bool isNamePartAllowed(const QString &part)
-    {
-        return ResultLayout::isNamePartAllowed(part);
-    }
-
 public slots:
     void saveDataWDiscard(SavingData *data);
     void saveData(SavingData *data);

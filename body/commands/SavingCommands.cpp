@@ -1,7 +1,7 @@
 #include "SavingCommands.h"
 
 #include "batch/CommandTable.h"
-#include "ct/DataSaver.h"
+#include "ct/ResultLayout.h"
 #include "select/SelectAFile.h"
 
 #include <QAbstractButton>
@@ -22,7 +22,7 @@ CommandTable::Handler checks(QAbstractButton *box)
 CommandTable::Handler setsNamePart(SelectAFile *row, void (SelectAFile::*set)(const QString &))
 {
     return [row, set](const BatchCmd &c, CommandTable::Origin) {
-        if (!DataSaver::isNamePartAllowed(c.argText(0))) {
+        if (!ResultLayout::isNamePartAllowed(c.argText(0))) {
             qDebug() << "Result name or tag not allowed (separator or \"..\")" << c.argText(0);
             return Answer::Ng;
         }

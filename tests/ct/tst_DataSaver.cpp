@@ -1,4 +1,5 @@
 #include "ct/DataSaver.h"
+#include "ct/ResultLayout.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "tests/support/TestSupport.h"
@@ -262,7 +263,7 @@ void TstDataSaver::namesStayInFolder()
     // Nothing anywhere in the temporary tree, inside the folder or above it.
     QCOMPARE(filesUnder(dir.path()), QStringList());
     QCOMPARE(log.count("Result name or tag not allowed"), 2);
-    QVERIFY(!DataSaver::isNamePartAllowed(name) || !DataSaver::isNamePartAllowed(tag));
+    QVERIFY(!ResultLayout::isNamePartAllowed(name) || !ResultLayout::isNamePartAllowed(tag));
 }
 
 void TstDataSaver::existingFileReplaced()
