@@ -11,6 +11,7 @@
 #include "disp/EngineLink.h"
 #include "run/CtEnginePool.h"
 #include "run/RunController.h"
+#include "run/StackLoader.h"
 #include "ct/DataSaver.h"
 #include "ct/ResultLayout.h"
 #include "ct/SavingData.h"
@@ -27,7 +28,6 @@
 #include "disp/Sinogram.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
-#include "imgdata/MemoryBudget.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
@@ -366,31 +366,10 @@ void Body::loadFiles(const QStringList &files, bool clear)
         ui->seekCtrl->setIndex(0);
         rawDisp->scaleSet = false;
     }
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const qint64 refusedBefore = MemoryBudget::refusals();
-        if (imgDatas->addFile(files.at(i))) {
-            ui->CTFiles->addFileName(files.at(i));
-        } else if (MemoryBudget::refusals() != refusedBefore) {
-            // Frames of one stack are all of one size: once one does not fit, none
-            // of the rest does ("Multi." repeats the same file thousands of times).
-            qDebug() << "Loading stopped: the stack would exceed the memory budget"
-                     << QStringLiteral("%1 of %2 files loaded, budget %3 MB")
-                            .arg(imgDatas->count())
-                            .arg(files.size())
-                            .arg(MemoryBudget::limit() >> 20);
-            runs->account().addSkippedFiles(files.size() - i);
-            break;
-        } else {
-            // A scan with an unreadable frame is still reconstructed from the others.
-            qDebug() << "Projection file skipped :" << files.at(i);
-            runs->account().addSkippedFiles(1);
-        }
-    }
-    if (imgDatas->adviseAccess(MemoryBudget::physicalMemory()))
-        qDebug() << "Stack larger than memory: mapped frames are read page by page"
-                 << QStringLiteral("%1 MB mapped, %2 MB of memory")
-                        .arg(imgDatas->mappedBytes() >> 20)
-                        .arg(MemoryBudget::physicalMemory() >> 20);
+    const StackLoader::Result load = StackLoader::addFiles(*imgDatas, files);
+    for (const QString &file : load.loaded)
+        ui->CTFiles->addFileName(file);
+    runs->account().addSkippedFiles(load.skipped);
     const bool vertical = ui->procCtrl->rotAxIsV();
     const int w = imgDatas->width();
     const int h = imgDatas->height();

@@ -248,9 +248,17 @@ private:
     // Guards region forwarding between panels against feedback.
     bool forwardingRegion = false;
 
-    // seq_exec_cor_auto, and the estimate of the set loaded last (none when not made).
-    bool seqCorAuto = false;
+    // seq_exec_cor_auto (0 off, 1 each set, 2 the first set of a run for all), and the
+    // estimate of the set loaded last (none when not made).
+    int seqCorAuto = 0;
     std::optional<double> corAutoOfSet;
+    // The last estimate set as the CoR, with its confidence, for the run record.
+    struct CorEstimateSet
+    {
+        double cor;
+        double confidence;
+    };
+    std::optional<CorEstimateSet> lastCorEstimate;
     RunOptions runOptions;
     bool setListPrinted = false;
     // -set named a set the data directory does not have: nothing more is run.
