@@ -17,9 +17,7 @@
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "ct/SgmGeom.h"
-#include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
-#include "disp/FieldFit.h"
 #include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
 #include "disp/RawDisp.h"
@@ -37,9 +35,7 @@
 #include "ui_Body.h"
 #include "ui_I0ofImage.h"
 #include "util/Edition.h"
-#include "util/GreyScale.h"
 #include "util/Numbers.h"
-#include "util/TextLine.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -48,12 +44,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
-#include <QScreen>
-#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
