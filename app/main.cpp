@@ -1,5 +1,7 @@
 #include "app/CfgStore.h"
+#include "batch/CommandTable.h"
 #include "body/Body.h"
+#include "body/commands/AllCommands.h"
 #include "config/DataRoot.h"
 #include "config/RunOptions.h"
 #include "imgdata/MemoryBudget.h"
@@ -9,6 +11,7 @@
 #include <QDebug>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTextStream>
 #include <QTranslator>
 
 namespace {
@@ -22,6 +25,18 @@ void chooseHeadlessPlatform(const CfgStore &cfg)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+// -commands: every batch word with its arguments and what it does, from the table
+// the window carries commands out by; it needs no window and reads no configuration.
+int listCommands()
+{
+    CommandTable table;
+    registerAllCommands(table, CommandParts{});
+    QTextStream out(stdout);
+    for (const QString &line : table.listing())
+        out << line << '\n';
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -31,6 +46,8 @@ int main(int argc, char *argv[])
 #endif
     CfgStore &cfg = CfgStore::global();
     cfg.init(argc, argv);
+    if (cfg.has(QStringLiteral("-commands")))
+        return listCommands();
     chooseHeadlessPlatform(cfg);
 
     auto *app = new QApplication(argc, argv);
