@@ -31,11 +31,12 @@ CommandTable::Handler setsNamePart(SelectAFile *row, void (SelectAFile::*set)(co
     };
 }
 
-void registerRow(CommandTable &table, const QString &kind, const QString &what,
-                 QAbstractButton *box, SelectAFile *row)
+// `saving` says what the box saves, `what` names those files in the other lines.
+void registerRow(CommandTable &table, const QString &kind, const QString &saving,
+                 const QString &what, QAbstractButton *box, SelectAFile *row)
 {
     const QString word = QStringLiteral("auto_save_") + kind;
-    table.add(word, QStringLiteral("f"), QStringLiteral("save %1").arg(what), checks(box));
+    table.add(word, QStringLiteral("f"), saving, checks(box));
     table.add(word + QStringLiteral("_path"), QStringLiteral("s"),
               QStringLiteral("save folder of %1 (created at once)").arg(what),
               CommandTable::effect([row](const BatchCmd &c) {
@@ -61,11 +62,12 @@ void registerRow(CommandTable &table, const QString &kind, const QString &what,
 
 void registerSavingCommands(CommandTable &table, const SavingParts &parts)
 {
-    registerRow(table, QStringLiteral("image"), QStringLiteral("PNG pictures"), parts.saveImage,
-                parts.imageFolder);
+    registerRow(table, QStringLiteral("image"), QStringLiteral("save PNG pictures of the results"),
+                QStringLiteral("the pictures"), parts.saveImage, parts.imageFolder);
     registerRow(table, QStringLiteral("data"),
-                QStringLiteral("data (.dat or the chosen data format)"), parts.saveData,
-                parts.dataFolder);
+                QStringLiteral("save the results' data (.dat, or the format of "
+                               "auto_save_data_format)"),
+                QStringLiteral("the data files"), parts.saveData, parts.dataFolder);
     table.add("auto_save_in_sub_folders", "f", "save in sub folders", checks(parts.subFolders));
     table.add("auto_save_in_sub_folders_of_slice", "f", "sub folders per slice",
               checks(parts.subOfSlice));
