@@ -4,6 +4,7 @@
 #include "Body.h"
 
 #include "batch/Batch.h"
+#include "body/SetRunner.h"
 #include "body/commands/AllCommands.h"
 #include "ct/CtCalc.h"
 #include "run/RunController.h"
@@ -38,7 +39,10 @@ void Body::setupCommands()
     p.centre = {ui->procCtrl, [this](double from, double to) { return findCor(from, to); },
                 [this](double from, double to, double step) { return scanCor(from, to, step); },
                 [this](const QString &what) { markFailure(what); },
-                [this](bool on) { seqCorAuto = on; }};
+                [this](int mode) {
+                    seqCorAuto = mode;
+                    setRunner->keepCor(std::nullopt);
+                }};
     p.runs = {ui->SelectCt1, ui->SelectCt2, ui->ShowCalcRes,
               [this](QAbstractButton *button) { changedCtSel(button); },
               [this](bool answersScript) {

@@ -3,6 +3,7 @@
 
 #include "Body.h"
 
+#include "body/SetRunner.h"
 #include "ct/CorEstimate.h"
 #include "ct/CorScan.h"
 #include "ct/CtFbp.h"
@@ -36,7 +37,9 @@ bool Body::findCor(double from, double to)
     // The value set is the value logged: 6 significant digits, as the field shows it.
     const QString text = Numbers::text(r.cor);
     proc->setCor(text.toDouble());
-    qDebug().noquote() << "CoR found :" << text;
+    lastCorEstimate = CorEstimateSet{proc->cor(), r.confidence};
+    qDebug().noquote() << "CoR found :" << text
+                       << QStringLiteral("(confidence %1)").arg(r.confidence, 0, 'f', 2);
     return true;
 }
 
@@ -51,8 +54,19 @@ void Body::estimateCorOfSet()
     corAutoOfSet.reset();
     if (!seqCorAuto)
         return;
-    if (findCor(std::nan(""), std::nan("")))
+    // One centre for every energy: the axis does not move between energies, and a
+    // centre estimated anew on each would scatter by its own noise.
+    const std::optional<double> kept = setRunner->keptCor();
+    if (seqCorAuto == 2 && kept) {
+        ui->procCtrl->setCor(*kept);
+        corAutoOfSet = kept;
+        return;
+    }
+    if (findCor(std::nan(""), std::nan(""))) {
         corAutoOfSet = ui->procCtrl->cor();
+        if (seqCorAuto == 2)
+            setRunner->keepCor(corAutoOfSet);
+    }
 }
 
 bool Body::scanCor(double from, double to, double step)

@@ -115,6 +115,9 @@ void Body::sendRunRecord()
     o["ring_removal"] = params.ringRemoval;
     if (corAutoOfSet)
         o["cor_auto"] = *corAutoOfSet;
+    // The confidence of the estimate the run's centre came from, if it came from one.
+    if (lastCorEstimate && lastCorEstimate->cor == params.cor)
+        o["cor_confidence"] = lastCorEstimate->confidence;
     o["scale"] = attenuationScaleRule();
     o["data_format"] = dataFormatBox(this) ? dataFormatBox(this)->currentText() : QString();
     record->settings = o;

@@ -116,6 +116,7 @@ void SetRunner::setFirstImageSet()
         reportStage(QCoreApplication::translate("Body", "Loading first Data Set"));
     hooks.passSubFolders();
     makeSaveFolders();
+    firstSetCor.reset();
     hooks.firstSet(Numbers::toInt(ui->SeqCalcFrom->text()) - 1);
 }
 

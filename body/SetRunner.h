@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class RunController;
 class XafsBatch;
@@ -37,6 +38,10 @@ public:
               QObject *parent = nullptr);
 
     const SetSequence &sequence() const { return sets; }
+    // The centre estimated on the first set of the run, kept for the others
+    // (seq_exec_cor_auto 2); cleared when a sequential run starts.
+    std::optional<double> keptCor() const { return firstSetCor; }
+    void keepCor(std::optional<double> cor) { firstSetCor = cor; }
 
     void reportStage(const QString &msg);
     void seqCalcClicked();
@@ -66,4 +71,5 @@ private:
     XafsBatch *sequencer;
     Hooks hooks;
     SetSequence sets;
+    std::optional<double> firstSetCor;
 };

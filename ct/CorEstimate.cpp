@@ -2,6 +2,7 @@
 
 #include "FftwPlanner.h"
 #include "HSgm.h"
+#include "RingRemoval.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
 
@@ -17,6 +18,13 @@ using Spectrum = std::vector<std::complex<double>>;
 
 // Lines shorter than this hold too little to compare.
 constexpr int minimumLength = 8;
+// The confidence reported when no rival peak comes near (or none is above 0).
+constexpr double maxConfidence = 100.0;
+// The stripe window of the defect rules. A defect is a column or two wide; a narrow
+// median follows the object's own shape across columns, so that its curvature is
+// not taken for offsets (a typical ring-removal window of 21 moves the centre of
+// a 40-column scan by a tenth of a pixel).
+constexpr int defectWindow = 5;
 
 // A detector line made ready for correlation: the background under the object
 // (a straight line through the mean levels of both ends) is taken off and both
@@ -90,21 +98,48 @@ public:
     }
 
     // The integer lag in [lo, hi] where the correlation of the cross spectrum peaks.
-    int coarsePeak(const Spectrum &cross, int lo, int hi)
+    // With `confidence`: the peak's height over the highest point outside the peak's
+    // own slopes, both above the range's lowest value (at most maxConfidence).
+    int coarsePeak(const Spectrum &cross, int lo, int hi, double *confidence = nullptr)
     {
         for (size_t k = 0; k < cross.size(); ++k) {
             spectrum[k][0] = cross[k].real();
             spectrum[k][1] = cross[k].imag();
         }
         inversePlan.execute();
+        const auto value = [this](int t) { return real[static_cast<size_t>(((t % m) + m) % m)]; };
         int best = lo;
         double bestValue = -std::numeric_limits<double>::infinity();
         for (int t = lo; t <= hi; ++t) {
-            const double v = real[static_cast<size_t>(((t % m) + m) % m)];
+            const double v = value(t);
             if (v > bestValue) {
                 bestValue = v;
                 best = t;
             }
+        }
+        if (confidence) {
+            // The peak's slopes run down to the first rise on either side; a rival
+            // is the best value beyond them.
+            int left = best;
+            while (left > lo && value(left - 1) <= value(left))
+                --left;
+            int right = best;
+            while (right < hi && value(right + 1) <= value(right))
+                ++right;
+            // Heights are taken above the lowest value of the range: the correlation
+            // of lines with their background taken off dips below 0 beside the peak.
+            double floor = bestValue;
+            for (int t = lo; t <= hi; ++t)
+                floor = std::min(floor, value(t));
+            double rival = floor;
+            for (int t = lo; t < left; ++t)
+                rival = std::max(rival, value(t));
+            for (int t = right + 1; t <= hi; ++t)
+                rival = std::max(rival, value(t));
+            const double height = bestValue - floor;
+            *confidence = maxConfidence;
+            if (rival - floor > height / maxConfidence)
+                *confidence = height / (rival - floor);
         }
         return best;
     }
@@ -130,7 +165,9 @@ public:
     // The real lag in [lo, hi] near the integer peak where the interpolated
     // correlation is largest: a grid of 1/64 pixel, then a parabola through the
     // best grid point and its neighbours.
-    double finePeak(const Spectrum &cross, int coarse, double lo, double hi) const
+    // atEnd: the best grid point is an end of [lo, hi], so the peak may lie beyond.
+    double finePeak(const Spectrum &cross, int coarse, double lo, double hi,
+                    bool *atEnd = nullptr) const
     {
         const double from = std::max(lo, coarse - 1.0);
         const double to = std::min(hi, coarse + 1.0);
@@ -143,6 +180,8 @@ public:
             if (values[i] > values[best])
                 best = i;
         }
+        if (atEnd)
+            *atEnd = (best == 0 && from == lo) || (best == steps && to == hi);
         double t = from + best * h;
         if (best > 0 && best < steps) {
             const double a = values[best - 1];
@@ -255,11 +294,18 @@ CorEstimate::Result CorEstimate::fromLines(const std::vector<Lines> &slices, int
     const double tHi = 2.0 * to - (length - 1) + drift;
     const int lo = static_cast<int>(std::ceil(tLo));
     const int hi = static_cast<int>(std::floor(tHi));
-    const int coarse = lo <= hi ? correlator.coarsePeak(mirrorCross, lo, hi)
+    double confidence = maxConfidence;
+    const int coarse = lo <= hi ? correlator.coarsePeak(mirrorCross, lo, hi, &confidence)
                                 : static_cast<int>(std::lround(0.5 * (tLo + tHi)));
-    const double t = correlator.finePeak(mirrorCross, coarse, tLo, tHi);
+    bool atEnd = false;
+    const double t = correlator.finePeak(mirrorCross, coarse, tLo, tHi, &atEnd);
+    // A best match at the range's end is where the correlation still rises, not a
+    // peak: the centre lies beyond, or there is none.
+    if (atEnd)
+        return refused(QStringLiteral("the best match lies at the end of the search range"));
     Result r;
     r.cor = std::clamp(0.5 * (t - drift + length - 1), from, to);
+    r.confidence = confidence;
     r.ok = std::isfinite(r.cor);
     if (!r.ok)
         r.reason = QStringLiteral("no finite estimate");
@@ -311,6 +357,32 @@ std::vector<double> CorEstimate::attenuationLine(const ImgDatas &stack, bool rot
     return out;
 }
 
+CorEstimate::Lines CorEstimate::cleanLines(const ImgDatas &stack, bool rotAxIsV, int slice)
+{
+    const int p = stack.count();
+    const int len = rotAxIsV ? stack.width() : stack.height();
+    // The whole sinogram, unresampled: only along the angles does a defect show as
+    // one (a dead column is the same at every angle, so its own mirror image at a
+    // centre on it; a gain error a constant offset).
+    std::vector<double> sgm;
+    sgm.reserve(size_t(p) * size_t(std::max(0, len)));
+    for (int i = 0; i < p; ++i) {
+        const std::vector<double> line = attenuationLine(stack, rotAxIsV, i, slice);
+        if (int(line.size()) != len)
+            return {};
+        sgm.insert(sgm.end(), line.begin(), line.end());
+    }
+    const RingRemoval::ColumnDefects defects =
+        RingRemoval::columnDefects(sgm.data(), len, p, defectWindow);
+    const auto row = [&](int i) {
+        std::vector<double> r(sgm.begin() + ptrdiff_t(i) * len,
+                              sgm.begin() + ptrdiff_t(i + 1) * len);
+        RingRemoval::correct(r.data(), len, defects);
+        return r;
+    };
+    return {row(0), row(1), row(p - 2), row(p - 1)};
+}
+
 CorEstimate::Result CorEstimate::fromStack(const ImgDatas &stack, bool rotAxIsV, int slice,
                                            Range range, int extraSlices)
 {
@@ -329,13 +401,7 @@ CorEstimate::Result CorEstimate::fromStack(const ImgDatas &stack, bool rotAxIsV,
     const int lo = std::max(0, slice - std::max(0, extraSlices));
     const int hi = std::min(lines - 1, slice + std::max(0, extraSlices));
     std::vector<Lines> slices;
-    for (int s = lo; s <= hi; ++s) {
-        Lines l;
-        l.first = attenuationLine(stack, rotAxIsV, 0, s);
-        l.second = attenuationLine(stack, rotAxIsV, 1, s);
-        l.beforeLast = attenuationLine(stack, rotAxIsV, p - 2, s);
-        l.last = attenuationLine(stack, rotAxIsV, p - 1, s);
-        slices.push_back(std::move(l));
-    }
+    for (int s = lo; s <= hi; ++s)
+        slices.push_back(cleanLines(stack, rotAxIsV, s));
     return fromLines(slices, len, range);
 }

@@ -22,6 +22,11 @@ class ImgDatas;
 // between the first and the second projection. That drift is measured on the
 // neighbouring pairs (0, 1) and (P - 2, P - 1) and taken out.
 //
+// A detector defect must not be taken for the object: a dead column is its own
+// mirror image about a centre on it and would win the correlation. The lines are
+// taken from the whole sinogram with ring removal's column rules applied (see
+// cleanLines). A best match at an end of the search range is no centre.
+//
 // Tested in tests/ct/tst_CorEstimate.cpp.
 class CorEstimate
 {
@@ -30,6 +35,10 @@ public:
     {
         bool ok = false;
         double cor = 0.0;
+        // The correlation peak's height over the best value outside it, both above the
+        // lowest value searched (at most 100): near 1, another centre would match
+        // about as well.
+        double confidence = 0.0;
         // Why there is no estimate, for the log.
         QString reason;
     };
@@ -61,6 +70,12 @@ public:
     // it (within the image).
     static Result fromStack(const ImgDatas &stack, bool rotAxIsV, int slice, Range range,
                             int extraSlices = 2);
+
+    // The first two and last two lines of a slice's sinogram with its detector's
+    // defects taken out by ring removal's column rules: dead, saturated and nearly
+    // constant columns filled from their neighbours, constant offsets taken off.
+    // Empty lines when the stack can not give them.
+    static Lines cleanLines(const ImgDatas &stack, bool rotAxIsV, int slice);
 
     // The attenuation line of projection `frame` at `slice` (empty when out of range).
     static std::vector<double> attenuationLine(const ImgDatas &stack, bool rotAxIsV, int frame,

@@ -253,16 +253,18 @@ void replaceSortedColumns(Sorted *sorted, const std::vector<char> &marked)
     }
 }
 
-void removeSmallStripes(Sorted *sorted, int window)
+// Each column's small-stripe correction: what step 3 takes off every rank of it
+// (0 for a column within the noise).
+std::vector<double> smallStripeCorrections(const Sorted &sorted, int window)
 {
-    const int width = sorted->width;
-    const int rows = sorted->rows;
+    const int width = sorted.width;
+    const int rows = sorted.rows;
     // offsets[j]: column j's departure from the median of its neighbours, rank by rank.
     std::vector<std::vector<double>> offsets(static_cast<size_t>(width),
                                              std::vector<double>(static_cast<size_t>(rows)));
     std::vector<double> rank(static_cast<size_t>(width));
     for (int k = 0; k < rows; ++k) {
-        const double *values = sorted->values.data() + sorted->at(k, 0);
+        const double *values = sorted.values.data() + sorted.at(k, 0);
         rank.assign(values, values + width);
         const std::vector<double> smooth = runningMedian(rank, window);
         for (int j = 0; j < width; ++j)
@@ -280,13 +282,23 @@ void removeSmallStripes(Sorted *sorted, int window)
     // Offsets within the noise of such medians are left alone; larger ones are taken
     // off nearly whole (a non-negative garrote: shrunk by threshold^2 / offset).
     const double threshold = std::max(shrinkSnr * robustSigma(offset), offsetFloor);
+    std::vector<double> correction(static_cast<size_t>(width), 0.0);
     for (int j = 0; j < width; ++j) {
         const double o = offset[j];
-        if (std::abs(o) <= threshold)
+        if (std::abs(o) > threshold)
+            correction[j] = o - threshold * threshold / o;
+    }
+    return correction;
+}
+
+void removeSmallStripes(Sorted *sorted, int window)
+{
+    const std::vector<double> correction = smallStripeCorrections(*sorted, window);
+    for (int j = 0; j < sorted->width; ++j) {
+        if (correction[j] == 0.0)
             continue;
-        const double correction = o - threshold * threshold / o;
-        for (int k = 0; k < rows; ++k)
-            sorted->values[sorted->at(k, j)] -= correction;
+        for (int k = 0; k < sorted->rows; ++k)
+            sorted->values[sorted->at(k, j)] -= correction[j];
     }
 }
 
@@ -377,4 +389,27 @@ RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int win
     removeRankStripes(&sorted, window);
     sorted.restore(sgm);
     return report;
+}
+
+RingRemoval::ColumnDefects RingRemoval::columnDefects(const double *sgm, int width, int rows,
+                                                      int window)
+{
+    ColumnDefects d;
+    if (!sgm || window < 3 || width < 3 || rows < 3)
+        return d;
+    window = std::min(window | 1, width | 1);
+    d.dead = deadColumns(sgm, width, rows, window);
+    std::vector<double> filled(sgm, sgm + size_t(width) * rows);
+    interpolateColumns(filled.data(), width, rows, d.dead);
+    d.offset = smallStripeCorrections(Sorted(filled.data(), width, rows), window);
+    return d;
+}
+
+void RingRemoval::correct(double *row, int width, const ColumnDefects &d)
+{
+    if (!row || int(d.dead.size()) != width || int(d.offset.size()) != width)
+        return;
+    interpolateColumns(row, width, 1, d.dead);
+    for (int j = 0; j < width; ++j)
+        row[j] -= d.offset[j];
 }

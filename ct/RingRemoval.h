@@ -52,4 +52,18 @@ public:
     // or a sinogram narrower than 3 columns or with fewer than 3 rows, leaves the
     // sinogram untouched. Even windows are widened by one.
     static Report apply(double *sgm, int width, int rows, int window);
+
+    // A sinogram's column defects by the rules of steps 1 and 3, for a caller that
+    // must not take a defect for the object (the CoR estimate): the dead columns,
+    // and each column's constant offset in attenuation (0 within the noise). Empty
+    // where apply() would leave the sinogram untouched.
+    struct ColumnDefects
+    {
+        std::vector<char> dead;
+        std::vector<double> offset;
+    };
+    static ColumnDefects columnDefects(const double *sgm, int width, int rows, int window);
+    // One row of `width` samples with its dead columns filled from their neighbours
+    // and the offsets taken off; a row of another width is left as it is.
+    static void correct(double *row, int width, const ColumnDefects &defects);
 };

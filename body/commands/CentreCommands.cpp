@@ -48,8 +48,12 @@ void registerCentreCommands(CommandTable &table, const CentreParts &parts)
         "ct_ring_removal", "n",
         "remove stripes from each sinogram, n the smoothing window (0: off)",
         CommandTable::effect([proc](const BatchCmd &c) { proc->setRingRemoval(c.argInt(0)); }));
-    table.add("seq_exec_cor_auto", "f",
-              "estimate the centre of rotation of each set right after its load",
-              CommandTable::effect(
-                  [set = parts.setCorAutoOfSets](const BatchCmd &c) { set(c.argFlag(0)); }));
+    table.add("seq_exec_cor_auto", "m",
+              "estimate the centre of rotation after a set's load: 1 each set, 2 the first set "
+              "for all, 0 never",
+              CommandTable::effect([set = parts.setCorAutoOfSets](const BatchCmd &c) {
+                  // As with a flag, a value other than the modes is off.
+                  const int mode = c.argInt(0);
+                  set(mode == 1 || mode == 2 ? mode : 0);
+              }));
 }

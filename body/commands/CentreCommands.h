@@ -18,8 +18,9 @@ struct CentreParts
     std::function<bool(double from, double to, double step)> scanCor;
     // Something asked for failed: it counts for the exit status.
     std::function<void(const QString &what)> countFailure;
-    // Each set of a sequential run has its centre estimated after its load.
-    std::function<void(bool)> setCorAutoOfSets;
+    // The centre of each set of a sequential run estimated after its load: 0 never,
+    // 1 at each set, 2 at the run's first set and kept for the others.
+    std::function<void(int mode)> setCorAutoOfSets;
 };
 
 void registerCentreCommands(CommandTable &table, const CentreParts &parts);

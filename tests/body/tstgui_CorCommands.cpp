@@ -244,7 +244,8 @@ void TestCorCommands::setLoadEstimatesWhenAsked_data()
     QTest::addColumn<bool>("estimated");
     QTest::newRow("on") << "1" << true;
     QTest::newRow("off by default") << "" << false;
-    QTest::newRow("2 is not on") << "2" << false;
+    QTest::newRow("2, at the first set") << "2" << true;
+    QTest::newRow("3 is not on") << "3" << false;
 }
 
 void TestCorCommands::setLoadEstimatesWhenAsked()
