@@ -7,6 +7,7 @@
 #include "disp/XafsPanel.h"
 #include "select/SelectAFile.h"
 #include "ui_Body.h"
+#include "xafs/XafsChemicalMaps.h"
 
 #include <QDebug>
 
@@ -58,9 +59,15 @@ void Body::startXafsBuild(bool fromScript)
         dataSaver, [] {}, Qt::BlockingQueuedConnection);
     const XafsLayout layout = xafsLayout();
     const XafsSettings settings = xafsSettings();
+    const XafsMapSettings maps = xafsPanel->mapSettings();
     auto built = std::make_shared<int>(0);
-    xafsBuildThread = QThread::create(
-        [layout, settings, built] { *built = XafsBuilder(layout, settings).build(); });
+    xafsBuildThread = QThread::create([layout, settings, maps, built] {
+        XafsBuilder builder(layout, settings);
+        *built = builder.build();
+        // The edge position and white line of every voxel come with the stacks.
+        if (*built > 0)
+            XafsChemicalMaps(builder.outputFolder(), layout.name, maps).edgeMaps();
+    });
     xafsBuildThread->setParent(this);
     xafsPanel->setBuilding(true);
     connect(xafsBuildThread, &QThread::finished, this, [this, built, fromScript, layout] {

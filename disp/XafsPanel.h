@@ -1,5 +1,6 @@
 #pragma once
 
+#include "xafs/XafsMapSettings.h"
 #include "xafs/XafsNormaliser.h"
 #include "xafs/XafsSpectrum.h"
 
@@ -33,6 +34,9 @@ public:
     // The normalisation settings of the fields; an empty field is the default.
     XafsSettings settings() const;
     void setSettings(const XafsSettings &s);
+    // What the chemical maps are made with (references, fit range, white-line window).
+    const XafsMapSettings &mapSettings() const { return mapState; }
+    void setMapSettings(const XafsMapSettings &s) { mapState = s; }
     // The Build button shows a build in progress and is not pressed meanwhile.
     void setBuilding(bool running);
     // The spectrum of the pixels x0 <= x < x1, z0 <= z < z1 of the shown slice.
@@ -64,6 +68,9 @@ private:
 
     QString folder;
     QString dataName;
+    // Settings with no field of their own (set by commands), kept as given.
+    XafsSettings kept;
+    XafsMapSettings mapState;
     XafsSpectrum stack;
     std::vector<float> jump;
     std::vector<float> e0;

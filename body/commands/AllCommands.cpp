@@ -13,4 +13,5 @@ void registerAllCommands(CommandTable &table, const CommandParts &parts)
     registerRunCommands(table, parts.runs);
     registerSequentialCommands(table, parts.sequential);
     registerXafsCommands(table, parts.xafs);
+    registerXafsMapCommands(table, parts.xafs);
 }

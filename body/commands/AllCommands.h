@@ -11,6 +11,7 @@
 #include "body/commands/SequentialCommands.h"
 #include "body/commands/ShowingCommands.h"
 #include "body/commands/XafsCommands.h"
+#include "body/commands/XafsMapCommands.h"
 
 // The parts of the main window every feature area's commands change. Registration
 // only keeps them: with no parts at all the table still lists every word.
