@@ -49,7 +49,8 @@ void Body::setupCommands()
                   runs->setAnswersScript(answersScript);
                   emit batchCalcStart();
               }};
-    p.sequential = {ui->ShowAdditionalInfo, ui->SelDDir, ui->SelI0Files};
+    p.sequential = {ui->ShowAdditionalInfo, ui->SelDDir, ui->SelI0Files,
+                    [this](double eV) { setRunner->setMaxI0Gap(eV); }};
     p.xafs = {xafsPanel, [this] { return xafsLayout(); },
               [this](bool fromScript) { startXafsBuild(fromScript); }};
     registerAllCommands(commands, p);

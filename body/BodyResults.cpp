@@ -92,6 +92,12 @@ void Body::sendRunRecord()
     o["file_count"] = imgDatas->count();
     o["i0_file"] = fileOf(ui->I0ImgSel->image());
     o["bg_file"] = fileOf(ui->BGImgSel->image());
+    // The I0's energy, read from its file's name as the nearest-energy rule reads it.
+    const ImgData *i0 = ui->I0ImgSel->image();
+    const std::optional<double> i0Energy =
+        i0 && i0->isOk ? energyEvOf(energyTextOf(QFileInfo(i0->fileName).fileName()))
+                       : std::nullopt;
+    o["i0_energy_eV"] = i0Energy ? QJsonValue(*i0Energy) : QJsonValue(QJsonValue::Null);
     // A set of a sequential run carries its energy in the tag; a hand-loaded
     // stack in its files' names.
     const QString energyText = xafsBatch->isRunning() ? ui->SelDDir->currentEnergyText()

@@ -133,6 +133,21 @@ void SetRunner::loadDataSet(const QStringList &files)
     // The I0 image is read by the engines too: the whole set waits for them.
     if (runs->deferWhileRunning("Loading a set", [this, files] { loadDataSet(files); }))
         return;
+    const SetSequence::I0Choice choice = i0ChoiceForSet();
+    if (choice.beyondLimit) {
+        const QString msg = QCoreApplication::translate(
+                                "Body", "Sequential run stopped at %1: the nearest I0 (%2 eV, %3) "
+                                        "lies %4 eV from the set, beyond seq_exec_i0_max_gap %5")
+                                .arg(currentSetText())
+                                .arg(choice.energy)
+                                .arg(ui->SelI0Files->fileName(choice.index))
+                                .arg(choice.gap)
+                                .arg(maxI0Gap);
+        qDebug().noquote() << msg;
+        runs->markFailure(QStringLiteral("seq_exec_set"));
+        stopSequence(msg);
+        return;
+    }
     const QString failedI0 = chooseI0ForSet();
     if (!failedI0.isEmpty()) {
         // Without the I0 of its energy the set would be reconstructed with none, or
@@ -196,12 +211,24 @@ void SetRunner::showSetProgress(const QString &stageMsg)
         qDebug().noquote() << text;
 }
 
+SetSequence::I0Choice SetRunner::i0ChoiceForSet() const
+{
+    QList<double> energies;
+    for (const SelectDataDir::SetSummary &set : ui->SelDDir->summaries())
+        energies << set.energy;
+    return sets.chooseI0(ui->SelDDir->currentEnergy(), energies, maxI0Gap);
+}
+
 QString SetRunner::chooseI0ForSet()
 {
     if (!sets.hasI0Files())
         return QString();
-    const int k = sets.nearestI0(ui->SelDDir->currentEnergy());
+    const SetSequence::I0Choice choice = i0ChoiceForSet();
+    const int k = choice.index;
     const QString file = ui->SelI0Files->fileName(k);
+    if (choice.far)
+        qDebug().noquote() << "I0 far from the set's energy :" << ui->SelDDir->currentEnergy()
+                           << choice.energy << file;
     ui->I0ImgSel->fileSelected0(file);
     // A failed load leaves the picker without an image (never the previous one).
     const ImgData *i0 = ui->I0ImgSel->image();

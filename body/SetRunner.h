@@ -42,6 +42,9 @@ public:
     // (seq_exec_cor_auto 2); cleared when a sequential run starts.
     std::optional<double> keptCor() const { return firstSetCor; }
     void keepCor(std::optional<double> cor) { firstSetCor = cor; }
+    // seq_exec_i0_max_gap: a set whose nearest I0 lies farther (eV) is not loaded;
+    // 0: no limit.
+    void setMaxI0Gap(double eV) { maxI0Gap = eV; }
 
     void reportStage(const QString &msg);
     void seqCalcClicked();
@@ -62,6 +65,7 @@ public:
 
 private:
     QString currentSetText() const;
+    SetSequence::I0Choice i0ChoiceForSet() const;
     void stopSequence(const QString &msg);
     void makeSaveFolders();
     void showSetProgress(const QString &stageMsg);
@@ -72,4 +76,5 @@ private:
     Hooks hooks;
     SetSequence sets;
     std::optional<double> firstSetCor;
+    double maxI0Gap = 0.0;
 };

@@ -15,6 +15,25 @@ public:
     // The I0 file nearest in energy (the first of equally near ones).
     int nearestI0(double energy) const;
 
+    // The I0 chosen for a set and how far its energy lies from the set's. An I0 of
+    // another energy is a different beam (the edge of a monochromator's harmonics,
+    // the filters' absorption): divided into the set, its difference becomes part
+    // of the set's µ. Far: farther than half the median step between the sets'
+    // energies, i.e. nearer to a neighbouring set. Beyond: farther than the user's
+    // limit (maxGap > 0 eV; 0 sets none).
+    struct I0Choice
+    {
+        int index = -1;
+        double energy = 0.0;
+        double gap = 0.0;
+        bool far = false;
+        bool beyondLimit = false;
+    };
+    I0Choice chooseI0(double setEnergy, const QList<double> &setEnergies, double maxGap) const;
+    // The median of the steps between neighbouring energies, sorted (0 with fewer
+    // than two distinct energies).
+    static double medianStep(QList<double> energies);
+
     // The tag a set's results are saved under: its energy text, with the sample in
     // front when another set of the directory has the same energy text (two sets
     // of one energy would otherwise save the second over the first).

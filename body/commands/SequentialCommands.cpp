@@ -5,6 +5,9 @@
 #include "select/SelectDataFiles.h"
 
 #include <QAbstractButton>
+#include <QDebug>
+
+#include <cmath>
 
 void registerSequentialCommands(CommandTable &table, const SequentialParts &parts)
 {
@@ -25,6 +28,20 @@ void registerSequentialCommands(CommandTable &table, const SequentialParts &part
               });
     table.add("seq_exec_set", "", "load the current set, with its I0 by nearest energy",
               C::effect([dirs](const BatchCmd &) { dirs->set(); }));
+    table.add("seq_exec_i0_max_gap", "E",
+              "a set whose nearest I0 lies farther than E eV is not loaded (0: no limit)",
+              [set = parts.setMaxI0Gap](const BatchCmd &c, C::Origin origin) {
+                  bool read = false;
+                  const double gap = c.argText(0).toDouble(&read);
+                  // A negative or unreadable limit is refused, not taken as none.
+                  if (!read || !std::isfinite(gap) || gap < 0.0) {
+                      qDebug() << "seq_exec_i0_max_gap : not a number of eV at or above 0"
+                               << c.line;
+                      return origin == C::Origin::Script ? C::Answer::Ng : C::Answer::Ok;
+                  }
+                  set(gap);
+                  return C::Answer::Ok;
+              });
     table.add(
         "seq_exec_select_i0", "DIR PATTERN...", "I0 files chosen from by nearest energy",
         C::effect([i0Files](const BatchCmd &c) { i0Files->loadDir(c.argText(0), c.argsFrom(1)); }));
