@@ -42,7 +42,9 @@ public:
 private:
     size_t energies;
     size_t count = 0;
-    std::vector<double> gram; // upper triangle used, energies x energies
+    std::vector<double> gram;  // upper triangle used, energies x energies
+    std::vector<double> carry; // Kahan's compensation of each sum
+    std::vector<double> local; // one block's sums
 };
 
 // k-means with k-means++ seeding: the first centre drawn uniformly, each further one
