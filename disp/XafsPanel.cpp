@@ -144,7 +144,7 @@ QString textOf(double v)
 
 XafsSettings XafsPanel::settings() const
 {
-    XafsSettings s;
+    XafsSettings s = kept;
     s.preEdge1 = energyOf(preEdge1);
     s.preEdge2 = energyOf(preEdge2);
     s.postEdge1 = energyOf(postEdge1);
@@ -157,6 +157,7 @@ XafsSettings XafsPanel::settings() const
 
 void XafsPanel::setSettings(const XafsSettings &s)
 {
+    kept = s;
     preEdge1->setText(textOf(s.preEdge1));
     preEdge2->setText(textOf(s.preEdge2));
     postEdge1->setText(textOf(s.postEdge1));
@@ -315,7 +316,10 @@ void XafsPanel::plot()
         chart->removeAxis(axis);
         delete axis;
     }
-    const std::vector<double> &grid = stack.energies();
+    // Energies as the settings' calibration shift puts them, as the exports write them.
+    std::vector<double> grid = stack.energies();
+    for (double &e : grid)
+        e += settings().energyShift;
     if (pixels < 1 || grid.empty())
         return;
     const XafsNormaliser normaliser(grid, settings());
@@ -379,7 +383,11 @@ bool XafsPanel::exportCsv(const QString &path) const
 {
     if (pixels < 1)
         return false;
-    return XafsSpectrum::writeCsv(path, stack.energies(), mu, settings());
+    const XafsSpectrumSource source{dataName,         slices->currentText().toInt(),
+                                    region.left(),    region.top(),
+                                    region.right(),   region.bottom(),
+                                    pixels};
+    return XafsSpectrum::write(path, stack.energies(), mu, settings(), source);
 }
 
 bool XafsPanel::exportPng(const QString &path) const
@@ -390,7 +398,8 @@ bool XafsPanel::exportPng(const QString &path) const
 void XafsPanel::askCsvFile()
 {
     const QString path =
-        QFileDialog::getSaveFileName(this, tr("Export spectrum"), folder, tr("CSV (*.csv)"));
+        QFileDialog::getSaveFileName(this, tr("Export spectrum"), folder,
+                                     tr("CSV (*.csv);;XDI (*.xdi)"));
     if (!path.isEmpty())
         exportCsv(path);
 }

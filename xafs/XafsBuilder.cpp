@@ -4,6 +4,7 @@
 #include "ct/ResultLayout.h"
 #include "sets/Kvn.h"
 #include "util/Numbers.h"
+#include "xafs/XafsRecord.h"
 #include "xafs/XafsRegister.h"
 #include "xafs/XafsTiff.h"
 
@@ -244,12 +245,13 @@ int XafsBuilder::build()
         return 0;
     }
     QMap<int, std::vector<XafsEnergyRow>> rows;
+    sliceRecords = QJsonArray();
     for (int slice : slices) {
         std::vector<XafsEnergyRow> sliceRows;
         if (buildSlice(slice, &sliceRows))
             rows.insert(slice, sliceRows);
     }
-    if (rows.isEmpty() || !writeEnergies(rows))
+    if (rows.isEmpty() || !writeEnergies(rows) || !writeRecord(rows.keys()))
         return 0;
     qDebug() << "XAFS: built slices" << rows.keys();
     return static_cast<int>(rows.size());
@@ -354,16 +356,47 @@ size_t referenceEnergy(Stack &stack, const XafsNormaliser &normaliser)
 // What the normalised stack and the maps need of every voxel's fit. The normalised
 // page of an energy is worked out from these just before it is written, so no second
 // stack is ever held.
+// The post-edge curve of a voxel, post(E) - pre(E), as flattening takes it off.
+struct FlatCurve
+{
+    double e0 = 0.0;
+    double ref = 0.0;
+    double scale = 1.0;
+    double c[4] = {0.0, 0.0, 0.0, 0.0};
+};
+
 struct VoxelFits
 {
-    double preRef = 0.0; // the pre-edge lines' reference energy, the same for every voxel
+    // The pre-edge lines' reference energies: one for every voxel with fixed ranges,
+    // each voxel's own when its ranges follow its E0.
+    std::vector<double> preRef;
     std::vector<double> preLevel;
     std::vector<double> preSlope;
     std::vector<double> jump;
     std::vector<unsigned char> valid;
     std::vector<float> jumpMap;
     std::vector<float> e0Map;
+    std::vector<XafsVoxel> state;
+    std::vector<unsigned char> nnorm;
+    std::vector<FlatCurve> curves; // only when flattening
 };
+
+FlatCurve flatCurveOf(const XafsFit &f)
+{
+    FlatCurve c;
+    c.e0 = f.e0;
+    if (f.polynomial) {
+        c.ref = f.curveRef;
+        c.scale = f.curveScale;
+        std::copy(f.curve, f.curve + 4, c.c);
+    } else {
+        // Two straight lines: their difference is a line through the jump at E0.
+        c.ref = f.e0;
+        c.c[0] = f.jump;
+        c.c[1] = f.post.slope - f.pre.slope;
+    }
+    return c;
+}
 
 void fitRange(const Stack &mu, const XafsNormaliser &normaliser, size_t first, size_t end,
               VoxelFits *fits)
@@ -375,6 +408,11 @@ void fitRange(const Stack &mu, const XafsNormaliser &normaliser, size_t first, s
         normaliser.fitMany(mu.page(0) + from, mu.pixels(), n, fitted.data());
         for (size_t j = 0; j < n; ++j) {
             const XafsFit &f = fitted[j];
+            fits->preRef[from + j] = f.pre.energyRef;
+            fits->state[from + j] = f.state;
+            fits->nnorm[from + j] = static_cast<unsigned char>(f.nnorm);
+            if (!fits->curves.empty())
+                fits->curves[from + j] = flatCurveOf(f);
             fits->preLevel[from + j] = f.pre.level;
             fits->preSlope[from + j] = f.pre.slope;
             fits->jump[from + j] = f.jump;
@@ -386,9 +424,13 @@ void fitRange(const Stack &mu, const XafsNormaliser &normaliser, size_t first, s
 }
 
 // The voxels are independent: two threads share them.
-void fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, VoxelFits *fits)
+void fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, bool flatten, VoxelFits *fits)
 {
     const size_t count = mu.pixels();
+    fits->preRef.resize(count);
+    fits->state.resize(count);
+    fits->nnorm.resize(count);
+    fits->curves.resize(flatten ? count : 0);
     fits->preLevel.resize(count);
     fits->preSlope.resize(count);
     fits->jump.resize(count);
@@ -399,16 +441,14 @@ void fitVoxels(const Stack &mu, const XafsNormaliser &normaliser, VoxelFits *fit
     std::thread second(fitRange, std::cref(mu), std::cref(normaliser), half, count, fits);
     fitRange(mu, normaliser, 0, half, fits);
     second.join();
-    if (count > 0)
-        fits->preRef = normaliser.fit(mu.page(0), mu.pixels()).pre.energyRef;
 }
 
 // (µ - pre(E)) / jump of every voxel at one energy, NaN where the fit does not count.
 void normalisedPage(const float *mu, const VoxelFits &fits, double energy, size_t count, float *out)
 {
-    const double offset = energy - fits.preRef;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (size_t i = 0; i < count; ++i) {
+        const double offset = energy - fits.preRef[i];
         const double pre = fits.preLevel[i] + fits.preSlope[i] * offset;
         out[i] = fits.valid[i]
                      ? static_cast<float>((static_cast<double>(mu[i]) - pre) / fits.jump[i])
@@ -416,7 +456,133 @@ void normalisedPage(const float *mu, const VoxelFits &fits, double energy, size_
     }
 }
 
+// The normalised page with each voxel's post-edge curve's departure from a constant
+// taken off above its E0.
+void flatPage(const float *normalised, const VoxelFits &fits, double energy, size_t count,
+              float *out)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const FlatCurve &c = fits.curves[i];
+        if (!(energy > c.e0) || !fits.valid[i]) {
+            out[i] = normalised[i];
+            continue;
+        }
+        const double t = (energy - c.ref) / c.scale;
+        const double curve = c.c[0] + t * (c.c[1] + t * (c.c[2] + t * c.c[3]));
+        out[i] = static_cast<float>(normalised[i] - (curve / fits.jump[i] - 1.0));
+    }
+}
+
+// The mean spectrum of the slice over its finite voxels.
+std::vector<double> meanSpectrum(const Stack &stack)
+{
+    std::vector<double> mean(stack.energies, 0.0);
+    for (size_t k = 0; k < stack.energies; ++k) {
+        const float *p = stack.page(k);
+        double sum = 0.0;
+        for (size_t i = 0; i < stack.pixels(); ++i)
+            sum += std::isfinite(p[i]) ? p[i] : 0.0;
+        mean[k] = stack.pixels() > 0 ? sum / static_cast<double>(stack.pixels()) : 0.0;
+    }
+    return mean;
+}
+
+double medianOf(std::vector<double> values)
+{
+    if (values.empty())
+        return std::nan("");
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// A fit range that holds the edge normalises every voxel wrongly without any voxel
+// looking odd: the mean spectrum's steepest rise tells where the edge is.
+void warnIfEdgeInRanges(const Stack &stack, const XafsNormaliser &normaliser, int slice)
+{
+    const std::vector<double> &grid = normaliser.energies();
+    const std::vector<double> mean = meanSpectrum(stack);
+    size_t best = 0;
+    double bestRise = -std::numeric_limits<double>::infinity();
+    for (size_t k = 0; k + 1 < grid.size(); ++k) {
+        const double r = (mean[k + 1] - mean[k]) / (grid[k + 1] - grid[k]);
+        if (r > bestRise) {
+            bestRise = r;
+            best = k;
+        }
+    }
+    const double edge = 0.5 * (grid[best] + grid[best + 1]);
+    const XafsFit fit = normaliser.fit(mean.data());
+    const XafsRanges r = normaliser.rangesAt(std::isfinite(fit.e0) ? fit.e0 : edge);
+    if ((edge >= r.pre1 && edge <= r.pre2) || (edge >= r.post1 && edge <= r.post2))
+        qDebug() << "XAFS: the steepest rise of the mean spectrum lies inside a fit range, slice"
+                 << slice << "at" << edge << "eV";
+}
+
+QJsonObject sliceRecord(int slice, const XafsNormaliser &normaliser, const VoxelFits &fits)
+{
+    QJsonObject o{{"slice", slice}, {"voxels", static_cast<qint64>(fits.valid.size())}};
+    qint64 counts[5] = {0, 0, 0, 0, 0};
+    qint64 degrees[4] = {0, 0, 0, 0};
+    std::vector<double> e0s;
+    for (size_t i = 0; i < fits.valid.size(); ++i) {
+        ++counts[static_cast<int>(fits.state[i])];
+        if (fits.valid[i]) {
+            ++degrees[std::min<int>(fits.nnorm[i], 3)];
+            e0s.push_back(fits.e0Map[i]);
+        }
+    }
+    o.insert("valid", counts[0] + counts[4]);
+    o.insert("nan", QJsonObject{{"jump_below_minimum", counts[1]},
+                                {"too_few_points_in_a_range", counts[2]},
+                                {"never_crosses_half", counts[3]}});
+    o.insert("e0_not_settled_after_10_rounds", counts[4]);
+    if (normaliser.followsE0()) {
+        const double median = medianOf(e0s);
+        o.insert("median_e0_eV", std::isfinite(median) ? QJsonValue(median) : QJsonValue());
+        if (std::isfinite(median)) {
+            const XafsRanges r = normaliser.rangesAt(median);
+            o.insert("at_median_e0", QJsonObject{{"pre_edge_eV", QJsonArray{r.pre1, r.pre2}},
+                                                 {"post_edge_eV", QJsonArray{r.post1, r.post2}},
+                                                 {"nnorm", r.nnorm}});
+        }
+        o.insert("voxels_per_nnorm",
+                 QJsonObject{
+                     {"0", degrees[0]}, {"1", degrees[1]}, {"2", degrees[2]}, {"3", degrees[3]}});
+    }
+    if (counts[1] + counts[2] + counts[3] > 0 || counts[4] > 0)
+        qDebug() << "XAFS: voxels left NaN in slice" << slice << "jump below minimum" << counts[1]
+                 << "too few points in a range" << counts[2] << "never crossing one half"
+                 << counts[3] << "E0 not settled" << counts[4];
+    return o;
+}
+
 } // namespace
+
+bool XafsBuilder::writeRecord(const QList<int> &slices) const
+{
+    std::vector<double> energies;
+    for (const XafsResultSet &s : found)
+        energies.push_back(s.energy + settings.energyShift);
+    const XafsNormaliser normaliser(energies, settings);
+    QJsonArray energyList, built;
+    for (double e : energies)
+        energyList.append(e);
+    for (int slice : slices)
+        built.append(slice);
+    QJsonArray perSlice;
+    for (const QJsonValue &v : sliceRecords) {
+        if (slices.contains(v.toObject().value("slice").toInt()))
+            perSlice.append(v);
+    }
+    const QJsonObject record{{"name", layout.name},
+                             {"normalisation", XafsRecord::settingsOf(normaliser)},
+                             {"energies_eV", energyList},
+                             {"slices_built", built},
+                             {"slices", perSlice}};
+    const QString path = QDir(outputFolder()).filePath(XafsRecord::fileName(layout.name));
+    return XafsRecord::write(path, record, recordExtra);
+}
 
 namespace {
 
@@ -479,9 +645,10 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     if (!firstRead || !secondRead)
         return false;
     std::vector<double> grid;
+    // A calibration shift moves every energy before anything looks at them.
     for (const XafsResultSet &s : found) {
-        grid.push_back(s.energy);
-        rows->push_back({s.energy, s.tag, s.cor, 0.0, 0.0});
+        grid.push_back(s.energy + settings.energyShift);
+        rows->push_back({grid.back(), s.tag, s.cor, 0.0, 0.0});
     }
     XafsNormaliser normaliser(grid, settings);
     if (!normaliser.problem().isEmpty()) {
@@ -490,8 +657,10 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     }
     if (settings.registerEnergies)
         alignEnergies(&stack, referenceEnergy(stack, normaliser), rows);
+    warnIfEdgeInRanges(stack, normaliser, slice);
     const VoxelFits &fits = work->fits;
-    fitVoxels(stack, normaliser, &work->fits);
+    fitVoxels(stack, normaliser, settings.flatten, &work->fits);
+    sliceRecords.append(sliceRecord(slice, normaliser, fits));
 
     const QDir out(outputFolder());
     const XafsResultSet &first = found.front();
@@ -500,11 +669,18 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
                        {"z0", first.z0},
                        {"x1", first.x0 + first.width},
                        {"z1", first.z0 + first.height},
-                       {"n", first.n},
-                       {"scale", attenuationScaleRule()}};
+                       {"n", first.n}};
     auto pageText = [&](const char *kind, size_t k) {
         QJsonObject o = common;
         o.insert("orvo2", kind);
+        if (kind == QLatin1String("xafs-mu")) {
+            o.insert("scale", "already divided by 2P");
+            o.insert("unit", settings.unitName());
+            if (settings.pixelSizeUm > 0.0)
+                o.insert("pixel_size_um", settings.pixelSizeUm);
+            if (settings.energyShift != 0.0)
+                o.insert("energy_shift_eV", settings.energyShift);
+        }
         o.insert("index", static_cast<int>(k));
         o.insert("energy_eV", grid[k]);
         o.insert("tag", (*rows)[k].tag);
@@ -518,22 +694,37 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     fitText.insert("e0_fixed",
                    std::isfinite(settings.fixedE0) ? QJsonValue(settings.fixedE0) : QJsonValue());
     fitText.insert("min_jump", settings.minJump);
+    if (normaliser.followsE0())
+        fitText.insert("normalisation", XafsRecord::settingsOf(normaliser));
 
     // The two stacks go to disk side by side: writing them is most of the time. The
     // maps follow the µ stack, whose thread has no pages to work out.
     QJsonObject jumpText = fitText;
     jumpText.insert("orvo2", "xafs-jump");
+    jumpText.insert("unit", settings.unitName());
     QJsonObject e0Text = fitText;
     e0Text.insert("orvo2", "xafs-e0");
     bool muWritten = false;
+    // With a pixel size µ leaves in 1/cm; the fits stay in µ per pixel, where the
+    // minimum jump is given.
+    const double unit = settings.unitFactor();
+    auto inUnit = [unit, &stack](const float *values, std::vector<float> *scaled) {
+        if (unit == 1.0)
+            return values;
+        scaled->resize(stack.pixels());
+        for (size_t i = 0; i < stack.pixels(); ++i)
+            (*scaled)[i] = static_cast<float>(values[i] * unit);
+        return static_cast<const float *>(scaled->data());
+    };
     std::thread muWriter([&] {
+        std::vector<float> scaled;
         XafsTiff::Writer muFile(out.filePath(stackFileName(layout.name, "mu", slice)));
         for (size_t k = 0; k < energies; ++k)
             muFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-mu", k),
-                           stack.page(k));
+                           inUnit(stack.page(k), &scaled));
         XafsTiff::Writer jumpFile(out.filePath(stackFileName(layout.name, "jump", slice)));
         jumpFile.addPage(stack.width, stack.height, first.x0, first.z0, description(jumpText),
-                         fits.jumpMap.data());
+                         inUnit(fits.jumpMap.data(), &scaled));
         XafsTiff::Writer e0File(out.filePath(stackFileName(layout.name, "e0", slice)));
         e0File.addPage(stack.width, stack.height, first.x0, first.z0, description(e0Text),
                        fits.e0Map.data());
@@ -542,12 +733,24 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     XafsTiff::Writer normFile(out.filePath(stackFileName(layout.name, "norm", slice)));
     std::vector<float> &normalised = work->normalised;
     normalised.resize(stack.pixels());
+    std::unique_ptr<XafsTiff::Writer> flatFile;
+    std::vector<float> flat;
+    if (settings.flatten) {
+        flatFile.reset(
+            new XafsTiff::Writer(out.filePath(stackFileName(layout.name, "flat", slice))));
+        flat.resize(stack.pixels());
+    }
     for (size_t k = 0; k < energies; ++k) {
         normalisedPage(stack.page(k), fits, grid[k], stack.pixels(), normalised.data());
         normFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-norm", k),
                          normalised.data());
+        if (flatFile) {
+            flatPage(normalised.data(), fits, grid[k], stack.pixels(), flat.data());
+            flatFile->addPage(stack.width, stack.height, first.x0, first.z0,
+                              pageText("xafs-flat", k), flat.data());
+        }
     }
-    const bool normWritten = normFile.commit();
+    const bool normWritten = normFile.commit() && (!flatFile || flatFile->commit());
     muWriter.join();
     const bool written = muWritten && normWritten;
     if (!written)

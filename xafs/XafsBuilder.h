@@ -3,6 +3,8 @@
 #include "ct/ResultLayout.h"
 #include "xafs/XafsNormaliser.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -54,7 +56,9 @@ struct XafsEnergyRow
 //   <name>-norm-<slice>.tif  the normalised stack (NaN where the jump is too small)
 //   <name>-jump-<slice>.tif  the edge jump per pixel
 //   <name>-e0-<slice>.tif    the edge position per pixel, eV
+//   <name>-flat-<slice>.tif  the flattened stack, when flattening is on
 //   <name>-energies.csv      index, energy, tag, CoR and the shift applied per slice
+//   <name>-xafs.json         the record: the settings as used, energies, slices, NaN voxels
 class XafsBuilder
 {
 public:
@@ -82,13 +86,18 @@ public:
     // Slice numbers present in every set; the others are reported.
     static QList<int> completeSlices(const std::vector<XafsResultSet> &sets);
     bool buildSlice(int slice, std::vector<XafsEnergyRow> *rows);
+    // Settings of later steps that go into the record <name>-xafs.json with the build's.
+    void setRecordExtra(const QJsonObject &extra) { recordExtra = extra; }
 
 private:
     bool writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const;
+    bool writeRecord(const QList<int> &slices) const;
 
     XafsLayout layout;
     XafsSettings settings;
     std::vector<XafsResultSet> found;
+    QJsonArray sliceRecords; // what each slice's fits gave, for the record
+    QJsonObject recordExtra;
     // The buffers of a slice, kept from slice to slice: fresh memory for a stack of
     // hundreds of MB costs more to fault in than the results cost to read.
     struct Work;

@@ -35,11 +35,74 @@ bool writeSpectrum(const XafsParts &parts, const BatchCmd &c)
     if (!stack.load(stackPath))
         return false;
     std::vector<double> mu;
-    if (stack.meanOver(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3), &mu) < 1) {
+    const XafsSpectrumSource source{
+        layout.name,
+        c.argInt(4),
+        c.argDouble(0),
+        c.argDouble(1),
+        c.argDouble(2),
+        c.argDouble(3),
+        stack.meanOver(c.argDouble(0), c.argDouble(1), c.argDouble(2), c.argDouble(3), &mu)};
+    if (source.pixels < 1) {
         qDebug() << "XAFS: no pixel of the stack in the region" << c.line;
         return false;
     }
-    return XafsSpectrum::writeCsv(folder.absoluteFilePath(file), stack.energies(), mu, settings);
+    return XafsSpectrum::write(folder.absoluteFilePath(file), stack.energies(), mu, settings,
+                               source);
+}
+
+// The normalisation words; false with a diagnostic when their values are unusable
+// (the settings are then left as they were).
+bool changedNormalisation(XafsSettings *s, const QString &word, const BatchCmd &c)
+{
+    if (word == QLatin1String("norm_relative")) {
+        const double pre1 = c.argDouble(0), pre2 = c.argDouble(1);
+        const double norm1 = c.argDouble(2), norm2 = c.argDouble(3);
+        if (pre1 == 0.0 && pre2 == 0.0 && norm1 == 0.0 && norm2 == 0.0) {
+            s->preRelative1 = s->preRelative2 = XafsSettings::unset;
+            s->normRelative1 = s->normRelative2 = XafsSettings::unset;
+            return true;
+        }
+        if (!(pre1 < pre2 && pre2 < 0.0 && 0.0 < norm1 && norm1 < norm2)) {
+            qDebug() << "XAFS: relative ranges need PRE1 < PRE2 < 0 < NORM1 < NORM2" << c.line;
+            return false;
+        }
+        s->preRelative1 = pre1;
+        s->preRelative2 = pre2;
+        s->normRelative1 = norm1;
+        s->normRelative2 = norm2;
+    } else if (word == QLatin1String("nnorm")) {
+        if (c.argText(0).isEmpty()) {
+            s->nnorm = -1;
+            return true;
+        }
+        bool ok = false;
+        const int n = c.argText(0).toInt(&ok);
+        if (!ok || n < 0 || n > 3) {
+            qDebug() << "XAFS: nnorm must be 0, 1, 2 or 3" << c.line;
+            return false;
+        }
+        s->nnorm = n;
+    } else if (word == QLatin1String("flatten")) {
+        s->flatten = c.argFlag(0);
+    } else if (word == QLatin1String("e0_method")) {
+        const QString method = c.argText(0).toLower();
+        if (method != QLatin1String("slope") && method != QLatin1String("half")) {
+            qDebug() << "XAFS: E0 method must be slope or half" << c.line;
+            return false;
+        }
+        s->e0Method = method == QLatin1String("half") ? XafsE0Method::Half : XafsE0Method::Slope;
+    } else if (word == QLatin1String("energy_shift")) {
+        s->energyShift = c.argDouble(0);
+    } else if (word == QLatin1String("element")) {
+        s->elementSymbol = c.argText(0);
+        s->elementEdge = c.argText(1);
+        if (!s->elementSymbol.isEmpty() && s->elementEdge.isEmpty()) {
+            qDebug() << "XAFS: element needs a symbol and an edge" << c.line;
+            return false;
+        }
+    }
+    return true;
 }
 
 // The settings as the panel reads them, with the one a word names changed.
@@ -73,15 +136,41 @@ void registerXafsCommands(CommandTable &table, const XafsParts &parts)
         {"post_edge", "E3 E4", "post-edge range in eV (0 0: the highest third)"},
         {"e0", "E", "fix E0 for every voxel (0: search it)"},
         {"min_jump", "v", "voxels whose edge jump is below v are NaN"},
-        {"register", "f", "register each energy's slice before the stacks are built"}};
-    table.addPrefix("xafs_", settings, [panel](const BatchCmd &c, const QString &word, Origin) {
-        panel->setSettings(changed(panel->settings(), word, c));
-        return Answer::Ok;
-    });
+        {"register", "f", "register each energy's slice before the stacks are built"},
+        {"norm_relative", "PRE1 PRE2 NORM1 NORM2",
+         "pre-edge and post-edge ranges in eV relative to each voxel's E0 (none: absolute)"},
+        {"nnorm", "N", "degree 0-3 of the post-edge polynomial (none: by the ranges' rule)"},
+        {"flatten", "f", "f = 1: also write the flattened stack <name>-flat-<slice>.tif"},
+        {"e0_method", "slope|half", "E0 at the steepest rise, or where normalised mu crosses 0.5"},
+        {"energy_shift", "dE", "add dE eV to every energy before anything else"},
+        {"element", "SYMBOL EDGE", "absorbing element and edge for exported XDI files"}};
+    table.addPrefix("xafs_", settings,
+                    [panel](const BatchCmd &c, const QString &word, Origin origin) {
+                        XafsSettings s = changed(panel->settings(), word, c);
+                        const bool ok = changedNormalisation(&s, word, c);
+                        if (ok)
+                            panel->setSettings(s);
+                        return (origin == Origin::Script && !ok) ? Answer::Ng : Answer::Ok;
+                    });
+    // Results already reconstructed need no new run: the size takes effect at xafs_build
+    // and xafs_spectrum.
+    table.add("ct_pixel_size_um", "s",
+              "pixel size in micrometres: mu stacks, jump maps and spectra in 1/cm (0: per pixel)",
+              [panel](const BatchCmd &c, Origin origin) {
+                  const double size = c.argDouble(0);
+                  if (size < 0.0) {
+                      qDebug() << "XAFS: pixel size must not be negative" << c.line;
+                      return origin == Origin::Script ? Answer::Ng : Answer::Ok;
+                  }
+                  XafsSettings s = panel->settings();
+                  s.pixelSizeUm = size;
+                  panel->setSettings(s);
+                  return Answer::Ok;
+              });
     // A failed spectrum or build makes the script's line ng; it is not a failure of
     // the run's reconstructions (the exit status stays theirs).
     table.add("xafs_spectrum", "X0 Z0 X1 Z1 SLICE FILE",
-              "mean and normalised mu(E) of a region of a built slice to a CSV file",
+              "mean and normalised mu(E) of a region of a built slice to a CSV or .xdi file",
               [parts](const BatchCmd &c, Origin origin) {
                   const bool written = writeSpectrum(parts, c);
                   return (origin == Origin::Script && !written) ? Answer::Ng : Answer::Ok;

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,7 +62,9 @@ void tst_XafsPanel::exportsSpectrumOfRegion()
     QVERIFY(panel.exportCsv(csv));
     QFile f(csv);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromUtf8(f.readAll())
+                                  .split('\n', Qt::SkipEmptyParts)
+                                  .filter(QRegularExpression("^[^#]")); // `#` lines skipped
     QCOMPARE(lines.size(), 1 + int(energies.size()));
     const QStringList last = lines.last().split(',');
     QCOMPARE(last[0].toDouble(), energies.back());
