@@ -221,12 +221,14 @@ int degreeForSpan(double span)
 // Least squares of y over the polynomial of degree `degree` in t (|t| <= 1), by
 // modified Gram-Schmidt on the columns t^j with y carried along, which keeps the
 // accuracy of a QR solution. False when the columns are dependent.
-bool polynomialFit(const std::vector<double> &t, std::vector<double> y, int degree,
+// y is used up. Buffers are kept per thread: a stack fits a million voxels this way.
+bool polynomialFit(const std::vector<double> &t, std::vector<double> &y, int degree,
                    double *coefficients)
 {
     const size_t m = t.size();
     const int columns = degree + 1;
-    std::vector<double> q(m * static_cast<size_t>(columns));
+    thread_local std::vector<double> q;
+    q.resize(m * static_cast<size_t>(columns));
     double r[4][4] = {};
     double qy[4] = {};
     for (int j = 0; j < columns; ++j) {
@@ -349,7 +351,9 @@ void XafsNormaliser::fitAt(const double *mu, double e0, XafsFit *f) const
     const double half = 0.5 * (grid[postEnd - 1] - grid[postFrom]);
     f->curveRef = centre;
     f->curveScale = half > 0.0 ? half : 1.0;
-    std::vector<double> t, y;
+    thread_local std::vector<double> t, y;
+    t.clear();
+    y.clear();
     for (size_t k = postFrom; k < postEnd; ++k) {
         t.push_back((grid[k] - centre) / f->curveScale);
         y.push_back(mu[k] - f->pre.at(grid[k]));
