@@ -387,33 +387,6 @@ RowKernel rowKernel(CtFbp::Simd level, int slices)
     }
 }
 
-// The pixels [*from, *to) of row z inside both the circle and [xFrom, xTo).
-void rowChord(int n, int z, int xFrom, int xTo, int *from, int *to)
-{
-    const double c = n * 0.5;
-    const double zc = z - c;
-    *from = 0;
-    *to = 0;
-    if (std::fabs(zc) >= c)
-        return;
-    auto inside = [&](int x) { return std::sqrt((x - c) * (x - c) + zc * zc) < c; };
-    // The chord of the circle on this row, corrected at both ends by the very test
-    // the straightforward loop makes per pixel, so both compute the same pixels.
-    const double half = std::sqrt(c * c - zc * zc);
-    int a = std::clamp(static_cast<int>(c - half), 0, n - 1);
-    int e = std::clamp(static_cast<int>(c + half), 0, n - 1);
-    while (a > 0 && inside(a - 1))
-        --a;
-    while (a <= e && !inside(a))
-        ++a;
-    while (e + 1 < n && inside(e + 1))
-        ++e;
-    while (e >= a && !inside(e))
-        --e;
-    *from = std::max(a, xFrom);
-    *to = std::max(*from, std::min(e + 1, xTo));
-}
-
 } // namespace
 
 void BackProjection::run(const Slices &s, int xFrom, int xTo, int zFrom, int zTo, CtFbp::Simd level)
@@ -461,4 +434,30 @@ void BackProjection::run(const Slices &s, int xFrom, int xTo, int zFrom, int zTo
             }
         }
     }
+}
+
+void BackProjection::rowChord(int n, int z, int xFrom, int xTo, int *from, int *to)
+{
+    const double c = n * 0.5;
+    const double zc = z - c;
+    *from = 0;
+    *to = 0;
+    if (std::fabs(zc) >= c)
+        return;
+    auto inside = [&](int x) { return std::sqrt((x - c) * (x - c) + zc * zc) < c; };
+    // The chord of the circle on this row, corrected at both ends by the very test
+    // the straightforward loop makes per pixel, so both compute the same pixels.
+    const double half = std::sqrt(c * c - zc * zc);
+    int a = std::clamp(static_cast<int>(c - half), 0, n - 1);
+    int e = std::clamp(static_cast<int>(c + half), 0, n - 1);
+    while (a > 0 && inside(a - 1))
+        --a;
+    while (a <= e && !inside(a))
+        ++a;
+    while (e + 1 < n && inside(e + 1))
+        ++e;
+    while (e >= a && !inside(e))
+        --e;
+    *from = std::max(a, xFrom);
+    *to = std::max(*from, std::min(e + 1, xTo));
 }

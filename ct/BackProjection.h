@@ -32,4 +32,8 @@ struct Slices
 // that lies strictly inside the circle of radius N / 2, with the given instruction set.
 void run(const Slices &s, int xFrom, int xTo, int zFrom, int zTo, CtFbp::Simd level);
 
+// The pixels [*from, *to) of row z inside both the circle and [xFrom, xTo): the
+// pixels the straightforward loop gives a value.
+void rowChord(int n, int z, int xFrom, int xTo, int *from, int *to);
+
 } // namespace BackProjection

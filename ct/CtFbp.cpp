@@ -1,6 +1,7 @@
 #include "CtFbp.h"
 
 #include "BackProjection.h"
+#include "BackProjectionSingle.h"
 
 #include <QDebug>
 
@@ -80,8 +81,58 @@ void CtFbp::release()
     sines = {};
     xOffsets = {};
     binWeights = {};
+    forwardPlanSingle.reset();
+    inversePlanSingle.reset();
+    realInSingle.release();
+    forwardOutSingle.release();
+    inverseInSingle.release();
+    realOutSingle.release();
+    binWeightsSingle = {};
+    spectraSingle = {};
+    filteredSingle = {};
+    filteredSingleBase = nullptr;
     nFft = 0;
     nTransform = 0;
+}
+
+namespace {
+const char *const precisionNameList[] = {"double", "single"};
+}
+
+QStringList CtFbp::precisionNames()
+{
+    QStringList list;
+    for (const char *name : precisionNameList)
+        list << QString::fromLatin1(name);
+    return list;
+}
+
+bool CtFbp::precisionOf(const QString &name, Precision *value)
+{
+    const int index = precisionNames().indexOf(name);
+    if (index < 0)
+        return false;
+    *value = static_cast<Precision>(index);
+    return true;
+}
+
+QString CtFbp::nameOf(Precision value)
+{
+    return QString::fromLatin1(precisionNameList[static_cast<int>(value)]);
+}
+
+bool CtFbp::setPrecision(Precision newPrecision)
+{
+    if (newPrecision == arithmetic)
+        return true;
+    arithmetic = newPrecision;
+    if (nFft < 2)
+        return true;
+    const int n = nFft;
+    const int count = nProj;
+    release();
+    nProj = 0;
+    return setup(n, count);
 }
 
 bool CtFbp::setFilter(CtFilter::Window newWindow, bool newPadded)
@@ -101,7 +152,9 @@ bool CtFbp::setFilter(CtFilter::Window newWindow, bool newPadded)
 
 bool CtFbp::setup(int n, int count)
 {
-    if (n == nFft && count == nProj && forwardPlan && inversePlan)
+    const bool planned = arithmetic == Precision::Single ? forwardPlanSingle && inversePlanSingle
+                                                         : forwardPlan && inversePlan;
+    if (n == nFft && count == nProj && planned)
         return true;
     release();
     nProj = 0;
@@ -118,30 +171,13 @@ bool CtFbp::setup(int n, int count)
         release();
         return false;
     }
-    const size_t L = static_cast<size_t>(length);
-    if (!forwardIn.allocate(L) || !forwardOut.allocate(L) || !inverseIn.allocate(L) ||
-        !inverseOut.allocate(L)) {
-        release();
-        return false;
-    }
-    forwardPlan.reset(FftwPlanner::planDft1d(length, forwardIn.data(), forwardOut.data(),
-                                             FFTW_FORWARD, FFTW_ESTIMATE));
-    inversePlan.reset(FftwPlanner::planDft1d(length, inverseIn.data(), inverseOut.data(),
-                                             FFTW_BACKWARD, FFTW_ESTIMATE));
-    if (!forwardPlan || !inversePlan) {
+    const bool made = arithmetic == Precision::Single ? setupSingle(n, count, length)
+                                                      : setupDouble(n, count, length);
+    if (!made) {
         release();
         return false;
     }
     const size_t P = static_cast<size_t>(count);
-    // The spectra of all rows are kept only for callers that transform and filter
-    // in separate steps; reconstruct() filters each spectrum straight from the
-    // FFT's output, so an engine never holds them.
-    // Each filtered row starts on a 64-byte boundary and is followed by at
-    // least 16 zeros, which the vector back projection may load (never use)
-    // beyond the row's last sample.
-    filtered.assign(nFftStride(n) * P + 8, 0.0);
-    const auto address = reinterpret_cast<std::uintptr_t>(filtered.data());
-    filteredBase = filtered.data() + (64 - address % 64) % 64 / sizeof(double);
     // The angles and offsets of the fast back projection, computed as
     // backProject computes them.
     cosines.resize(P);
@@ -157,6 +193,67 @@ bool CtFbp::setup(int n, int count)
     nFft = n;
     nProj = count;
     nTransform = length;
+    return true;
+}
+
+bool CtFbp::setupDouble(int n, int count, int length)
+{
+    const size_t L = static_cast<size_t>(length);
+    if (!forwardIn.allocate(L) || !forwardOut.allocate(L) || !inverseIn.allocate(L) ||
+        !inverseOut.allocate(L))
+        return false;
+    forwardPlan.reset(FftwPlanner::planDft1d(length, forwardIn.data(), forwardOut.data(),
+                                             FFTW_FORWARD, FFTW_ESTIMATE));
+    inversePlan.reset(FftwPlanner::planDft1d(length, inverseIn.data(), inverseOut.data(),
+                                             FFTW_BACKWARD, FFTW_ESTIMATE));
+    if (!forwardPlan || !inversePlan)
+        return false;
+    // The spectra of all rows are kept only for callers that transform and filter
+    // in separate steps; reconstruct() filters each spectrum straight from the
+    // FFT's output, so an engine never holds them.
+    // Each filtered row starts on a 64-byte boundary and is followed by at
+    // least 16 zeros, which the vector back projection may load (never use)
+    // beyond the row's last sample.
+    filtered.assign(nFftStride(n) * static_cast<size_t>(count) + 8, 0.0);
+    const auto address = reinterpret_cast<std::uintptr_t>(filtered.data());
+    filteredBase = filtered.data() + (64 - address % 64) % 64 / sizeof(double);
+    return true;
+}
+
+size_t CtFbp::filteredStrideSingle() const
+{
+    return (static_cast<size_t>(nFft) + BackProjectionSingle::rowPadding + 15) / 16 * 16;
+}
+
+bool CtFbp::setupSingle(int n, int count, int length)
+{
+    const size_t L = static_cast<size_t>(length);
+    const size_t bins = L / 2 + 1;
+    if (!realInSingle.allocate(L) || !forwardOutSingle.allocate(bins) ||
+        !inverseInSingle.allocate(bins) || !realOutSingle.allocate(L))
+        return false;
+    forwardPlanSingle.reset(FftwPlanner::planDftR2c1d(length, realInSingle.data(),
+                                                      forwardOutSingle.data(), FFTW_ESTIMATE));
+    inversePlanSingle.reset(FftwPlanner::planDftC2r1d(length, inverseInSingle.data(),
+                                                      realOutSingle.data(), FFTW_ESTIMATE));
+    if (!forwardPlanSingle || !inversePlanSingle)
+        return false;
+    // A real row's spectrum is conjugate-symmetric, so the real part of the
+    // complex path's filtered row is the real transform filtered by the mean of
+    // the weights of bins m and L - m.
+    binWeightsSingle.resize(bins);
+    const double scale = twoPi / length / length;
+    for (size_t m = 0; m < bins; ++m) {
+        const size_t mirror = (L - m) % L;
+        binWeightsSingle[m] =
+            static_cast<float>(0.5 * (binWeights[m] + binWeights[mirror]) * scale);
+    }
+    // nFft is not yet set: the stride of n, as filteredStrideSingle gives it.
+    const size_t stride =
+        (static_cast<size_t>(n) + BackProjectionSingle::rowPadding + 15) / 16 * 16;
+    filteredSingle.assign(stride * static_cast<size_t>(count) + 16, 0.0f);
+    const auto address = reinterpret_cast<std::uintptr_t>(filteredSingle.data());
+    filteredSingleBase = filteredSingle.data() + (64 - address % 64) % 64 / sizeof(float);
     return true;
 }
 
@@ -192,10 +289,48 @@ double *CtFbp::spectrum(int i)
     return spectra.data() + 2 * static_cast<size_t>(i) * nTransform;
 }
 
+void CtFbp::forwardSingle(const double *row)
+{
+    float *in = realInSingle.data();
+    for (int k = 0; k < nFft; ++k)
+        in[k] = static_cast<float>(row[k]);
+    const int tail = nFft + (nTransform - nFft) / 2;
+    for (int k = nFft; k < nTransform; ++k)
+        in[k] = static_cast<float>(k < tail ? row[nFft - 1] : row[0]);
+    forwardPlanSingle.execute();
+}
+
+float *CtFbp::spectrumSingle(int i)
+{
+    const size_t size = 2 * binsSingle() * static_cast<size_t>(nProj);
+    if (spectraSingle.size() != size)
+        spectraSingle.assign(size, 0.0f);
+    return spectraSingle.data() + 2 * binsSingle() * static_cast<size_t>(i);
+}
+
+void CtFbp::filterSpectrumSingle(const fftwf_complex *s, int i)
+{
+    const size_t bins = binsSingle();
+    const float *w = binWeightsSingle.data();
+    for (size_t m = 0; m < bins; ++m) {
+        inverseInSingle[m][0] = s[m][0] * w[m];
+        inverseInSingle[m][1] = s[m][1] * w[m];
+    }
+    inversePlanSingle.execute();
+    float *f = filteredSingleBase + static_cast<size_t>(i) * filteredStrideSingle();
+    std::copy(realOutSingle.data(), realOutSingle.data() + nFft, f);
+}
+
 void CtFbp::fftRow(const double *row, int i)
 {
     if (!rowIndexOk(i))
         return;
+    if (arithmetic == Precision::Single) {
+        forwardSingle(row);
+        const float *out = &forwardOutSingle[0][0];
+        std::copy(out, out + 2 * binsSingle(), spectrumSingle(i));
+        return;
+    }
     forward(row);
     double *s = spectrum(i);
     for (int k = 0; k < nTransform; ++k) {
@@ -208,6 +343,10 @@ void CtFbp::filterRow(int i)
 {
     if (!rowIndexOk(i))
         return;
+    if (arithmetic == Precision::Single) {
+        filterSpectrumSingle(reinterpret_cast<const fftwf_complex *>(spectrumSingle(i)), i);
+        return;
+    }
     filterSpectrum(spectrum(i), i);
 }
 
@@ -248,6 +387,10 @@ void CtFbp::backProject(int i, double x0, double x1, double z0, double z1)
 {
     if (!rowIndexOk(i) || rn != nFft)
         return;
+    if (arithmetic == Precision::Single) {
+        backProjectSingle(i, x0, x1, z0, z1);
+        return;
+    }
     const int N = nFft;
     const double theta = i * pi / nProj;
     const double c = N * 0.5;
@@ -273,6 +416,34 @@ void CtFbp::backProject(int i, double x0, double x1, double z0, double z1)
     valid = true;
 }
 
+void CtFbp::backProjectSingle(int i, double x0, double x1, double z0, double z1)
+{
+    // One projection, as the single-precision kernels compute its terms; the
+    // caller that steps projection by projection keeps the sum in the result.
+    const int N = nFft;
+    const float c = N * 0.5f;
+    const float cs = static_cast<float>(cosines[i]);
+    const float *f = filteredSingleBase + static_cast<size_t>(i) * filteredStrideSingle();
+    int xFrom, xTo, zFrom, zTo;
+    pixelRange(x0, x1, N, &xFrom, &xTo);
+    pixelRange(z0, z1, N, &zFrom, &zTo);
+    for (int z = zFrom; z < zTo; ++z) {
+        int from, to;
+        BackProjection::rowChord(N, z, xFrom, xTo, &from, &to);
+        const float d = static_cast<float>(N * 0.5 - (z - N * 0.5) * sines[i]);
+        double *row = resultRow(z);
+        for (int x = from; x < to; ++x) {
+            const float t = std::max((static_cast<float>(x) - c) * cs + d, 0.0f);
+            const int k = static_cast<int>(t);
+            if (k >= N - 1)
+                continue;
+            const float frac = t - static_cast<float>(k);
+            row[x] += static_cast<double>(f[k] + frac * (f[k + 1] - f[k]));
+        }
+    }
+    valid = true;
+}
+
 void CtFbp::backProjectAll(double x0, double x1, double z0, double z1)
 {
     CtFbp *self = this;
@@ -289,7 +460,8 @@ void CtFbp::backProjectAll(CtFbp *const *cores, int count, double x0, double x1,
         CtFbp *core = cores[i];
         if (!core || core->nFft < 2 || core->nProj < 1 || core->rn != core->nFft)
             continue;
-        if (!alike.empty() && (core->nFft != alike[0]->nFft || core->nProj != alike[0]->nProj)) {
+        if (!alike.empty() && (core->nFft != alike[0]->nFft || core->nProj != alike[0]->nProj ||
+                               core->arithmetic != alike[0]->arithmetic)) {
             core->backProjectAll(x0, x1, z0, z1);
             continue;
         }
@@ -297,6 +469,10 @@ void CtFbp::backProjectAll(CtFbp *const *cores, int count, double x0, double x1,
     }
     if (alike.empty())
         return;
+    if (alike[0]->arithmetic == Precision::Single) {
+        backProjectGroups(alike, x0, x1, z0, z1);
+        return;
+    }
     const CtFbp &first = *alike[0];
     int xFrom, xTo, zFrom, zTo;
     pixelRange(x0, x1, first.nFft, &xFrom, &xTo);
@@ -322,6 +498,33 @@ void CtFbp::backProjectAll(CtFbp *const *cores, int count, double x0, double x1,
         core->valid = true;
 }
 
+void CtFbp::backProjectGroups(const std::vector<CtFbp *> &alike, double x0, double x1, double z0,
+                              double z1)
+{
+    const CtFbp &first = *alike[0];
+    int xFrom, xTo, zFrom, zTo;
+    pixelRange(x0, x1, first.nFft, &xFrom, &xTo);
+    pixelRange(z0, z1, first.nFft, &zFrom, &zTo);
+    const Simd level = simd();
+    for (size_t at = 0; at < alike.size(); at += BackProjectionSingle::maxSlices) {
+        BackProjectionSingle::Slices group;
+        group.n = first.nFft;
+        group.count = first.nProj;
+        group.cosines = first.cosines.data();
+        group.sines = first.sines.data();
+        group.tableStride = first.filteredStrideSingle();
+        group.slices = static_cast<int>(
+            std::min(alike.size() - at, static_cast<size_t>(BackProjectionSingle::maxSlices)));
+        for (int s = 0; s < group.slices; ++s) {
+            group.tables[s] = alike[at + s]->filteredSingleBase;
+            group.results[s] = alike[at + s]->result.data();
+        }
+        BackProjectionSingle::run(group, xFrom, xTo, zFrom, zTo, level);
+    }
+    for (CtFbp *core : alike)
+        core->valid = true;
+}
+
 void CtFbp::calcMinMax()
 {
     if (!valid || rn < 1 || result.size() != static_cast<size_t>(rn) * rn)
@@ -341,6 +544,13 @@ bool CtFbp::filterSinogram(const double *sgm, int sgmWidth, int rows)
     if (nFft < 2 || rows != nProj || sgmWidth < nFft)
         return false;
     initResult(nFft);
+    if (arithmetic == Precision::Single) {
+        for (int i = 0; i < rows; ++i) {
+            forwardSingle(sgm + static_cast<size_t>(i) * sgmWidth);
+            filterSpectrumSingle(forwardOutSingle.data(), i);
+        }
+        return true;
+    }
     // The same values as fftRow then filterRow for every row: the forward
     // output is read in place of its copy.
     for (int i = 0; i < rows; ++i) {

@@ -30,6 +30,24 @@ public:
     // The length of the transforms: N, or more with padding.
     int transformLength() const { return nTransform; }
 
+    // The arithmetic of the following slices. Double, the default, is the path
+    // described above. Single filters with single-precision transforms and keeps
+    // the filtered rows, the interpolation and the sums in float32 (fused
+    // multiply-adds where the processor has them), for about twice the speed:
+    // its slices differ from the double ones far below the photon noise of a
+    // measured voxel. Only the results are doubles, for the files and the display.
+    // The stepwise path (fftRow, filterRow, backProject) follows the setting too;
+    // filteredRow is the double path's. A core already set up is set up again for
+    // the new precision; false when that fails.
+    enum class Precision { Double, Single };
+    bool setPrecision(Precision newPrecision);
+    Precision precision() const { return arithmetic; }
+    // "double", "single", in the order of Precision.
+    static QStringList precisionNames();
+    // False for a name not in precisionNames() (matched exactly).
+    static bool precisionOf(const QString &name, Precision *value);
+    static QString nameOf(Precision value);
+
     // Prepares buffers and plans for FFT length n and `count` projections.
     // n below 2 leaves nothing usable (there is no ramp filter) and returns false.
     bool setup(int n, int count);
@@ -107,6 +125,19 @@ private:
     // interleaved) into filtered row i.
     void filterSpectrum(const double *s, int i);
     bool rowIndexOk(int i) const { return i >= 0 && i < nProj && nFft >= 2; }
+    bool setupDouble(int n, int count, int length);
+    bool setupSingle(int n, int count, int length);
+    // The single-precision counterparts of forward, spectrum and filterSpectrum:
+    // real transforms of length L, whose L / 2 + 1 bins are those of the complex
+    // transform's real input.
+    void forwardSingle(const double *row);
+    float *spectrumSingle(int i);
+    void filterSpectrumSingle(const fftwf_complex *s, int i);
+    void backProjectSingle(int i, double x0, double x1, double z0, double z1);
+    static void backProjectGroups(const std::vector<CtFbp *> &alike, double x0, double x1,
+                                  double z0, double z1);
+    size_t binsSingle() const { return static_cast<size_t>(nTransform) / 2 + 1; }
+    size_t filteredStrideSingle() const;
 
     int nFft = 0;
     int nProj = 0;
@@ -137,4 +168,17 @@ private:
     bool valid = false;
     double minValue = 0.0;
     double maxValue = 0.0;
+
+    Precision arithmetic = Precision::Double;
+    // The weight of each real-transform bin, with 2 pi / L and the inverse's 1 / L.
+    std::vector<float> binWeightsSingle;
+    FftwBuffer<float> realInSingle;
+    FftwBuffer<fftwf_complex> forwardOutSingle;
+    FftwBuffer<fftwf_complex> inverseInSingle;
+    FftwBuffer<float> realOutSingle;
+    FftwPlanSingle forwardPlanSingle;
+    FftwPlanSingle inversePlanSingle;
+    std::vector<float> spectraSingle;
+    std::vector<float> filteredSingle;
+    float *filteredSingleBase = nullptr; // filteredSingle, from its first 64-byte boundary
 };

@@ -47,3 +47,27 @@ void FftwPlanner::destroyPlan(fftw_plan plan)
     std::lock_guard<std::mutex> lock(mutex());
     fftw_destroy_plan(plan);
 }
+
+fftwf_plan FftwPlanner::planDftR2c1d(int n, float *in, fftwf_complex *out, unsigned flags)
+{
+    if (n < 1)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(mutex());
+    return fftwf_plan_dft_r2c_1d(n, in, out, flags);
+}
+
+fftwf_plan FftwPlanner::planDftC2r1d(int n, fftwf_complex *in, float *out, unsigned flags)
+{
+    if (n < 1)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(mutex());
+    return fftwf_plan_dft_c2r_1d(n, in, out, flags);
+}
+
+void FftwPlanner::destroyPlan(fftwf_plan plan)
+{
+    if (!plan)
+        return;
+    std::lock_guard<std::mutex> lock(mutex());
+    fftwf_destroy_plan(plan);
+}

@@ -18,6 +18,11 @@ public:
     static fftw_plan planDftR2c1d(int n, double *in, fftw_complex *out, unsigned flags);
     static fftw_plan planDftC2r1d(int n, fftw_complex *in, double *out, unsigned flags);
     static void destroyPlan(fftw_plan plan);
+    // Single precision has a planner of its own in FFTW; the same lock guards it,
+    // which costs nothing as plans are made once per run.
+    static fftwf_plan planDftR2c1d(int n, float *in, fftwf_complex *out, unsigned flags);
+    static fftwf_plan planDftC2r1d(int n, fftwf_complex *in, float *out, unsigned flags);
+    static void destroyPlan(fftwf_plan plan);
 
 private:
     static std::mutex &mutex();
@@ -64,8 +69,30 @@ private:
     fftw_plan plan = nullptr;
 };
 
+// A single-precision plan destroyed through the planner lock when it goes.
+class FftwPlanSingle
+{
+public:
+    FftwPlanSingle() = default;
+    ~FftwPlanSingle() { reset(); }
+    FftwPlanSingle(const FftwPlanSingle &) = delete;
+    FftwPlanSingle &operator=(const FftwPlanSingle &) = delete;
+
+    void reset(fftwf_plan p = nullptr)
+    {
+        if (plan)
+            FftwPlanner::destroyPlan(plan);
+        plan = p;
+    }
+    explicit operator bool() const { return plan != nullptr; }
+    void execute() const { fftwf_execute(plan); }
+
+private:
+    fftwf_plan plan = nullptr;
+};
+
 // A buffer from fftw_malloc (aligned as FFTW's SIMD code wants), freed when it goes.
-// T is double or fftw_complex.
+// T is double, fftw_complex, float or fftwf_complex.
 template<typename T>
 class FftwBuffer
 {
@@ -125,6 +152,12 @@ private:
     {
         v[0] = 0.0;
         v[1] = 0.0;
+    }
+    static void zero(float &v) { v = 0.0f; }
+    static void zero(fftwf_complex &v)
+    {
+        v[0] = 0.0f;
+        v[1] = 0.0f;
     }
     T *ptr = nullptr;
     size_t n = 0;
