@@ -55,6 +55,10 @@ int main(int argc, char *argv[])
         {"flux", "Photons per pixel of the open beam.", "F", QString::number(defaults.flux)},
         {"i0-frames", "Frames averaged into each I0 image.", "K",
          QString::number(defaults.i0Frames)},
+        {"species",
+         "1: one absorbing element; 2: grains of two species, their reference "
+         "spectra and true weight maps.",
+         "1|2", QString::number(defaults.species)},
     });
     parser.process(app);
 
@@ -67,7 +71,9 @@ int main(int argc, char *argv[])
               readInt(parser, "height", &settings.height) &&
               readInt(parser, "proj", &settings.projections) &&
               readInt(parser, "energies", &settings.energies) &&
-              readInt(parser, "i0-frames", &settings.i0Frames);
+              readInt(parser, "i0-frames", &settings.i0Frames) &&
+              readInt(parser, "species", &settings.species) &&
+              (settings.species == 1 || settings.species == 2);
     if (parser.isSet("seed"))
         settings.seed = parser.value("seed").toUInt(&ok);
     if (ok && parser.isSet("step"))

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
@@ -216,6 +217,8 @@ bool DemoGenerator::generate()
 
     if (!writeBg(darkMean))
         return false;
+    if (s.species == 2 && !writeSpecies())
+        return false;
     for (int k = 0; k < s.energies; ++k) {
         if (!writeEnergy(k, darkMean))
             return false;
@@ -239,7 +242,7 @@ bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
     const double energy = energyAt(k);
     const QString text = energyText(energy);
     const QDir out(s.outDir);
-    const DemoPhantom phantom(objectFill * centre(), s.height, s.edgeEnergy);
+    const DemoPhantom phantom(objectFill * centre(), s.height, s.edgeEnergy, s.species);
     std::vector<quint16> image(darkMean.size());
 
     for (int y = 0; y < s.height; ++y) {
@@ -286,7 +289,7 @@ bool DemoGenerator::writeTruth(const QString &energyText, double energy) const
 {
     const int n = nFft();
     const double c = centre();
-    const DemoPhantom phantom(objectFill * c, s.height, s.edgeEnergy);
+    const DemoPhantom phantom(objectFill * c, s.height, s.edgeEnergy, s.species);
     const QString path = QDir(s.outDir).filePath(truthFileName(energyText));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -303,6 +306,63 @@ bool DemoGenerator::writeTruth(const QString &energyText, double energy) const
     if (stream.status() != QDataStream::Ok || !file.commit()) {
         qDebug() << "Can not write demo truth file" << path;
         return false;
+    }
+    return true;
+}
+
+// The two species' reference spectra every 0.25 eV, 10 eV beyond the scan on both
+// sides, and their true weights on the grid of the truth slices (the same every slice).
+bool DemoGenerator::writeSpecies() const
+{
+    const QDir out(s.outDir);
+    if (!out.mkpath(QStringLiteral("references")))
+        return false;
+    for (int which = 0; which < 2; ++which) {
+        const QString path =
+            out.filePath(QStringLiteral("references/%1.csv").arg(which == 0 ? 'A' : 'B'));
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            qDebug() << "Can not write demo reference file" << path;
+            return false;
+        }
+        QTextStream text(&file);
+        text.setRealNumberPrecision(12);
+        text << "energy_eV,normalised_mu\n";
+        for (double e = energyAt(0) - 10.0; e <= energyAt(s.energies - 1) + 10.0; e += 0.25)
+            text << e << ',' << DemoPhantom::speciesShape(which, e, s.edgeEnergy) << '\n';
+        text.flush();
+        if (!file.commit()) {
+            qDebug() << "Can not write demo reference file" << path;
+            return false;
+        }
+    }
+    const int n = nFft();
+    const double c = centre();
+    const DemoPhantom phantom(objectFill * c, s.height, s.edgeEnergy, s.species);
+    for (int which = 0; which < 2; ++which) {
+        const QString path =
+            out.filePath(QStringLiteral("truth/weight-%1.f64").arg(which == 0 ? 'A' : 'B'));
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            qDebug() << "Can not write demo truth file" << path;
+            return false;
+        }
+        QDataStream stream(&file);
+        stream.setByteOrder(QDataStream::LittleEndian);
+        stream.setFloatingPointPrecision(QDataStream::DoublePrecision);
+        for (int slice = 0; slice < s.height; ++slice) {
+            for (int z = 0; z < n; ++z) {
+                for (int x = 0; x < n; ++x) {
+                    double a = 0.0, b = 0.0;
+                    phantom.speciesWeights(x - c, z - c, &a, &b);
+                    stream << (which == 0 ? a : b);
+                }
+            }
+        }
+        if (stream.status() != QDataStream::Ok || !file.commit()) {
+            qDebug() << "Can not write demo truth file" << path;
+            return false;
+        }
     }
     return true;
 }
@@ -358,6 +418,13 @@ bool DemoGenerator::writeGeometry() const
     geometry["sets"] = sets;
     geometry["truth"] = truth;
     geometry["source"] = QStringLiteral("orvo2demo: analytic ellipse phantom");
+    if (s.species == 2) {
+        geometry["species"] = 2;
+        geometry["references"] = QJsonObject{{"A", QStringLiteral("references/A.csv")},
+                                             {"B", QStringLiteral("references/B.csv")}};
+        geometry["weights"] = QJsonObject{{"A", QStringLiteral("truth/weight-A.f64")},
+                                          {"B", QStringLiteral("truth/weight-B.f64")}};
+    }
 
     const QString path = QDir(s.outDir).filePath(QStringLiteral("geometry.json"));
     QSaveFile file(path);

@@ -37,6 +37,10 @@ struct DemoSettings
     // columns with gain errors of 1 to 5 %, a dead column reading the dark level, and
     // a wide stripe of -10 % over the middle 40 % of the projections.
     bool defects = false;
+    // 2: grains of two species A and B with edges 4 eV apart (see DemoPhantom); their
+    // reference spectra go to references/A.csv and B.csv, the true weight maps beside the
+    // truth slices.
+    int species = 1;
 
     double corOrDefault() const;
 };
@@ -79,6 +83,7 @@ private:
     bool writeBg(const std::vector<double> &darkMean);
     bool writeTruth(const QString &energyText, double energy) const;
     bool writeGeometry() const;
+    bool writeSpecies() const;
     double beamAt(int k, int x, int y) const;
     // A camera reading of the given mean: photon noise when noise is on, and limited to
     // the 16-bit range of the file.

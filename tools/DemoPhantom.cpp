@@ -18,8 +18,9 @@ constexpr double edgeWidthEv = 1.0;
 
 } // namespace
 
-DemoPhantom::DemoPhantom(double radius, int height, double edgeEnergy)
-    : radius(radius)
+DemoPhantom::DemoPhantom(double radius, int height, double edgeEnergy, int species)
+    : species(species)
+    , radius(radius)
     , height(height > 0 ? height : 1)
     , edgeEnergy(edgeEnergy)
 {
@@ -31,8 +32,67 @@ double DemoPhantom::edgeFactor(double energy) const
     return 1.0 + (edgeJumpRatio - 1.0) * step;
 }
 
+// Apart from each other and from the pore, the inclusion and the lens at every height,
+// so that each grain's voxels hold its own mixture only.
+const DemoPhantom::Grain DemoPhantom::grains[4] = {
+    {0.50, -0.20, 0.11, 1.0}, // pure A
+    {0.50, 0.12, 0.11, 0.0},  // pure B
+    {0.15, -0.15, 0.11, 0.3}, // 30 % A
+    {-0.05, 0.10, 0.10, 0.7}, // 70 % A
+};
+
+double DemoPhantom::speciesShape(int which, double energy, double edge)
+{
+    const double at = which == 0 ? edge : edge + 4.0;
+    const double line = which == 0 ? 0.6 : 0.2;
+    const double d = energy - at;
+    return 1.0 / (1.0 + std::exp(-d)) + line * std::exp(-std::pow((d - 4.0) / 3.0, 2));
+}
+
+void DemoPhantom::speciesWeights(double x, double z, double *a, double *b) const
+{
+    *a = 0.0;
+    *b = 0.0;
+    if (species != 2)
+        return;
+    for (const Grain &g : grains) {
+        if (std::pow(x - g.cx * radius, 2) + std::pow(z - g.cz * radius, 2) <=
+            std::pow(g.radius * radius, 2)) {
+            *a = g.a;
+            *b = 1.0 - g.a;
+        }
+    }
+}
+
+std::vector<DemoPhantom::Ellipse> DemoPhantom::twoSpecies(int slice, double energy) const
+{
+    const double h = (slice + 0.5) / height;
+    const double r = radius;
+    const double perPixel = (1.0 - 3.0 * (energy - edgeEnergy) / edgeEnergy) / r;
+    const double grow = std::sin(pi * h);
+    std::vector<Ellipse> e = {
+        {0.0, 0.0, 0.85 * r, (0.62 + 0.12 * h) * r, 0.0, matrixMu * perPixel},
+        {-0.38 * r, (0.2 - 0.2 * h) * r, 0.14 * r, (0.22 - 0.1 * h) * r, -0.3, voidMu * perPixel},
+        {-0.15 * r, -0.38 * r, (0.06 + 0.06 * h) * r, (0.06 + 0.06 * h) * r, 0.0,
+         inclusionMu * perPixel},
+        {0.2 * r, 0.35 * r, (0.04 + 0.14 * grow) * r, (0.03 + 0.06 * grow) * r, 1.0,
+         growingMu * perPixel},
+    };
+    // The edge part is not scaled by the background, so that it normalises to the shapes.
+    const double shapeA = speciesShape(0, energy, edgeEnergy);
+    const double shapeB = speciesShape(1, energy, edgeEnergy);
+    for (const Grain &g : grains) {
+        const double edge = (edgeJumpRatio - 1.0) * (g.a * shapeA + (1.0 - g.a) * shapeB);
+        e.push_back({g.cx * r, g.cz * r, g.radius * r, g.radius * r, 0.0,
+                     elementMuBelowEdge * (perPixel + edge / r)});
+    }
+    return e;
+}
+
 std::vector<DemoPhantom::Ellipse> DemoPhantom::ellipses(int slice, double energy) const
 {
+    if (species == 2)
+        return twoSpecies(slice, energy);
     const double h = (slice + 0.5) / height; // 0..1 from the first slice to the last
     const double r = radius;
     const double falling = std::pow(edgeEnergy / energy, 3.0);

@@ -24,7 +24,11 @@ public:
     };
 
     // radius: pixels from the axis the object may fill; height: slices of the scan.
-    DemoPhantom(double radius, int height, double edgeEnergy);
+    // species 2: the absorbing grain gives way to round grains of two species A and B
+    // (pure A, pure B and two known mixtures), and every material falls with energy
+    // along the tangent of E^-3 at the edge, a background linear in E that the
+    // normalisation's straight lines take off exactly.
+    DemoPhantom(double radius, int height, double edgeEnergy, int species = 1);
 
     std::vector<Ellipse> ellipses(int slice, double energy) const;
     // Attenuation per pixel at a point of slice `slice`.
@@ -39,7 +43,23 @@ public:
     // ratio well above, a step of about an eV width in between (the edge is not sharp).
     double edgeFactor(double energy) const;
 
+    // Normalised µ of species 0 (A) or 1 (B): a logistic step of 1 eV, A's at the edge and
+    // B's 4 eV above, with a Gaussian white line (A strong, B weak); both are flat far from
+    // the edge, so the normalised µ of a mixture is the mixture of these.
+    static double speciesShape(int which, double energy, double edgeEnergy);
+    // The fractions of A and B of the absorbing element at a point (0 outside the grains).
+    void speciesWeights(double x, double z, double *a, double *b) const;
+
 private:
+    struct Grain
+    {
+        double cx, cz, radius; // in object radii
+        double a;              // fraction of A; the rest is B
+    };
+    static const Grain grains[4];
+    std::vector<Ellipse> twoSpecies(int slice, double energy) const;
+
+    int species;
     double radius;
     int height;
     double edgeEnergy;
