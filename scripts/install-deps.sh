@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, test and run the program.
 set -euo pipefail
-packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3-dev libtiff-dev zlib1g-dev
+packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3-dev libtiff-dev zlib1g-dev libhdf5-dev
           cmake ninja-build g++ pkg-config
           # the spectrum view's plots
           qt6-charts-dev
           # result files read back in the tests
-          python3-numpy python3-tifffile
+          python3-numpy python3-tifffile python3-h5py
           # Qt's own texts (dialogs, standard buttons) in Japanese mode
           qt6-translations-l10n
           # the cluster test: a single-node SLURM with MUNGE
