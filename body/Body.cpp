@@ -4,12 +4,15 @@
 #include "batch/Batch.h"
 #include "body/FormFit.h"
 #include "body/I0ofImage.h"
+#include "body/ResultPanels.h"
+#include "body/RunView.h"
 #include "body/SetRunner.h"
 #include "body/XafsBatch.h"
 #include "ct/CtCalc.h"
 #include "ct/CtCalc2.h"
 #include "disp/EngineLink.h"
 #include "run/CtEnginePool.h"
+#include "run/HeadlessSession.h"
 #include "run/RunController.h"
 #include "run/StackLoader.h"
 #include "ct/DataSaver.h"
@@ -54,9 +57,6 @@
 
 namespace {
 
-const char *const idleStyle = "background-color: rgb(240, 240, 240);";
-const char *const runningStyle = "background-color: rgb(255, 255, 128);";
-const char *const timeFormat = "yy/MM/dd hh:mm:ss.zzz";
 
 } // namespace
 
@@ -69,8 +69,8 @@ Body::Body(QWidget *parent)
     qRegisterMetaType<MouseC::MStat>("MouseC::MStat");
     ui->setupUi(this);
     // Both run buttons start as a run's end leaves them.
-    ui->CalcCT->setStyleSheet(idleStyle);
-    ui->SeqCalc->setStyleSheet(idleStyle);
+    ui->CalcCT->setStyleSheet(RunView::idleStyle());
+    ui->SeqCalc->setStyleSheet(RunView::idleStyle());
     subFolderGroup = FormFit::setUp(ui, this);
     setupResultControls();
     setupDisplays();
@@ -93,9 +93,7 @@ Body::Body(QWidget *parent)
 Body::~Body()
 {
     stopThreads();
-    // Result panels of the engines whose page is not in a tab have no parent.
-    for (int i = 1; i < ctc2Uis.size(); ++i)
-        delete ctc2Uis.at(i);
+    delete resultPanels;
     delete ui;
 }
 
@@ -131,7 +129,6 @@ void Body::setupDisplays()
         dock->setContent(place.content);
         dock->setPopTitle(tr(place.title));
         static_cast<QGridLayout *>(place.tab->layout())->addWidget(dock, 0, 0);
-        popDocks << dock;
     }
     ui->ImgsTab->setCurrentIndex(0);
 }
@@ -150,7 +147,7 @@ void Body::setupBatch()
     connect(this, &Body::batchCalcFinished, this, &Body::callBatchCheckEnd);
     // A headless run given a script ends only after its load was answered, so that a
     // script that can not be opened is seen in the exit status.
-    connect(this, &Body::callBatchLoad, this, [this] { ++scriptLoadsPending; });
+    connect(this, &Body::callBatchLoad, this, [this] { session->scriptLoadAsked(); });
     connect(batch, &Batch::batchLoaded, this, &Body::batchLoadedScript, Qt::QueuedConnection);
     connect(batch, &Batch::batchEnded, this, &Body::batchEnded, Qt::QueuedConnection);
 }
@@ -191,7 +188,7 @@ void Body::setupSetRunner()
     hooks.passSubFolders = [this] { passSubFolderSettings(); };
     hooks.firstSet = [this](int index) { emit setFirstSet(index); };
     hooks.nextSet = [this](int index) { emit setNextSet(index); };
-    hooks.headless = [this] { return headless; };
+    hooks.headless = [this] { return session->isHeadless(); };
     setRunner = new SetRunner(ui, runs, xafsBatch, std::move(hooks), this);
 }
 
@@ -203,25 +200,11 @@ void Body::setupEngines()
     saverThread.start(QThread::InheritPriority);
 
     engines = new CtEnginePool(engineCount, imgDatas, dataSaver, this);
-    for (int i = 0; i < engineCount; ++i) {
-        auto *panel = new CtCalc2Ui;
-        engineLinks << new EngineLink(engines->engine(i), panel, this);
-        if (i == 0) {
-            auto *page = new QWidget;
-            auto *layout = new QGridLayout(page);
-            auto *dock = new PopDockBase(page);
-            dock->setContent(panel);
-            dock->setPopTitle(tr("CT Calc2 %1").arg(i + 1));
-            layout->addWidget(dock, 0, 0);
-            ui->ImgsTab->addTab(page, tr("CT2 %1").arg(i + 1));
-            popDocks << dock;
-        }
+    resultPanels = new ResultPanels(ctCalc, engines, ui->ImgsTab, this);
+    for (CtCalc2Ui *panel : resultPanels->panels()) {
         connect(panel, &CtCalc2Ui::cRUpdated, this, &Body::cRUpdated);
         connect(panel, &CtCalc2Ui::dRUpdated, this, &Body::dRUpdated);
-        ctc2Uis << panel;
     }
-    engines->regionOf = [this](int i) { return engineLinks.at(i)->calcRegion(); };
-    engines->scaleOf = [this](int i) { return engineLinks.at(i)->scale(); };
     setupRuns();
     setupSetRunner();
     connect(ctCalc, &CtCalc::saveDataWDiscard, dataSaver, &DataSaver::saveDataWDiscard,
@@ -439,18 +422,7 @@ void Body::setupRuns()
         ctCalc->setSaveData(r.data.on, r.data.path, r.data.name, r.data.tag);
     };
     runs->answerScript = [this](bool ok) { batch->setOk(ok); };
-    connect(runs, &RunController::runStarting, this, &Body::showRunStarting);
-    connect(runs, &RunController::runSetUp, this, [this](int total) {
-        if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress"))) {
-            bar->setRange(0, total);
-            bar->setValue(0);
-        }
-    });
-    connect(runs, &RunController::progress, this, [this](int done) {
-        if (auto *bar = findChild<QProgressBar *>(QStringLiteral("CalcProgress")))
-            bar->setValue(done);
-    });
-    connect(runs, &RunController::runEnded, this, &Body::showRunEnded);
+    runView = new RunView(ui, this, runs, imgDatas, [this] { sendRunRecord(); }, this);
     connect(runs, &RunController::handedOut, this,
             [this](int engine, bool rotAxIsV, double cor, int slice, bool show) {
                 emit startCt(engines->engine(engine), rotAxIsV, cor, slice, show);
@@ -458,7 +430,13 @@ void Body::setupRuns()
     connect(runs, &RunController::batchCalcFinished, this, &Body::batchCalcFinished);
     connect(runs, &RunController::calcFinished, this, &Body::calcFinished);
     connect(runs, &RunController::setCalcFinished, this, &Body::setCalcFinished);
-    connect(runs, &RunController::mayBeIdle, this, &Body::finishIfHeadlessDone);
+    session = new HeadlessSession(runs, this);
+    session->othersIdle = [this] { return !xafsBatch->isRunning() && !xafsBuildThread; };
+    session->beforeFinish = [this] {
+        if (runOptions.listSets)
+            printSetList();
+    };
+    connect(session, &HeadlessSession::finishing, this, &Body::finishing);
 }
 
 int Body::requestsInFlight() const
@@ -498,73 +476,11 @@ void Body::toggleCalcCt()
     startCalcCt();
 }
 
-bool Body::inputImageFailed(QString *why) const
-{
-    const struct
-    {
-        const SelectAImgFile *picker;
-        const char *what;
-    } pickers[] = {{ui->I0ImgSel, "I0"}, {ui->BGImgSel, "BG"}};
-    for (const auto &p : pickers) {
-        if (p.picker->loadFailed()) {
-            *why = QStringLiteral("the %1 image could not be loaded : %2")
-                       .arg(QLatin1String(p.what), p.picker->failedFile());
-            return true;
-        }
-    }
-    return false;
-}
-
-RunRequest Body::runRequest() const
-{
-    RunRequest r;
-    r.params = ui->procCtrl->runParams(ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
-    const SelectAFile *imgDir = ui->SelectImageSaveDir;
-    const SelectAFile *dataDir = ui->SelectDataSaveDir;
-    r.image = {ui->AutoSaveImage->isChecked(), imgDir->path(), imgDir->name(), imgDir->addTag()};
-    r.data = {ui->AutoSaveData->isChecked(), dataDir->path(), dataDir->name(), dataDir->addTag()};
-    r.subFolders = ui->SaveInSubFolders->isChecked();
-    r.subOfEnergy = ui->SubOfEnergy->isChecked();
-    r.subOfSlice = ui->SubOfSlice->isChecked();
-    r.fixScale = ui->FixColorScale->isChecked();
-    r.colorMin = Numbers::toFiniteDouble(ui->ColorMin->text());
-    r.colorMax = Numbers::toFiniteDouble(ui->ColorMax->text());
-    const auto *formatBox = findChild<QComboBox *>(QStringLiteral("DataFormat"));
-    const QString format = formatBox ? formatBox->currentText() : QStringLiteral("dat");
-    r.saveDat = format != QLatin1String("tiff");
-    r.saveTiff = format != QLatin1String("dat");
-    // Nobody sees the result panels of a headless run: showing them costs a copy
-    // of every result and a picture per slice. Saved pictures are still made.
-    r.showResults = ui->ShowCalcRes->isChecked() && !headless;
-    inputImageFailed(&r.inputFailure);
-    r.projections = imgDatas->count();
-    r.imageWidth = imgDatas->width();
-    r.imageHeight = imgDatas->height();
-    return r;
-}
-
 void Body::startCalcCt()
 {
-    runs->start(runRequest());
-}
-
-void Body::showRunStarting()
-{
-    ui->CalcStartT->setText(
-        runs->startTime().toString(QString::fromLatin1(timeFormat)));
-    ui->CalcEndT->clear();
-    ui->CalcCT->setStyleSheet(runningStyle);
-}
-
-void Body::showRunEnded()
-{
-    endTime = QDateTime::currentDateTime();
-    ui->CalcEndT->setText(endTime.toString(QString::fromLatin1(timeFormat)));
-    const QDateTime startTime = runs->startTime();
-    const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
-    ui->CalcSpentT->setText(Numbers::text(spent));
-    ui->CalcCT->setStyleSheet(idleStyle);
-    sendRunRecord();
+    RunRequest request = runView->request(session->isHeadless());
+    setRunner->fixGrid(&request);
+    runs->start(request);
 }
 
 void Body::setupFFT()
@@ -630,24 +546,6 @@ void Body::changedAutoExec()
 
 // ---- regions and colour scale --------------------------------------------------
 
-void Body::forwardRegion(RegionSetter panelSetter, CtCalcRegionSetter ct1Setter,
-                         const std::array<double, 4> &region)
-{
-    // Every panel shows and computes the same region; a panel that answers with
-    // its own report must not start the forwarding again.
-    if (forwardingRegion)
-        return;
-    forwardingRegion = true;
-    const QObject *from = sender();
-    const auto [x0, z0, x1, z1] = region;
-    if (from != ctCalc)
-        (ctCalc->*ct1Setter)(x0, z0, x1, z1);
-    for (CtCalc2Ui *panel : qAsConst(ctc2Uis))
-        if (panel != from)
-            (panel->*panelSetter)(x0, z0, x1, z1);
-    forwardingRegion = false;
-}
-
 void Body::setRegionEverywhere(double x0, double z0, double x1, double z1)
 {
     dRUpdated(x0, z0, x1, z1);
@@ -658,24 +556,17 @@ void Body::setRegionEverywhere(double x0, double z0, double x1, double z1)
 
 void Body::dRUpdated(double rx0, double rz0, double rx1, double rz1)
 {
-    forwardRegion(&CtCalc2Ui::setDR, &CtCalc::setDR, {rx0, rz0, rx1, rz1});
+    resultPanels->forwardDisplayRegion(sender(), {rx0, rz0, rx1, rz1});
 }
 
 void Body::cRUpdated(double rx0, double rz0, double rx1, double rz1)
 {
-    forwardRegion(&CtCalc2Ui::setCR, &CtCalc::setCR, {rx0, rz0, rx1, rz1});
+    resultPanels->forwardCalcRegion(sender(), {rx0, rz0, rx1, rz1});
 }
 
 void Body::fixColorScaleToggled(bool f)
 {
-    ctCalc->setFixColorScale(f);
-    if (f)
-        ctCalc->setCBarMinMaxForced(colorMin(), colorMax());
-    for (CtCalc2Ui *panel : qAsConst(ctc2Uis)) {
-        panel->setFixColorScale(f);
-        if (f)
-            panel->setCBarMinMaxForced(colorMin(), colorMax());
-    }
+    resultPanels->fixColorScale(f, colorMin(), colorMax());
 }
 
 double Body::colorMin()
@@ -769,12 +660,12 @@ void Body::selectedFileInfoList(QFileInfoList fileInfoList)
 
 void Body::startingSeqCalc()
 {
-    ui->SeqCalc->setStyleSheet(runningStyle);
+    ui->SeqCalc->setStyleSheet(RunView::runningStyle());
 }
 
 void Body::finishedSeqCalc()
 {
-    ui->SeqCalc->setStyleSheet(idleStyle);
+    ui->SeqCalc->setStyleSheet(RunView::idleStyle());
     finishIfHeadlessDone();
 }
 
@@ -820,11 +711,7 @@ void Body::batchExCmd(BatchCmd cmd)
 
 void Body::batchLoadedScript(bool opened)
 {
-    if (!opened)
-        exitCode = 1;
-    if (scriptLoadsPending > 0)
-        --scriptLoadsPending;
-    finishIfHeadlessDone();
+    session->scriptLoaded(opened);
 }
 
 Body::Totals Body::totals() const
@@ -839,63 +726,27 @@ QString Body::summaryLine() const
 
 int Body::exitStatus() const
 {
-    return RunAccount::exitStatus(exitCode, headless, totals());
+    return session->exitStatus(totals());
 }
 
 void Body::setHeadless(bool waitForScript)
 {
-    headless = true;
-    runs->setHeadless(true);
-    waitingForScript = waitForScript;
-    // Queued, so that the batch load and start requested by the entry point are
-    // handled first.
-    QTimer::singleShot(0, this, &Body::finishIfHeadlessDone);
+    session->setHeadless(waitForScript);
 }
 
 void Body::batchEnded()
 {
-    scriptEnded = true;
-    finishIfHeadlessDone();
-}
-
-bool Body::isIdle() const
-{
-    return runs->isIdle() && !xafsBatch->isRunning() && scriptLoadsPending == 0 &&
-           !xafsBuildThread;
+    session->scriptEnded();
 }
 
 void Body::finishIfHeadlessDone()
 {
-    if (!headless || finished)
-        return;
-    if (waitingForScript && !scriptEnded)
-        return;
-    if (!isIdle())
-        return;
-    finish();
-}
-
-void Body::finish()
-{
-    if (finished)
-        return;
-    finished = true;
-    if (runOptions.listSets)
-        printSetList();
-    if (!headless) {
-        emit finishing();
-        return;
-    }
-    // A headless run ends with its account, once every result is on disk.
-    runs->afterSaverWrites([this](int, int) {
-        qDebug().noquote() << summaryLine();
-        emit finishing();
-    });
+    session->finishIfDone();
 }
 
 void Body::closeEvent(QCloseEvent *event)
 {
-    finish();
+    session->finish();
     event->accept();
 }
 

@@ -25,15 +25,16 @@ class CtCalc2;
 class CtCalc2Ui;
 class CtEnginePool;
 class DataSaver;
-class EngineLink;
+class HeadlessSession;
 class ImgDatas;
-class PopDockBase;
 class QAbstractButton;
 class QButtonGroup;
 class QPainter;
 class RawDisp;
 class RawView;
+class ResultPanels;
 class RunController;
+class RunView;
 class SetRunner;
 struct RunRequest;
 class Sinogram;
@@ -187,10 +188,6 @@ private:
     void applyRunOptions();
     int enginesAsked(int scriptValue) const;
     void printSetList();
-    using RegionSetter = void (CtCalc2Ui::*)(double, double, double, double);
-    using CtCalcRegionSetter = void (CtCalc::*)(double, double, double, double);
-    void forwardRegion(RegionSetter panelSetter, CtCalcRegionSetter ct1Setter,
-                       const std::array<double, 4> &region);
     // The display and calculation regions of every result panel, CT1's included.
     void setRegionEverywhere(double x0, double z0, double x1, double z1);
 
@@ -198,30 +195,20 @@ private:
     // Something asked for failed: counted, and a script line being carried out
     // answers ng.
     void markFailure(const QString &what);
-    // True (with the reason) when a picker holds no image because its last load failed.
-    bool inputImageFailed(QString *why) const;
-    // The settings of a run as the controls hold them now.
-    RunRequest runRequest() const;
     void regenerateSinogram();
     void connectNextFileNames();
     void showNextFileNames();
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
     bool deferWhileEnginesRun(const char *what, std::function<void()> action);
-    // The run's start and end on the form.
-    void showRunStarting();
-    void showRunEnded();
     void passSubFolderSettings();
 
-    bool isIdle() const;
     void finishIfHeadlessDone();
-    void finish();
     void stopThreads();
 
     Ui::Body *ui;
     CommandTable commands;
     bool firstLoad = true;
-    QDateTime endTime;
     QThread batchThread;
     Batch *batch = nullptr;
     QThread seqThread;
@@ -232,21 +219,17 @@ private:
     Sinogram *sinogram = nullptr;
     CtCalc *ctCalc = nullptr;
     CtEnginePool *engines = nullptr;
-    QList<CtCalc2Ui *> ctc2Uis;
-    QList<EngineLink *> engineLinks;
+    ResultPanels *resultPanels = nullptr;
+    RunView *runView = nullptr;
     RunController *runs = nullptr;
+    HeadlessSession *session = nullptr;
     ImgDatas *imgDatas = nullptr;
     QThread saverThread;
     DataSaver *dataSaver = nullptr;
     QButtonGroup *ctSelGroup = nullptr;
     QButtonGroup *subFolderGroup = nullptr;
-    QList<PopDockBase *> popDocks;
     XafsPanel *xafsPanel = nullptr;
     QThread *xafsBuildThread = nullptr;
-
-    int scriptLoadsPending = 0;
-    // Guards region forwarding between panels against feedback.
-    bool forwardingRegion = false;
 
     // seq_exec_cor_auto (0 off, 1 each set, 2 the first set of a run for all), and the
     // estimate of the set loaded last (none when not made).
@@ -264,9 +247,4 @@ private:
     // -set named a set the data directory does not have: nothing more is run.
     bool onlySetFailed = false;
 
-    bool headless = false;
-    bool waitingForScript = false;
-    bool scriptEnded = false;
-    bool finished = false;
-    int exitCode = 0;
 };

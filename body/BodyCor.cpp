@@ -3,6 +3,8 @@
 
 #include "Body.h"
 
+#include "body/ResultPanels.h"
+
 #include "body/SetRunner.h"
 #include "ct/CorEstimate.h"
 #include "ct/CorScan.h"
@@ -83,7 +85,7 @@ bool Body::scanCor(double from, double to, double step)
         qDebug().noquote() << "CoR scan refused :" << plan.problem;
         return false;
     }
-    CtCalc2Ui *panel = ctc2Uis.at(0);
+    CtCalc2Ui *panel = resultPanels->panels().at(0);
     const double region[4] = {panel->cRx0(), panel->cRz0(), panel->cRx1(), panel->cRz1()};
     const bool saveImage = ui->AutoSaveImage->isChecked();
     const bool saveData = ui->AutoSaveData->isChecked();

@@ -3,6 +3,8 @@
 
 #include "Body.h"
 
+#include "body/ResultPanels.h"
+
 #include "body/XafsBatch.h"
 #include "ct/AttenuationScale.h"
 #include "run/RunController.h"
@@ -110,7 +112,7 @@ void Body::sendRunRecord()
     const int n = run.fftLength();
     o["n"] = n;
     o["projections"] = imgDatas->count();
-    const CtCalc2Ui *panel = ctc2Uis.value(0);
+    const CtCalc2Ui *panel = resultPanels->panels().value(0);
     QJsonArray region = {0.0, 0.0, double(n), double(n)};
     if (panel && panel->calcRegionChanged())
         region = {SavingData::clipBound(panel->cRx0(), n), SavingData::clipBound(panel->cRz0(), n),

@@ -9,6 +9,7 @@
 #include "body/SetRunner.h"
 #include "disp/ProcCtrl.h"
 #include "imgdata/ImgDatas.h"
+#include "run/HeadlessSession.h"
 #include "select/SelectDataDir.h"
 #include "select/SelectDataFiles.h"
 #include "ui_Body.h"
@@ -50,7 +51,7 @@ void Body::onlySetMissing(int index, int count, QString dir)
         << QStringLiteral("-set %1: no such set, the data directory has %2 :").arg(index).arg(sets)
         << dir;
     onlySetFailed = true;
-    exitCode = 2;
+    session->setExitCode(2);
 }
 
 void Body::checkOnlySetLoaded()
@@ -60,7 +61,7 @@ void Body::checkOnlySetLoaded()
     if (imgDatas->count() > 0)
         return;
     qDebug() << "-set" << runOptions.onlySet << ": no projection image of the set could be read";
-    exitCode = 2;
+    session->setExitCode(2);
 }
 
 void Body::printSetList()

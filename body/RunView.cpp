@@ -1,0 +1,111 @@
+#include "RunView.h"
+
+#include "disp/ProcCtrl.h"
+#include "imgdata/ImgDatas.h"
+#include "run/RunController.h"
+#include "select/SelectAFile.h"
+#include "select/SelectAImgFile.h"
+#include "ui_Body.h"
+#include "util/Numbers.h"
+
+#include <QComboBox>
+#include <QProgressBar>
+
+namespace {
+
+const char *const timeFormat = "yy/MM/dd hh:mm:ss.zzz";
+
+} // namespace
+
+RunView::RunView(Ui::Body *form, QWidget *window, RunController *runs, const ImgDatas *stack,
+                 std::function<void()> ended, QObject *parent)
+    : QObject(parent)
+    , ui(form)
+    , window(window)
+    , runs(runs)
+    , stack(stack)
+    , ended(std::move(ended))
+{
+    connect(runs, &RunController::runStarting, this, &RunView::showStarting);
+    connect(runs, &RunController::runSetUp, this, [this](int total) {
+        if (auto *bar = this->window->findChild<QProgressBar *>(QStringLiteral("CalcProgress"))) {
+            bar->setRange(0, total);
+            bar->setValue(0);
+        }
+    });
+    connect(runs, &RunController::progress, this, [this](int done) {
+        if (auto *bar = this->window->findChild<QProgressBar *>(QStringLiteral("CalcProgress")))
+            bar->setValue(done);
+    });
+    connect(runs, &RunController::runEnded, this, &RunView::showEnded);
+}
+
+const char *RunView::idleStyle()
+{
+    return "background-color: rgb(240, 240, 240);";
+}
+
+const char *RunView::runningStyle()
+{
+    return "background-color: rgb(255, 255, 128);";
+}
+
+QString RunView::inputFailure() const
+{
+    const struct
+    {
+        const SelectAImgFile *picker;
+        const char *what;
+    } pickers[] = {{ui->I0ImgSel, "I0"}, {ui->BGImgSel, "BG"}};
+    for (const auto &p : pickers)
+        if (p.picker->loadFailed())
+            return QStringLiteral("the %1 image could not be loaded : %2")
+                .arg(QLatin1String(p.what), p.picker->failedFile());
+    return QString();
+}
+
+RunRequest RunView::request(bool headless) const
+{
+    RunRequest r;
+    r.params = ui->procCtrl->runParams(ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
+    const SelectAFile *imgDir = ui->SelectImageSaveDir;
+    const SelectAFile *dataDir = ui->SelectDataSaveDir;
+    r.image = {ui->AutoSaveImage->isChecked(), imgDir->path(), imgDir->name(), imgDir->addTag()};
+    r.data = {ui->AutoSaveData->isChecked(), dataDir->path(), dataDir->name(), dataDir->addTag()};
+    r.subFolders = ui->SaveInSubFolders->isChecked();
+    r.subOfEnergy = ui->SubOfEnergy->isChecked();
+    r.subOfSlice = ui->SubOfSlice->isChecked();
+    r.fixScale = ui->FixColorScale->isChecked();
+    r.colorMin = Numbers::toFiniteDouble(ui->ColorMin->text());
+    r.colorMax = Numbers::toFiniteDouble(ui->ColorMax->text());
+    const auto *formatBox = window->findChild<QComboBox *>(QStringLiteral("DataFormat"));
+    const QString format = formatBox ? formatBox->currentText() : QStringLiteral("dat");
+    r.saveDat = format != QLatin1String("tiff");
+    r.saveTiff = format != QLatin1String("dat");
+    // Nobody sees the result panels of a headless run: showing them costs a copy
+    // of every result and a picture per slice. Saved pictures are still made.
+    r.showResults = ui->ShowCalcRes->isChecked() && !headless;
+    r.inputFailure = inputFailure();
+    r.projections = stack->count();
+    r.imageWidth = stack->width();
+    r.imageHeight = stack->height();
+    return r;
+}
+
+void RunView::showStarting()
+{
+    ui->CalcStartT->setText(runs->startTime().toString(QString::fromLatin1(timeFormat)));
+    ui->CalcEndT->clear();
+    ui->CalcCT->setStyleSheet(runningStyle());
+}
+
+void RunView::showEnded()
+{
+    const QDateTime endTime = QDateTime::currentDateTime();
+    ui->CalcEndT->setText(endTime.toString(QString::fromLatin1(timeFormat)));
+    const QDateTime startTime = runs->startTime();
+    const double spent = startTime.isValid() ? startTime.msecsTo(endTime) / 1000.0 : 0.0;
+    ui->CalcSpentT->setText(Numbers::text(spent));
+    ui->CalcCT->setStyleSheet(idleStyle());
+    ended();
+}

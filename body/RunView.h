@@ -1,0 +1,45 @@
+#pragma once
+
+#include "run/RunRequest.h"
+
+#include <QObject>
+#include <functional>
+
+class ImgDatas;
+class QWidget;
+class RunController;
+
+namespace Ui {
+class Body;
+}
+
+// The window's side of a CT run: the request read from the controls once, at
+// the run's start, and the run's times, progress and button colour on the form.
+class RunView : public QObject
+{
+    Q_OBJECT
+public:
+    // `ended` runs when a run has ended and its times are shown (its record is due).
+    RunView(Ui::Body *form, QWidget *window, RunController *runs, const ImgDatas *stack,
+            std::function<void()> ended, QObject *parent = nullptr);
+
+    // The settings of a run as the controls hold them now; a headless run shows
+    // no results.
+    RunRequest request(bool headless) const;
+
+    // The run buttons' colours while idle and while running.
+    static const char *idleStyle();
+    static const char *runningStyle();
+
+private:
+    // Why the I0 or BG image can not be used; empty when both can.
+    QString inputFailure() const;
+    void showStarting();
+    void showEnded();
+
+    Ui::Body *ui;
+    QWidget *window;
+    RunController *runs;
+    const ImgDatas *stack;
+    std::function<void()> ended;
+};
