@@ -1,8 +1,10 @@
 #include "SetRunner.h"
 
 #include "body/XafsBatch.h"
+#include "ct/SgmGeom.h"
 #include "imgdata/ImgData.h"
 #include "run/RunController.h"
+#include "run/RunRequest.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
@@ -29,6 +31,31 @@ SetRunner::SetRunner(Ui::Body *form, RunController *runs, XafsBatch *sequencer, 
     , sequencer(sequencer)
     , hooks(std::move(hooks))
 {
+    connect(ui->SelDDir, &SelectDataDir::newSets, this, &SetRunner::newSequence);
+}
+
+void SetRunner::newSequence()
+{
+    gridHalfWidth = 0;
+    ++sequenceNumber;
+}
+
+void SetRunner::fixGrid(RunRequest *request)
+{
+    const QStringList files = ui->CTFiles->fileNames();
+    if (setFirstFile.isEmpty() || files.isEmpty() || files.first() != setFirstFile)
+        return;
+    request->params.ringSequence = sequenceNumber;
+    if (gridHalfWidth > 0) {
+        request->params.fixedHalfWidth = gridHalfWidth;
+        return;
+    }
+    const SgmGeom g = setGeom(request->params.rotAxIsV, request->cutWidth(), request->params.cor);
+    // A centre that leaves no sinogram fixes nothing: the run is refused anyway.
+    if (g.width >= 3) {
+        gridHalfWidth = g.halfWidth;
+        request->params.fixedHalfWidth = gridHalfWidth;
+    }
 }
 
 void SetRunner::reportStage(const QString &msg)
@@ -117,6 +144,7 @@ void SetRunner::setFirstImageSet()
     hooks.passSubFolders();
     makeSaveFolders();
     firstSetCor.reset();
+    newSequence();
     hooks.firstSet(Numbers::toInt(ui->SeqCalcFrom->text()) - 1);
 }
 
@@ -175,6 +203,7 @@ void SetRunner::loadDataSet(const QStringList &files)
     runs->account().addSet();
     // A set always replaces the stack, whatever the list's load options say.
     ui->CTFiles->clearFiles();
+    setFirstFile = files.value(0);
     hooks.loadStack(files);
     hooks.setLoaded();
 }

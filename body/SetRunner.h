@@ -8,6 +8,7 @@
 #include <optional>
 
 class RunController;
+struct RunRequest;
 class XafsBatch;
 
 namespace Ui {
@@ -45,6 +46,14 @@ public:
     // seq_exec_i0_max_gap: a set whose nearest I0 lies farther (eV) is not loaded;
     // 0: no limit.
     void setMaxI0Gap(double eV) { maxI0Gap = eV; }
+    // What stays the same for every set of a run over a data directory: the grid
+    // (the first run on a set fixes the sinogram's half width, so N and the default
+    // region, and the runs on the following sets keep it whatever their centres)
+    // and ring removal's column corrections (estimated by the first run on a set,
+    // slice by slice). Hand-loaded stacks are left as they are. A new sequence
+    // begins when the directory's sets are listed anew and when a sequential run
+    // starts.
+    void fixGrid(RunRequest *request);
 
     void reportStage(const QString &msg);
     void seqCalcClicked();
@@ -77,4 +86,9 @@ private:
     SetSequence sets;
     std::optional<double> firstSetCor;
     double maxI0Gap = 0.0;
+    // The first file of the set loaded last, and the run's half width (0: none yet).
+    QString setFirstFile;
+    int gridHalfWidth = 0;
+    int sequenceNumber = 1;
+    void newSequence();
 };

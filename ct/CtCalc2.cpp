@@ -154,7 +154,7 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         qDebug() << "No image stack for CT engine, slice" << slice;
         return false;
     }
-    genSinogram0(&hSgm, *images, rotAxIsV, cor, slice);
+    genSinogram0(&hSgm, *images, rotAxIsV, cor, slice, runParams.fixedHalfWidth);
     if (!hSgm.isUsable() || hSgm.slice != slice)
         return false;
     const int n = hSgm.width / 2 * 2;
@@ -173,15 +173,38 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         failureReason = QStringLiteral("filter could not be set up");
         return false;
     }
+    CtFbp::Precision precision = CtFbp::Precision::Double;
+    if (!CtFbp::precisionOf(runParams.precision, &precision))
+        qDebug() << "Unknown precision, double used" << runParams.precision;
+    if (!target->setPrecision(precision)) {
+        failureReason = QStringLiteral("precision could not be set up");
+        return false;
+    }
     if ((target->n() != nFft || target->count() != nProj) && !target->setup(nFft, nProj))
         return false;
     if (ringWindow > 0)
-        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, p, ringWindow);
+        removeRings(slice);
     if (!region.set) {
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
     }
     return target->filterSinogram(hSgm.sgm.data(), hSgm.width, p);
+}
+
+void CtCalc2::removeRings(int slice)
+{
+    const int p = hSgm.height;
+    if (runParams.ringSequence <= 0 || !ringCorrections) {
+        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, p, ringWindow);
+        return;
+    }
+    const RingCorrections::Key key{runParams.ringSequence, slice, hSgm.width, ringWindow};
+    std::optional<std::vector<double>> correction = ringCorrections->find(key);
+    if (!correction) {
+        correction = RingRemoval::columnCorrection(hSgm.sgm.data(), hSgm.width, p, ringWindow);
+        ringCorrections->keep(key, *correction);
+    }
+    RingRemoval::applyColumnCorrection(hSgm.sgm.data(), hSgm.width, p, ringWindow, *correction);
 }
 
 bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)

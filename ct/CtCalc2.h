@@ -3,6 +3,7 @@
 #include "ct/CtFbp.h"
 #include "ct/CtRunParams.h"
 #include "ct/HSgm.h"
+#include "ct/RingCorrections.h"
 #include "util/GreyScale.h"
 
 #include <QImage>
@@ -85,6 +86,12 @@ public:
     // GUI thread, at run start: the run settings the engine itself uses (the
     // filter), applied from the next slice on like the other settings.
     void setRunParams(const CtRunParams &params);
+    // Before the engine's thread starts: the column corrections shared by the
+    // engines in runs over a data directory's sets (CtRunParams::ringSequence).
+    void setRingCorrections(std::shared_ptr<RingCorrections> shared)
+    {
+        ringCorrections = std::move(shared);
+    }
     // GUI thread, at run start: which files a saved result becomes, the ".dat"
     // text, the float TIFF, or both.
     void setSaveDataFormat(bool dat, bool tiff);
@@ -149,6 +156,7 @@ private:
     bool reconstruct(bool rotAxIsV, double cor, int slice);
     // The sinogram of `slice` filtered into `target`, ready for back projection.
     bool prepare(bool rotAxIsV, double cor, int slice, CtFbp *target);
+    void removeRings(int slice);
     // The requests of a slice group, once all have arrived.
     void runSliceGroup();
     // Tells the saver that this slice was not reconstructed, for the run record.
@@ -187,6 +195,7 @@ private:
     bool saveDat = true;
     bool saveTiff = false;
     int ringWindow = 0;
+    std::shared_ptr<RingCorrections> ringCorrections;
     QImage resImage;
     bool resImageValid = false;
     bool genAndDispImage = true;

@@ -24,4 +24,13 @@ struct CtRunParams
     bool filterPadded = false;
     // Stripe removal before filtering: the smoothing window in detector pixels, 0 off.
     int ringRemoval = 0;
+    // The arithmetic of filtering and back projection, one of CtFbp::precisionNames().
+    QString precision = "double";
+    // The sinogram's half width when the run's grid is fixed (a sequential run keeps
+    // the first set's N whatever centre each set gets); 0: from the centre.
+    int32_t fixedHalfWidth = 0;
+    // Ring removal in a run over the sets of a data directory: the number of that
+    // sequence, whose runs share each slice's column correction (estimated on the
+    // first set); 0: each run decides its own, as outside sequences.
+    int32_t ringSequence = 0;
 };

@@ -49,4 +49,5 @@ struct HSgm
 // I0 or BG of another size, too narrow) it leaves *hSgm empty, so a sinogram of an
 // earlier slice can never pass for this one. Reads the stack only: any number of
 // threads may call it at once, each with its own HSgm.
-bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, int slice);
+bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, int slice,
+                  int fixedHalfWidth = 0);

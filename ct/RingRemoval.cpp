@@ -413,3 +413,37 @@ void RingRemoval::correct(double *row, int width, const ColumnDefects &d)
     for (int j = 0; j < width; ++j)
         row[j] -= d.offset[j];
 }
+
+std::vector<double> RingRemoval::columnCorrection(const double *sgm, int width, int rows,
+                                                  int window)
+{
+    if (!sgm || window < 3 || width < 3 || rows < 3)
+        return {};
+    std::vector<double> removed(sgm, sgm + size_t(width) * rows);
+    const Report report = apply(removed.data(), width, rows, window);
+    std::vector<double> correction(static_cast<size_t>(width), 0.0);
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < width; ++j)
+            correction[j] += removed[size_t(i) * width + j] - sgm[size_t(i) * width + j];
+    for (double &c : correction)
+        c /= rows;
+    for (const int j : report.deadColumns)
+        correction[j] = 0.0;
+    return correction;
+}
+
+void RingRemoval::applyColumnCorrection(double *sgm, int width, int rows, int window,
+                                        const std::vector<double> &correction)
+{
+    if (int(correction.size()) != width) {
+        apply(sgm, width, rows, window);
+        return;
+    }
+    if (!sgm || window < 3 || width < 3 || rows < 3)
+        return;
+    window = std::min(window | 1, width | 1);
+    interpolateColumns(sgm, width, rows, deadColumns(sgm, width, rows, window));
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < width; ++j)
+            sgm[size_t(i) * width + j] += correction[j];
+}

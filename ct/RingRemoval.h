@@ -63,6 +63,18 @@ public:
         std::vector<double> offset;
     };
     static ColumnDefects columnDefects(const double *sgm, int width, int rows, int window);
+    // The same correction at every energy of a scan. A detector's column defects are
+    // the same at every energy, and a gain error g is an additive -ln g in
+    // attenuation; corrections decided anew at each energy differ by their noise and
+    // turn into false structure in µ(E). columnCorrection() is what apply() adds to
+    // each column, averaged over the rows (0 for a dead column, which has no
+    // correction of its own: it is filled from its neighbours at each use);
+    // applyColumnCorrection() fills the sinogram's own dead columns and adds it.
+    // A correction of another width leaves the sinogram as apply() would.
+    static std::vector<double> columnCorrection(const double *sgm, int width, int rows, int window);
+    static void applyColumnCorrection(double *sgm, int width, int rows, int window,
+                                      const std::vector<double> &correction);
+
     // One row of `width` samples with its dead columns filled from their neighbours
     // and the offsets taken off; a row of another width is left as it is.
     static void correct(double *row, int width, const ColumnDefects &defects);

@@ -11,11 +11,17 @@ struct SgmGeom
     int corInt = 0;
     double cor = 0.0;
     double frac = 0.0;
+    // The line's length, and whether the row reaches past one of its ends.
+    int len = 0;
+    bool carried = false;
 };
 
 // Geometry for a line of `len` samples. A CoR that is not finite or lies outside
-// [1, len - 1) gives halfWidth 0 and width 0: no usable sinogram.
-SgmGeom setGeom(bool rotAxIsV, int len, double cor);
+// [1, len - 1) gives halfWidth 0 and width 0: no usable sinogram. A fixed half
+// width (> 0) is taken as it is, whatever the centre: the sequences of a run keep
+// one N. Where the row then reaches past an end of the line, the end value is
+// carried on.
+SgmGeom setGeom(bool rotAxIsV, int len, double cor, int fixedHalfWidth = 0);
 
 // Writes g.width values: out[k] is the line linearly interpolated at
 // cor + k - (halfWidth - 1).

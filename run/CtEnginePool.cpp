@@ -10,9 +10,11 @@
 CtEnginePool::CtEnginePool(int count, const ImgDatas *stack, DataSaver *saver, QObject *parent)
     : EnginePool(parent)
 {
+    const auto ringCorrections = std::make_shared<RingCorrections>();
     for (int i = 0; i < count; ++i) {
         auto *engine = new CtCalc2;
         engine->setStack(stack);
+        engine->setRingCorrections(ringCorrections);
         auto *thread = new QThread(this);
         engine->moveToThread(thread);
         connect(thread, &QThread::finished, engine, &QObject::deleteLater);

@@ -4,5 +4,5 @@
 
 int RunRequest::sinogramWidth() const
 {
-    return setGeom(params.rotAxIsV, cutWidth(), params.cor).width;
+    return setGeom(params.rotAxIsV, cutWidth(), params.cor, params.fixedHalfWidth).width;
 }

@@ -15,6 +15,7 @@ TIFF results first, so the chain can be measured with either.
     scripts/xafs_accuracy.py [--build build] [--work demo/xafs-accuracy]
                              [--width 256] [--proj 360] [--energies 41] [--step 2]
                              [--no-noise] [--flux 20000] [--i0-frames 1]
+                             [--defects] [--ring-removal n] [--cor-auto m]
 """
 import argparse
 import glob
@@ -114,6 +115,11 @@ def main():
     ap.add_argument("--no-noise", action="store_true")
     ap.add_argument("--flux", type=float, default=20000, help="photons per pixel of the open beam")
     ap.add_argument("--i0-frames", type=int, default=1, help="frames averaged into each I0")
+    ap.add_argument("--defects", action="store_true",
+                    help="detector defects in the projections (orvo2demo --defects)")
+    ap.add_argument("--ring-removal", type=int, default=0, help="ct_ring_removal window (0: off)")
+    ap.add_argument("--cor-auto", type=int, default=0,
+                    help="seq_exec_cor_auto mode instead of the true centre (0: the true one)")
     args = ap.parse_args()
     work = os.path.abspath(args.work)
     data, results, truth = (os.path.join(work, d) for d in ("data", "results", "truth"))
@@ -125,7 +131,8 @@ def main():
                         "--proj", str(args.proj), "--energies", str(args.energies),
                         "--step", str(args.step), "--layout", "flat",
                         "--flux", str(args.flux), "--i0-frames", str(args.i0_frames)]
-                       + (["--no-noise"] if args.no_noise else []), check=True)
+                       + (["--no-noise"] if args.no_noise else [])
+                       + (["--defects"] if args.defects else []), check=True)
     geometry = json.load(open(os.path.join(data, "geometry.json")))
     last = geometry["height"] - 1
     name = "demo"
@@ -137,9 +144,12 @@ def main():
             "calc_ct2 1", "ct_auto_exec 1", "ct_threads 2", "ct_filter_padded 1",
             "auto_save_data 1", 'auto_save_data_path "%s"' % results, "auto_save_data_name demo",
             "auto_save_data_format tiff", "auto_save_in_sub_folders 1",
-            "auto_save_in_sub_folders_of_energy 1", "EnergyLoop", "seq_exec_set",
-            "ct_cor %s" % geometry["cor"], "ct_slice_from 0", "ct_slice_to %d" % last, "calc_exec",
-            "seq_exec_next", ":ifok :goto EnergyLoop"])
+            "auto_save_in_sub_folders_of_energy 1", "ct_ring_removal %d" % args.ring_removal,
+            "ct_proc_slice %d" % (last // 2), "seq_exec_cor_auto %d" % args.cor_auto,
+            "EnergyLoop", "seq_exec_set"]
+            + ([] if args.cor_auto else ["ct_cor %s" % geometry["cor"]])
+            + ["ct_slice_from 0", "ct_slice_to %d" % last, "calc_exec",
+               "seq_exec_next", ":ifok :goto EnergyLoop"])
     if not glob.glob(os.path.join(results, "*", "*.tif")):
         convert_dat(results, name, geometry)
     with tifffile.TiffFile(sorted(glob.glob(os.path.join(results, "*", "*.tif")))[0]) as t:

@@ -22,14 +22,18 @@ struct ScanFolder
     ImgData *bgSlot = nullptr;
     QJsonObject geometry;
 
-    bool load(const QString &folder)
+    // `setIndex`: the set in the order of geometry.json's keys (energy texts).
+    bool load(const QString &folder, int setIndex = 0)
     {
         const QDir dir(folder);
         QFile json(dir.filePath(QStringLiteral("geometry.json")));
         if (!json.open(QIODevice::ReadOnly))
             return false;
         geometry = QJsonDocument::fromJson(json.readAll()).object();
-        const QJsonObject set = geometry.value("sets").toObject().begin()->toObject();
+        const QJsonObject sets = geometry.value("sets").toObject();
+        if (setIndex < 0 || setIndex >= sets.size())
+            return false;
+        const QJsonObject set = (sets.begin() + setIndex)->toObject();
         const QDir projDir(dir.filePath(geometry.value("proj_dir").toString()));
         const QStringList files =
             projDir.entryList({set.value("proj_pattern").toString()}, QDir::Files, QDir::Name);
