@@ -120,9 +120,9 @@ std::vector<double> XafsComponents::indicator(const std::vector<double> &lambda,
     const size_t c = std::min(lambda.size(), rows);
     const double r = static_cast<double>(std::max(lambda.size(), rows));
     std::vector<double> ind(lambda.size(), std::numeric_limits<double>::quiet_NaN());
-    // Where the rank falls short of the columns the rest is rounding, and IND(rank) is
-    // about 0: exactly rank components then.
-    for (size_t n = 1; n <= rank && n < c; ++n) {
+    // Not up to the rank itself: the normalisation ties every spectrum's pre-edge values
+    // to a line, which leaves singular values at rounding level whose IND would win.
+    for (size_t n = 1; n < rank && n < c; ++n) {
         double rest = 0.0;
         for (size_t j = n; j < c; ++j)
             rest += std::max(lambda[j], 0.0);

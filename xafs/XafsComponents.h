@@ -34,8 +34,7 @@ public:
     static void eigenSymmetric(std::vector<double> a, size_t n, std::vector<double> *values,
                                std::vector<std::vector<double>> *vectors);
     // IND(n) = RE(n) / (c - n)^2 with RE(n) = sqrt(sum_{j > n} lambda_j / (r (c - n))),
-    // for an r x c matrix (r >= c) whose squared singular values are `lambda`, n = 1 .. rank
-    // (rank - 1 when the rank is c).
+    // for an r x c matrix (r >= c) whose squared singular values are `lambda`, n = 1 .. rank-1.
     static std::vector<double> indicator(const std::vector<double> &lambda, size_t rows,
                                          size_t rank);
 

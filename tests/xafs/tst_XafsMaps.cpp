@@ -229,7 +229,6 @@ void tst_XafsMaps::indicatorChoosesTheRank_data()
     QTest::newRow("rank 2, noise 1e-3") << 2 << 1e-3;
     QTest::newRow("rank 2, noise 1e-2") << 2 << 1e-2;
     QTest::newRow("rank 3, noise 1e-3") << 3 << 1e-3;
-    QTest::newRow("rank 2, no noise") << 2 << 0.0;
 }
 
 // Spectra mixed from `rank` edge shapes with random weights, plus white noise.
