@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build=${ORVO2_FUZZ_BUILD:-$here/build-fuzz}
-targets=(fuzz_itex fuzz_tiff fuzz_batch fuzz_config)
+targets=(fuzz_itex fuzz_tiff fuzz_batch fuzz_config fuzz_reference)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz.sh: clang++ not found; install clang and libclang-rt-14-dev" >&2
@@ -32,7 +32,7 @@ for t in "${targets[@]}"; do
     kind=${t#fuzz_}
     corpus=$build/corpus/$kind
     crashes=$build/crashes/$kind
-    mkdir -p "$corpus" "$crashes"
+    mkdir -p "$corpus" "$crashes" "$seeds/$kind"
     # Crash inputs found earlier and kept in the source tree are part of the corpus.
     extra=()
     [ -d "$here/fuzz/regressions/$kind" ] && extra+=("$here/fuzz/regressions/$kind")

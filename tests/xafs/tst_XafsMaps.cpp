@@ -8,6 +8,7 @@
 #include "xafs/XafsLeastSquares.h"
 #include "xafs/XafsReference.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +61,7 @@ private slots:
     void referenceFiles_data();
     void referenceFiles();
     void referenceNames();
+    void hostileReferenceFiles();
     void edgeAndWhiteLine_data();
     void edgeAndWhiteLine();
     void indicatorChoosesTheRank_data();
@@ -177,6 +179,19 @@ void tst_XafsMaps::referenceNames()
     QVERIFY(XafsReference::isPlainName("Fe_II_3"));
     for (const char *name : {"", "Fe-II", "Fe II", "Fé", "a/b"})
         QVERIFY2(!XafsReference::isPlainName(name), name);
+}
+
+// The inputs kept for the fuzz target: read or refused, never a crash.
+void tst_XafsMaps::hostileReferenceFiles()
+{
+    const QDir dir(QStringLiteral(ORVO2_SOURCE_DIR "/fuzz/regressions/reference"));
+    const QStringList files = dir.entryList(QDir::Files);
+    QVERIFY(!files.isEmpty());
+    for (const QString &file : files) {
+        XafsReference reference;
+        const bool read = reference.read(dir.filePath(file));
+        QCOMPARE(read, file.startsWith(QLatin1String("csv")));
+    }
 }
 
 void tst_XafsMaps::edgeAndWhiteLine_data()
