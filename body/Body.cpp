@@ -3,23 +3,19 @@
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
 #include "body/FormFit.h"
-#include "body/I0ofImage.h"
+#include "body/NextFileNames.h"
 #include "body/ResultPanels.h"
 #include "body/RunView.h"
 #include "body/SetRunner.h"
 #include "body/XafsBatch.h"
 #include "ct/CtCalc.h"
-#include "ct/CtCalc2.h"
-#include "disp/EngineLink.h"
 #include "run/CtEnginePool.h"
 #include "run/HeadlessSession.h"
 #include "run/RunController.h"
 #include "run/StackLoader.h"
 #include "ct/DataSaver.h"
-#include "ct/ResultLayout.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
-#include "ct/SgmGeom.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
@@ -27,33 +23,20 @@
 #include "disp/RawView.h"
 #include "disp/SeekCtrl.h"
 #include "disp/Sinogram.h"
-#include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
 #include "select/SelectDataFiles.h"
-#include "sets/CtFileSet.h"
-#include "sets/Kvn.h"
 #include "ui_Body.h"
-#include "ui_I0ofImage.h"
-#include "util/Edition.h"
 #include "util/Numbers.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QLabel>
-#include <QProgressBar>
-#include <QSlider>
-#include <QSpinBox>
-#include <QTimer>
-#include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -261,57 +244,10 @@ void Body::connectPanels()
     connect(ui->FixColorScale, &QCheckBox::toggled, this, &Body::fixColorScaleToggled);
     connect(ui->SelDDir, &SelectDataDir::selected, this, &Body::selectedDir);
     connect(ui->SelDDir, &SelectDataDir::selectedFileInfoList, this, &Body::selectedFileInfoList);
-    connectNextFileNames();
+    new NextFileNames(ui, this);
     connect(this, &Body::stage, this, [this](const QString &msg, quint64 dEt) {
         noticedStage(msg, static_cast<qint64>(dEt));
     });
-}
-
-// The save rows tell which file the next slice goes to, so that a wrong folder,
-// name or tag shows before a run rather than after it.
-void Body::connectNextFileNames()
-{
-    for (SelectAFile *row : {ui->SelectImageSaveDir, ui->SelectDataSaveDir})
-        connect(row, &SelectAFile::namesChanged, this, &Body::showNextFileNames);
-    for (QAbstractButton *box : {static_cast<QAbstractButton *>(ui->AutoSaveImage),
-                                 static_cast<QAbstractButton *>(ui->AutoSaveData),
-                                 static_cast<QAbstractButton *>(ui->SaveInSubFolders),
-                                 static_cast<QAbstractButton *>(ui->SubOfEnergy),
-                                 static_cast<QAbstractButton *>(ui->SubOfSlice)})
-        connect(box, &QAbstractButton::toggled, this, &Body::showNextFileNames);
-    connect(ui->procCtrl, &ProcCtrl::sliceNoUpdated, this, &Body::showNextFileNames);
-    connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::showNextFileNames);
-    if (auto *from = ui->procCtrl->findChild<QLineEdit *>(QStringLiteral("SliceFrom")))
-        connect(from, &QLineEdit::textChanged, this, &Body::showNextFileNames);
-    showNextFileNames();
-}
-
-void Body::showNextFileNames()
-{
-    const ProcCtrl *proc = ui->procCtrl;
-    const QString no = sliceNumberText(proc->autoExec() ? proc->from() : proc->sliceNo());
-    const ResultLayout layout{ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
-                              ui->SubOfSlice->isChecked()};
-    const struct
-    {
-        SelectAFile *row;
-        const QCheckBox *on;
-        const char *extension;
-    } rows[] = {{ui->SelectImageSaveDir, ui->AutoSaveImage, "png"},
-                {ui->SelectDataSaveDir, ui->AutoSaveData, "dat"}};
-    for (const auto &r : rows) {
-        const QString path = r.row->path();
-        const QStringList folders = layout.foldersOf(path, r.row->addTag(), no);
-        if (!r.on->isChecked() || path.isEmpty() || folders.isEmpty()) {
-            r.row->setNextFile(QString(), QString());
-            continue;
-        }
-        const QString file = ResultLayout::fileName(r.row->name(), r.row->addTag(), no,
-                                                    QString::fromLatin1(r.extension));
-        const QDir base(path);
-        const QString whole = QDir(folders.first()).filePath(file);
-        r.row->setNextFile(QDir(base.dirName()).filePath(base.relativeFilePath(whole)), whole);
-    }
 }
 
 void Body::executeConfigLines()

@@ -196,8 +196,6 @@ private:
     // answers ng.
     void markFailure(const QString &what);
     void regenerateSinogram();
-    void connectNextFileNames();
-    void showNextFileNames();
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
     bool deferWhileEnginesRun(const char *what, std::function<void()> action);

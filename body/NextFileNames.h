@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+
+namespace Ui {
+class Body;
+}
+
+// The save rows tell which file the next slice goes to, so that a wrong folder,
+// name or tag shows before a run rather than after it. Follows every control
+// that changes the name.
+class NextFileNames : public QObject
+{
+    Q_OBJECT
+public:
+    NextFileNames(Ui::Body *form, QObject *parent = nullptr);
+
+    void show();
+
+private:
+    Ui::Body *ui;
+};
