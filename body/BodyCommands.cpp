@@ -7,6 +7,9 @@
 #include "body/SetRunner.h"
 #include "body/commands/AllCommands.h"
 #include "ct/CtCalc.h"
+#include "imgdata/H5Scan.h"
+#include "imgdata/ImgData.h"
+#include "imgdata/ImgDatas.h"
 #include "run/RunController.h"
 #include "ui_Body.h"
 
@@ -20,6 +23,22 @@ void Body::setupCommands()
         &runOptions, [this] { return onlySetFailed; }, [this] { printSetList(); },
         [this] { QMetaObject::invokeMethod(batch, &Batch::batchStop, Qt::QueuedConnection); }};
     p.loading = {ui->CTFiles, ui->seekCtrl, ui->I0ImgSel, ui->BGImgSel};
+    p.h5 = {[this](H5Scan &scan, const QString &fileName) {
+        // The engines read the stack's frames while they run.
+        if (runs->isRunning()) {
+            qDebug() << "HDF5 scan not loaded while a run reads the stack" << fileName;
+            return false;
+        }
+        loadFiles(QStringList(), true);
+        for (auto &frame : scan.projections)
+            imgDatas->addFrame(std::move(frame));
+        ui->CTFiles->clearFiles();
+        ui->CTFiles->addFileName(fileName);
+        ui->I0ImgSel->takeImage(std::move(scan.flat));
+        ui->BGImgSel->takeImage(std::move(scan.dark));
+        loadFiles(QStringList(), false);
+        return true;
+    }};
     p.processing = {ui->procCtrl, [this](int asked) { return enginesAsked(asked); },
                     [this](double x0, double z0, double x1, double z1) {
                         dRUpdated(x0, z0, x1, z1);

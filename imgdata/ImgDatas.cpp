@@ -36,6 +36,13 @@ bool ImgDatas::addFile(const QString &fileName)
         qDebug() << "File is not ready to access" << fileName;
         return false;
     }
+    return addFrame(std::move(img));
+}
+
+bool ImgDatas::addFrame(std::unique_ptr<ImgData> img)
+{
+    if (!img || !img->isOk)
+        return false;
     if (w == 0) {
         w = img->width;
         h = img->height;
@@ -50,7 +57,7 @@ bool ImgDatas::addFile(const QString &fileName)
                     .arg(h)
                     .arg(img->width)
                     .arg(img->height)
-             << fileName;
+             << img->fileName;
     return false;
 }
 

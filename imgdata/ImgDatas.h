@@ -23,6 +23,9 @@ public:
     ~ImgDatas() override;
 
     bool addFile(const QString &fileName);
+    // A frame read already (from an HDF5 scan), held to the stack's size rule
+    // like a file; false, with the size message, when it does not match.
+    bool addFrame(std::unique_ptr<ImgData> frame);
     bool genImage(int index, QImage *image, GreyScale *scale, bool scaleFixed = false);
 
     int count() const { return static_cast<int>(imgs.size()); }

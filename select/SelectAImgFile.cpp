@@ -106,6 +106,22 @@ void SelectAImgFile::loadImage(const QString &fname)
         disp->show();
 }
 
+void SelectAImgFile::takeImage(std::unique_ptr<ImgData> image)
+{
+    auto held = std::make_shared<std::unique_ptr<ImgData>>(std::move(image));
+    if (changeGuard && changeGuard([this, held] { takeImage(std::move(*held)); }))
+        return;
+    if (!*held || !(*held)->isOk) {
+        dropImage(*held ? (*held)->fileName : QString(), QStringLiteral("no image read"));
+        return;
+    }
+    failed = false;
+    failedName.clear();
+    setImage(std::move(*held));
+    setStat(true);
+    renderImage(false);
+}
+
 void SelectAImgFile::dropImage(const QString &fname, const QString &reason)
 {
     // Keeping the image loaded before would let a reconstruction use the image of

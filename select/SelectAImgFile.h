@@ -36,6 +36,10 @@ public:
     // the panel then holds no image, and whoever needs one must not go on.
     bool loadFailed() const { return failed; }
     QString failedFile() const { return failedName; }
+    // Holds an image read elsewhere (the flats or darks of an HDF5 scan, reduced
+    // to one image) as if it were loaded from a file; none or one not read counts
+    // as a failed load.
+    void takeImage(std::unique_ptr<ImgData> image);
 
     // Reconstructions read the held image from other threads. The owner may hold
     // back a change (a new file or a clear) while they run: the guard gets the

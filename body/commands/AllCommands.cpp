@@ -4,6 +4,7 @@ void registerAllCommands(CommandTable &table, const CommandParts &parts)
 {
     registerRunOptionGuards(table, parts.runOptions);
     registerLoadingCommands(table, parts.loading);
+    registerH5Commands(table, parts.h5);
     registerProcessingCommands(table, parts.processing);
     registerSavingCommands(table, parts.saving);
     registerAdditionalInfoCommands(table, parts.additionalInfo);

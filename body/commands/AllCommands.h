@@ -3,6 +3,7 @@
 #include "body/commands/AdditionalInfoCommands.h"
 #include "body/commands/CentreCommands.h"
 #include "body/commands/FilterCommands.h"
+#include "body/commands/H5Commands.h"
 #include "body/commands/LoadingCommands.h"
 #include "body/commands/ProcessingCommands.h"
 #include "body/commands/RunCommands.h"
@@ -19,6 +20,7 @@ struct CommandParts
 {
     RunOptionParts runOptions;
     LoadingParts loading;
+    H5Parts h5;
     ProcessingParts processing;
     SavingParts saving;
     AdditionalInfoParts additionalInfo;
