@@ -13,6 +13,8 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -67,6 +69,24 @@ XafsPanel::XafsPanel(QWidget *parent)
     minJump->setText(QStringLiteral("0"));
     registerEnergies = new QCheckBox(tr("Register energies"), this);
     registerEnergies->setObjectName(QStringLiteral("XafsRegister"));
+    preRelative1 = field("XafsPreRelative1");
+    preRelative2 = field("XafsPreRelative2");
+    normRelative1 = field("XafsNormRelative1");
+    normRelative2 = field("XafsNormRelative2");
+    energyShift = field("XafsEnergyShift");
+    pixelSize = field("XafsPixelSize");
+    nnorm = new QComboBox(this);
+    nnorm->setObjectName(QStringLiteral("XafsNnorm"));
+    nnorm->addItems({tr("by rule"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                     QStringLiteral("3")});
+    e0Method = new QComboBox(this);
+    e0Method->setObjectName(QStringLiteral("XafsE0Method"));
+    e0Method->addItems({tr("steepest rise"), tr("half step")});
+    flatten = new QCheckBox(tr("Flatten"), this);
+    flatten->setObjectName(QStringLiteral("XafsFlatten"));
+    connect(nnorm, &QComboBox::currentIndexChanged, this, &XafsPanel::plot);
+    connect(e0Method, &QComboBox::currentIndexChanged, this, &XafsPanel::plot);
+    connect(flatten, &QCheckBox::toggled, this, &XafsPanel::plot);
     buildButton = new QPushButton(tr("Build"), this);
     buildButton->setObjectName(QStringLiteral("XafsBuild"));
     // Two rows of fit settings, so that the tab keeps its fields readable in the width
@@ -83,6 +103,22 @@ XafsPanel::XafsPanel(QWidget *parent)
     fit->addWidget(new QLabel(tr("Min. jump"), this), 1, 3);
     fit->addWidget(minJump, 1, 4);
     fit->addWidget(registerEnergies, 1, 5, 1, 2);
+    // Relative ranges, when all four are given, take the place of the absolute ones.
+    fit->addWidget(new QLabel(tr("Relative pre (eV)"), this), 2, 0);
+    fit->addWidget(preRelative1, 2, 1);
+    fit->addWidget(preRelative2, 2, 2);
+    fit->addWidget(new QLabel(tr("Relative post (eV)"), this), 2, 3);
+    fit->addWidget(normRelative1, 2, 4);
+    fit->addWidget(normRelative2, 2, 5);
+    fit->addWidget(new QLabel(tr("nnorm"), this), 3, 0);
+    fit->addWidget(nnorm, 3, 1);
+    fit->addWidget(new QLabel(tr("E0 at"), this), 3, 2);
+    fit->addWidget(e0Method, 3, 3);
+    fit->addWidget(flatten, 3, 4);
+    fit->addWidget(new QLabel(tr("Shift (eV)"), this), 4, 0);
+    fit->addWidget(energyShift, 4, 1);
+    fit->addWidget(new QLabel(tr("Pixel (µm)"), this), 4, 3);
+    fit->addWidget(pixelSize, 4, 4);
     fit->setColumnStretch(6, 1);
     fit->addWidget(buildButton, 0, 7);
     setBuilding(false);
@@ -152,6 +188,15 @@ XafsSettings XafsPanel::settings() const
     s.fixedE0 = energyOf(fixedE0);
     s.minJump = Numbers::toFiniteDouble(minJump->text());
     s.registerEnergies = registerEnergies->isChecked();
+    s.preRelative1 = energyOf(preRelative1);
+    s.preRelative2 = energyOf(preRelative2);
+    s.normRelative1 = energyOf(normRelative1);
+    s.normRelative2 = energyOf(normRelative2);
+    s.nnorm = nnorm->currentIndex() - 1;
+    s.e0Method = e0Method->currentIndex() == 1 ? XafsE0Method::Half : XafsE0Method::Slope;
+    s.flatten = flatten->isChecked();
+    s.energyShift = Numbers::toFiniteDouble(energyShift->text());
+    s.pixelSizeUm = std::max(0.0, Numbers::toFiniteDouble(pixelSize->text()));
     return s;
 }
 
@@ -165,6 +210,16 @@ void XafsPanel::setSettings(const XafsSettings &s)
     fixedE0->setText(textOf(s.fixedE0));
     minJump->setText(Numbers::text(s.minJump));
     registerEnergies->setChecked(s.registerEnergies);
+    const QSignalBlocker blockNnorm(nnorm), blockMethod(e0Method), blockFlatten(flatten);
+    preRelative1->setText(textOf(s.preRelative1));
+    preRelative2->setText(textOf(s.preRelative2));
+    normRelative1->setText(textOf(s.normRelative1));
+    normRelative2->setText(textOf(s.normRelative2));
+    nnorm->setCurrentIndex(std::clamp(s.nnorm, -1, 3) + 1);
+    e0Method->setCurrentIndex(s.e0Method == XafsE0Method::Half ? 1 : 0);
+    flatten->setChecked(s.flatten);
+    energyShift->setText(s.energyShift != 0.0 ? Numbers::text(s.energyShift) : QString());
+    pixelSize->setText(s.pixelSizeUm > 0.0 ? Numbers::text(s.pixelSizeUm) : QString());
     plot();
 }
 
@@ -198,13 +253,18 @@ void XafsPanel::loadSlice()
     e0.clear();
     mu.clear();
     pixels = 0;
+    jumpUnit = QStringLiteral("1/pixel");
     if (!slices->currentText().isEmpty()) {
         const QDir dir(folder);
         stack.load(dir.filePath(XafsBuilder::stackFileName(dataName, "mu", slice)));
         std::vector<XafsPage> page;
         if (XafsTiff::readPages(dir.filePath(XafsBuilder::stackFileName(dataName, "jump", slice)),
-                                &page))
+                                &page)) {
             jump = page.front().values;
+            const QJsonObject o =
+                QJsonDocument::fromJson(page.front().description.toUtf8()).object();
+            jumpUnit = o.value(QLatin1String("unit")).toString(QStringLiteral("1/pixel"));
+        }
         if (XafsTiff::readPages(dir.filePath(XafsBuilder::stackFileName(dataName, "e0", slice)),
                                 &page))
             e0 = page.front().values;
@@ -212,10 +272,12 @@ void XafsPanel::loadSlice()
     const int shown = maps->currentIndex();
     QSignalBlocker block(maps);
     maps->clear();
-    maps->addItem(tr("Edge jump"));
+    // The unit of the values the colour bar spans: the jump map's as built, the µ
+    // pages' per pixel as the spectra are worked out.
+    maps->addItem(tr("Edge jump (%1)").arg(jumpUnit));
     maps->addItem(tr("Edge position E0 (eV)"));
     for (double e : stack.energies())
-        maps->addItem(tr("µ at %1 eV").arg(e, 0, 'g', 8));
+        maps->addItem(tr("µ at %1 eV (1/pixel)").arg(e, 0, 'g', 8));
     maps->setCurrentIndex(std::clamp(shown, 0, maps->count() - 1));
     block.unblock();
     showMap();
@@ -383,9 +445,9 @@ bool XafsPanel::exportCsv(const QString &path) const
 {
     if (pixels < 1)
         return false;
-    const XafsSpectrumSource source{dataName,         slices->currentText().toInt(),
-                                    region.left(),    region.top(),
-                                    region.right(),   region.bottom(),
+    const XafsSpectrumSource source{dataName,       slices->currentText().toInt(),
+                                    region.left(),  region.top(),
+                                    region.right(), region.bottom(),
                                     pixels};
     return XafsSpectrum::write(path, stack.energies(), mu, settings(), source);
 }
@@ -397,9 +459,8 @@ bool XafsPanel::exportPng(const QString &path) const
 
 void XafsPanel::askCsvFile()
 {
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Export spectrum"), folder,
-                                     tr("CSV (*.csv);;XDI (*.xdi)"));
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export spectrum"), folder,
+                                                      tr("CSV (*.csv);;XDI (*.xdi)"));
     if (!path.isEmpty())
         exportCsv(path);
 }

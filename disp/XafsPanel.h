@@ -91,6 +91,16 @@ private:
     QLineEdit *fixedE0;
     QLineEdit *minJump;
     QCheckBox *registerEnergies;
+    QLineEdit *preRelative1;
+    QLineEdit *preRelative2;
+    QLineEdit *normRelative1;
+    QLineEdit *normRelative2;
+    QComboBox *nnorm;
+    QComboBox *e0Method;
+    QCheckBox *flatten;
+    QLineEdit *energyShift;
+    QLineEdit *pixelSize;
+    QString jumpUnit;
     QPushButton *buildButton;
     QLabel *info;
     ImgDispWPV *display;
