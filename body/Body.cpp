@@ -198,15 +198,6 @@ void Body::setupEngines()
     ui->procCtrl->setThreads(engineCount);
     imgDatas->setI0Slot(ui->I0ImgSel->imageSlot());
     imgDatas->setBgSlot(ui->BGImgSel->imageSlot());
-    // Engines read the I0 and BG images the pickers hold: a new file or a clear
-    // chosen while slices are in progress waits for them, so every slice of a run
-    // uses the images the run started with.
-    ui->I0ImgSel->setChangeGuard([this](std::function<void()> change) {
-        return deferWhileEnginesRun("I0 image change", std::move(change));
-    });
-    ui->BGImgSel->setChangeGuard([this](std::function<void()> change) {
-        return deferWhileEnginesRun("BG image change", std::move(change));
-    });
 }
 
 void Body::connectPanels()
@@ -350,15 +341,8 @@ void Body::showSinogram()
 void Body::setupRuns()
 {
     runs = new RunController(engines, dataSaver, this);
-    runs->ct1.running = [this] { return ctCalc->isRunning(); };
-    runs->ct1.start = [this] { ctCalc->startCt(); };
-    runs->ct1.stop = [this] { ctCalc->stopCt(); };
-    runs->ct1.setUp = [this](const RunRequest &r) {
-        ctCalc->setSaveImage(r.image.on, r.image.path, r.image.name, r.image.tag);
-        ctCalc->setSaveData(r.data.on, r.data.path, r.data.name, r.data.tag);
-    };
     runs->answerScript = [this](bool ok) { batch->setOk(ok); };
-    runView = new RunView(ui, this, runs, imgDatas, [this] { sendRunRecord(); }, this);
+    runView = new RunView(ui, this, runs, imgDatas, ctCalc, [this] { sendRunRecord(); }, this);
     connect(runs, &RunController::handedOut, this,
             [this](int engine, bool rotAxIsV, double cor, int slice, bool show) {
                 emit startCt(engines->engine(engine), rotAxIsV, cor, slice, show);
@@ -578,20 +562,13 @@ void Body::setNextImageSet()
 
 void Body::selectedDir(QString dir, QStringList patterns)
 {
-    QStringList files;
-    const QFileInfoList entries =
-        QDir(dir).entryInfoList(patterns, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &entry : entries)
-        files << entry.filePath();
-    setRunner->loadDataSet(files);
+    setRunner->loadDataSetOf(
+        QDir(dir).entryInfoList(patterns, QDir::Files | QDir::NoDotAndDotDot, QDir::Name));
 }
 
 void Body::selectedFileInfoList(QFileInfoList fileInfoList)
 {
-    QStringList files;
-    for (const QFileInfo &entry : fileInfoList)
-        files << entry.filePath();
-    setRunner->loadDataSet(files);
+    setRunner->loadDataSetOf(fileInfoList);
 }
 
 void Body::startingSeqCalc()

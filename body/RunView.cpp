@@ -1,5 +1,6 @@
 #include "RunView.h"
 
+#include "ct/CtCalc.h"
 #include "disp/ProcCtrl.h"
 #include "imgdata/ImgDatas.h"
 #include "run/RunController.h"
@@ -18,7 +19,7 @@ const char *const timeFormat = "yy/MM/dd hh:mm:ss.zzz";
 } // namespace
 
 RunView::RunView(Ui::Body *form, QWidget *window, RunController *runs, const ImgDatas *stack,
-                 std::function<void()> ended, QObject *parent)
+                 CtCalc *ct1, std::function<void()> ended, QObject *parent)
     : QObject(parent)
     , ui(form)
     , window(window)
@@ -38,6 +39,22 @@ RunView::RunView(Ui::Body *form, QWidget *window, RunController *runs, const Img
             bar->setValue(done);
     });
     connect(runs, &RunController::runEnded, this, &RunView::showEnded);
+    runs->ct1.running = [ct1] { return ct1->isRunning(); };
+    runs->ct1.start = [ct1] { ct1->startCt(); };
+    runs->ct1.stop = [ct1] { ct1->stopCt(); };
+    runs->ct1.setUp = [ct1](const RunRequest &r) {
+        ct1->setSaveImage(r.image.on, r.image.path, r.image.name, r.image.tag);
+        ct1->setSaveData(r.data.on, r.data.path, r.data.name, r.data.tag);
+    };
+    // Engines read the I0 and BG images the pickers hold: a new file or a clear
+    // chosen while slices are in progress waits for them, so every slice of a run
+    // uses the images the run started with.
+    ui->I0ImgSel->setChangeGuard([runs](std::function<void()> change) {
+        return runs->deferWhileRunning("I0 image change", std::move(change));
+    });
+    ui->BGImgSel->setChangeGuard([runs](std::function<void()> change) {
+        return runs->deferWhileRunning("BG image change", std::move(change));
+    });
 }
 
 const char *RunView::idleStyle()

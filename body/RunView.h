@@ -5,6 +5,7 @@
 #include <QObject>
 #include <functional>
 
+class CtCalc;
 class ImgDatas;
 class QWidget;
 class RunController;
@@ -14,14 +15,15 @@ class Body;
 }
 
 // The window's side of a CT run: the request read from the controls once, at
-// the run's start, and the run's times, progress and button colour on the form.
+// the run's start, the run's times, progress and button colour on the form, the
+// CT1 panel's part in a run, and the I0 and BG pickers' changes that wait for it.
 class RunView : public QObject
 {
     Q_OBJECT
 public:
     // `ended` runs when a run has ended and its times are shown (its record is due).
     RunView(Ui::Body *form, QWidget *window, RunController *runs, const ImgDatas *stack,
-            std::function<void()> ended, QObject *parent = nullptr);
+            CtCalc *ct1, std::function<void()> ended, QObject *parent = nullptr);
 
     // The settings of a run as the controls hold them now; a headless run shows
     // no results.

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTextStream>
 
@@ -154,6 +155,14 @@ void SetRunner::setNextImageSet()
     if (!Edition::isBase())
         reportStage(QCoreApplication::translate("Body", "Loading next Data Set"));
     hooks.nextSet(Numbers::toInt(ui->SeqCalcTo->text()) - 1);
+}
+
+void SetRunner::loadDataSetOf(const QFileInfoList &entries)
+{
+    QStringList files;
+    for (const QFileInfo &entry : entries)
+        files << entry.filePath();
+    loadDataSet(files);
 }
 
 void SetRunner::loadDataSet(const QStringList &files)

@@ -2,6 +2,7 @@
 
 #include "run/SetSequence.h"
 
+#include <QFileInfoList>
 #include <QObject>
 #include <QStringList>
 #include <functional>
@@ -61,6 +62,7 @@ public:
     void setFirstImageSet();
     void setNextImageSet();
     void loadDataSet(const QStringList &files);
+    void loadDataSetOf(const QFileInfoList &entries);
     void i0FilesSelected(const QStringList &files);
     void noticedStage(const QString &msg, qint64 dEt);
     // Empty when the I0 image of the current set's energy was loaded (or no I0 file
