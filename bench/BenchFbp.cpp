@@ -132,15 +132,16 @@ double threadSeconds()
 // time per update and slice, for the chosen instruction set and the narrower
 // vector one. The group sizes take turns within each round, so that a busy
 // moment of the machine falls on all of them alike; medians, the least in
-// brackets.
-bool multiSlice(const HSgm &sgm, int N, int P, int runs, bool chosenOnly)
+// brackets. Single precision (ct_precision single) on its own lines.
+bool multiSlice(const HSgm &sgm, int N, int P, int runs, bool chosenOnly,
+                CtFbp::Precision precision = CtFbp::Precision::Double)
 {
     constexpr int most = 4;
     std::vector<std::unique_ptr<CtFbp>> cores;
     std::vector<CtFbp *> group;
     for (int s = 0; s < most; ++s) {
         cores.push_back(std::make_unique<CtFbp>());
-        if (!cores.back()->setup(N, P) ||
+        if (!cores.back()->setPrecision(precision) || !cores.back()->setup(N, P) ||
             !cores.back()->filterSinogram(sgm.sgm.data(), sgm.width, sgm.height))
             return false;
         group.push_back(cores.back().get());
@@ -160,8 +161,10 @@ bool multiSlice(const HSgm &sgm, int N, int P, int runs, bool chosenOnly)
                 CtFbp::backProjectAll(group.data(), count, 0, N, 0, N);
                 t[count].push_back((threadSeconds() - start) / count / updates * 1e9);
             }
-        std::printf("# multi-slice bp %d %d %s, ns/upd per slice (processor time, median [least]):",
-                    N, P, CtFbp::simdName(level));
+        std::printf("# multi-slice bp %d %d %s%s, ns/upd per slice (processor time, median "
+                    "[least]):",
+                    N, P, CtFbp::simdName(level),
+                    precision == CtFbp::Precision::Single ? " single" : "");
         for (int count = 1; count <= most; ++count) {
             std::sort(t[count].begin(), t[count].end());
             std::printf(" %d: %.3f [%.3f]", count, t[count][t[count].size() / 2], t[count][0]);
@@ -251,7 +254,8 @@ int main(int argc, char **argv)
             // The first sinogram of an engine allocates its rows; later ones reuse them.
             genSinogram0(&sgm, stack, true, cor, 1);
             if (multiOnly) {
-                if (!multiSlice(sgm, N, P, 2 * runs + 1, simdAt > 0))
+                if (!multiSlice(sgm, N, P, 2 * runs + 1, simdAt > 0) ||
+                    !multiSlice(sgm, N, P, 2 * runs + 1, simdAt > 0, CtFbp::Precision::Single))
                     return 1;
                 continue;
             }
@@ -309,8 +313,32 @@ int main(int argc, char **argv)
                 std::printf("#   bp with %s: %.1f ms, %.3f ns/upd\n", CtFbp::simdName(level),
                             t * 1e3, t / updates * 1e9);
             }
+            // Whole slices (filter and back projection) per second on one thread,
+            // double beside single, taking turns so that a busy moment hits both.
+            CtFbp single;
+            if (!single.setPrecision(CtFbp::Precision::Single) || !single.setup(N, P))
+                return 1;
+            std::vector<double> tDouble;
+            std::vector<double> tSingle;
+            for (int r = 0; r < 2 * runs + 1; ++r) {
+                double start = threadSeconds();
+                fbp.reconstruct(sgm.sgm.data(), sgm.width, sgm.height, 0, N, 0, N);
+                tDouble.push_back(threadSeconds() - start);
+                start = threadSeconds();
+                single.reconstruct(sgm.sgm.data(), sgm.width, sgm.height, 0, N, 0, N);
+                tSingle.push_back(threadSeconds() - start);
+            }
+            std::sort(tDouble.begin(), tDouble.end());
+            std::sort(tSingle.begin(), tSingle.end());
+            const double d = tDouble[tDouble.size() / 2];
+            const double f = tSingle[tSingle.size() / 2];
+            std::printf("# filter + bp %d %d %s, slices/s (processor time, median): double %.2f, "
+                        "single %.2f, single/double %.2f\n",
+                        N, P, CtFbp::simdName(CtFbp::simd()), 1.0 / d, 1.0 / f, d / f);
             std::fflush(stdout);
             if (!multiSlice(sgm, N, P, runs, quick || simdAt > 0))
+                return 1;
+            if (!multiSlice(sgm, N, P, runs, quick || simdAt > 0, CtFbp::Precision::Single))
                 return 1;
         }
     }

@@ -121,6 +121,7 @@ void Body::sendRunRecord()
     o["filter"] = params.filterName;
     o["padded"] = params.filterPadded ? 1 : 0;
     o["ring_removal"] = params.ringRemoval;
+    o["precision"] = params.precision;
     if (corAutoOfSet)
         o["cor_auto"] = *corAutoOfSet;
     // The confidence of the estimate the run's centre came from, if it came from one.

@@ -130,7 +130,11 @@ void CtCalc::startCt()
     if (proc && !CtFilter::windowOf(proc->filterName(), &window))
         window = CtFilter::Window::Ramp;
     const bool padded = proc && proc->filterPadded();
-    if (!usable || !fbp.setFilter(window, padded) || !fbp.setup(n, p)) {
+    CtFbp::Precision precision = CtFbp::Precision::Double;
+    if (proc && !CtFbp::precisionOf(proc->precisionName(), &precision))
+        precision = CtFbp::Precision::Double;
+    if (!usable || !fbp.setFilter(window, padded) || !fbp.setPrecision(precision) ||
+        !fbp.setup(n, p)) {
         // The run still ends, so that whoever started it (a script, the main
         // window's run) does not wait for it for ever.
         qDebug() << "CT1 : no usable sinogram, CoR"

@@ -1,5 +1,6 @@
 #include "ProcCtrl.h"
 
+#include "ct/CtFbp.h"
 #include "ct/CtFilter.h"
 #include "disp/FieldFit.h"
 #include "ui_ProcCtrl.h"
@@ -27,6 +28,7 @@ ProcCtrl::ProcCtrl(QWidget *parent)
     ui->setupUi(this);
     addFilterControls();
     addCorAndRingControls();
+    addPrecisionControl();
     // A spin box at 0 threads would hand no slice to any engine and a multi-slice
     // run would wait for ever.
     ui->Threads->setMinimum(1);
@@ -116,6 +118,7 @@ CtRunParams ProcCtrl::runParams(bool calcCt1, bool calcCt2) const
     params.filterName = filterName();
     params.filterPadded = filterPadded();
     params.ringRemoval = ringRemoval();
+    params.precision = precisionName();
     return params;
 }
 
@@ -206,6 +209,43 @@ void ProcCtrl::addCorAndRingControls()
     row->insertSpacing(end, 12);
     row->insertWidget(end + 1, label);
     row->insertWidget(end + 2, window);
+}
+
+void ProcCtrl::addPrecisionControl()
+{
+    auto *label = new QLabel(tr("Precision"), this);
+    auto *box = new QComboBox(this);
+    box->setObjectName(QStringLiteral("Precision"));
+    // The words of ct_precision ride along as item data, so the shown names may be
+    // translated.
+    box->addItem(tr("Double"), QStringLiteral("double"));
+    box->addItem(tr("Single"), QStringLiteral("single"));
+    box->setToolTip(tr("Single: filtering and back projection in float32, about twice as "
+                       "fast; slices differ from Double's far below the photon noise"));
+    label->setBuddy(box);
+    auto *row = findChild<QHBoxLayout *>(QStringLiteral("FilterRow"));
+    const int end = row->count() - 2; // before the stretch and "Auto Update Sinogram"
+    row->insertSpacing(end, 12);
+    row->insertWidget(end + 1, label);
+    row->insertWidget(end + 2, box);
+}
+
+QString ProcCtrl::precisionName() const
+{
+    const auto *box = findChild<QComboBox *>(QStringLiteral("Precision"));
+    return box ? box->currentData().toString() : QStringLiteral("double");
+}
+
+bool ProcCtrl::setPrecisionName(const QString &name)
+{
+    auto *box = findChild<QComboBox *>(QStringLiteral("Precision"));
+    CtFbp::Precision value;
+    if (!box || !CtFbp::precisionOf(name, &value)) {
+        qDebug() << "Unknown precision" << name;
+        return false;
+    }
+    box->setCurrentIndex(box->findData(name));
+    return true;
 }
 
 int ProcCtrl::ringRemoval() const

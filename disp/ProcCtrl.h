@@ -45,6 +45,10 @@ public:
     QString filterName() const;
     void setFilterPadded(bool f);
     bool setFilterName(const QString &name);
+    // The arithmetic of the run (Precision combo): "double" or "single", one of
+    // CtFbp::precisionNames(); an unknown name is refused with a debug line.
+    QString precisionName() const;
+    bool setPrecisionName(const QString &name);
     // Stripe removal before filtering (RingRemoval spin box): the window, 0 off.
     int ringRemoval() const;
     void setRingRemoval(int window);
@@ -73,6 +77,7 @@ public slots:
 private:
     void addFilterControls();
     void addCorAndRingControls();
+    void addPrecisionControl();
     static QString recordText(double cor, int slice);
 
     Ui::ProcCtrl *ui;

@@ -347,6 +347,22 @@
         <translation>パディング</translation>
     </message>
     <message>
+        <source>Precision</source>
+        <translation>精度</translation>
+    </message>
+    <message>
+        <source>Double</source>
+        <translation>倍精度</translation>
+    </message>
+    <message>
+        <source>Single</source>
+        <translation>単精度</translation>
+    </message>
+    <message>
+        <source>Single: filtering and back projection in float32, about twice as fast; slices differ from Double&apos;s far below the photon noise</source>
+        <translation>単精度：フィルター処理と逆投影を float32 で行い、約2倍速くなります。倍精度との差は光子ノイズよりはるかに小さい</translation>
+    </message>
+    <message>
         <source>Pad sinogram rows with their edge values and use the band-limited ramp: absolute attenuation without offset</source>
         <translation>サイノグラムの各行を端の値でパディングし、帯域制限ランプを使います：オフセットのない絶対吸収係数</translation>
     </message>

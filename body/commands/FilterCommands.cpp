@@ -37,6 +37,12 @@ void registerFilterCommands(CommandTable &table, const FilterParts &parts)
               [proc](const BatchCmd &c, CommandTable::Origin) {
                   return proc->setFilterName(c.argText(0)) ? Answer::Ok : Answer::Ng;
               });
+    table.add("ct_precision", "single|double",
+              "arithmetic of filtering and back projection: double (default, exact as ever) or "
+              "single (float32, about twice as fast)",
+              [proc](const BatchCmd &c, CommandTable::Origin) {
+                  return proc->setPrecisionName(c.argText(0)) ? Answer::Ok : Answer::Ng;
+              });
     table.add("auto_save_data_format", "dat|tiff|both",
               "what a saved slice becomes: .dat text, float TIFF or both",
               [formats](const BatchCmd &c, CommandTable::Origin) {

@@ -198,6 +198,9 @@ ct_filter_padded 1
 ct_filter hann
 ct_filter bogus
 ct_filter_padded 2
+ct_precision single
+ct_precision float
+ct_precision double
 ct_cor_auto 10
 ct_cor_auto 30 25
 ct_cor_scan 18 19 0.5
