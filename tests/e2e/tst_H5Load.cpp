@@ -1,0 +1,122 @@
+#include "SeqRunFixture.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// One scan written by h5py in each layout beamlines use and, by the same script,
+// as ITEX files with the flats' and the darks' means as I0 and BG: the program
+// reconstructs the same slices from either.
+static const char generator[] = R"(
+import sys, os, struct, h5py, numpy as np
+d = sys.argv[1]
+P, H, W = 60, 4, 32
+t = np.arange(W) - W / 2 + 0.5
+def chord(u, r):
+    return 2 * np.sqrt(np.maximum(r * r - u * u, 0))
+proj = []
+for k in range(P):
+    th = k * np.pi / P
+    mu = 0.02 * chord(t, 12) + 0.05 * chord(t - 5 * np.cos(th), 4)
+    proj.append(np.tile(np.round(990 * np.exp(-mu)) + 11, (H, 1)))
+proj = np.array(proj, np.uint16)
+flats = np.array([np.full((H, W), v) for v in (1000, 1002)], np.uint16)
+darks = np.array([np.full((H, W), v) for v in (10, 12)], np.uint16)
+theta = np.arange(P) * 180.0 / P
+def itex(path, a):
+    c = b'Prop_ImageWidth=%d,Prop_ImageHeight=%d,BytesPerPixel=2,' % (W, H)
+    with open(path, 'wb') as f:
+        f.write(b'IM' + struct.pack('<H', len(c)) + bytes(60) + c + a.astype('<u2').tobytes())
+os.makedirs(os.path.join(d, 'itex'))
+for k in range(P):
+    itex(os.path.join(d, 'itex', 'p%03d.img' % k), proj[k])
+itex(os.path.join(d, 'i0.img'), np.full((H, W), 1001, np.uint16))
+itex(os.path.join(d, 'bg.img'), np.full((H, W), 11, np.uint16))
+with h5py.File(os.path.join(d, 'nxtomo.nxs'), 'w') as f:
+    e = f.create_group('entry')
+    e.attrs['NX_class'] = 'NXentry'
+    e['definition'] = 'NXtomo'
+    e['instrument/detector/data'] = np.concatenate([darks[:1], flats[:1], proj, flats[1:], darks[1:]])
+    e['instrument/detector/image_key'] = np.array([2, 1] + [0] * P + [1, 2], np.uint8)
+    e['sample/rotation_angle'] = np.concatenate([[0, 0], theta, [0, 0]])
+with h5py.File(os.path.join(d, 'exchange.h5'), 'w') as f:
+    f.create_dataset('exchange/data', data=proj, chunks=(1, H, W), compression='gzip')
+    f['exchange/data_white'] = flats
+    f['exchange/data_dark'] = darks
+    f['exchange/theta'] = theta
+with h5py.File(os.path.join(d, 'paths.h5'), 'w') as f:
+    f['img_tomo'] = proj; f['img_bkg'] = flats; f['img_dark'] = darks; f['angle'] = theta
+)";
+
+class tst_H5Load : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sameSlicesAsItex_data();
+    void sameSlicesAsItex();
+
+private:
+    QString run(const QString &name, const QString &loading);
+    QTemporaryDir dir;
+};
+
+void tst_H5Load::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    const QString python = QStandardPaths::findExecutable("python3", {"/usr/bin"});
+    QProcess probe;
+    probe.start(python, {"-c", "import h5py, numpy"});
+    if (python.isEmpty() || !probe.waitForFinished(60000) || probe.exitCode() != 0)
+        QSKIP("python3 with h5py and numpy is not installed");
+    QProcess p;
+    p.start(python, {"-c", QString::fromUtf8(generator), dir.path()});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+}
+
+// The slices 1 and 2 of a run loaded by `loading`, as the data files' bytes.
+QString tst_H5Load::run(const QString &name, const QString &loading)
+{
+    const QString out = dir.filePath(name);
+    const QString script = loading + QStringLiteral("\nct_rot_ax_is_v 1\nct_cor 16\ncalc_ct2 1\n"
+                                                    "ct_auto_exec 1\nct_slice_from 1\n"
+                                                    "ct_slice_to 2\nauto_save_data 1\n"
+                                                    "auto_save_data_path \"%1\"\n"
+                                                    "auto_save_data_name rec\ncalc_exec\n")
+                                         .arg(out);
+    SeqRunFixture::writeFile(dir.filePath(name + ".bat"), script.toUtf8());
+    const SeqRunFixture::Run r = SeqRunFixture::runProgram(
+        ORVO2_EXE, {"-nw", "-e", "-b", dir.filePath(name + ".bat"), "-x"}, dir.path());
+    return r.status == 0 ? out : QString();
+}
+
+void tst_H5Load::sameSlicesAsItex_data()
+{
+    QTest::addColumn<QString>("loading");
+    QTest::newRow("NXtomo, flats and darks at both ends") << "h5_load nxtomo.nxs";
+    QTest::newRow("data exchange, deflate") << "h5_load exchange.h5";
+    QTest::newRow("paths at the root")
+        << "h5_paths img_tomo img_bkg img_dark angle\nh5_load paths.h5";
+}
+
+void tst_H5Load::sameSlicesAsItex()
+{
+    QFETCH(QString, loading);
+    static const QString itex =
+        run("itex", QStringLiteral("images_load \"%1/itex\" *.img\ni0_load \"%1/i0.img\"\n"
+                                   "bg_load \"%1/bg.img\"")
+                        .arg(dir.path()));
+    QVERIFY(!itex.isEmpty());
+    const QString h5 = run(QTest::currentDataTag(), loading);
+    QVERIFY(!h5.isEmpty());
+    for (const char *slice : {"rec--00001.dat", "rec--00002.dat"}) {
+        const QByteArray expected = SeqRunFixture::readFile(itex + "/" + slice);
+        QVERIFY(!expected.isEmpty());
+        QCOMPARE(SeqRunFixture::readFile(h5 + "/" + slice), expected);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_H5Load)
+#include "tst_H5Load.moc"
