@@ -8,6 +8,7 @@
 #include "select/SelectAFile.h"
 #include "ui_Body.h"
 #include "xafs/XafsChemicalMaps.h"
+#include "xafs/XafsMapRecord.h"
 
 #include <QDebug>
 
@@ -63,6 +64,7 @@ void Body::startXafsBuild(bool fromScript)
     auto built = std::make_shared<int>(0);
     xafsBuildThread = QThread::create([layout, settings, maps, built] {
         XafsBuilder builder(layout, settings);
+        builder.setRecordExtra({{"chemical_maps", XafsMapRecord::settingsOf(maps)}});
         *built = builder.build();
         // The edge position and white line of every voxel come with the stacks.
         if (*built > 0)

@@ -3,6 +3,7 @@
 #include "batch/CommandTable.h"
 #include "disp/XafsPanel.h"
 #include "xafs/XafsChemicalMaps.h"
+#include "xafs/XafsMapRecord.h"
 
 #include <QDebug>
 #include <QDateTime>
@@ -104,8 +105,10 @@ bool findComponents(const XafsParts &parts, ComponentsMemory *memory)
     memory->from = s.fitFrom;
     memory->to = s.fitTo;
     memory->stamps = stampsOf(folder, name);
-    if (memory->valid)
+    if (memory->valid) {
         qDebug() << "XAFS: components chosen" << memory->pca.chosen;
+        XafsMapRecord::add(folder, name, XafsMapRecord::settingsOf(s, &memory->pca));
+    }
     return memory->valid;
 }
 
@@ -123,7 +126,10 @@ bool cluster(const XafsParts &parts, ComponentsMemory *memory, int k)
                          memory->stamps == stampsOf(folder, name);
     if (!current && !findComponents(parts, memory))
         return false;
-    return XafsChemicalMaps(folder, name, s).clusters(memory->pca, k);
+    if (!XafsChemicalMaps(folder, name, s).clusters(memory->pca, k))
+        return false;
+    XafsMapRecord::add(folder, name, XafsMapRecord::settingsOf(s, &memory->pca, k));
+    return true;
 }
 
 } // namespace
@@ -180,9 +186,13 @@ void registerXafsMapCommands(CommandTable &table, const XafsParts &parts)
     table.add("xafs_lcf", "",
               "fit every built slice's voxels with the references: weight and R-factor maps",
               withPanel([parts](const BatchCmd &) {
-                  return XafsChemicalMaps(xafsFolder(parts), parts.layout().name,
-                                          parts.panel->mapSettings())
-                             .linearCombinationFit() > 0;
+                  const XafsMapSettings s = parts.panel->mapSettings();
+                  const QString folder = xafsFolder(parts);
+                  const QString name = parts.layout().name;
+                  if (XafsChemicalMaps(folder, name, s).linearCombinationFit() < 1)
+                      return false;
+                  XafsMapRecord::add(folder, name, XafsMapRecord::settingsOf(s));
+                  return true;
               }));
     auto memory = std::make_shared<ComponentsMemory>();
     table.add("xafs_pca", "",
