@@ -9,7 +9,7 @@
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
 #include "select/SelectDataFiles.h"
-#include "sets/CtFileSet.h"
+#include "select/CtFileSet.h"
 #include "ui_Body.h"
 #include "util/Edition.h"
 #include "util/Numbers.h"

@@ -1,6 +1,6 @@
 #include "CtFileSet.h"
 
-#include "Kvn.h"
+#include "sets/Kvn.h"
 
 CtFileSet::CtFileSet(QObject *parent)
     : QObject(parent)

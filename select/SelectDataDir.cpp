@@ -3,7 +3,7 @@
 #include "ui_SelectDataDir.h"
 
 #include "select/SelectDir.h"
-#include "sets/CtFileSet.h"
+#include "select/CtFileSet.h"
 #include "sets/Kvn.h"
 #include "util/Numbers.h"
 #include "util/TextLine.h"

@@ -1,7 +1,7 @@
 #include "DemoGenerator.h"
 #include "DemoPhantom.h"
 #include "imgdata/ImgData.h"
-#include "sets/CtFileSet.h"
+#include "select/CtFileSet.h"
 #include "sets/Kvn.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 #include "DemoGenerator.h"
 #include "select/SelectDataDir.h"
-#include "sets/CtFileSet.h"
+#include "select/CtFileSet.h"
 
 #include <QComboBox>
 #include <QPushButton>

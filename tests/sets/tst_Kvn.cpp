@@ -1,4 +1,4 @@
-#include "sets/CtFileSet.h"
+#include "select/CtFileSet.h"
 #include "sets/Kvn.h"
 
 #include <QtTest>
