@@ -207,6 +207,10 @@ private:
     Ui::Body *ui;
     CommandTable commands;
     bool firstLoad = true;
+    // The beam energy of the HDF5 scan loaded last (h5_load) and its file: the run
+    // record takes it while that file is the one loaded.
+    QString h5EnergyFile;
+    std::optional<double> h5EnergyEV;
     QThread batchThread;
     Batch *batch = nullptr;
     QThread seqThread;

@@ -34,6 +34,8 @@ void Body::setupCommands()
             imgDatas->addFrame(std::move(frame));
         ui->CTFiles->clearFiles();
         ui->CTFiles->addFileName(fileName);
+        h5EnergyFile = fileName;
+        h5EnergyEV = scan.energyEV > 0 ? std::optional<double>(scan.energyEV) : std::nullopt;
         ui->I0ImgSel->takeImage(std::move(scan.flat));
         ui->BGImgSel->takeImage(std::move(scan.dark));
         loadFiles(QStringList(), false);

@@ -104,7 +104,10 @@ void Body::sendRunRecord()
     // stack in its files' names.
     const QString energyText = xafsBatch->isRunning() ? ui->SelDDir->currentEnergyText()
                                                       : energyTextOf(QFileInfo(first).fileName());
-    const std::optional<double> energy = energyEvOf(energyText);
+    std::optional<double> energy = energyEvOf(energyText);
+    // An HDF5 scan says its energy itself, more surely than its name.
+    if (!xafsBatch->isRunning() && h5EnergyEV && first == h5EnergyFile)
+        energy = h5EnergyEV;
     o["energy_text"] = energyText;
     o["energy_eV"] = energy ? QJsonValue(*energy) : QJsonValue(QJsonValue::Null);
     o["cor"] = params.cor;

@@ -39,6 +39,7 @@ with h5py.File(os.path.join(d, 'nxtomo.nxs'), 'w') as f:
     e['instrument/detector/data'] = np.concatenate([darks[:1], flats[:1], proj, flats[1:], darks[1:]])
     e['instrument/detector/image_key'] = np.array([2, 1] + [0] * P + [1, 2], np.uint8)
     e['sample/rotation_angle'] = np.concatenate([[0, 0], theta, [0, 0]])
+    e['instrument/beam/incident_energy'] = 11.56
 with h5py.File(os.path.join(d, 'exchange.h5'), 'w') as f:
     f.create_dataset('exchange/data', data=proj, chunks=(1, H, W), compression='gzip')
     f['exchange/data_white'] = flats
@@ -95,10 +96,12 @@ QString tst_H5Load::run(const QString &name, const QString &loading)
 void tst_H5Load::sameSlicesAsItex_data()
 {
     QTest::addColumn<QString>("loading");
-    QTest::newRow("NXtomo, flats and darks at both ends") << "h5_load nxtomo.nxs";
-    QTest::newRow("data exchange, deflate") << "h5_load exchange.h5";
+    QTest::addColumn<double>("energy"); // the run record's; 0 stands for null
+    QTest::newRow("NXtomo, flats and darks at both ends, energy in keV")
+        << "h5_load nxtomo.nxs" << 11560.0;
+    QTest::newRow("data exchange, deflate") << "h5_load exchange.h5" << 0.0;
     QTest::newRow("paths at the root")
-        << "h5_paths img_tomo img_bkg img_dark angle\nh5_load paths.h5";
+        << "h5_paths img_tomo img_bkg img_dark angle\nh5_load paths.h5" << 0.0;
 }
 
 void tst_H5Load::sameSlicesAsItex()
@@ -116,6 +119,10 @@ void tst_H5Load::sameSlicesAsItex()
         QVERIFY(!expected.isEmpty());
         QCOMPARE(SeqRunFixture::readFile(h5 + "/" + slice), expected);
     }
+    const QJsonObject record =
+        QJsonDocument::fromJson(SeqRunFixture::readFile(h5 + "/rec-.json")).object();
+    QFETCH(double, energy);
+    QCOMPARE(record.value("energy_eV").toDouble(0), energy);
 }
 
 QTEST_GUILESS_MAIN(tst_H5Load)
