@@ -3,6 +3,7 @@
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
 #include "body/FormFit.h"
+#include "body/ImageTabs.h"
 #include "body/NextFileNames.h"
 #include "body/ResultPanels.h"
 #include "body/RunView.h"
@@ -87,33 +88,10 @@ void Body::fitControlColumn()
 
 void Body::setupDisplays()
 {
-    rawDisp = new RawDisp;
-    rawDisp->imgDatas = imgDatas;
-    sinogram = new Sinogram;
-    sinogram->setImgDatas(imgDatas);
-    sinogram->setProcCtrl(ui->procCtrl);
-    ctCalc = new CtCalc;
-    ctCalc->setSinogram(sinogram);
-
-    const struct
-    {
-        QWidget *tab;
-        QWidget *content;
-        const char *title;
-    } places[] = {
-        {ui->RawImageTab, rawDisp, QT_TR_NOOP("Measured Raw Image")},
-        {ui->SinogramTab, sinogram, QT_TR_NOOP("Check Sinogram")},
-        {ui->CtImageTab, ctCalc, QT_TR_NOOP("CT Reconstruction")},
-        {ui->I0ImageTab, ui->I0ImgSel->display(), QT_TR_NOOP("I0 Image")},
-        {ui->BGImageTab, ui->BGImgSel->display(), QT_TR_NOOP("BG Image")},
-    };
-    for (const auto &place : places) {
-        auto *dock = new PopDockBase(place.tab);
-        dock->setContent(place.content);
-        dock->setPopTitle(tr(place.title));
-        static_cast<QGridLayout *>(place.tab->layout())->addWidget(dock, 0, 0);
-    }
-    ui->ImgsTab->setCurrentIndex(0);
+    const ImageTabs tabs = ImageTabs::build(ui, imgDatas);
+    rawDisp = tabs.raw;
+    sinogram = tabs.sinogram;
+    ctCalc = tabs.ct1;
 }
 
 void Body::setupBatch()
