@@ -25,6 +25,8 @@ constexpr double maxConfidence = 100.0;
 // not taken for offsets (a typical ring-removal window of 21 moves the centre of
 // a 40-column scan by a tenth of a pixel).
 constexpr int defectWindow = 5;
+// The most angles the defect rules look at.
+constexpr int defectRows = 128;
 
 // A detector line made ready for correlation: the background under the object
 // (a straight line through the mean levels of both ends) is taken off and both
@@ -361,26 +363,28 @@ CorEstimate::Lines CorEstimate::cleanLines(const ImgDatas &stack, bool rotAxIsV,
 {
     const int p = stack.count();
     const int len = rotAxIsV ? stack.width() : stack.height();
-    // The whole sinogram, unresampled: only along the angles does a defect show as
-    // one (a dead column is the same at every angle, so its own mirror image at a
-    // centre on it; a gain error a constant offset).
+    // The sinogram, unresampled, on at most defectRows angles spread over the scan:
+    // only along the angles does a defect show as one (a dead column is the same at
+    // every angle, so its own mirror image about a centre on it; a gain error is a
+    // constant offset), and a few hundred angles show it as well as thousands.
+    const int rows = std::min(p, defectRows);
     std::vector<double> sgm;
-    sgm.reserve(size_t(p) * size_t(std::max(0, len)));
-    for (int i = 0; i < p; ++i) {
-        const std::vector<double> line = attenuationLine(stack, rotAxIsV, i, slice);
+    sgm.reserve(size_t(rows) * size_t(std::max(0, len)));
+    for (int k = 0; k < rows; ++k) {
+        const int frame = rows > 1 ? int((long long)k * (p - 1) / (rows - 1)) : 0;
+        const std::vector<double> line = attenuationLine(stack, rotAxIsV, frame, slice);
         if (int(line.size()) != len)
             return {};
         sgm.insert(sgm.end(), line.begin(), line.end());
     }
     const RingRemoval::ColumnDefects defects =
-        RingRemoval::columnDefects(sgm.data(), len, p, defectWindow);
-    const auto row = [&](int i) {
-        std::vector<double> r(sgm.begin() + ptrdiff_t(i) * len,
-                              sgm.begin() + ptrdiff_t(i + 1) * len);
-        RingRemoval::correct(r.data(), len, defects);
+        RingRemoval::columnDefects(sgm.data(), len, rows, defectWindow);
+    const auto corrected = [&](int frame) {
+        std::vector<double> r = attenuationLine(stack, rotAxIsV, frame, slice);
+        RingRemoval::correct(r.data(), int(r.size()), defects);
         return r;
     };
-    return {row(0), row(1), row(p - 2), row(p - 1)};
+    return {corrected(0), corrected(1), corrected(p - 2), corrected(p - 1)};
 }
 
 CorEstimate::Result CorEstimate::fromStack(const ImgDatas &stack, bool rotAxIsV, int slice,
