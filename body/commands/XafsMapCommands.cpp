@@ -5,8 +5,8 @@
 #include "xafs/XafsChemicalMaps.h"
 #include "xafs/XafsMapRecord.h"
 
-#include <QDebug>
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 
