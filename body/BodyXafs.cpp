@@ -5,6 +5,7 @@
 #include "batch/Batch.h"
 #include "ct/DataSaver.h"
 #include "disp/XafsPanel.h"
+#include "run/RunController.h"
 #include "select/SelectAFile.h"
 #include "ui_Body.h"
 #include "xafs/XafsChemicalMaps.h"
@@ -13,6 +14,8 @@
 #include <QDebug>
 
 #include <memory>
+#include <new>
+#include <system_error>
 
 void Body::setupXafs()
 {
@@ -63,12 +66,22 @@ void Body::startXafsBuild(bool fromScript)
     const XafsMapSettings maps = xafsPanel->mapSettings();
     auto built = std::make_shared<int>(0);
     xafsBuildThread = QThread::create([layout, settings, maps, built] {
-        XafsBuilder builder(layout, settings);
-        builder.setRecordExtra({{"chemical_maps", XafsMapRecord::settingsOf(maps)}});
-        *built = builder.build();
-        // The edge position and white line of every voxel come with the stacks.
-        if (*built > 0)
-            XafsChemicalMaps(builder.outputFolder(), layout.name, maps).edgeMaps();
+        // A buffer beyond the memory there is, or a helper thread the system refuses,
+        // fails this build alone: the script gets its ng and the run goes on.
+        try {
+            XafsBuilder builder(layout, settings);
+            builder.setRecordExtra({{"chemical_maps", XafsMapRecord::settingsOf(maps)}});
+            *built = builder.build();
+            // The edge position and white line of every voxel come with the stacks.
+            if (*built > 0)
+                XafsChemicalMaps(builder.outputFolder(), layout.name, maps).edgeMaps();
+        } catch (const std::bad_alloc &) {
+            qDebug() << "XAFS: No memory for the build of" << layout.name;
+            *built = 0;
+        } catch (const std::system_error &e) {
+            qDebug() << "XAFS: a thread of the build could not start" << e.what();
+            *built = 0;
+        }
     });
     xafsBuildThread->setParent(this);
     xafsPanel->setBuilding(true);
@@ -79,6 +92,8 @@ void Body::startXafsBuild(bool fromScript)
         if (*built == 0)
             qDebug() << "XAFS: nothing could be built for" << layout.name;
         refreshXafsPanel();
+        if (fromScript && *built == 0)
+            runs->account().addFailures(1);
         if (fromScript) {
             batch->setOk(*built > 0);
             emit callBatchCheckEnd();
@@ -86,4 +101,17 @@ void Body::startXafsBuild(bool fromScript)
         finishIfHeadlessDone();
     });
     xafsBuildThread->start();
+    if (xafsBuildThread->isRunning() || xafsBuildThread->isFinished())
+        return;
+    // No thread could be made: the script must not wait for an end that never comes.
+    qDebug() << "XAFS: the build thread could not start";
+    delete xafsBuildThread;
+    xafsBuildThread = nullptr;
+    xafsPanel->setBuilding(false);
+    if (fromScript) {
+        runs->account().addFailures(1);
+        batch->setOk(false);
+        emit callBatchCheckEnd();
+    }
+    finishIfHeadlessDone();
 }

@@ -3,6 +3,7 @@
 #include "GreyPng.h"
 #include "SavingData.h"
 #include "SavingImg.h"
+#include "util/SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -45,13 +46,12 @@ bool writeAll(int fd, const char *data, size_t size)
 // data go through a block-aligned buffer padded to whole blocks, and the file is
 // then cut to its true size. Where the file system refuses direct writes, the
 // bytes are written the usual way.
-bool writeBytes(QIODevice *device, const QByteArray &bytes)
+bool writeBytes(SafeFile::Output *file, const QByteArray &bytes)
 {
 #if defined(__linux__) && defined(O_DIRECT)
     constexpr qsizetype directFrom = qsizetype(1) << 20;
     constexpr size_t block = 4096;
-    auto *file = qobject_cast<QFile *>(device);
-    const int fd = file ? file->handle() : -1;
+    const int fd = file->descriptor();
     const int flags = fd >= 0 && bytes.size() >= directFrom ? fcntl(fd, F_GETFL) : -1;
     if (flags >= 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0) {
         const size_t size = static_cast<size_t>(bytes.size());
@@ -70,14 +70,18 @@ bool writeBytes(QIODevice *device, const QByteArray &bytes)
             direct = writeAll(fd, buffer.get(), padded);
         }
         fcntl(fd, F_SETFL, flags);
+        if (direct && ::ftruncate(fd, static_cast<off_t>(size)) != 0)
+            file->fail(QString::fromLocal8Bit(std::strerror(errno)));
         if (direct)
-            return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+            return file->ok();
         // Refused (or cut short): start again the usual way.
-        return ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 &&
-               writeAll(fd, bytes.constData(), size);
+        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+            file->fail(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
     }
 #endif
-    return device->write(bytes) == bytes.size();
+    return file->write(bytes.constData(), bytes.size());
 }
 
 } // namespace
@@ -117,7 +121,7 @@ void DataSaver::saveData(SavingData *data)
     QStringList written;
     QStringList failed;
     auto bytesWriter = [](const QByteArray &bytes) {
-        return [&bytes](QIODevice *device) { return writeBytes(device, bytes); };
+        return [&bytes](SafeFile::Output *file) { return writeBytes(file, bytes); };
     };
     if (data->writeDat)
         written += saveTo(data->path, data->tag, data->no,
@@ -141,8 +145,9 @@ void DataSaver::saveImg(SavingImg *img)
     QStringList failed;
     const QStringList written = saveTo(
         img->path, img->tag, img->no, ResultLayout::fileName(img->name, img->tag, img->no, "png"),
-        [&image, &grey](QIODevice *device) {
-            return grey.isEmpty() ? image.save(device, "png") : device->write(grey) == grey.size();
+        [&image, &grey](SafeFile::Output *file) {
+            return grey.isEmpty() ? image.save(file->device(), "png")
+                                  : file->write(grey.constData(), grey.size());
         },
         &failed);
     note(img->path, img->name, img->tag, img->no, written, failed);
@@ -192,7 +197,10 @@ void DataSaver::writeRunRecordWDiscard(RunRecord *record, QStringList sources)
         return;
     record->folder = layout().recordFolder(record->folder, record->tag);
     QDir().mkpath(record->folder);
-    record->write();
+    // A record that could not be written loses the account of the slices saved:
+    // the run has failed even though every result file is in place.
+    if (!record->write())
+        ++filesFailed;
 }
 
 void DataSaver::saveImgWDiscard(SavingImg *img)
@@ -239,35 +247,17 @@ QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QSt
 
 // The result goes to a temporary file beside the final one, which it replaces in
 // one rename only when it is complete, so an interrupted or failed write never
-// leaves a truncated result file under the result's name. Unlike QSaveFile this
-// does not wait for the disk (fsync) before the rename: a run writes up to
-// several hundred MB, and waiting for each file would make saving cost more than
-// the reconstruction; the system writes the data back on its own.
+// leaves a truncated result file under the result's name. Unlike a record, a
+// result is not synced to the disk before the rename: a run writes up to several
+// hundred MB, and waiting for each file would make saving cost more than the
+// reconstruction; the system writes the data back on its own.
 bool DataSaver::writeFile(const QString &filePath, const Writer &writer)
 {
-    static std::atomic<unsigned> serial{0};
-    QFile file;
-    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
-        file.setFileName(QStringLiteral("%1.%2-%3.part")
-                             .arg(filePath)
-                             .arg(QCoreApplication::applicationPid())
-                             .arg(serial.fetch_add(1)));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
-            file.error() != QFileDevice::OpenError)
-            break;
-    }
-    bool ok = file.isOpen() && writer(&file) && file.flush();
-    if (file.isOpen()) {
-        file.close();
-        ok = ok && file.error() == QFileDevice::NoError;
-        // The C library's rename replaces an existing result in one step, which
-        // QFile::rename does not.
-        ok = ok && std::rename(QFile::encodeName(file.fileName()).constData(),
-                               QFile::encodeName(filePath).constData()) == 0;
-        if (!ok)
-            file.remove();
-    }
-    if (!ok)
-        qDebug() << "Can not write result file" << filePath;
-    return ok;
+    SafeFile::Output file(filePath);
+    if (file.ok() && !writer(&file))
+        file.fail(QStringLiteral("not written"));
+    if (file.commit())
+        return true;
+    qDebug() << "Can not write result file" << filePath;
+    return false;
 }

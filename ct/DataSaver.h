@@ -2,6 +2,7 @@
 
 #include "ResultLayout.h"
 #include "RunRecord.h"
+#include "util/SafeFile.h"
 
 #include <QHash>
 #include <QObject>
@@ -72,7 +73,7 @@ private:
     void note(const QString &path, const QString &name, const QString &tag, const QString &no,
               const QStringList &written, const QStringList &failed);
 
-    using Writer = std::function<bool(QIODevice *device)>;
+    using Writer = std::function<bool(SafeFile::Output *file)>;
     // The files written (absolute paths); those that failed go to *failed.
     QStringList saveTo(const QString &path, const QString &tag, const QString &no,
                        const QString &fileName, const Writer &writer, QStringList *failed);

@@ -3,6 +3,7 @@
 #include "AttenuationScale.h"
 #include "ResultLayout.h"
 #include "sets/Kvn.h"
+#include "util/SafeFile.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -10,11 +11,16 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QSet>
 #include <QSysInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef ORVO2_VERSION
 #define ORVO2_VERSION "unknown"
@@ -137,22 +143,80 @@ QJsonObject RunRecord::mergedOver(const QJsonObject &earlier) const
     return o;
 }
 
+namespace {
+
+// Two runs saving into one folder each read, merge and rewrite the record; without
+// a lock one run's rewrite drops the slices the other added in between. The lock
+// file beside the record (not the record itself, which the rename replaces) makes
+// the merges follow one another. flock is advisory and released when the
+// descriptor closes, also when the program dies.
+class RecordLock
+{
+public:
+    explicit RecordLock(const QString &recordPath)
+    {
+        fd = ::open(QFile::encodeName(recordPath + QStringLiteral(".lock")).constData(),
+                    O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+        if (fd < 0) {
+            reason = QString::fromLocal8Bit(std::strerror(errno));
+            return;
+        }
+        struct stat info;
+        // Only a regular file is a lock; anything planted there is left alone.
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(fd);
+            fd = -1;
+            reason = QStringLiteral("its lock file is not a regular file");
+            return;
+        }
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~RecordLock()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    RecordLock(const RecordLock &) = delete;
+    RecordLock &operator=(const RecordLock &) = delete;
+    bool held() const { return fd >= 0; }
+    QString reason;
+
+private:
+    int fd = -1;
+};
+
+} // namespace
+
 bool RunRecord::write() const
 {
     const QString path = filePath();
+    if (!SafeFile::isAbsentOrRegular(path)) {
+        qDebug() << "Can not write run record (not a regular file)" << path;
+        return false;
+    }
+    const RecordLock lock(path);
+    if (!lock.held()) {
+        qDebug() << "Can not write run record" << path << lock.reason;
+        return false;
+    }
     QJsonObject earlier;
-    QFile old(path);
-    if (old.open(QIODevice::ReadOnly)) {
-        const QJsonDocument doc = QJsonDocument::fromJson(old.readAll());
+    QByteArray old;
+    const SafeFile::ReadResult read = SafeFile::readAll(path, maxBytes, &old);
+    if (read != SafeFile::Read && read != SafeFile::CanNotOpen) {
+        // Replacing a record that could not be read would drop the slices it lists.
+        qDebug() << "Can not read run record" << SafeFile::refusal(read) << path;
+        return false;
+    }
+    if (read == SafeFile::Read) {
+        const QJsonDocument doc = QJsonDocument::fromJson(old);
         // A record of something else under this name is replaced, not merged.
         if (doc.isObject() && doc.object().value("program") == QLatin1String("Orvo2"))
             earlier = doc.object();
     }
     const QByteArray bytes = QJsonDocument(mergedOver(earlier)).toJson(QJsonDocument::Indented);
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    if (SafeFile::writeBytes(path, bytes, true))
         return true;
-    file.cancelWriting();
     qDebug() << "Can not write run record" << path;
     return false;
 }

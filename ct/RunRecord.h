@@ -67,7 +67,11 @@ public:
     // This run's record over an earlier one of the same set: the earlier
     // slices that this run did not write again are kept, and their failures.
     QJsonObject mergedOver(const QJsonObject &earlier) const;
-    // Reads the record already there (if any), merges, and replaces it
-    // atomically. False, with a debug line, when it can not be written.
+    // A record larger than this is damage, not a record: it is not read.
+    static constexpr qint64 maxBytes = 16 * 1024 * 1024;
+
+    // Under a lock beside the record, reads the record already there (if any),
+    // merges, and replaces it atomically. False, with a debug line, when it can
+    // not be written or the old one can not be read (it is then left as it was).
     bool write() const;
 };

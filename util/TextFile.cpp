@@ -1,31 +1,21 @@
 #include "TextFile.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "SafeFile.h"
 
 TextFile::Result TextFile::readLines(const QString &fileName, QStringList *lines)
 {
     lines->clear();
-    if (fileName.isEmpty())
-        return CanNotOpen;
-    const QFileInfo info(fileName);
-    if (info.exists() && !info.isFile())
-        return NotRegular;
-    if (info.size() > maxBytes)
-        return TooLarge;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return CanNotOpen;
-    // The file may have grown since its size was looked at: read it piece by piece
-    // and never take more than the limit (a read of the limit at once would first
-    // allocate all 16 MB for a script of a few lines).
     QByteArray bytes;
-    char piece[65536];
-    qint64 got = 0;
-    while ((got = file.read(piece, sizeof piece)) > 0) {
-        if (bytes.size() + got > maxBytes)
-            return TooLarge;
-        bytes.append(piece, got);
+    switch (SafeFile::readAll(fileName, maxBytes, &bytes)) {
+    case SafeFile::Read:
+        break;
+    case SafeFile::NotRegular:
+        return NotRegular;
+    case SafeFile::TooLarge:
+        return TooLarge;
+    case SafeFile::CanNotOpen:
+    case SafeFile::ReadFailed:
+        return CanNotOpen;
     }
     const QString text = QString::fromUtf8(bytes);
     qsizetype start = 0;

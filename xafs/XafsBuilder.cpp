@@ -3,7 +3,9 @@
 #include "ct/AttenuationScale.h"
 #include "ct/ResultLayout.h"
 #include "sets/Kvn.h"
+#include "util/Csv.h"
 #include "util/Numbers.h"
+#include "util/SafeFile.h"
 #include "xafs/XafsRecord.h"
 #include "xafs/XafsRegister.h"
 #include "xafs/XafsTiff.h"
@@ -15,7 +17,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -761,22 +762,24 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
 bool XafsBuilder::writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const
 {
     const QString path = QDir(outputFolder()).filePath(energiesFileName(layout.name));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    SafeFile::Output file(path);
+    if (!file.ok()) {
         qDebug() << "Can not write result file" << path;
         return false;
     }
-    QTextStream text(&file);
+    QTextStream text(file.device());
     text.setRealNumberPrecision(10);
     text << "index,energy_eV,tag,cor,slice,shift_x,shift_z\n";
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
         for (size_t k = 0; k < it.value().size(); ++k) {
             const XafsEnergyRow &r = it.value()[k];
-            text << k << ',' << r.energy << ',' << r.tag << ',' << r.cor << ','
+            text << k << ',' << r.energy << ',' << Csv::field(r.tag) << ',' << r.cor << ','
                  << sliceNumberText(it.key()) << ',' << r.shiftX << ',' << r.shiftZ << '\n';
         }
     }
     text.flush();
+    if (text.status() != QTextStream::Ok)
+        file.fail(QStringLiteral("the text could not be written"));
     if (!file.commit()) {
         qDebug() << "Can not write result file" << path;
         return false;

@@ -1,5 +1,7 @@
 #include "XafsChemicalMaps.h"
 
+#include "util/Csv.h"
+#include "util/SafeFile.h"
 #include "util/TextFile.h"
 #include "xafs/XafsBuilder.h"
 #include "xafs/XafsEdgeMaps.h"
@@ -12,7 +14,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -34,9 +35,7 @@ XafsStackView viewOf(const XafsSpectrum &stack)
 
 bool writeText(const QString &path, const QString &text)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(text.toUtf8()) < 0 ||
-        !file.commit()) {
+    if (!SafeFile::writeBytes(path, text.toUtf8())) {
         qDebug() << "Can not write result file" << path;
         return false;
     }
@@ -222,8 +221,8 @@ int XafsChemicalMaps::linearCombinationFit() const
             Moments w;
             for (float v : weights[i])
                 w.add(v);
-            csv += slice + ',' + ref + ',' + number(w.mean()) + ',' + number(w.deviation()) + ',' +
-                   number(r.mean()) + '\n';
+            csv += slice + ',' + Csv::field(ref) + ',' + number(w.mean()) + ',' +
+                   number(w.deviation()) + ',' + number(r.mean()) + '\n';
         }
         written = writeMap(QStringLiteral("lcf-rfactor"), slice, stack, "lcf-rfactor", rfactor) &&
                   written;

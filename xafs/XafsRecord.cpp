@@ -1,13 +1,13 @@
 #include "XafsRecord.h"
 
 #include "ct/RunRecord.h"
+#include "util/SafeFile.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 namespace {
 
@@ -78,9 +78,7 @@ bool XafsRecord::write(const QString &path, const QJsonObject &record, const QJs
         o.insert(it.key(), it.value());
     for (auto it = extra.begin(); it != extra.end(); ++it)
         o.insert(it.key(), it.value());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(o).toJson()) < 0 ||
-        !file.commit()) {
+    if (!SafeFile::writeBytes(path, QJsonDocument(o).toJson(), true)) {
         qDebug() << "Can not write result file" << path;
         return false;
     }
@@ -89,10 +87,13 @@ bool XafsRecord::write(const QString &path, const QJsonObject &record, const QJs
 
 QJsonObject XafsRecord::read(const QString &path)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || QFileInfo(path).size() > 64 * 1024 * 1024 ||
-        !file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    const SafeFile::ReadResult result = SafeFile::readAll(path, 64 * 1024 * 1024, &bytes);
+    if (result != SafeFile::Read) {
+        if (result != SafeFile::CanNotOpen)
+            qDebug() << "XAFS: record not read" << SafeFile::refusal(result) << path;
         return {};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
     return doc.isObject() ? doc.object() : QJsonObject();
 }

@@ -1,12 +1,13 @@
 #include "XafsSpectrum.h"
 
+#include "util/SafeFile.h"
+
 #include "ct/RunRecord.h"
 #include "util/Numbers.h"
 
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -156,8 +157,11 @@ QList<QPair<QString, QString>> headerFields(const Written &w, const XafsSettings
     return f;
 }
 
-bool commit(QSaveFile &file, const QString &path)
+bool commit(QTextStream &text, SafeFile::Output &file, const QString &path)
 {
+    text.flush();
+    if (text.status() != QTextStream::Ok)
+        file.fail(QStringLiteral("the text could not be written"));
     if (!file.commit()) {
         qDebug() << "Can not write result file" << path;
         return false;
@@ -172,12 +176,12 @@ bool XafsSpectrum::writeCsv(const QString &path, const std::vector<double> &ener
                             const XafsSpectrumSource &source)
 {
     const Written w = prepare(energies, mu, settings);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    SafeFile::Output file(path);
+    if (!file.ok()) {
         qDebug() << "Can not write result file" << path;
         return false;
     }
-    QTextStream text(&file);
+    QTextStream text(file.device());
     text.setRealNumberPrecision(10);
     // Lines a column reader skips; the columns below stay as they always were.
     for (const auto &field : headerFields(w, settings, source))
@@ -190,8 +194,7 @@ bool XafsSpectrum::writeCsv(const QString &path, const std::vector<double> &ener
             text << ',' << w.flat[k];
         text << '\n';
     }
-    text.flush();
-    return commit(file, path);
+    return commit(text, file, path);
 }
 
 bool XafsSpectrum::writeXdi(const QString &path, const std::vector<double> &energies,
@@ -199,12 +202,12 @@ bool XafsSpectrum::writeXdi(const QString &path, const std::vector<double> &ener
                             const XafsSpectrumSource &source)
 {
     const Written w = prepare(energies, mu, settings);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    SafeFile::Output file(path);
+    if (!file.ok()) {
         qDebug() << "Can not write result file" << path;
         return false;
     }
-    QTextStream text(&file);
+    QTextStream text(file.device());
     text.setRealNumberPrecision(10);
     text << "# XDI/1.0 Orvo2/" << RunRecord::programKeys().value("version").toString() << '\n';
     text << "# Column.1: energy eV\n# Column.2: mu\n# Column.3: norm\n";
@@ -222,8 +225,7 @@ bool XafsSpectrum::writeXdi(const QString &path, const std::vector<double> &ener
             text << ' ' << w.flat[k];
         text << '\n';
     }
-    text.flush();
-    return commit(file, path);
+    return commit(text, file, path);
 }
 
 bool XafsSpectrum::write(const QString &path, const std::vector<double> &energies,

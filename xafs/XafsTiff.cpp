@@ -1,6 +1,7 @@
 #include "XafsTiff.h"
 
 #include "imgdata/TiffSupport.h"
+#include "util/SafeFile.h"
 
 #include <QDebug>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <tiffio.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -128,10 +130,55 @@ bool XafsTiff::readInfo(const QString &path, XafsPage *info)
     return readHeader(tif.get(), path, info);
 }
 
+namespace {
+
+// libtiff writes through these procedures into the program's one file writer, so a
+// stack gets the same exclusive temporary file, checked writes and rename as every
+// other result.
+tmsize_t outputRead(thandle_t handle, void *buffer, tmsize_t size)
+{
+    return static_cast<SafeFile::Output *>(handle)->readBack(buffer, size);
+}
+
+tmsize_t outputWrite(thandle_t handle, void *buffer, tmsize_t size)
+{
+    return static_cast<SafeFile::Output *>(handle)->write(buffer, size) ? size : -1;
+}
+
+toff_t outputSeek(thandle_t handle, toff_t offset, int whence)
+{
+    const qint64 at =
+        static_cast<SafeFile::Output *>(handle)->seek(static_cast<qint64>(offset), whence);
+    return at < 0 ? static_cast<toff_t>(-1) : static_cast<toff_t>(at);
+}
+
+int outputClose(thandle_t)
+{
+    return 0;
+}
+
+toff_t outputSize(thandle_t handle)
+{
+    auto *output = static_cast<SafeFile::Output *>(handle);
+    const qint64 here = output->seek(0, SEEK_CUR);
+    const qint64 end = output->seek(0, SEEK_END);
+    output->seek(here, SEEK_SET);
+    return end < 0 ? 0 : static_cast<toff_t>(end);
+}
+
+int noMap(thandle_t, void **, toff_t *)
+{
+    return 0;
+}
+
+void noUnmap(thandle_t, void *, toff_t) {}
+
+} // namespace
+
 struct XafsTiff::Writer::State
 {
     QString path;
-    QString partPath;
+    std::unique_ptr<SafeFile::Output> output;
     TiffSupport::Handle tif;
     bool failed = false;
 };
@@ -140,8 +187,15 @@ XafsTiff::Writer::Writer(const QString &path)
     : state(new State)
 {
     state->path = path;
-    state->partPath = path + QStringLiteral(".part");
-    state->tif = openTiff(state->partPath, "w");
+    state->output = std::make_unique<SafeFile::Output>(path);
+    if (state->output->ok()) {
+        TIFFOpenOptions *options = TiffSupport::newOptions();
+        // "w" and the host's byte order, as addPage's raw strips assume.
+        state->tif.reset(TIFFClientOpenExt(
+            QFile::encodeName(path).constData(), "w", state->output.get(), &outputRead,
+            &outputWrite, &outputSeek, &outputClose, &outputSize, &noMap, &noUnmap, options));
+        TIFFOpenOptionsFree(options);
+    }
     if (!state->tif) {
         qDebug() << "Can not write result file" << path;
         state->failed = true;
@@ -150,10 +204,9 @@ XafsTiff::Writer::Writer(const QString &path)
 
 XafsTiff::Writer::~Writer()
 {
-    if (state->tif) {
-        state->tif.reset();
-        QFile::remove(state->partPath);
-    }
+    // libtiff is closed before its file goes; the file's own destructor removes the
+    // temporary file when it was not committed.
+    state->tif.reset();
 }
 
 bool XafsTiff::Writer::isOpen() const
@@ -201,15 +254,14 @@ bool XafsTiff::Writer::commit()
 {
     if (!state->tif)
         return false;
+    // Closing writes the last directory through the file's checked writes.
     state->tif.reset();
-    if (state->failed) {
-        QFile::remove(state->partPath);
+    if (state->failed || !state->output->ok()) {
+        state->output.reset();
         return false;
     }
-    QFile::remove(state->path);
-    if (!QFile::rename(state->partPath, state->path)) {
+    if (!state->output->commit()) {
         qDebug() << "Can not write result file" << state->path;
-        QFile::remove(state->partPath);
         return false;
     }
     return true;

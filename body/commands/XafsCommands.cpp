@@ -167,13 +167,15 @@ void registerXafsCommands(CommandTable &table, const XafsParts &parts)
                   panel->setSettings(s);
                   return Answer::Ok;
               });
-    // A failed spectrum or build makes the script's line ng; it is not a failure of
-    // the run's reconstructions (the exit status stays theirs).
+    // A spectrum not written is the script's failure like a slice not saved: its line
+    // is ng and the run counts it (a headless run then ends with status 2).
     table.add("xafs_spectrum", "X0 Z0 X1 Z1 SLICE FILE",
               "mean and normalised mu(E) of a region of a built slice to a CSV or .xdi file",
               [parts](const BatchCmd &c, Origin origin) {
                   const bool written = writeSpectrum(parts, c);
-                  return (origin == Origin::Script && !written) ? Answer::Ng : Answer::Ok;
+                  if (origin != Origin::Script)
+                      return Answer::Ok;
+                  return parts.settle(written) ? Answer::Ok : Answer::Ng;
               });
     // A configuration line's build answers nobody, like its calc_exec.
     table.add("xafs_build", "",

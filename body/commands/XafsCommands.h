@@ -16,6 +16,17 @@ struct XafsParts
     std::function<XafsLayout()> layout;
     // Builds the stacks on a thread of its own; from a script, its end answers the line.
     std::function<void(bool fromScript)> startBuild;
+    // Counts a script's failed XAFS step in the run's failures, so that a headless
+    // run whose spectra were not built does not end as a success.
+    std::function<void()> countFailure;
+
+    // The script's answer to a step that did the work asked or not, counted when not.
+    bool settle(bool done) const
+    {
+        if (!done && countFailure)
+            countFailure();
+        return done;
+    }
 };
 
 void registerXafsCommands(CommandTable &table, const XafsParts &parts);

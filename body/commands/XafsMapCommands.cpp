@@ -138,8 +138,11 @@ void registerXafsMapCommands(CommandTable &table, const XafsParts &parts)
 {
     XafsPanel *panel = parts.panel;
     // Without a panel (the table only listed) nothing is kept and every word is ng.
-    auto withPanel = [panel](std::function<bool(const BatchCmd &)> work) {
-        return [panel, work](const BatchCmd &c, Origin) { return answerOf(panel && work(c)); };
+    // The work they ask for failing is the run's failure too.
+    auto withPanel = [panel, parts](std::function<bool(const BatchCmd &)> work) {
+        return [panel, parts, work](const BatchCmd &c, Origin) {
+            return answerOf(parts.settle(panel && work(c)));
+        };
     };
     auto changeSettings = [panel](std::function<bool(XafsMapSettings *, const BatchCmd &)> edit) {
         return [panel, edit](const BatchCmd &c, Origin) {
