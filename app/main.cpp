@@ -1,14 +1,17 @@
 #include "app/CfgStore.h"
 #include "batch/CommandTable.h"
+#include "batch/ScriptCheck.h"
 #include "body/Body.h"
 #include "body/commands/AllCommands.h"
 #include "config/DataRoot.h"
 #include "config/RunOptions.h"
 #include "imgdata/MemoryBudget.h"
 #include "util/Edition.h"
+#include "util/TextFile.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTextStream>
@@ -37,6 +40,27 @@ int listCommands()
     return 0;
 }
 
+// -check FILE: the script's unknown words, wrong argument counts and numbers out of
+// range, each with its line number, without running anything: 0 when there is none.
+int checkScript(const QString &fileName)
+{
+    QTextStream out(stdout);
+    QStringList lines;
+    const TextFile::Result result = TextFile::readLines(fileName, &lines);
+    if (result != TextFile::Read) {
+        out << "Can't open batch file " << TextFile::refusal(result) << ' ' << fileName << '\n';
+        return 2;
+    }
+    CommandTable table;
+    registerAllCommands(table, CommandParts{});
+    const QStringList problems = ScriptCheck::problems(table, lines);
+    for (const QString &problem : problems)
+        out << fileName << ": " << problem << '\n';
+    if (problems.isEmpty())
+        out << fileName << ": no problem found in " << lines.size() << " lines\n";
+    return problems.isEmpty() ? 0 : 2;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -48,6 +72,8 @@ int main(int argc, char *argv[])
     cfg.init(argc, argv);
     if (cfg.has(QStringLiteral("-commands")))
         return listCommands();
+    if (cfg.has(QStringLiteral("-check")))
+        return checkScript(cfg.value(QStringLiteral("-check")));
     chooseHeadlessPlatform(cfg);
 
     auto *app = new QApplication(argc, argv);
@@ -60,7 +86,11 @@ int main(int argc, char *argv[])
         cfgFile = cfg.value(QStringLiteral("-c"));
     if (cfg.has(QStringLiteral("-config")))
         cfgFile = cfg.value(QStringLiteral("-config"));
-    cfg.read(cfgFile);
+    // config.cfg in the working directory is optional: only a file named on the
+    // command line is missed when it can not be read.
+    const bool named = cfg.has(QStringLiteral("-c")) || cfg.has(QStringLiteral("-config"));
+    if (named || QFileInfo::exists(cfgFile))
+        cfg.read(cfgFile);
 
     DataRoot::set(cfg.value(QStringLiteral("DataRoot"), DataRoot::get()));
     if (cfg.has(QStringLiteral("-d")))

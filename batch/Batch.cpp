@@ -1,5 +1,6 @@
 #include "Batch.h"
 
+#include "batch/ScriptCheck.h"
 #include "util/TextFile.h"
 #include "util/TextLine.h"
 
@@ -85,6 +86,7 @@ void Batch::batchLoad(QString fname)
         if (!text.isEmpty())
             lines << text;
     }
+    labels = ScriptCheck::labels(lines);
     emit batchLoaded(true, fname);
 }
 
@@ -136,6 +138,10 @@ void Batch::batchNext()
             c.parse(c.restText());
         if (c.isCmd(QStringLiteral(":ifng")) && !ok.load())
             c.parse(c.restText());
+        // A condition not met and a label still reach the main window (they set the
+        // line's flag ok as any command does) but are no misspelt command.
+        c.noCommand = c.isCmd(QStringLiteral(":ifok")) || c.isCmd(QStringLiteral(":ifng")) ||
+                      labels.contains(c.cmd);
 
         if (!executeControl(c)) {
             ok.store(true);

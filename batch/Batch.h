@@ -3,6 +3,7 @@
 #include "BatchCmd.h"
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <atomic>
 
@@ -49,5 +50,6 @@ private:
     bool running = false;
     int current = 0;
     QStringList lines;
+    QSet<QString> labels;
     std::atomic<bool> ok{true};
 };

@@ -6,6 +6,7 @@
 void BatchCmd::parse(const QString &text)
 {
     line = text;
+    noCommand = false;
     cmd.clear();
     args.clear();
     QString item;

@@ -27,6 +27,9 @@ public:
     QString line;
     QString cmd;
     QStringList args;
+    // A label of its script (a :goto target) or a condition not met: a line with
+    // no command word to carry out or look up.
+    bool noCommand = false;
 
     static void registerMetaType();
 };

@@ -1,5 +1,7 @@
 #include "CommandTable.h"
 
+#include <QDebug>
+
 #include <algorithm>
 
 namespace {
@@ -50,11 +52,62 @@ void CommandTable::addGuard(Guard guard)
     guards.push_back(std::move(guard));
 }
 
+void CommandTable::addConfigurationKey(const QString &key)
+{
+    configurationKeys << keyOf(key);
+}
+
+ArgumentRule &CommandTable::rule(const QString &word)
+{
+    const QString key = keyOf(word);
+    auto found = rules.find(key);
+    if (found == rules.end())
+        found = rules.insert(key, ruleOf(word));
+    return *found;
+}
+
+ArgumentRule CommandTable::ruleOf(const QString &word) const
+{
+    const QString key = keyOf(word);
+    const auto found = rules.constFind(key);
+    if (found != rules.cend())
+        return *found;
+    for (const Word &w : described)
+        if (keyOf(w.word) == key)
+            return ArgumentRule::fromUsage(w.arguments);
+    return ArgumentRule();
+}
+
+void CommandTable::setUnknownWordListener(std::function<void(const BatchCmd &, Origin)> listener)
+{
+    unknownWord = std::move(listener);
+}
+
+bool CommandTable::knows(const BatchCmd &command, Origin origin) const
+{
+    if (command.noCommand || command.cmd.isEmpty() || isRegistered(command.cmd))
+        return true;
+    return origin == Origin::Configuration && configurationKeys.contains(keyOf(command.cmd));
+}
+
 CommandTable::Answer CommandTable::run(const BatchCmd &command, Origin origin) const
 {
     for (const Guard &guard : guards)
         if (const std::optional<Answer> settled = guard(command, origin))
             return *settled;
+    // A configuration line answers nobody: it is logged, and start-up goes on.
+    const Answer refused = origin == Origin::Script ? Answer::Ng : Answer::Ok;
+    if (!knows(command, origin)) {
+        qDebug().noquote() << "Unknown batch command :" << command.cmd;
+        if (unknownWord)
+            unknownWord(command, origin);
+        return refused;
+    }
+    const QString problem = ruleOf(command.cmd).valueProblem(command);
+    if (!problem.isEmpty()) {
+        qDebug().noquote() << problem + QStringLiteral(", the old value is kept");
+        return refused;
+    }
     const QString key = keyOf(command.cmd);
     const QString lower = command.cmd.toLower();
     Answer answer = Answer::Ok;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "batch/ArgumentRule.h"
 #include "batch/BatchCmd.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,8 +18,12 @@
 //
 // A command runs the guards first; a guard that answers settles it. Otherwise every
 // handler that matches the word runs, in the order of registration (one word may
-// have several effects), and the command answers what its handlers answered. A word
-// nothing matches does nothing and answers ok.
+// have several effects), and the command answers what its handlers answered.
+//
+// A word never registered is a typo until shown otherwise: it is logged as unknown
+// and answers ng, so that a misspelt setting does not leave the old one in force
+// unnoticed. A number outside its word's range is refused the same way, before any
+// handler sees it, so the old value stays.
 class CommandTable
 {
 public:
@@ -52,10 +58,20 @@ public:
     // the words they make are listed and registered. Others reach the handler too.
     void addPrefix(const QString &prefix, const QList<Word> &known, PrefixHandler handler);
     void addGuard(Guard guard);
+    // Keys the configuration file has for itself (its data root, includes): known
+    // there, unknown in a script.
+    void addConfigurationKey(const QString &key);
+    // The argument rule of a registered word, made from its arguments' usage the
+    // first time; ranges added to it are checked before any handler runs.
+    ArgumentRule &rule(const QString &word);
+    ArgumentRule ruleOf(const QString &word) const;
+    // Told of every unknown word, after it is logged.
+    void setUnknownWordListener(std::function<void(const BatchCmd &, Origin)> listener);
 
     Answer run(const BatchCmd &command, Origin origin) const;
 
     bool isRegistered(const QString &word) const;
+    bool knows(const BatchCmd &command, Origin origin) const;
     // Every word once, in the order of registration.
     QList<Word> words() const;
     // One line a word: the word and its arguments, then the description.
@@ -73,4 +89,7 @@ private:
     std::vector<Guard> guards;
     std::vector<Entry> entries;
     QList<Word> described;
+    QStringList configurationKeys;
+    QHash<QString, ArgumentRule> rules;
+    std::function<void(const BatchCmd &, Origin)> unknownWord;
 };

@@ -75,6 +75,11 @@ void Body::setupCommands()
     p.xafs = {xafsPanel, [this] { return xafsLayout(); },
               [this](bool fromScript) { startXafsBuild(fromScript); }};
     registerAllCommands(commands, p);
+    // Only a script's typo makes a headless run fail: the configuration file is logged.
+    commands.setUnknownWordListener([this](const BatchCmd &, CommandTable::Origin origin) {
+        if (origin == CommandTable::Origin::Script)
+            runs->account().addUnknownCommand();
+    });
 }
 
 bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)

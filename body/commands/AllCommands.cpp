@@ -1,5 +1,8 @@
 #include "AllCommands.h"
 
+#include "batch/CommandTable.h"
+#include "body/commands/ArgumentRanges.h"
+
 void registerAllCommands(CommandTable &table, const CommandParts &parts)
 {
     registerRunOptionGuards(table, parts.runOptions);
@@ -15,4 +18,9 @@ void registerAllCommands(CommandTable &table, const CommandParts &parts)
     registerSequentialCommands(table, parts.sequential);
     registerXafsCommands(table, parts.xafs);
     registerXafsMapCommands(table, parts.xafs);
+    registerArgumentRanges(table);
+    // The configuration file is read as settings before it runs as a script: these
+    // keys are its own, and the run options may stand there as on the command line.
+    for (const char *key : {"DataRoot", "INCLUDE", "MemoryLimitMB", "-set", "-sets", "-threads"})
+        table.addConfigurationKey(QLatin1String(key));
 }

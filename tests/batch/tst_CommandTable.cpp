@@ -69,14 +69,16 @@ void TestCommandTable::commandsReachTheirHandlers_data()
     QTest::newRow("ng") << "beta" << script << QStringList{"beta"} << Answer::Ng;
     QTest::newRow("a prefix gets its suffix in lower case")
         << "PRE_X 3" << script << QStringList{"pre:x"} << Answer::Ok;
-    QTest::newRow("a suffix not listed still reaches the prefix")
-        << "pre_zz" << script << QStringList{"pre:zz"} << Answer::Ok;
+    QTest::newRow("a suffix not listed is unknown: no handler, ng")
+        << "pre_zz" << script << QStringList{} << Answer::Ng;
     QTest::newRow("answering later wins over ng")
         << "later" << script << QStringList{"later", "later-ng"} << Answer::Later;
     QTest::newRow("a guard settles the command")
         << "guarded" << script << QStringList{"guard"} << Answer::Ok;
-    QTest::newRow("unknown word: nothing, ok")
-        << "gamma 1" << script << QStringList{} << Answer::Ok;
+    QTest::newRow("unknown word: nothing, ng")
+        << "gamma 1" << script << QStringList{} << Answer::Ng;
+    QTest::newRow("unknown word of the configuration: nothing, ok")
+        << "gamma 1" << !script << QStringList{} << Answer::Ok;
     QTest::newRow("script line") << "script" << script << QStringList{"script"} << Answer::Ng;
     QTest::newRow("configuration line")
         << "script" << !script << QStringList{"script"} << Answer::Ok;
