@@ -98,7 +98,10 @@ def read_map(folder, name, kind, slice_no):
 
 
 def read_csv(path):
-    rows = np.loadtxt(path, delimiter=",", skiprows=1)
+    # "#" lines first, then the column labels, then the numbers.
+    with open(path) as f:
+        lines = [line for line in f if not line.startswith("#")]
+    rows = np.loadtxt(lines[1:], delimiter=",", ndmin=2)
     return rows[:, 0], rows[:, 1], rows[:, 2]
 
 
@@ -169,7 +172,7 @@ def main():
     print("E0 |err| (eV) of all absorber voxels, and of the interior ones (the 3 x 3 around"
           " them absorber too)")
     print("slice  jump corr.  E0 median / 95% / max     (voxels)  interior median / 95% / max"
-          "  (voxels)  (true stack)  max |norm err|  region")
+          "  (voxels)  (true stack)  max |norm err|  mu dev. RMS %  region")
     for slice_no in range(geometry["height"]):
         # A 9 x 9 region inside the grain that holds the absorbing element.
         h = (slice_no + 0.5) / geometry["height"]
@@ -204,14 +207,20 @@ def main():
         errors = np.where(np.isfinite(errors), errors, np.inf)
         e0_err, e0_inner = errors[absorber], errors[interior]
         true_e0_err = np.abs(true_e0[absorber] - geometry["edge_energy"])
-        e, _, norm = read_csv(os.path.join(results, "xafs", "spectrum-%05d.csv" % slice_no))
-        _, _, true_norm = read_csv(os.path.join(truth, "xafs", "spectrum-%05d.csv" % slice_no))
+        e, mu, norm = read_csv(os.path.join(results, "xafs", "spectrum-%05d.csv" % slice_no))
+        _, true_mu, true_norm = read_csv(os.path.join(truth, "xafs", "spectrum-%05d.csv" % slice_no))
+        # The region's mu(E) off the truth, less its mean over the energies (an offset
+        # the same at every energy leaves the normalised spectrum as it is), relative
+        # to the true mu(E).
+        deviation = mu - true_mu
+        deviation -= deviation.mean()
+        mu_rms = 100.0 * np.sqrt(np.mean((deviation / true_mu) ** 2))
         print("%5d  %10.4f  %6.3f / %5.3f / %5.3f  (%5d)  %6.3f / %5.3f / %5.3f  (%5d)  %10.3f"
-              "  %14.4f  %s" % (
+              "  %14.4f  %13.2f  %s" % (
                   slice_no, corr, np.median(e0_err), np.percentile(e0_err, 95), e0_err.max(),
                   absorber.sum(), np.median(e0_inner), np.percentile(e0_inner, 95),
                   e0_inner.max(), interior.sum(), np.median(true_e0_err),
-                  np.max(np.abs(norm - true_norm)), region))
+                  np.max(np.abs(norm - true_norm)), mu_rms, region))
 
 
 if __name__ == "__main__":
