@@ -17,13 +17,14 @@
 #
 #   bench/endtoend.sh [--build DIR] [--data DIR] [--runs R] [--pjrec-slices K]
 #                     [--modes "off dat+png dat tiff"] [--slices S] [--proj P]
-#                     [--no-pjrec] [--no-install]
+#                     [--no-pjrec] [--no-install] [--precision single|double]
 #
 # --data          where the generated data set is kept between runs
 #                 (default: $TMPDIR/orvo2-bench-data; about 480 MB)
 # --pjrec-slices  slices pjrec reconstructs per round (default 8, half per process)
 # --slices, --proj  slices per energy (default 64) and projections (default 720)
 # --no-pjrec      the program only
+# --precision     ct_precision of the program's runs (default double)
 # A mode whose format this build does not know (no auto_save_data_format) writes
 # no files of that format; it is then reported as missing, not timed.
 set -euo pipefail
@@ -40,6 +41,7 @@ N=1024
 P=720
 energies=5
 slices=64
+precision=double
 while [ $# -gt 0 ]; do
     case "$1" in
     --build) build=$(cd "$2" && pwd); shift 2 ;;
@@ -51,8 +53,9 @@ while [ $# -gt 0 ]; do
     --no-pjrec) pjrec=0; shift ;;
     --slices) slices=$2; shift 2 ;;
     --proj) P=$2; shift 2 ;;
+    --precision) precision=$2; shift 2 ;;
     *)
-        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--pjrec-slices K] [--modes LIST] [--slices S] [--proj P] [--no-pjrec] [--no-install]" >&2
+        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--pjrec-slices K] [--modes LIST] [--slices S] [--proj P] [--no-pjrec] [--no-install] [--precision single|double]" >&2
         exit 2
         ;;
     esac
@@ -98,6 +101,7 @@ seq_exec_select_i0 "$set/i0" *.img
 bg_load "$set/bg/dark-00000.img"
 calc_ct2 1
 calc_show_res 0
+$([ "$precision" = double ] || echo "ct_precision $precision")
 ct_auto_exec 1
 ct_threads 2
 auto_save_data $data
@@ -175,7 +179,7 @@ pjrec_pair() {
     rm -f ./*.if
 }
 
-echo "== end to end: $energies energies x $slices slices, N $N, P $P, 2 engines; $runs rounds; $(nproc) cores"
+echo "== end to end: $energies energies x $slices slices, N $N, P $P, 2 engines, $precision precision; $runs rounds; $(nproc) cores"
 echo "   $(lscpu | sed -n 's/^Model name: *//p')"
 declare -A times
 pj=()

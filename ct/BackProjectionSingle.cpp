@@ -40,9 +40,14 @@ struct RowPass
     float d[width] = {};
     // t is exact for every pixel: |cs| = 1 and d = c, so t steps by exactly one bin.
     bool exactStep[width] = {};
+    // The double path's own position terms, for the pixels near the rim.
+    double csExact[width] = {};
+    double zsExact[width] = {};
+    double c = 0.0;
 };
 
 using RowKernel = void (*)(const RowPass &);
+using RimKernel = void (*)(const RowPass &, int, int);
 
 // The position of pixel x in projection j, never below 0: for a pixel on the
 // circle's rim the rounded t may fall just below the first sample, which would
@@ -65,6 +70,35 @@ void rowScalar(const RowPass &p)
             if (!(k < p.lastK))
                 continue;
             const float frac = t - static_cast<float>(k);
+            for (int s = 0; s < S; ++s) {
+                const float *f = p.table[j][s] + k;
+                acc[s] += f[0] + frac * (f[1] - f[0]);
+            }
+        }
+        for (int s = 0; s < S; ++s)
+            p.rows[s][x] = acc[s];
+    }
+}
+
+// Pixels near the rim, where a projection's t may lie at N - 1: there the double
+// path drops the term (no sample after the last) and a rounding of t in float
+// could keep it, or the other way round, a whole term apart. These pixels take
+// t, and so that choice, exactly as the double path computes them; only the
+// interpolation and the sum are float.
+template<int S>
+void rowRim(const RowPass &p, int from, int to)
+{
+    for (int x = from; x < to; ++x) {
+        float acc[S];
+        for (int s = 0; s < S; ++s)
+            acc[s] = p.rows[s][x];
+        const double xc = p.xc[x];
+        for (int j = 0; j < p.count; ++j) {
+            const double t = xc * p.csExact[j] - p.zsExact[j] + p.c;
+            const int k = static_cast<int>(std::floor(t));
+            if (!(k >= 0 && k < p.lastK))
+                continue;
+            const float frac = static_cast<float>(t - k);
             for (int s = 0; s < S; ++s) {
                 const float *f = p.table[j][s] + k;
                 acc[s] += f[0] + frac * (f[1] - f[0]);
@@ -307,6 +341,36 @@ struct Avx512Kernel
 };
 #endif
 
+RimKernel rimKernel(int slices)
+{
+    switch (slices) {
+    case 1:
+        return rowRim<1>;
+    case 2:
+        return rowRim<2>;
+    case 3:
+        return rowRim<3>;
+    default:
+        return rowRim<4>;
+    }
+}
+
+// The pixels of [from, to) in row zc (from the centre) surely away from the rim:
+// their distance from the centre is below c - 1 by more than any rounding of t.
+void interiorOf(double c, double zc, int from, int to, int *inFrom, int *inTo)
+{
+    const double inner = c - 1.0 - (1e-3 + 2.0 * c * 0x1p-20);
+    *inFrom = from;
+    *inTo = from;
+    if (!(inner > 0.0) || std::fabs(zc) >= inner)
+        return;
+    const double half = std::sqrt(inner * inner - zc * zc);
+    const int a = static_cast<int>(std::ceil(c - half + 1e-9));
+    const int e = static_cast<int>(std::floor(c + half - 1e-9)); // last inside
+    *inFrom = std::clamp(a, from, to);
+    *inTo = std::clamp(e + 1, *inFrom, to);
+}
+
 RowKernel rowKernel(CtFbp::Simd level, int slices)
 {
     switch (level) {
@@ -342,6 +406,7 @@ void BackProjectionSingle::run(const Slices &s, int xFrom, int xTo, int zFrom, i
     zTo = std::clamp(zTo, zFrom, N);
     const double c = N * 0.5;
     const RowKernel kernel = rowKernel(level, s.slices);
+    const RimKernel rim = rimKernel(s.slices);
     constexpr int passWidth = RowPass::width;
 
     std::vector<float> xc(static_cast<size_t>(N));
@@ -359,6 +424,7 @@ void BackProjectionSingle::run(const Slices &s, int xFrom, int xTo, int zFrom, i
     RowPass pass;
     pass.xc = xc.data();
     pass.lastK = N - 1;
+    pass.c = c;
     // t is at most about N; each of the two roundings of t (the product's and the
     // sum's, or the one of a fused multiply-add) is below half a unit in the last
     // place there, and d's rounding is shared by all pixels of the row.
@@ -378,6 +444,7 @@ void BackProjectionSingle::run(const Slices &s, int xFrom, int xTo, int zFrom, i
                     for (int k = 0; k < s.slices; ++k)
                         pass.table[j][k] = s.tables[k] + static_cast<size_t>(i + j) * s.tableStride;
                     pass.cs[j] = static_cast<float>(s.cosines[i + j]);
+                    pass.csExact[j] = s.cosines[i + j];
                 }
                 for (int r = 0; r < rows; ++r) {
                     pass.from = std::max(from[r], tx);
@@ -389,10 +456,21 @@ void BackProjectionSingle::run(const Slices &s, int xFrom, int xTo, int zFrom, i
                         const double zs = zc * s.sines[i + j];
                         pass.d[j] = static_cast<float>(c - zs);
                         pass.exactStep[j] = zs == 0.0 && std::fabs(pass.cs[j]) == 1.0f;
+                        pass.zsExact[j] = zs;
                     }
                     for (int k = 0; k < s.slices; ++k)
                         pass.rows[k] = sumRow(k, r);
-                    kernel(pass);
+                    const int from = pass.from;
+                    const int to = pass.to;
+                    int inFrom, inTo;
+                    interiorOf(c, zc, from, to, &inFrom, &inTo);
+                    rim(pass, from, inFrom);
+                    rim(pass, inTo, to);
+                    if (inFrom < inTo) {
+                        pass.from = inFrom;
+                        pass.to = inTo;
+                        kernel(pass);
+                    }
                 }
             }
         }

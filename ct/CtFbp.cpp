@@ -421,8 +421,9 @@ void CtFbp::backProjectSingle(int i, double x0, double x1, double z0, double z1)
     // One projection, as the single-precision kernels compute its terms; the
     // caller that steps projection by projection keeps the sum in the result.
     const int N = nFft;
-    const float c = N * 0.5f;
-    const float cs = static_cast<float>(cosines[i]);
+    const double c = N * 0.5;
+    const double cs = cosines[i];
+    const double sn = sines[i];
     const float *f = filteredSingleBase + static_cast<size_t>(i) * filteredStrideSingle();
     int xFrom, xTo, zFrom, zTo;
     pixelRange(x0, x1, N, &xFrom, &xTo);
@@ -430,14 +431,15 @@ void CtFbp::backProjectSingle(int i, double x0, double x1, double z0, double z1)
     for (int z = zFrom; z < zTo; ++z) {
         int from, to;
         BackProjection::rowChord(N, z, xFrom, xTo, &from, &to);
-        const float d = static_cast<float>(N * 0.5 - (z - N * 0.5) * sines[i]);
         double *row = resultRow(z);
         for (int x = from; x < to; ++x) {
-            const float t = std::max((static_cast<float>(x) - c) * cs + d, 0.0f);
-            const int k = static_cast<int>(t);
-            if (k >= N - 1)
+            // The position as the double path computes it, so that the same terms
+            // are dropped at the last sample; the interpolation is float.
+            const double t = (x - c) * cs - (z - c) * sn + c;
+            const int k = static_cast<int>(std::floor(t));
+            if (!(k >= 0 && k < N - 1))
                 continue;
-            const float frac = t - static_cast<float>(k);
+            const float frac = static_cast<float>(t - k);
             row[x] += static_cast<double>(f[k] + frac * (f[k + 1] - f[k]));
         }
     }

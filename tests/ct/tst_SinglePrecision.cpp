@@ -12,10 +12,11 @@ namespace {
 const double pi = 3.141592653589793;
 
 // The sinogram of a few discs (centre x, centre z, radius, attenuation), P rows
-// of N + 1 samples, in the back projection's own geometry.
-std::vector<double> discsSinogram(int n, int count)
+// of N + 1 samples, in the back projection's own geometry. A wide object reaches
+// past the reconstruction circle, as a measured sample usually does.
+std::vector<double> discsSinogram(int n, int count, bool wide = false)
 {
-    const double discs[][4] = {{0.5, 0.5, 0.42, 1.0},
+    const double discs[][4] = {{0.5, 0.5, wide ? 0.8 : 0.42, 1.0},
                                {0.38, 0.55, 0.12, 2.5},
                                {0.62, 0.40, 0.08, -0.6},
                                {0.52, 0.68, 0.05, 4.0}};
@@ -137,19 +138,23 @@ void tst_SinglePrecision::singleCloseToDouble_data()
     QTest::addColumn<int>("window");
     QTest::addColumn<bool>("padded");
     QTest::addColumn<bool>("stepwise");
-    QTest::newRow("256 x 360, ramp") << 256 << 360 << int(CtFilter::Window::Ramp) << false << false;
+    QTest::addColumn<bool>("wide");
+    QTest::newRow("256 x 360, ramp")
+        << 256 << 360 << int(CtFilter::Window::Ramp) << false << false << false;
+    QTest::newRow("588 x 181, object wider than the circle")
+        << 588 << 181 << int(CtFilter::Window::Ramp) << false << false << true;
     QTest::newRow("256 x 360, shepp-logan padded")
-        << 256 << 360 << int(CtFilter::Window::SheppLogan) << true << false;
+        << 256 << 360 << int(CtFilter::Window::SheppLogan) << true << false << false;
     QTest::newRow("200 x 1800, hamming padded (steps near 0 degrees fall back)")
-        << 200 << 1800 << int(CtFilter::Window::Hamming) << true << false;
+        << 200 << 1800 << int(CtFilter::Window::Hamming) << true << false << true;
     QTest::newRow("odd N 101 x 90, cosine")
-        << 101 << 90 << int(CtFilter::Window::Cosine) << false << false;
+        << 101 << 90 << int(CtFilter::Window::Cosine) << false << false << false;
     QTest::newRow("stepwise, as CT1, hann")
-        << 128 << 180 << int(CtFilter::Window::Hann) << true << true;
+        << 128 << 180 << int(CtFilter::Window::Hann) << true << true << true;
 }
 
-// Every slice in single precision lies within 1e-5 of the double slice's range
-// of the double slice, on each instruction set.
+// Every slice in single precision lies within 1e-5 of the double slice's range,
+// on each instruction set.
 void tst_SinglePrecision::singleCloseToDouble()
 {
     QFETCH(int, n);
@@ -157,7 +162,8 @@ void tst_SinglePrecision::singleCloseToDouble()
     QFETCH(int, window);
     QFETCH(bool, padded);
     QFETCH(bool, stepwise);
-    const std::vector<double> sgm = discsSinogram(n, count);
+    QFETCH(bool, wide);
+    const std::vector<double> sgm = discsSinogram(n, count, wide);
     CtFbp exact;
     QVERIFY(exact.setFilter(CtFilter::Window(window), padded));
     QVERIFY(exact.setup(n, count));
