@@ -96,10 +96,7 @@ void Body::setupDisplays()
 
 void Body::setupBatch()
 {
-    batch = new Batch;
-    batch->moveToThread(&batchThread);
-    connect(&batchThread, &QThread::finished, batch, &QObject::deleteLater);
-    batchThread.start(QThread::InheritPriority);
+    batch = workers.batch();
     connect(this, &Body::callBatchLoad, batch, &Batch::batchLoad, Qt::QueuedConnection);
     connect(this, &Body::callBatchExec, batch, &Batch::batchExec, Qt::QueuedConnection);
     connect(batch, &Batch::batchExCmd, this, &Body::batchExCmd, Qt::QueuedConnection);
@@ -115,10 +112,7 @@ void Body::setupBatch()
 
 void Body::setupSequencer()
 {
-    xafsBatch = new XafsBatch;
-    xafsBatch->moveToThread(&seqThread);
-    connect(&seqThread, &QThread::finished, xafsBatch, &QObject::deleteLater);
-    seqThread.start(QThread::InheritPriority);
+    xafsBatch = workers.sequencer();
     connect(ui->SeqCalc, &QPushButton::clicked, this, &Body::seqCalcClicked);
     connect(xafsBatch, &XafsBatch::starting, this, &Body::startingSeqCalc, Qt::QueuedConnection);
     connect(xafsBatch, &XafsBatch::setFirstImageSet, this, &Body::setFirstImageSet,
@@ -155,11 +149,7 @@ void Body::setupSetRunner()
 
 void Body::setupEngines()
 {
-    dataSaver = new DataSaver;
-    dataSaver->moveToThread(&saverThread);
-    connect(&saverThread, &QThread::finished, dataSaver, &QObject::deleteLater);
-    saverThread.start(QThread::InheritPriority);
-
+    dataSaver = workers.saver();
     engines = new CtEnginePool(engineCount, imgDatas, dataSaver, this);
     resultPanels = new ResultPanels(ctCalc, engines, ui->ImgsTab, this);
     for (CtCalc2Ui *panel : resultPanels->panels()) {
@@ -204,10 +194,6 @@ void Body::connectPanels()
     connect(ctCalc, &CtCalc::dRUpdated, this, &Body::dRUpdated);
     connect(ctCalc, &CtCalc::calcFinished, this, &Body::ctCalcFinished);
     connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::changedAutoExec);
-    connect(ui->procCtrl, &ProcCtrl::sliceNoUpdated, sinogram, &Sinogram::sliceNoUpdated);
-    connect(ui->procCtrl, &ProcCtrl::corUpdated, sinogram, &Sinogram::corUpdated);
-    connect(ui->procCtrl, &ProcCtrl::rotAxUpdated, sinogram, &Sinogram::rotAxUpdated);
-    connect(ui->procCtrl, &ProcCtrl::autoUpdateUpdated, sinogram, &Sinogram::autoUpdateUpdated);
     connect(ctSelGroup, &QButtonGroup::buttonClicked, this, &Body::changedCtSel);
     connect(ui->ShowAdditionalInfo, &QCheckBox::toggled, ui->AdditionalInfo, &QWidget::setVisible);
     connect(ui->FixColorScale, &QCheckBox::toggled, this, &Body::fixColorScaleToggled);
@@ -257,9 +243,16 @@ void Body::loadFiles(const QStringList &files, bool clear)
     if (resetConds && imgDatas->count() > 0) {
         const int along = vertical ? h : w;
         const int across = vertical ? w : h;
+        const double corBefore = ui->procCtrl->cor();
         ui->procCtrl->setSliceTo(along - 1);
         ui->procCtrl->setSliceNo(along / 2);
         ui->procCtrl->setCor(across / 2);
+        // A centre set before a loop's loads is replaced here: the log says so, so
+        // that a script knows ct_cor belongs after the load.
+        if (ui->procCtrl->cor() != corBefore)
+            qDebug() << "Centre of rotation reset to" << ui->procCtrl->cor() << "on load";
+        qDebug() << "Slice range reset to 0 -" << along - 1
+                 << "and the region to the whole image on load";
     }
     ui->seekCtrl->setMaximum(std::max(0, imgDatas->count() - 1));
     updateRawImage();
@@ -394,14 +387,8 @@ void Body::setupSaveConds()
 
 void Body::passSubFolderSettings()
 {
-    const bool inSub = ui->SaveInSubFolders->isChecked();
-    const bool ofEnergy = ui->SubOfEnergy->isChecked();
-    const bool ofSlice = ui->SubOfSlice->isChecked();
-    DataSaver *saver = dataSaver;
-    QMetaObject::invokeMethod(
-        saver,
-        [saver, inSub, ofEnergy, ofSlice] { saver->setSubFolders(inSub, ofEnergy, ofSlice); },
-        Qt::QueuedConnection);
+    runs->passSubFolders(ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+                         ui->SubOfSlice->isChecked());
 }
 
 void Body::execSingleCtCalc()
@@ -648,18 +635,9 @@ void Body::stopThreads()
         runs->halt();
     if (xafsBuildThread)
         xafsBuildThread->wait();
-    for (QThread *t : {&batchThread, &seqThread}) {
-        t->quit();
-        t->wait();
-    }
-    if (engines)
-        engines->stopThreads();
-    // Every record sent so far is written before the saver's thread ends: a
-    // blocking call returns only after the records queued before it.
-    if (saverThread.isRunning()) {
-        QMetaObject::invokeMethod(
-            dataSaver, [] {}, Qt::BlockingQueuedConnection);
-        saverThread.quit();
-        saverThread.wait();
-    }
+    // Every record sent so far is written before the saver's thread ends.
+    workers.stop([this] {
+        if (engines)
+            engines->stopThreads();
+    });
 }

@@ -2,6 +2,7 @@
 
 #include "batch/BatchCmd.h"
 #include "batch/CommandTable.h"
+#include "body/Workers.h"
 #include "config/RunOptions.h"
 #include "ct/CtRunParams.h"
 #include "disp/MouseC.h"
@@ -205,15 +206,14 @@ private:
     void stopThreads();
 
     Ui::Body *ui;
+    Workers workers;
     CommandTable commands;
     bool firstLoad = true;
     // The beam energy of the HDF5 scan loaded last (h5_load) and its file: the run
     // record takes it while that file is the one loaded.
     QString h5EnergyFile;
     std::optional<double> h5EnergyEV;
-    QThread batchThread;
     Batch *batch = nullptr;
-    QThread seqThread;
     XafsBatch *xafsBatch = nullptr;
     SetRunner *setRunner = nullptr;
     RawDisp *rawDisp = nullptr;
@@ -226,7 +226,6 @@ private:
     RunController *runs = nullptr;
     HeadlessSession *session = nullptr;
     ImgDatas *imgDatas = nullptr;
-    QThread saverThread;
     DataSaver *dataSaver = nullptr;
     QButtonGroup *ctSelGroup = nullptr;
     QButtonGroup *subFolderGroup = nullptr;
@@ -248,5 +247,4 @@ private:
     bool setListPrinted = false;
     // -set named a set the data directory does not have: nothing more is run.
     bool onlySetFailed = false;
-
 };

@@ -143,13 +143,7 @@ bool RunController::start(const RunRequest &request)
     sliceGroup = pool->slicesPerPass(current);
     if (ct1.setUp)
         ct1.setUp(current);
-    const bool inSub = current.subFolders;
-    const bool ofEnergy = current.subOfEnergy;
-    const bool ofSlice = current.subOfSlice;
-    DataSaver *s = saver;
-    QMetaObject::invokeMethod(
-        s, [s, inSub, ofEnergy, ofSlice] { s->setSubFolders(inSub, ofEnergy, ofSlice); },
-        Qt::QueuedConnection);
+    passSubFolders(current.subFolders, current.subOfEnergy, current.subOfSlice);
     if (params.autoExec) {
         nextSlice = params.sliceFrom;
         handOut();
@@ -340,6 +334,15 @@ void RunController::ct1Finished()
         runAccount.addSlicesComputed();
         stop();
     }
+}
+
+void RunController::passSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice)
+{
+    DataSaver *s = saver;
+    QMetaObject::invokeMethod(
+        s,
+        [s, inSubFolders, ofEnergy, ofSlice] { s->setSubFolders(inSubFolders, ofEnergy, ofSlice); },
+        Qt::QueuedConnection);
 }
 
 void RunController::afterSaverWrites(std::function<void(int written, int failed)> then)

@@ -88,6 +88,8 @@ public:
     // actions wait); false when it can run now.
     bool deferWhileRunning(const char *what, std::function<void()> action);
     void runPendingActions();
+    // The sub folders of the results to the saver, behind the records sent so far.
+    void passSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice);
     // Runs `then` on this thread once the saver has written every record sent so
     // far, with its counts of files written and failed.
     void afterSaverWrites(std::function<void(int written, int failed)> then);
