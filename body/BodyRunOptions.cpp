@@ -16,6 +16,9 @@
 
 #include <QDebug>
 #include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
 #include <cmath>
 
 void Body::applyRunOptions()
@@ -26,8 +29,12 @@ void Body::applyRunOptions()
         connect(ui->SelDDir, &SelectDataDir::onlySetMissing, this, &Body::onlySetMissing);
         connect(this, &Body::finishedLoadingCTFiles, this, &Body::checkOnlySetLoaded);
     }
+    // Unless told otherwise, as many engines as the machine has cores: more only take
+    // turns on them and hold more memory.
     if (runOptions.threads > 0)
         ui->procCtrl->setThreads(std::min(runOptions.threads, static_cast<int>(engineCount)));
+    else
+        ui->procCtrl->setThreads(std::clamp(QThread::idealThreadCount(), 1, engineCount));
 }
 
 int Body::enginesAsked(int scriptValue) const
