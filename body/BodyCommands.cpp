@@ -73,7 +73,8 @@ void Body::setupCommands()
     p.sequential = {ui->ShowAdditionalInfo, ui->SelDDir, ui->SelI0Files,
                     [this](double eV) { setRunner->setMaxI0Gap(eV); }};
     p.xafs = {xafsPanel, [this] { return xafsLayout(); },
-              [this](bool fromScript) { startXafsBuild(fromScript); }};
+              [this](bool fromScript) { startXafsBuild(fromScript); },
+              [this] { runs->account().addFailures(1); }};
     registerAllCommands(commands, p);
     // Only a script's typo makes a headless run fail: the configuration file is logged.
     commands.setUnknownWordListener([this](const BatchCmd &, CommandTable::Origin origin) {

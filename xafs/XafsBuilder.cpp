@@ -2,6 +2,7 @@
 
 #include "ct/AttenuationScale.h"
 #include "ct/ResultLayout.h"
+#include "ct/RunRecord.h"
 #include "sets/Kvn.h"
 #include "util/Csv.h"
 #include "util/Numbers.h"
@@ -17,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextStream>
 
 #include <algorithm>
@@ -102,6 +104,21 @@ QString XafsBuilder::energiesFileName(const QString &name)
     return name + QStringLiteral("-energies.csv");
 }
 
+namespace {
+
+// Positions and sizes come from files: before they size a stack or a picture they
+// must describe a region of the set's own N x N slice (N itself bounded like the
+// TIFF reader's sizes), or x0 + width overflows whatever it sizes.
+bool regionFitsSlice(const XafsResultSet &s)
+{
+    constexpr qint64 largestN = 65536;
+    const qint64 n = s.n > 0 ? s.n : largestN;
+    return s.n <= largestN && s.x0 >= 0 && s.z0 >= 0 && s.width > 0 && s.height > 0 &&
+           qint64(s.x0) + s.width <= n && qint64(s.z0) + s.height <= n;
+}
+
+} // namespace
+
 std::vector<XafsResultSet> XafsBuilder::findSets() const
 {
     const ResultLayout results = layout.results();
@@ -110,6 +127,8 @@ std::vector<XafsResultSet> XafsBuilder::findSets() const
     // With both kinds of sub folder a slice is found twice, and kept once.
     const QStringList folders = results.foldersToSearch(layout.folder, {outputFolderName()});
     std::map<QString, XafsResultSet> byTag;
+    QSet<QString> refusedTags;
+    damagedInputs = 0;
     for (const QString &folder : folders) {
         const QDir dir(folder);
         const QStringList files = dir.entryList({ResultLayout::fileFilter(layout.name, extension)},
@@ -119,6 +138,8 @@ std::vector<XafsResultSet> XafsBuilder::findSets() const
             if (!m.hasMatch())
                 continue;
             const QString tag = m.captured(1);
+            if (refusedTags.contains(tag))
+                continue;
             const int slice = m.captured(2).toInt();
             const QString path = dir.filePath(file);
             XafsPage info;
@@ -129,10 +150,18 @@ std::vector<XafsResultSet> XafsBuilder::findSets() const
             if (it == byTag.end()) {
                 XafsResultSet s;
                 s.tag = tag;
-                QFile recordFile(results.recordPath(layout.folder, layout.name, tag));
-                const QJsonObject record = recordFile.open(QIODevice::ReadOnly)
-                                               ? jsonOf(recordFile.readAll())
-                                               : QJsonObject();
+                const QString recordPath = results.recordPath(layout.folder, layout.name, tag);
+                QByteArray recordBytes;
+                const SafeFile::ReadResult read =
+                    SafeFile::readAll(recordPath, RunRecord::maxBytes, &recordBytes);
+                if (read != SafeFile::Read && read != SafeFile::CanNotOpen) {
+                    qDebug() << "XAFS: set refused, its run record can not be read"
+                             << SafeFile::refusal(read) << recordPath;
+                    refusedTags.insert(tag);
+                    ++damagedInputs;
+                    continue;
+                }
+                const QJsonObject record = jsonOf(recordBytes);
                 // The run record speaks for the set; the slice's own description stands
                 // in when there is no record, and the energy text of the tag last.
                 const double kvnEnergy = unitFactorOf(tag) * energyOf(tag);
@@ -146,6 +175,14 @@ std::vector<XafsResultSet> XafsBuilder::findSets() const
                 s.z0 = Numbers::floorToInt(info.z0);
                 s.width = info.width;
                 s.height = info.height;
+                if (!regionFitsSlice(s)) {
+                    qDebug() << "XAFS: set refused, its region is not a region of an N x N slice"
+                             << "(x0, z0, width, height, N)" << s.x0 << s.z0 << s.width << s.height
+                             << s.n << path;
+                    refusedTags.insert(tag);
+                    ++damagedInputs;
+                    continue;
+                }
                 it = byTag.emplace(tag, s).first;
             }
             XafsResultSet &s = it->second;
@@ -236,6 +273,11 @@ QList<int> XafsBuilder::completeSlices(const std::vector<XafsResultSet> &sets)
 int XafsBuilder::build()
 {
     found = refuseMisfits(findSets());
+    if (damagedInputs > 0) {
+        qDebug() << "XAFS: build refused, damaged or unreadable results" << damagedInputs;
+        found.clear();
+        return 0;
+    }
     if (found.size() < 3) {
         qDebug() << "XAFS: fewer than 3 energies found for" << layout.name << layout.folder;
         return 0;

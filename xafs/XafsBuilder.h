@@ -96,6 +96,9 @@ private:
     XafsLayout layout;
     XafsSettings settings;
     std::vector<XafsResultSet> found;
+    // Results or records findSets refused as damaged (a region outside its slice, a
+    // record that is no regular file or too large); any of them fails the build.
+    mutable int damagedInputs = 0;
     QJsonArray sliceRecords; // what each slice's fits gave, for the record
     QJsonObject recordExtra;
     // The buffers of a slice, kept from slice to slice: fresh memory for a stack of

@@ -155,7 +155,7 @@ void TestProgram::exitStatusAndSummary_data()
         << save + "auto_save_data_path \"%1/blocked\"\nct_slice_from 0\nct_slice_to 1\n"
                   "calc_exec\n"
         << 2
-        << "Summary : sets 0, slices computed 2, files written 0, failures 2, "
+        << "Summary : sets 0, slices computed 2, files written 0, failures 3, "
            "skipped projection files 0";
     QTest::newRow("a slice step of 0 is refused, the old step kept")
         << save + "ct_slice_step 0\nct_slice_from 0\nct_slice_to 3\ncalc_exec\n"

@@ -68,8 +68,9 @@ void tst_XafsChain::buildsAndWritesSpectrum()
                               "xafs_build\n"
                               ":ifng :echo nothing built\n";
     QString log;
-    // The build that finds nothing answers ng; the run's reconstructions did not fail.
-    QCOMPARE(run(script, &log), 0);
+    // The build that finds nothing answers ng and is the run's failure: exit status 2.
+    QCOMPARE(run(script, &log), 2);
+    QVERIFY2(log.contains("failures 1,"), qPrintable(log));
     QVERIFY2(log.contains(":echo built\n") && log.contains(":echo spectrum written\n") &&
                  log.contains(":echo nothing built\n"),
              qPrintable(log));
