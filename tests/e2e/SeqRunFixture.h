@@ -104,6 +104,9 @@ inline QStringList filesUnder(const QString &root, const QStringList &skipDirs)
     QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString rel = QDir(root).relativeFilePath(it.next());
+        // The empty lock file beside a record only serialises its writers.
+        if (rel.endsWith(QLatin1String(".json.lock")))
+            continue;
         if (!skipDirs.contains(rel.section(QLatin1Char('/'), 0, 0)))
             files << rel;
     }
