@@ -144,11 +144,18 @@ task=$logs/$name-task.sh
 } >"$task"
 chmod +x "$task"
 
+# sbatch reads --output, --error and --input as file-name patterns, where % starts
+# a replacement: a % of the folder or script name must reach it as %% (--chdir is
+# taken as it is).
+sbatch_pattern() {
+    printf '%s' "${1//%/%%}"
+}
+
 sbatch_common=(--parsable --cpus-per-task="$cpus" --chdir="$PWD")
 [ -z "$partition" ] || sbatch_common+=(--partition="$partition")
 
 job=$(sbatch "${sbatch_common[@]}" --job-name="orvo2-$name" --array="$array" \
-    --output="$logs/$name-set%a.log" "$task") || fail "sbatch did not take the array"
+    --output="$(sbatch_pattern "$logs/$name-set")%a.log" "$task") || fail "sbatch did not take the array"
 job=${job%%;*}
 echo "Submitted $name: job $job, sets $array of 0-$((count - 1)), logs in $logs"
 
@@ -172,7 +179,7 @@ if [ "$xafs" -eq 1 ]; then
     chmod +x "$xafs_task"
     xafs_job=$(sbatch "${sbatch_common[@]}" --job-name="orvo2-$name-xafs" \
         --dependency="afterok:$job" --kill-on-invalid-dep=yes \
-        --output="$logs/$name-xafs.log" "$xafs_task") ||
+        --output="$(sbatch_pattern "$logs/$name-xafs.log")" "$xafs_task") ||
         fail "sbatch did not take the spectra task (the array, job $job, is submitted)"
     xafs_job=${xafs_job%%;*}
     echo "Submitted the spectra of $name: job $xafs_job, after job $job succeeds"
