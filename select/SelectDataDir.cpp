@@ -9,6 +9,7 @@
 #include "util/TextLine.h"
 
 #include <QComboBox>
+#include <QDebug>
 #include <QDir>
 #include <QRegularExpression>
 
@@ -105,7 +106,31 @@ void SelectDataDir::aDirSelected(QString dir)
     if (onlySet >= 0 && (listRebuilt || ui->SubDirs->count() == 0))
         keepOnlySet(dir);
     fitSetList();
+    if (ui->SubDirs->count() == 0 && !dir.isEmpty())
+        explainNoSet(dir);
     emit newSets(ui->SubDirs->count());
+}
+
+// The two layouts are easy to confuse: a directory of sub-directories read as one of
+// files (or the other way round) yields no set and, without this, no reason.
+void SelectDataDir::explainNoSet(const QString &dir) const
+{
+    const QDir top(dir);
+    int withImages = 0;
+    for (const QString &sub : top.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (!QDir(top.filePath(sub)).entryList({pattern()}, QDir::Files).isEmpty())
+            ++withImages;
+    if (isKVNStandard())
+        qDebug().noquote() << QStringLiteral("no set found in %1 with the file pattern %2; it "
+                                             "holds %3 sub-directories with images: for one "
+                                             "sub-directory per energy use add_inf_show 0")
+                                  .arg(dir, pattern())
+                                  .arg(withImages);
+    else
+        qDebug().noquote() << QStringLiteral("no set found in %1: it holds no sub-directory with "
+                                             "files matching %2; for sets of files in one "
+                                             "directory use add_inf_show 1")
+                                  .arg(dir, pattern());
 }
 
 void SelectDataDir::setOnlySet(int index)

@@ -91,6 +91,7 @@ public:
 
 private:
     void fitSetList();
+    void explainNoSet(const QString &dir) const;
     void deleteSets();
     QString currentSubDirName() const;
     QString subDirNameAt(int idx) const;

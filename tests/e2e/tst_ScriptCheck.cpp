@@ -1,5 +1,6 @@
 #include "SeqRunFixture.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,6 +13,7 @@ private slots:
     void checkNamesEachProblem_data();
     void checkNamesEachProblem();
     void aRunWithATypoRefusesItAndExitsTwo();
+    void aDirectoryWithoutSetsSaysWhy();
 
 private:
     QTemporaryDir dir;
@@ -109,6 +111,28 @@ void TestScriptCheck::aRunWithATypoRefusesItAndExitsTwo()
     QVERIFY(run.err.contains("Unknown batch command : ct_filter_paded"));
     QVERIFY(run.err.contains(":echo unknown"));
     QVERIFY(run.err.contains("failures 0, skipped projection files 0, unknown commands 1"));
+}
+
+void TestScriptCheck::aDirectoryWithoutSetsSaysWhy()
+{
+    // One sub-directory per energy, read as sets of files in one directory.
+    const QDir top(dir.filePath(QStringLiteral("scan")));
+    for (const char *energy : {"7100", "7110"}) {
+        QVERIFY(top.mkpath(QLatin1String(energy)));
+        QFile image(top.filePath(QLatin1String(energy) + QStringLiteral("/p-00000.img")));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+    }
+    const QString path = writeScript(dir, QStringLiteral("seq_exec_dir \"%1\"\n").arg(top.path()));
+    const SeqRunFixture::Run run =
+        SeqRunFixture::runProgram(QStringLiteral(ORVO2_EXE),
+                                  {QStringLiteral("-nw"), QStringLiteral("-e"),
+                                   QStringLiteral("-b"), path, QStringLiteral("-x")},
+                                  dir.path());
+    QVERIFY2(run.err.contains(QStringLiteral("no set found in %1 with the file pattern *.img; it "
+                                             "holds 2 sub-directories with images: for one "
+                                             "sub-directory per energy use add_inf_show 0")
+                                  .arg(top.path())),
+             qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestScriptCheck)
