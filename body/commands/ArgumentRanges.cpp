@@ -33,7 +33,7 @@ void registerArgumentRanges(CommandTable &table)
     table.rule("ct_cor_scan")
         .limit(Range::anyNumber(0))
         .limit(Range::anyNumber(1))
-        .limit(Range::greaterThan(2, 0));
+        .limit(Range::anyNumber(2));
     table.rule("seq_exec_cor_auto").limit(Range::between(0, 0, 2, whole));
     table.rule("seq_exec_i0_max_gap").limit(Range::atLeast(0, 0));
     // I0 values divide the intensities as exposure times do.
