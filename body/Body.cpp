@@ -2,6 +2,7 @@
 
 #include "app/CfgStore.h"
 #include "batch/Batch.h"
+#include "body/CorTools.h"
 #include "body/FormFit.h"
 #include "body/ImageTabs.h"
 #include "body/NextFileNames.h"
@@ -10,10 +11,6 @@
 #include "body/SetRunner.h"
 #include "body/XafsBatch.h"
 #include "ct/CtCalc.h"
-#include "run/CtEnginePool.h"
-#include "run/HeadlessSession.h"
-#include "run/RunController.h"
-#include "run/StackLoader.h"
 #include "ct/DataSaver.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
@@ -25,6 +22,10 @@
 #include "disp/SeekCtrl.h"
 #include "disp/Sinogram.h"
 #include "imgdata/ImgDatas.h"
+#include "run/CtEnginePool.h"
+#include "run/HeadlessSession.h"
+#include "run/RunController.h"
+#include "run/StackLoader.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
@@ -38,9 +39,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <cmath>
 
 namespace {
-
 
 } // namespace
 
@@ -139,12 +140,18 @@ void Body::setupSetRunner()
     SetRunner::Hooks hooks;
     hooks.startRun = [this] { startCalcCt(); };
     hooks.loadStack = [this](const QStringList &files) { dataFilesSelected(files, true); };
-    hooks.setLoaded = [this] { estimateCorOfSet(); };
+    hooks.setLoaded = [this] { corTools->estimateCorOfSet(); };
     hooks.passSubFolders = [this] { passSubFolderSettings(); };
     hooks.firstSet = [this](int index) { emit setFirstSet(index); };
     hooks.nextSet = [this](int index) { emit setNextSet(index); };
     hooks.headless = [this] { return session->isHeadless(); };
     setRunner = new SetRunner(ui, runs, xafsBatch, std::move(hooks), this);
+    CorTools::Parts cor{ui,           imgDatas,  dataSaver,
+                        resultPanels, setRunner, [this] {
+                            passSubFolderSettings(); }};
+    cor.colorMin = [this] { return colorMin(); };
+    cor.colorMax = [this] { return colorMax(); };
+    corTools = new CorTools(std::move(cor), this);
 }
 
 void Body::setupEngines()
@@ -313,7 +320,8 @@ void Body::setupRuns()
 {
     runs = new RunController(engines, dataSaver, this);
     runs->answerScript = [this](bool ok) { batch->setOk(ok); };
-    runView = new RunView(ui, this, runs, imgDatas, ctCalc, [this] { sendRunRecord(); }, this);
+    runView = new RunView(
+        ui, this, runs, imgDatas, ctCalc, [this] { sendRunRecord(); }, this);
     connect(runs, &RunController::handedOut, this,
             [this](int engine, bool rotAxIsV, double cor, int slice, bool show) {
                 emit startCt(engines->engine(engine), rotAxIsV, cor, slice, show);
@@ -499,6 +507,11 @@ void Body::seqCalcClicked()
 void Body::startSetCalc()
 {
     setRunner->startSetCalc();
+}
+
+void Body::findCorClicked()
+{
+    corTools->findCor(std::nan(""), std::nan(""));
 }
 
 void Body::markFailure(const QString &what)

@@ -21,6 +21,7 @@
 #include <optional>
 
 class Batch;
+class CorTools;
 class CtCalc;
 class CtCalc2;
 class CtCalc2Ui;
@@ -178,13 +179,6 @@ private:
     void startXafsBuild(bool fromScript);
     void setupXafs();
     void refreshXafsPanel();
-    // Centre of rotation (BodyCor.cpp).
-    // Estimates the CoR of the stack at the current slice within [from, to] (NaN:
-    // no bound) and sets it; false, with the reason logged, when it can not.
-    bool findCor(double from, double to);
-    bool scanCor(double from, double to, double step);
-    // After a set's load, when seq_exec_cor_auto is on.
-    void estimateCorOfSet();
     // -set, -sets and -threads (BodyRunOptions.cpp).
     void applyRunOptions();
     int enginesAsked(int scriptValue) const;
@@ -216,6 +210,7 @@ private:
     Batch *batch = nullptr;
     XafsBatch *xafsBatch = nullptr;
     SetRunner *setRunner = nullptr;
+    CorTools *corTools = nullptr;
     RawDisp *rawDisp = nullptr;
     RawView *rawView = nullptr;
     Sinogram *sinogram = nullptr;
@@ -232,17 +227,6 @@ private:
     XafsPanel *xafsPanel = nullptr;
     QThread *xafsBuildThread = nullptr;
 
-    // seq_exec_cor_auto (0 off, 1 each set, 2 the first set of a run for all), and the
-    // estimate of the set loaded last (none when not made).
-    int seqCorAuto = 0;
-    std::optional<double> corAutoOfSet;
-    // The last estimate set as the CoR, with its confidence, for the run record.
-    struct CorEstimateSet
-    {
-        double cor;
-        double confidence;
-    };
-    std::optional<CorEstimateSet> lastCorEstimate;
     RunOptions runOptions;
     bool setListPrinted = false;
     // -set named a set the data directory does not have: nothing more is run.

@@ -3,6 +3,8 @@
 
 #include "Body.h"
 
+#include "body/CorTools.h"
+
 #include "batch/Batch.h"
 #include "body/SetRunner.h"
 #include "body/commands/AllCommands.h"
@@ -57,13 +59,11 @@ void Body::setupCommands()
     p.showing = {ui->ImgsTab, ui->FixColorScale, [this](double v) { setColorMin(v); },
                  [this](double v) { setColorMax(v); }};
     p.filter = {ui->procCtrl, findChild<QComboBox *>(QStringLiteral("DataFormat"))};
-    p.centre = {ui->procCtrl, [this](double from, double to) { return findCor(from, to); },
-                [this](double from, double to, double step) { return scanCor(from, to, step); },
-                [this](const QString &what) { markFailure(what); },
-                [this](int mode) {
-                    seqCorAuto = mode;
-                    setRunner->keepCor(std::nullopt);
-                }};
+    p.centre = {
+        ui->procCtrl, [this](double from, double to) { return corTools->findCor(from, to); },
+        [this](double from, double to, double step) { return corTools->scanCor(from, to, step); },
+        [this](const QString &what) { markFailure(what); },
+        [this](int mode) { corTools->setSeqCorAuto(mode); }};
     p.runs = {ui->SelectCt1, ui->SelectCt2, ui->ShowCalcRes,
               [this](QAbstractButton *button) { changedCtSel(button); },
               [this](bool answersScript) {

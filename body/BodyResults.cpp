@@ -3,11 +3,12 @@
 
 #include "Body.h"
 
+#include "body/CorTools.h"
+
 #include "body/ResultPanels.h"
 
 #include "body/XafsBatch.h"
 #include "ct/AttenuationScale.h"
-#include "run/RunController.h"
 #include "ct/DataSaver.h"
 #include "ct/RunRecord.h"
 #include "ct/SavingData.h"
@@ -16,6 +17,7 @@
 #include "disp/ProcCtrl.h"
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
+#include "run/RunController.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
@@ -125,11 +127,11 @@ void Body::sendRunRecord()
     o["padded"] = params.filterPadded ? 1 : 0;
     o["ring_removal"] = params.ringRemoval;
     o["precision"] = params.precision;
-    if (corAutoOfSet)
-        o["cor_auto"] = *corAutoOfSet;
+    if (const std::optional<double> cor = corTools->corAutoOfSet())
+        o["cor_auto"] = *cor;
     // The confidence of the estimate the run's centre came from, if it came from one.
-    if (lastCorEstimate && lastCorEstimate->cor == params.cor)
-        o["cor_confidence"] = lastCorEstimate->confidence;
+    if (const std::optional<double> confidence = corTools->confidenceOf(params.cor))
+        o["cor_confidence"] = *confidence;
     o["scale"] = attenuationScaleRule();
     o["data_format"] = dataFormatBox(this) ? dataFormatBox(this)->currentText() : QString();
     record->settings = o;

@@ -1,10 +1,6 @@
-// The centre of rotation found for the user, the CoR scan and stripe removal:
-// their batch commands, the "Find" button and the estimate after each set's load.
-
-#include "Body.h"
+#include "CorTools.h"
 
 #include "body/ResultPanels.h"
-
 #include "body/SetRunner.h"
 #include "ct/CorEstimate.h"
 #include "ct/CorScan.h"
@@ -27,11 +23,30 @@
 #include <cmath>
 #include <limits>
 
-bool Body::findCor(double from, double to)
+CorTools::CorTools(Parts parts, QObject *parent)
+    : QObject(parent)
+    , p(std::move(parts))
 {
-    ProcCtrl *proc = ui->procCtrl;
+}
+
+std::optional<double> CorTools::confidenceOf(double cor) const
+{
+    if (lastEstimate && lastEstimate->cor == cor)
+        return lastEstimate->confidence;
+    return std::nullopt;
+}
+
+void CorTools::setSeqCorAuto(int mode)
+{
+    seqCorAuto = mode;
+    p.sets->keepCor(std::nullopt);
+}
+
+bool CorTools::findCor(double from, double to)
+{
+    ProcCtrl *proc = p.form->procCtrl;
     const CorEstimate::Result r =
-        CorEstimate::fromStack(*imgDatas, proc->rotAxIsV(), proc->sliceNo(), {from, to});
+        CorEstimate::fromStack(*p.stack, proc->rotAxIsV(), proc->sliceNo(), {from, to});
     if (!r.ok) {
         qDebug().noquote() << "CoR not found :" << r.reason;
         return false;
@@ -39,40 +54,36 @@ bool Body::findCor(double from, double to)
     // The value set is the value logged: 6 significant digits, as the field shows it.
     const QString text = Numbers::text(r.cor);
     proc->setCor(text.toDouble());
-    lastCorEstimate = CorEstimateSet{proc->cor(), r.confidence};
+    lastEstimate = Estimate{proc->cor(), r.confidence};
     qDebug().noquote() << "CoR found :" << text
                        << QStringLiteral("(confidence %1)").arg(r.confidence, 0, 'f', 2);
     return true;
 }
 
-void Body::findCorClicked()
+void CorTools::estimateCorOfSet()
 {
-    const double none = std::numeric_limits<double>::quiet_NaN();
-    findCor(none, none);
-}
-
-void Body::estimateCorOfSet()
-{
-    corAutoOfSet.reset();
+    setCor.reset();
     if (!seqCorAuto)
         return;
     // One centre for every energy: the axis does not move between energies, and a
     // centre estimated anew on each would scatter by its own noise.
-    const std::optional<double> kept = setRunner->keptCor();
+    const std::optional<double> kept = p.sets->keptCor();
     if (seqCorAuto == 2 && kept) {
-        ui->procCtrl->setCor(*kept);
-        corAutoOfSet = kept;
+        p.form->procCtrl->setCor(*kept);
+        setCor = kept;
         return;
     }
     if (findCor(std::nan(""), std::nan(""))) {
-        corAutoOfSet = ui->procCtrl->cor();
+        setCor = p.form->procCtrl->cor();
         if (seqCorAuto == 2)
-            setRunner->keepCor(corAutoOfSet);
+            p.sets->keepCor(setCor);
     }
 }
 
-bool Body::scanCor(double from, double to, double step)
+bool CorTools::scanCor(double from, double to, double step)
 {
+    Ui::Body *ui = p.form;
+    const ImgDatas *imgDatas = p.stack;
     ProcCtrl *proc = ui->procCtrl;
     const bool vertical = proc->rotAxIsV();
     if (imgDatas->count() == 0) {
@@ -85,14 +96,14 @@ bool Body::scanCor(double from, double to, double step)
         qDebug().noquote() << "CoR scan refused :" << plan.problem;
         return false;
     }
-    CtCalc2Ui *panel = resultPanels->panels().at(0);
+    CtCalc2Ui *panel = p.panels->panels().at(0);
     const double region[4] = {panel->cRx0(), panel->cRz0(), panel->cRx1(), panel->cRz1()};
     const bool saveImage = ui->AutoSaveImage->isChecked();
     const bool saveData = ui->AutoSaveData->isChecked();
     const SelectAFile *imgDir = ui->SelectImageSaveDir;
     const SelectAFile *dataDir = ui->SelectDataSaveDir;
     if (saveImage || saveData)
-        passSubFolderSettings();
+        p.passSubFolders();
     else
         qDebug() << "CoR scan : neither images nor data are saved";
     const bool fixed = ui->FixColorScale->isChecked();
@@ -107,8 +118,8 @@ bool Body::scanCor(double from, double to, double step)
         }
         const int n = fbp.resultSize();
         if (fixed) {
-            grey.min = colorMin();
-            grey.max = colorMax();
+            grey.min = p.colorMin();
+            grey.max = p.colorMax();
         } else {
             fbp.calcMinMax();
             grey.min = fbp.min();
@@ -117,7 +128,7 @@ bool Body::scanCor(double from, double to, double step)
         picture = GreyPicture::of(n, n, grey, [&fbp](int z) { return fbp.resultRow(z); });
         const QString tag = CorScan::tagOf(cor);
         qDebug().noquote() << "CoR scan :" << tag;
-        DataSaver *saver = dataSaver;
+        DataSaver *saver = p.saver;
         if (saveData) {
             auto *record = new SavingData(dataDir->path(), dataDir->name(), tag, proc->sliceNo());
             const double whole[4] = {0.0, 0.0, double(n), double(n)};
