@@ -33,7 +33,8 @@ inline DemoSettings smallSettings(const QString &outDir)
 }
 
 // The loop of a sequential run as a user writes it, saving data files, pictures,
-// float TIFFs and run records into one sub folder per energy.
+// float TIFFs and run records into one sub folder per energy. Five energies are
+// too few to search E0 in: spectra built from them take the edge as given.
 inline QString sequentialScript(const DemoSettings &s, const QString &results)
 {
     const QString data = s.outDir;
@@ -53,6 +54,7 @@ inline QString sequentialScript(const DemoSettings &s, const QString &results)
                           "auto_save_image_name seq\n"
                           "auto_save_in_sub_folders 1\n"
                           "auto_save_in_sub_folders_of_energy 1\n"
+                          "xafs_e0 %6\n"
                           "EnergyLoop\n"
                           "seq_exec_set\n"
                           "ct_cor %4\n"
@@ -63,7 +65,8 @@ inline QString sequentialScript(const DemoSettings &s, const QString &results)
                           ":ifok :goto EnergyLoop\n")
         .arg(data, DemoGenerator::bgFileName(), results)
         .arg(s.corOrDefault())
-        .arg(s.height - 1);
+        .arg(s.height - 1)
+        .arg(s.edgeEnergy);
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
