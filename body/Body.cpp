@@ -10,6 +10,7 @@
 #include "body/RunView.h"
 #include "body/SetRunner.h"
 #include "body/XafsBatch.h"
+#include "body/XafsView.h"
 #include "ct/CtCalc.h"
 #include "ct/DataSaver.h"
 #include "ct/SavingData.h"
@@ -62,7 +63,13 @@ Body::Body(QWidget *parent)
     setupBatch();
     setupSequencer();
     setupEngines();
-    setupXafs();
+    xafsView = new XafsView({ui, dataSaver, runs,
+                             [this](bool ok) {
+                                 batch->setOk(ok);
+                                 emit callBatchCheckEnd();
+                             },
+                             [this] { finishIfHeadlessDone(); }},
+                            this);
     connectPanels();
     ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
@@ -330,7 +337,7 @@ void Body::setupRuns()
     connect(runs, &RunController::calcFinished, this, &Body::calcFinished);
     connect(runs, &RunController::setCalcFinished, this, &Body::setCalcFinished);
     session = new HeadlessSession(runs, this);
-    session->othersIdle = [this] { return !xafsBatch->isRunning() && !xafsBuildThread; };
+    session->othersIdle = [this] { return !xafsBatch->isRunning() && !xafsView->isBuilding(); };
     session->beforeFinish = [this] {
         if (runOptions.listSets)
             printSetList();
@@ -646,11 +653,21 @@ void Body::stopThreads()
     // No new slices: engines finish the slice they compute, then leave.
     if (runs)
         runs->halt();
-    if (xafsBuildThread)
-        xafsBuildThread->wait();
+    if (xafsView)
+        xafsView->waitForBuild();
     // Every record sent so far is written before the saver's thread ends.
     workers.stop([this] {
         if (engines)
             engines->stopThreads();
     });
+}
+
+XafsLayout Body::xafsLayout() const
+{
+    return xafsView->layout();
+}
+
+XafsSettings Body::xafsSettings() const
+{
+    return xafsView->settings();
 }

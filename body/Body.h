@@ -41,7 +41,7 @@ class SetRunner;
 struct RunRequest;
 class Sinogram;
 class XafsBatch;
-class XafsPanel;
+class XafsView;
 
 namespace Ui {
 class Body;
@@ -174,11 +174,6 @@ private:
     void setupResultControls();
     // At the end of a run that saved: the run record to the saver.
     void sendRunRecord();
-    // CT-XAFS stacks (BodyXafs.cpp), built on a thread of their own; a script waits
-    // for the end.
-    void startXafsBuild(bool fromScript);
-    void setupXafs();
-    void refreshXafsPanel();
     // -set, -sets and -threads (BodyRunOptions.cpp).
     void applyRunOptions();
     int enginesAsked(int scriptValue) const;
@@ -224,8 +219,7 @@ private:
     DataSaver *dataSaver = nullptr;
     QButtonGroup *ctSelGroup = nullptr;
     QButtonGroup *subFolderGroup = nullptr;
-    XafsPanel *xafsPanel = nullptr;
-    QThread *xafsBuildThread = nullptr;
+    XafsView *xafsView = nullptr;
 
     RunOptions runOptions;
     bool setListPrinted = false;

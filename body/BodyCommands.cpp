@@ -4,6 +4,7 @@
 #include "Body.h"
 
 #include "body/CorTools.h"
+#include "body/XafsView.h"
 
 #include "batch/Batch.h"
 #include "body/SetRunner.h"
@@ -72,8 +73,8 @@ void Body::setupCommands()
               }};
     p.sequential = {ui->ShowAdditionalInfo, ui->SelDDir, ui->SelI0Files,
                     [this](double eV) { setRunner->setMaxI0Gap(eV); }};
-    p.xafs = {xafsPanel, [this] { return xafsLayout(); },
-              [this](bool fromScript) { startXafsBuild(fromScript); },
+    p.xafs = {xafsView->panel(), [this] { return xafsView->layout(); },
+              [this](bool fromScript) { xafsView->startBuild(fromScript); },
               [this] { runs->account().addFailures(1); }};
     registerAllCommands(commands, p);
     // Only a script's typo makes a headless run fail: the configuration file is logged.

@@ -1,8 +1,5 @@
-// The XAFS tab and the build of the energy stacks, which runs on a thread of its own.
+#include "XafsView.h"
 
-#include "Body.h"
-
-#include "batch/Batch.h"
 #include "ct/DataSaver.h"
 #include "disp/XafsPanel.h"
 #include "run/RunController.h"
@@ -11,61 +8,72 @@
 #include "xafs/XafsChemicalMaps.h"
 #include "xafs/XafsMapRecord.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QThread>
 
 #include <memory>
 #include <new>
 #include <system_error>
 
-void Body::setupXafs()
+XafsView::XafsView(Parts parts, QObject *parent)
+    : QObject(parent)
+    , p(std::move(parts))
 {
+    Ui::Body *ui = p.form;
     // After the engines' tabs, so that the tab numbers of the batch commands stay.
+    // The tab's title keeps the main window's translation context.
     xafsPanel = new XafsPanel;
-    ui->ImgsTab->addTab(xafsPanel, tr("XAFS"));
-    connect(xafsPanel, &XafsPanel::refreshRequested, this, &Body::refreshXafsPanel);
-    connect(xafsPanel, &XafsPanel::buildRequested, this, [this] { startXafsBuild(false); });
-    connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this](int index) {
+    ui->ImgsTab->addTab(xafsPanel, QCoreApplication::translate("Body", "XAFS"));
+    connect(xafsPanel, &XafsPanel::refreshRequested, this, &XafsView::refresh);
+    connect(xafsPanel, &XafsPanel::buildRequested, this, [this] { startBuild(false); });
+    connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this, ui](int index) {
         if (ui->ImgsTab->widget(index) == xafsPanel)
-            refreshXafsPanel();
+            refresh();
     });
 }
 
-XafsLayout Body::xafsLayout() const
+void XafsView::waitForBuild()
 {
+    if (buildThread)
+        buildThread->wait();
+}
+
+XafsLayout XafsView::layout() const
+{
+    const Ui::Body *ui = p.form;
     return {ui->SelectDataSaveDir->path(), ui->SelectDataSaveDir->name(),
             ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
             ui->SubOfSlice->isChecked()};
 }
 
-XafsSettings Body::xafsSettings() const
+XafsSettings XafsView::settings() const
 {
     return xafsPanel->settings();
 }
 
-void Body::refreshXafsPanel()
+void XafsView::refresh()
 {
-    const XafsLayout layout = xafsLayout();
-    xafsPanel->setSource(XafsBuilder(layout, xafsSettings()).outputFolder(), layout.name);
+    const XafsLayout here = layout();
+    xafsPanel->setSource(XafsBuilder(here, settings()).outputFolder(), here.name);
 }
 
-void Body::startXafsBuild(bool fromScript)
+void XafsView::startBuild(bool fromScript)
 {
-    if (xafsBuildThread) {
+    if (buildThread) {
         qDebug() << "XAFS: a build is already running";
-        if (fromScript) {
-            batch->setOk(false);
-            emit callBatchCheckEnd();
-        }
+        if (fromScript)
+            p.answerScript(false);
         return;
     }
     // Results still queued for the saver are written before they are looked for.
     QMetaObject::invokeMethod(
-        dataSaver, [] {}, Qt::BlockingQueuedConnection);
-    const XafsLayout layout = xafsLayout();
-    const XafsSettings settings = xafsSettings();
+        p.saver, [] {}, Qt::BlockingQueuedConnection);
+    const XafsLayout layout = this->layout();
+    const XafsSettings settings = this->settings();
     const XafsMapSettings maps = xafsPanel->mapSettings();
     auto built = std::make_shared<int>(0);
-    xafsBuildThread = QThread::create([layout, settings, maps, built] {
+    buildThread = QThread::create([layout, settings, maps, built] {
         // A buffer beyond the memory there is, or a helper thread the system refuses,
         // fails this build alone: the script gets its ng and the run goes on.
         try {
@@ -83,35 +91,32 @@ void Body::startXafsBuild(bool fromScript)
             *built = 0;
         }
     });
-    xafsBuildThread->setParent(this);
+    buildThread->setParent(this);
     xafsPanel->setBuilding(true);
-    connect(xafsBuildThread, &QThread::finished, this, [this, built, fromScript, layout] {
-        xafsBuildThread->deleteLater();
-        xafsBuildThread = nullptr;
+    connect(buildThread, &QThread::finished, this, [this, built, fromScript, layout] {
+        buildThread->deleteLater();
+        buildThread = nullptr;
         xafsPanel->setBuilding(false);
         if (*built == 0)
             qDebug() << "XAFS: nothing could be built for" << layout.name;
-        refreshXafsPanel();
+        refresh();
         if (fromScript && *built == 0)
-            runs->account().addFailures(1);
-        if (fromScript) {
-            batch->setOk(*built > 0);
-            emit callBatchCheckEnd();
-        }
-        finishIfHeadlessDone();
+            p.runs->account().addFailures(1);
+        if (fromScript)
+            p.answerScript(*built > 0);
+        p.ended();
     });
-    xafsBuildThread->start();
-    if (xafsBuildThread->isRunning() || xafsBuildThread->isFinished())
+    buildThread->start();
+    if (buildThread->isRunning() || buildThread->isFinished())
         return;
     // No thread could be made: the script must not wait for an end that never comes.
     qDebug() << "XAFS: the build thread could not start";
-    delete xafsBuildThread;
-    xafsBuildThread = nullptr;
+    delete buildThread;
+    buildThread = nullptr;
     xafsPanel->setBuilding(false);
     if (fromScript) {
-        runs->account().addFailures(1);
-        batch->setOk(false);
-        emit callBatchCheckEnd();
+        p.runs->account().addFailures(1);
+        p.answerScript(false);
     }
-    finishIfHeadlessDone();
+    p.ended();
 }
