@@ -16,7 +16,6 @@
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "disp/CtCalc2Ui.h"
-#include "disp/PopDockBase.h"
 #include "disp/ProcCtrl.h"
 #include "disp/RawDisp.h"
 #include "disp/RawView.h"
@@ -28,7 +27,6 @@
 #include "run/RunController.h"
 #include "run/StackLoader.h"
 #include "select/SelectAFile.h"
-#include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
 #include "select/SelectDataFiles.h"
 #include "ui_Body.h"
@@ -38,13 +36,7 @@
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
-#include <QFileInfo>
-#include <QGridLayout>
 #include <cmath>
-
-namespace {
-
-} // namespace
 
 Body::Body(QWidget *parent)
     : QFrame(parent)
