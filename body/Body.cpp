@@ -113,24 +113,12 @@ void Body::setupBatch()
 void Body::setupSequencer()
 {
     xafsBatch = workers.sequencer();
-    connect(ui->SeqCalc, &QPushButton::clicked, this, &Body::seqCalcClicked);
-    connect(xafsBatch, &XafsBatch::starting, this, &Body::startingSeqCalc, Qt::QueuedConnection);
-    connect(xafsBatch, &XafsBatch::setFirstImageSet, this, &Body::setFirstImageSet,
-            Qt::QueuedConnection);
-    connect(xafsBatch, &XafsBatch::setNextImageSet, this, &Body::setNextImageSet,
-            Qt::QueuedConnection);
-    connect(xafsBatch, &XafsBatch::execCalculation, this, &Body::startSetCalc,
-            Qt::QueuedConnection);
-    connect(xafsBatch, &XafsBatch::finished, this, &Body::finishedSeqCalc, Qt::QueuedConnection);
-    connect(xafsBatch, &XafsBatch::stage, this, &Body::noticedStage, Qt::QueuedConnection);
     connect(this, &Body::finishedLoadingCTFiles, xafsBatch, &XafsBatch::loadedDataSet,
             Qt::QueuedConnection);
     connect(this, &Body::setCalcFinished, xafsBatch, &XafsBatch::calcFinished,
             Qt::QueuedConnection);
     connect(this, &Body::setFirstSet, ui->SelDDir, &SelectDataDir::setFirstSet);
     connect(this, &Body::setNextSet, ui->SelDDir, &SelectDataDir::setNextSet);
-    connect(ui->SelDDir, &SelectDataDir::noMoreSets, xafsBatch, &XafsBatch::noMoreSets,
-            Qt::QueuedConnection);
     connect(ui->SelDDir, &SelectDataDir::newSets, this, &Body::newSets);
 }
 
@@ -144,6 +132,7 @@ void Body::setupSetRunner()
     hooks.firstSet = [this](int index) { emit setFirstSet(index); };
     hooks.nextSet = [this](int index) { emit setNextSet(index); };
     hooks.headless = [this] { return session->isHeadless(); };
+    hooks.ended = [this] { finishIfHeadlessDone(); };
     setRunner = new SetRunner(ui, runs, xafsBatch, std::move(hooks), this);
     CorTools::Parts cor{ui,           imgDatas,  dataSaver,
                         resultPanels, setRunner, [this] {
@@ -550,13 +539,12 @@ void Body::selectedFileInfoList(QFileInfoList fileInfoList)
 
 void Body::startingSeqCalc()
 {
-    ui->SeqCalc->setStyleSheet(RunView::runningStyle());
+    setRunner->sequenceStarted();
 }
 
 void Body::finishedSeqCalc()
 {
-    ui->SeqCalc->setStyleSheet(RunView::idleStyle());
-    finishIfHeadlessDone();
+    setRunner->sequenceFinished();
 }
 
 void Body::i0FilesSelected(QStringList files, bool)

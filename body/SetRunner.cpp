@@ -1,15 +1,16 @@
 #include "SetRunner.h"
 
+#include "body/RunView.h"
 #include "body/XafsBatch.h"
 #include "ct/SgmGeom.h"
 #include "imgdata/ImgData.h"
 #include "run/RunController.h"
 #include "run/RunRequest.h"
+#include "select/CtFileSet.h"
 #include "select/SelectAFile.h"
 #include "select/SelectAImgFile.h"
 #include "select/SelectDataDir.h"
 #include "select/SelectDataFiles.h"
-#include "select/CtFileSet.h"
 #include "ui_Body.h"
 #include "util/Edition.h"
 #include "util/Numbers.h"
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPushButton>
 #include <QTextStream>
 
 // Messages here keep the translation context of the main window, where they
@@ -33,6 +35,27 @@ SetRunner::SetRunner(Ui::Body *form, RunController *runs, XafsBatch *sequencer, 
     , hooks(std::move(hooks))
 {
     connect(ui->SelDDir, &SelectDataDir::newSets, this, &SetRunner::newSequence);
+    connect(ui->SeqCalc, &QPushButton::clicked, this, &SetRunner::seqCalcClicked);
+    // The sequencer's steps come from its thread, each after the one before.
+    const auto queued = Qt::QueuedConnection;
+    connect(sequencer, &XafsBatch::starting, this, &SetRunner::sequenceStarted, queued);
+    connect(sequencer, &XafsBatch::setFirstImageSet, this, &SetRunner::setFirstImageSet, queued);
+    connect(sequencer, &XafsBatch::setNextImageSet, this, &SetRunner::setNextImageSet, queued);
+    connect(sequencer, &XafsBatch::execCalculation, this, &SetRunner::startSetCalc, queued);
+    connect(sequencer, &XafsBatch::finished, this, &SetRunner::sequenceFinished, queued);
+    connect(sequencer, &XafsBatch::stage, this, &SetRunner::noticedStage, queued);
+    connect(ui->SelDDir, &SelectDataDir::noMoreSets, sequencer, &XafsBatch::noMoreSets, queued);
+}
+
+void SetRunner::sequenceStarted()
+{
+    ui->SeqCalc->setStyleSheet(RunView::runningStyle());
+}
+
+void SetRunner::sequenceFinished()
+{
+    ui->SeqCalc->setStyleSheet(RunView::idleStyle());
+    hooks.ended();
 }
 
 void SetRunner::newSequence()

@@ -34,6 +34,8 @@ public:
         std::function<void(int index)> firstSet;
         std::function<void(int index)> nextSet;
         std::function<bool()> headless;
+        // The sequence ended (a headless run may have waited for it).
+        std::function<void()> ended;
     };
 
     SetRunner(Ui::Body *form, RunController *runs, XafsBatch *sequencer, Hooks hooks,
@@ -58,6 +60,9 @@ public:
 
     void reportStage(const QString &msg);
     void seqCalcClicked();
+    // The run button's colour while the sequencer runs.
+    void sequenceStarted();
+    void sequenceFinished();
     void startSetCalc();
     void setFirstImageSet();
     void setNextImageSet();
