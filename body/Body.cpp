@@ -9,6 +9,7 @@
 #include "body/ResultPanels.h"
 #include "body/RunView.h"
 #include "body/SetRunner.h"
+#include "body/StackView.h"
 #include "body/XafsBatch.h"
 #include "body/XafsView.h"
 #include "ct/CtCalc.h"
@@ -25,10 +26,8 @@
 #include "run/CtEnginePool.h"
 #include "run/HeadlessSession.h"
 #include "run/RunController.h"
-#include "run/StackLoader.h"
 #include "select/SelectAFile.h"
 #include "select/SelectDataDir.h"
-#include "select/SelectDataFiles.h"
 #include "ui_Body.h"
 #include "util/Numbers.h"
 
@@ -174,6 +173,12 @@ void Body::connectPanels()
     connect(ui->CTFiles, &SelectDataFiles::filesSelected, this, &Body::dataFilesSelected);
     connect(ui->SelI0Files, &SelectDataFiles::filesSelected, this, &Body::i0FilesSelected);
     rawView = new RawView(rawDisp, ui->procCtrl, ui->seekCtrl, imgDatas, this);
+    stackView = std::make_unique<StackView>(
+        StackView::Parts{ui, imgDatas, rawDisp, &runs->account(), [this] { updateRawImage(); },
+                         [this] { regenerateSinogram(); },
+                         [this](double x0, double z0, double x1, double z1) {
+                             setRegionEverywhere(x0, z0, x1, z1);
+                         }});
     rawView->regionSelected = [this](double x0, double z0, double x1, double z1) {
         setRegionEverywhere(x0, z0, x1, z1);
     };
@@ -220,45 +225,7 @@ void Body::dataFilesSelected(QStringList files, bool clear)
 
 void Body::loadFiles(const QStringList &files, bool clear)
 {
-    if (clear) {
-        // A new stack: its frame size is set anew by its first image.
-        imgDatas->clear();
-        ui->seekCtrl->setMaximum(0);
-        ui->seekCtrl->setIndex(0);
-        rawDisp->scaleSet = false;
-    }
-    const StackLoader::Result load = StackLoader::addFiles(*imgDatas, files);
-    for (const QString &file : load.loaded)
-        ui->CTFiles->addFileName(file);
-    runs->account().addSkippedFiles(load.skipped);
-    const bool vertical = ui->procCtrl->rotAxIsV();
-    const int w = imgDatas->width();
-    const int h = imgDatas->height();
-    const bool resetConds = firstLoad || !ui->CTFiles->keepConditions();
-    if (resetConds && imgDatas->count() > 0) {
-        const int along = vertical ? h : w;
-        const int across = vertical ? w : h;
-        const double corBefore = ui->procCtrl->cor();
-        ui->procCtrl->setSliceTo(along - 1);
-        ui->procCtrl->setSliceNo(along / 2);
-        ui->procCtrl->setCor(across / 2);
-        // A centre set before a loop's loads is replaced here: the log says so, so
-        // that a script knows ct_cor belongs after the load.
-        if (ui->procCtrl->cor() != corBefore)
-            qDebug() << "Centre of rotation reset to" << ui->procCtrl->cor() << "on load";
-        qDebug() << "Slice range reset to 0 -" << along - 1
-                 << "and the region to the whole image on load";
-    }
-    ui->seekCtrl->setMaximum(std::max(0, imgDatas->count() - 1));
-    updateRawImage();
-    if (ui->procCtrl->autoUpdate())
-        regenerateSinogram();
-    if (resetConds && imgDatas->count() > 0) {
-        const double e = (vertical ? w : h) - 1;
-        setRegionEverywhere(0, 0, e, e);
-    }
-    if (imgDatas->count() > 0)
-        firstLoad = false;
+    stackView->load(files, clear);
     emit finishedLoadingCTFiles();
 }
 

@@ -18,6 +18,7 @@
 #include <QVector>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class Batch;
@@ -38,6 +39,7 @@ class ResultPanels;
 class RunController;
 class RunView;
 class SetRunner;
+class StackView;
 struct RunRequest;
 class Sinogram;
 class XafsBatch;
@@ -197,7 +199,7 @@ private:
     Ui::Body *ui;
     Workers workers;
     CommandTable commands;
-    bool firstLoad = true;
+    std::unique_ptr<StackView> stackView;
     // The beam energy of the HDF5 scan loaded last (h5_load) and its file: the run
     // record takes it while that file is the one loaded.
     QString h5EnergyFile;
