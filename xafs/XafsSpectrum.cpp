@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <functional>
 
 #include <algorithm>
 #include <cmath>
@@ -171,11 +172,13 @@ bool commit(QTextStream &text, SafeFile::Output &file, const QString &path)
 
 } // namespace
 
-bool XafsSpectrum::writeCsv(const QString &path, const std::vector<double> &energies,
-                            const std::vector<double> &mu, const XafsSettings &settings,
-                            const XafsSpectrumSource &source)
+namespace {
+
+// The header, then one row a measured energy: energy, µ, normalised µ (and the
+// flattened µ), the columns apart by `separator`.
+bool writeColumns(const QString &path, const Written &w, bool flatten, char separator,
+                  const std::function<void(QTextStream &)> &header)
 {
-    const Written w = prepare(energies, mu, settings);
     SafeFile::Output file(path);
     if (!file.ok()) {
         qDebug() << "Can not write result file" << path;
@@ -183,18 +186,30 @@ bool XafsSpectrum::writeCsv(const QString &path, const std::vector<double> &ener
     }
     QTextStream text(file.device());
     text.setRealNumberPrecision(10);
-    // Lines a column reader skips; the columns below stay as they always were.
-    for (const auto &field : headerFields(w, settings, source))
-        text << "# " << field.first << ": " << field.second << '\n';
-    text << (settings.flatten ? "energy_eV,mu,normalised_mu,flattened_mu\n"
-                              : "energy_eV,mu,normalised_mu\n");
+    header(text);
     for (size_t k = 0; k < w.energies.size(); ++k) {
-        text << w.energies[k] << ',' << w.mu[k] << ',' << w.norm[k];
-        if (settings.flatten)
-            text << ',' << w.flat[k];
+        text << w.energies[k] << separator << w.mu[k] << separator << w.norm[k];
+        if (flatten)
+            text << separator << w.flat[k];
         text << '\n';
     }
     return commit(text, file, path);
+}
+
+} // namespace
+
+bool XafsSpectrum::writeCsv(const QString &path, const std::vector<double> &energies,
+                            const std::vector<double> &mu, const XafsSettings &settings,
+                            const XafsSpectrumSource &source)
+{
+    const Written w = prepare(energies, mu, settings);
+    return writeColumns(path, w, settings.flatten, ',', [&](QTextStream &text) {
+        // Lines a column reader skips; the columns below stay as they always were.
+        for (const auto &field : headerFields(w, settings, source))
+            text << "# " << field.first << ": " << field.second << '\n';
+        text << (settings.flatten ? "energy_eV,mu,normalised_mu,flattened_mu\n"
+                                  : "energy_eV,mu,normalised_mu\n");
+    });
 }
 
 bool XafsSpectrum::writeXdi(const QString &path, const std::vector<double> &energies,
@@ -202,30 +217,18 @@ bool XafsSpectrum::writeXdi(const QString &path, const std::vector<double> &ener
                             const XafsSpectrumSource &source)
 {
     const Written w = prepare(energies, mu, settings);
-    SafeFile::Output file(path);
-    if (!file.ok()) {
-        qDebug() << "Can not write result file" << path;
-        return false;
-    }
-    QTextStream text(file.device());
-    text.setRealNumberPrecision(10);
-    text << "# XDI/1.0 Orvo2/" << RunRecord::programKeys().value("version").toString() << '\n';
-    text << "# Column.1: energy eV\n# Column.2: mu\n# Column.3: norm\n";
-    if (settings.flatten)
-        text << "# Column.4: flat\n";
-    if (!settings.elementSymbol.isEmpty())
-        text << "# Element.symbol: " << settings.elementSymbol << '\n'
-             << "# Element.edge: " << settings.elementEdge << '\n';
-    for (const auto &field : headerFields(w, settings, source))
-        text << "# Orvo2." << field.first << ": " << field.second << '\n';
-    text << "#----\n# energy mu norm" << (settings.flatten ? " flat\n" : "\n");
-    for (size_t k = 0; k < w.energies.size(); ++k) {
-        text << w.energies[k] << ' ' << w.mu[k] << ' ' << w.norm[k];
+    return writeColumns(path, w, settings.flatten, ' ', [&](QTextStream &text) {
+        text << "# XDI/1.0 Orvo2/" << RunRecord::programKeys().value("version").toString() << '\n';
+        text << "# Column.1: energy eV\n# Column.2: mu\n# Column.3: norm\n";
         if (settings.flatten)
-            text << ' ' << w.flat[k];
-        text << '\n';
-    }
-    return commit(text, file, path);
+            text << "# Column.4: flat\n";
+        if (!settings.elementSymbol.isEmpty())
+            text << "# Element.symbol: " << settings.elementSymbol << '\n'
+                 << "# Element.edge: " << settings.elementEdge << '\n';
+        for (const auto &field : headerFields(w, settings, source))
+            text << "# Orvo2." << field.first << ": " << field.second << '\n';
+        text << "#----\n# energy mu norm" << (settings.flatten ? " flat\n" : "\n");
+    });
 }
 
 bool XafsSpectrum::write(const QString &path, const std::vector<double> &energies,
