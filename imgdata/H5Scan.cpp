@@ -16,6 +16,10 @@ namespace {
 
 using Kind = ImgDataH5::SampleKind;
 
+// More frames than any scan holds: a dataset of empty chunks may claim
+// billions of them, and the frame lists are sized by that count.
+constexpr hsize_t kMaxFrames = 1u << 20;
+
 // An HDF5 identifier closed by the function that fits its kind.
 class Handle
 {
@@ -275,7 +279,7 @@ public:
             return refuse("HDF5 dataset type is not a number type", path);
         const hsize_t frames = (*dims)[0], rows = (*dims)[1], columns = (*dims)[2];
         if (frames < 1 || rows < 1 || columns < 1 || rows > INT_MAX || columns > INT_MAX ||
-            frames > INT_MAX)
+            frames > kMaxFrames)
             return refuse("HDF5 dataset has no frames or too large dimensions", path);
         qint64 bytes = 0;
         if (__builtin_mul_overflow(qint64(rows), qint64(columns), &bytes) ||
@@ -307,7 +311,7 @@ public:
             return refuse("HDF5 dataset is not a stack of frames (rank 3)", path);
         if (dims[1] != hsize_t(plan.height) || dims[2] != hsize_t(plan.width))
             return refuse("HDF5 flats or darks differ in size from the projections", path);
-        if (dims[0] > INT_MAX)
+        if (dims[0] > kMaxFrames)
             return refuse("HDF5 dataset has no frames or too large dimensions", path);
         for (hsize_t i = 0; i < dims[0]; ++i)
             source->frames.push_back(i);
