@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ct/ResultLayout.h"
 #include "xafs/XafsNormaliser.h"
+#include "xafs/XafsResultSets.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -11,34 +11,6 @@
 
 #include <memory>
 #include <vector>
-
-// Where the results of a sequential run lie: the data save folder, the data name and
-// the sub-folder settings the results were saved with.
-struct XafsLayout
-{
-    QString folder;
-    QString name;
-    bool inSubFolders = false;
-    bool ofEnergy = false;
-    bool ofSlice = false;
-
-    ResultLayout results() const { return {inSubFolders, ofEnergy, ofSlice}; }
-};
-
-// The results of one energy: one float TIFF per slice and the run record.
-struct XafsResultSet
-{
-    QString tag;
-    double energy = 0.0; // eV
-    double cor = 0.0;
-    int projections = 0;
-    int n = 0;
-    int x0 = 0; // the clipped region in slice pixels
-    int z0 = 0;
-    int width = 0;
-    int height = 0;
-    QMap<int, QString> slices; // slice number -> TIFF path
-};
 
 // Per energy of one built slice: what the CSV reports.
 struct XafsEnergyRow
@@ -79,12 +51,6 @@ public:
     static QStringList builtSlices(const QString &folder, const QString &name);
     static QString energiesFileName(const QString &name);
 
-    // Steps of build(), public for tests.
-    std::vector<XafsResultSet> findSets() const;
-    // Keeps the sets sharing the most common region and N, one per energy.
-    static std::vector<XafsResultSet> refuseMisfits(std::vector<XafsResultSet> sets);
-    // Slice numbers present in every set; the others are reported.
-    static QList<int> completeSlices(const std::vector<XafsResultSet> &sets);
     bool buildSlice(int slice, std::vector<XafsEnergyRow> *rows);
     // Settings of later steps that go into the record <name>-xafs.json with the build's.
     void setRecordExtra(const QJsonObject &extra) { recordExtra = extra; }
@@ -96,9 +62,6 @@ private:
     XafsLayout layout;
     XafsSettings settings;
     std::vector<XafsResultSet> found;
-    // Results or records findSets refused as damaged (a region outside its slice, a
-    // record that is no regular file or too large); any of them fails the build.
-    mutable int damagedInputs = 0;
     QJsonArray sliceRecords; // what each slice's fits gave, for the record
     QJsonObject recordExtra;
     // The buffers of a slice, kept from slice to slice: fresh memory for a stack of
