@@ -7,9 +7,11 @@
 #include "body/ImageTabs.h"
 #include "body/NextFileNames.h"
 #include "body/ResultPanels.h"
+#include "body/RunRecordSender.h"
 #include "body/RunView.h"
 #include "body/SetRunner.h"
 #include "body/StackView.h"
+#include "body/TaskOptions.h"
 #include "body/XafsBatch.h"
 #include "body/XafsView.h"
 #include "ct/CtCalc.h"
@@ -31,7 +33,6 @@
 #include "ui_Body.h"
 #include "util/Numbers.h"
 
-#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
@@ -48,8 +49,8 @@ Body::Body(QWidget *parent)
     // Both run buttons start as a run's end leaves them.
     ui->CalcCT->setStyleSheet(RunView::idleStyle());
     ui->SeqCalc->setStyleSheet(RunView::idleStyle());
-    subFolderGroup = FormFit::setUp(ui, this);
-    setupResultControls();
+    FormFit::setUp(ui, this);
+    RunRecordSender::addDataFormatBox(ui, this);
     setupDisplays();
     setupBatch();
     setupSequencer();
@@ -61,15 +62,19 @@ Body::Body(QWidget *parent)
                              },
                              [this] { finishIfHeadlessDone(); }},
                             this);
+    runRecords = std::make_unique<RunRecordSender>(RunRecordSender::Parts{
+        ui, this, imgDatas, runs, xafsBatch, resultPanels, corTools, dataSaver});
     connectPanels();
     ui->AdditionalInfo->setVisible(ui->ShowAdditionalInfo->isChecked());
     ui->I0ofRawImage_->setTitle(tr("I0 of Raw Image"));
     ui->I0ofI0Image_->setTitle(tr("I0 of I0 Image"));
     // Once every tab has its content: the images' share of the screen is known.
-    fitControlColumn();
+    FormFit::fitControlColumn(ui, this);
     FormFit::fitToScreen(this);
     setupCommands();
-    applyRunOptions();
+    taskOptions->apply();
+    if (taskOptions->options().onlySet >= 0)
+        connect(this, &Body::finishedLoadingCTFiles, taskOptions, &TaskOptions::checkOnlySetLoaded);
     executeConfigLines();
 }
 
@@ -78,11 +83,6 @@ Body::~Body()
     stopThreads();
     delete resultPanels;
     delete ui;
-}
-
-void Body::fitControlColumn()
-{
-    FormFit::fitControlColumn(ui, this);
 }
 
 void Body::setupDisplays()
@@ -133,6 +133,7 @@ void Body::setupSetRunner()
     hooks.headless = [this] { return session->isHeadless(); };
     hooks.ended = [this] { finishIfHeadlessDone(); };
     setRunner = new SetRunner(ui, runs, xafsBatch, std::move(hooks), this);
+    taskOptions->setSetRunner(setRunner);
     CorTools::Parts cor{ui,           imgDatas,  dataSaver,
                         resultPanels, setRunner, [this] {
                             passSubFolderSettings(); }};
@@ -164,12 +165,6 @@ void Body::setupEngines()
 
 void Body::connectPanels()
 {
-    ctSelGroup = new QButtonGroup(this);
-    ctSelGroup->setExclusive(true);
-    ctSelGroup->addButton(ui->SelectCt1);
-    ctSelGroup->addButton(ui->SelectCt2);
-    ui->SelectCt1->setChecked(true);
-
     connect(ui->CTFiles, &SelectDataFiles::filesSelected, this, &Body::dataFilesSelected);
     connect(ui->SelI0Files, &SelectDataFiles::filesSelected, this, &Body::i0FilesSelected);
     rawView = new RawView(rawDisp, ui->procCtrl, ui->seekCtrl, imgDatas, this);
@@ -183,18 +178,9 @@ void Body::connectPanels()
         setRegionEverywhere(x0, z0, x1, z1);
     };
     connect(ui->procCtrl, &ProcCtrl::findCorClicked, this, &Body::findCorClicked);
-    // "Show Img" of the I0 and BG pickers brings their picture's tab to the front.
-    connect(ui->I0ImgSel, &SelectAImgFile::imageShown, this,
-            [this] { ui->ImgsTab->setCurrentWidget(ui->I0ImageTab); });
-    connect(ui->BGImgSel, &SelectAImgFile::imageShown, this,
-            [this] { ui->ImgsTab->setCurrentWidget(ui->BGImageTab); });
-    connect(ctCalc, &CtCalc::askToStartCalc, this, &Body::toggleCalcCt);
-    connect(ui->CalcCT, &QPushButton::clicked, this, &Body::toggleCalcCt);
     connect(ctCalc, &CtCalc::cRUpdated, this, &Body::cRUpdated);
     connect(ctCalc, &CtCalc::dRUpdated, this, &Body::dRUpdated);
     connect(ctCalc, &CtCalc::calcFinished, this, &Body::ctCalcFinished);
-    connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &Body::changedAutoExec);
-    connect(ctSelGroup, &QButtonGroup::buttonClicked, this, &Body::changedCtSel);
     connect(ui->ShowAdditionalInfo, &QCheckBox::toggled, ui->AdditionalInfo, &QWidget::setVisible);
     connect(ui->FixColorScale, &QCheckBox::toggled, this, &Body::fixColorScaleToggled);
     connect(ui->SelDDir, &SelectDataDir::selected, this, &Body::selectedDir);
@@ -276,7 +262,8 @@ void Body::setupRuns()
     runs = new RunController(engines, dataSaver, this);
     runs->answerScript = [this](bool ok) { batch->setOk(ok); };
     runView = new RunView(
-        ui, this, runs, imgDatas, ctCalc, [this] { sendRunRecord(); }, this);
+        ui, this, runs, imgDatas, ctCalc, [this] { startCalcCt(); }, [this] { runRecords->send(); },
+        this);
     connect(runs, &RunController::handedOut, this,
             [this](int engine, bool rotAxIsV, double cor, int slice, bool show) {
                 emit startCt(engines->engine(engine), rotAxIsV, cor, slice, show);
@@ -285,10 +272,11 @@ void Body::setupRuns()
     connect(runs, &RunController::calcFinished, this, &Body::calcFinished);
     connect(runs, &RunController::setCalcFinished, this, &Body::setCalcFinished);
     session = new HeadlessSession(runs, this);
+    taskOptions = new TaskOptions(ui, imgDatas, session, engineCount, this);
     session->othersIdle = [this] { return !xafsBatch->isRunning() && !xafsView->isBuilding(); };
     session->beforeFinish = [this] {
-        if (runOptions.listSets)
-            printSetList();
+        if (taskOptions->options().listSets)
+            taskOptions->printSetList();
     };
     connect(session, &HeadlessSession::finishing, this, &Body::finishing);
 }
@@ -315,19 +303,7 @@ bool Body::deferWhileEnginesRun(const char *what, std::function<void()> action)
 
 void Body::toggleCalcCt()
 {
-    if (imgDatas->count() == 0)
-        return;
-    if (runs->isRunning()) {
-        stopCalcCt();
-        return;
-    }
-    // Changes asked for before the click come first.
-    if (runs->hasPendingActions() && deferWhileEnginesRun("CT run", [this] {
-            if (!runs->isRunning())
-                startCalcCt();
-        }))
-        return;
-    startCalcCt();
+    runView->toggleRun();
 }
 
 void Body::startCalcCt()
@@ -379,17 +355,14 @@ void Body::showAdditionalInfo(bool f)
     ui->AdditionalInfo->setVisible(f);
 }
 
-void Body::changedCtSel(QAbstractButton *button)
+void Body::changedCtSel(QAbstractButton *)
 {
-    Q_UNUSED(button);
-    if (ui->SelectCt1->isChecked())
-        ui->procCtrl->setAutoExec(false);
+    runView->ctSelectionChanged();
 }
 
 void Body::changedAutoExec()
 {
-    if (ui->procCtrl->autoExec())
-        ui->SelectCt2->setChecked(true);
+    runView->autoExecChanged();
 }
 
 // ---- regions and colour scale --------------------------------------------------
@@ -454,29 +427,14 @@ void Body::setAutoSaveData(bool f)
 
 // ---- sequential execution ------------------------------------------------------
 
-void Body::seqCalcClicked()
-{
-    setRunner->seqCalcClicked();
-}
-
-void Body::startSetCalc()
-{
-    setRunner->startSetCalc();
-}
-
 void Body::findCorClicked()
 {
     corTools->findCor(std::nan(""), std::nan(""));
 }
 
-void Body::markFailure(const QString &what)
-{
-    runs->markFailure(what);
-}
-
 void Body::newSets(int count)
 {
-    fitControlColumn();
+    FormFit::fitControlColumn(ui, this);
     if (ui->keepOnNewSets->isChecked())
         return;
     ui->SeqCalcFrom->setValue(1);
@@ -607,14 +565,4 @@ void Body::stopThreads()
         if (engines)
             engines->stopThreads();
     });
-}
-
-XafsLayout Body::xafsLayout() const
-{
-    return xafsView->layout();
-}
-
-XafsSettings Body::xafsSettings() const
-{
-    return xafsView->settings();
 }

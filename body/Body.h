@@ -3,45 +3,35 @@
 #include "batch/BatchCmd.h"
 #include "batch/CommandTable.h"
 #include "body/Workers.h"
-#include "config/RunOptions.h"
-#include "ct/CtRunParams.h"
 #include "disp/MouseC.h"
 #include "run/RunAccount.h"
-#include "xafs/XafsBuilder.h"
 
-#include <QDateTime>
 #include <QFileInfoList>
 #include <QFrame>
-#include <QList>
 #include <QStringList>
-#include <QThread>
-#include <QVector>
-#include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class Batch;
 class CorTools;
 class CtCalc;
 class CtCalc2;
-class CtCalc2Ui;
 class CtEnginePool;
 class DataSaver;
 class HeadlessSession;
 class ImgDatas;
 class QAbstractButton;
-class QButtonGroup;
 class QPainter;
 class RawDisp;
 class RawView;
 class ResultPanels;
 class RunController;
+class RunRecordSender;
 class RunView;
 class SetRunner;
-class StackView;
-struct RunRequest;
 class Sinogram;
+class StackView;
+class TaskOptions;
 class XafsBatch;
 class XafsView;
 
@@ -80,9 +70,6 @@ public:
     bool isCalcRunning() const;
     ImgDatas *imageStack() const { return imgDatas; }
     Batch *batchInterpreter() const { return batch; }
-    // Where the results of the current data name are and how spectra are normalised.
-    XafsLayout xafsLayout() const;
-    XafsSettings xafsSettings() const;
 
 signals:
     void batchCalcStart();
@@ -148,15 +135,10 @@ protected:
 
 private slots:
     void findCorClicked();
-    void seqCalcClicked();
-    void startSetCalc();
     void batchLoadedScript(bool opened);
     void batchEnded();
-    void onlySetMissing(int index, int count, QString dir);
-    void checkOnlySetLoaded();
 
 private:
-    void fitControlColumn();
     void setupDisplays();
     void setupBatch();
     void setupSequencer();
@@ -172,21 +154,10 @@ private:
     // Runs one command; false when it completes later (calc_exec and xafs_build from
     // the interpreter). Only commands from the interpreter are answered at all.
     bool dispatch(const BatchCmd &cmd, bool fromInterpreter);
-    // The data format box under the data folder (BodyResults.cpp).
-    void setupResultControls();
-    // At the end of a run that saved: the run record to the saver.
-    void sendRunRecord();
-    // -set, -sets and -threads (BodyRunOptions.cpp).
-    void applyRunOptions();
-    int enginesAsked(int scriptValue) const;
-    void printSetList();
     // The display and calculation regions of every result panel, CT1's included.
     void setRegionEverywhere(double x0, double z0, double x1, double z1);
 
     void loadFiles(const QStringList &files, bool clear);
-    // Something asked for failed: counted, and a script line being carried out
-    // answers ng.
-    void markFailure(const QString &what);
     void regenerateSinogram();
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
@@ -200,10 +171,7 @@ private:
     Workers workers;
     CommandTable commands;
     std::unique_ptr<StackView> stackView;
-    // The beam energy of the HDF5 scan loaded last (h5_load) and its file: the run
-    // record takes it while that file is the one loaded.
-    QString h5EnergyFile;
-    std::optional<double> h5EnergyEV;
+    std::unique_ptr<RunRecordSender> runRecords;
     Batch *batch = nullptr;
     XafsBatch *xafsBatch = nullptr;
     SetRunner *setRunner = nullptr;
@@ -219,12 +187,6 @@ private:
     HeadlessSession *session = nullptr;
     ImgDatas *imgDatas = nullptr;
     DataSaver *dataSaver = nullptr;
-    QButtonGroup *ctSelGroup = nullptr;
-    QButtonGroup *subFolderGroup = nullptr;
     XafsView *xafsView = nullptr;
-
-    RunOptions runOptions;
-    bool setListPrinted = false;
-    // -set named a set the data directory does not have: nothing more is run.
-    bool onlySetFailed = false;
+    TaskOptions *taskOptions = nullptr;
 };

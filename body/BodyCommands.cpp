@@ -3,11 +3,12 @@
 
 #include "Body.h"
 
-#include "body/CorTools.h"
-#include "body/XafsView.h"
-
 #include "batch/Batch.h"
+#include "body/CorTools.h"
+#include "body/RunRecordSender.h"
 #include "body/SetRunner.h"
+#include "body/TaskOptions.h"
+#include "body/XafsView.h"
 #include "body/commands/AllCommands.h"
 #include "ct/CtCalc.h"
 #include "imgdata/H5Scan.h"
@@ -23,7 +24,8 @@ void Body::setupCommands()
 {
     CommandParts p;
     p.runOptions = {
-        &runOptions, [this] { return onlySetFailed; }, [this] { printSetList(); },
+        &taskOptions->options(), [this] { return taskOptions->onlySetFailed(); },
+        [this] { taskOptions->printSetList(); },
         [this] { QMetaObject::invokeMethod(batch, &Batch::batchStop, Qt::QueuedConnection); }};
     p.loading = {ui->CTFiles, ui->seekCtrl, ui->I0ImgSel, ui->BGImgSel};
     p.h5 = {[this](H5Scan &scan, const QString &fileName) {
@@ -37,14 +39,13 @@ void Body::setupCommands()
             imgDatas->addFrame(std::move(frame));
         ui->CTFiles->clearFiles();
         ui->CTFiles->addFileName(fileName);
-        h5EnergyFile = fileName;
-        h5EnergyEV = scan.energyEV > 0 ? std::optional<double>(scan.energyEV) : std::nullopt;
+        runRecords->noteScanEnergy(fileName, scan.energyEV);
         ui->I0ImgSel->takeImage(std::move(scan.flat));
         ui->BGImgSel->takeImage(std::move(scan.dark));
         loadFiles(QStringList(), false);
         return true;
     }};
-    p.processing = {ui->procCtrl, [this](int asked) { return enginesAsked(asked); },
+    p.processing = {ui->procCtrl, [this](int asked) { return taskOptions->enginesAsked(asked); },
                     [this](double x0, double z0, double x1, double z1) {
                         dRUpdated(x0, z0, x1, z1);
                         ctCalc->setDR(x0, z0, x1, z1);
@@ -63,7 +64,7 @@ void Body::setupCommands()
     p.centre = {
         ui->procCtrl, [this](double from, double to) { return corTools->findCor(from, to); },
         [this](double from, double to, double step) { return corTools->scanCor(from, to, step); },
-        [this](const QString &what) { markFailure(what); },
+        [this](const QString &what) { runs->markFailure(what); },
         [this](int mode) { corTools->setSeqCorAuto(mode); }};
     p.runs = {ui->SelectCt1, ui->SelectCt2, ui->ShowCalcRes,
               [this](QAbstractButton *button) { changedCtSel(button); },

@@ -41,5 +41,9 @@ ImageTabs ImageTabs::build(Ui::Body *ui, ImgDatas *imgDatas)
         static_cast<QGridLayout *>(place.tab->layout())->addWidget(dock, 0, 0);
     }
     ui->ImgsTab->setCurrentIndex(0);
+    QObject::connect(ui->I0ImgSel, &SelectAImgFile::imageShown, ui->ImgsTab,
+                     [ui] { ui->ImgsTab->setCurrentWidget(ui->I0ImageTab); });
+    QObject::connect(ui->BGImgSel, &SelectAImgFile::imageShown, ui->ImgsTab,
+                     [ui] { ui->ImgsTab->setCurrentWidget(ui->BGImageTab); });
     return t;
 }

@@ -10,7 +10,8 @@ class Body;
 }
 
 // The image tabs of the main window: the raw projections, the sinogram, the CT1
-// panel and the I0 and BG images, each in a dock that can leave its tab.
+// panel and the I0 and BG images, each in a dock that can leave its tab; "Show
+// Img" of the I0 and BG pickers brings their picture's tab to the front.
 struct ImageTabs
 {
     RawDisp *raw = nullptr;

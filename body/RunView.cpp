@@ -9,6 +9,7 @@
 #include "ui_Body.h"
 #include "util/Numbers.h"
 
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QProgressBar>
 
@@ -19,14 +20,26 @@ const char *const timeFormat = "yy/MM/dd hh:mm:ss.zzz";
 } // namespace
 
 RunView::RunView(Ui::Body *form, QWidget *window, RunController *runs, const ImgDatas *stack,
-                 CtCalc *ct1, std::function<void()> ended, QObject *parent)
+                 CtCalc *ct1, std::function<void()> start, std::function<void()> ended,
+                 QObject *parent)
     : QObject(parent)
     , ui(form)
     , window(window)
     , runs(runs)
     , stack(stack)
+    , start(std::move(start))
     , ended(std::move(ended))
 {
+    auto *ctSelection = new QButtonGroup(window);
+    ctSelection->setExclusive(true);
+    ctSelection->addButton(ui->SelectCt1);
+    ctSelection->addButton(ui->SelectCt2);
+    ui->SelectCt1->setChecked(true);
+    connect(ct1, &CtCalc::askToStartCalc, this, &RunView::toggleRun);
+    connect(ui->CalcCT, &QPushButton::clicked, this, &RunView::toggleRun);
+    connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &RunView::autoExecChanged);
+    connect(ctSelection, &QButtonGroup::buttonClicked, this, &RunView::ctSelectionChanged);
+
     connect(runs, &RunController::runStarting, this, &RunView::showStarting);
     connect(runs, &RunController::runSetUp, this, [this](int total) {
         if (auto *bar = this->window->findChild<QProgressBar *>(QStringLiteral("CalcProgress"))) {
@@ -55,6 +68,35 @@ RunView::RunView(Ui::Body *form, QWidget *window, RunController *runs, const Img
     ui->BGImgSel->setChangeGuard([runs](std::function<void()> change) {
         return runs->deferWhileRunning("BG image change", std::move(change));
     });
+}
+
+void RunView::toggleRun()
+{
+    if (stack->count() == 0)
+        return;
+    if (runs->isRunning()) {
+        runs->stop();
+        return;
+    }
+    // Changes asked for before the click come first.
+    if (runs->hasPendingActions() && runs->deferWhileRunning("CT run", [this] {
+            if (!runs->isRunning())
+                start();
+        }))
+        return;
+    start();
+}
+
+void RunView::ctSelectionChanged()
+{
+    if (ui->SelectCt1->isChecked())
+        ui->procCtrl->setAutoExec(false);
+}
+
+void RunView::autoExecChanged()
+{
+    if (ui->procCtrl->autoExec())
+        ui->SelectCt2->setChecked(true);
 }
 
 const char *RunView::idleStyle()

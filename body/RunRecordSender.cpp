@@ -1,12 +1,7 @@
-// The filter settings and result formats of a run, and the run record sent to
-// the saver when a run ends.
-
-#include "Body.h"
+#include "RunRecordSender.h"
 
 #include "body/CorTools.h"
-
 #include "body/ResultPanels.h"
-
 #include "body/XafsBatch.h"
 #include "ct/AttenuationScale.h"
 #include "ct/DataSaver.h"
@@ -26,6 +21,7 @@
 #include "ui_Body.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QJsonArray>
@@ -49,11 +45,23 @@ QJsonValue fileOf(const ImgData *image)
 
 } // namespace
 
-void Body::setupResultControls()
+RunRecordSender::RunRecordSender(Parts parts)
+    : parts(parts)
+{
+}
+
+void RunRecordSender::noteScanEnergy(const QString &fileName, double energyEV)
+{
+    scanEnergyFile = fileName;
+    scanEnergyEV = energyEV > 0 ? std::optional<double>(energyEV) : std::nullopt;
+}
+
+// The label keeps the main window's translation context.
+void RunRecordSender::addDataFormatBox(Ui::Body *ui, QWidget *window)
 {
     auto *row = new QHBoxLayout;
-    auto *label = new QLabel(tr("Data Format"), this);
-    auto *box = new QComboBox(this);
+    auto *label = new QLabel(QCoreApplication::translate("Body", "Data Format"), window);
+    auto *box = new QComboBox(window);
     box->setObjectName(QStringLiteral("DataFormat"));
     for (const char *format : dataFormats)
         box->addItem(QString::fromLatin1(format));
@@ -66,8 +74,9 @@ void Body::setupResultControls()
     ui->SaveLayout->insertLayout(at + 1, row);
 }
 
-void Body::sendRunRecord()
+void RunRecordSender::send() const
 {
+    Ui::Body *ui = parts.form;
     const bool data = ui->AutoSaveData->isChecked();
     const bool image = ui->AutoSaveImage->isChecked();
     if (!data && !image)
@@ -82,7 +91,7 @@ void Body::sendRunRecord()
     record->name = home->name();
     record->tag = home->addTag();
 
-    const RunRequest &run = runs->request();
+    const RunRequest &run = parts.runs->request();
     const CtRunParams &params = run.params;
     QJsonObject o = RunRecord::programKeys();
     const QStringList files = ui->CTFiles->fileNames();
@@ -93,7 +102,7 @@ void Body::sendRunRecord()
     o["file_pattern"] = ui->SelDDir->pattern();
     o["first_file"] = QFileInfo(first).fileName();
     o["last_file"] = files.isEmpty() ? QString() : QFileInfo(files.last()).fileName();
-    o["file_count"] = imgDatas->count();
+    o["file_count"] = parts.stack->count();
     o["i0_file"] = fileOf(ui->I0ImgSel->image());
     o["bg_file"] = fileOf(ui->BGImgSel->image());
     // The I0's energy, read from its file's name as the nearest-energy rule reads it.
@@ -104,20 +113,21 @@ void Body::sendRunRecord()
     o["i0_energy_eV"] = i0Energy ? QJsonValue(*i0Energy) : QJsonValue(QJsonValue::Null);
     // A set of a sequential run carries its energy in the tag; a hand-loaded
     // stack in its files' names.
-    const QString energyText = xafsBatch->isRunning() ? ui->SelDDir->currentEnergyText()
-                                                      : energyTextOf(QFileInfo(first).fileName());
+    const QString energyText = parts.sequencer->isRunning()
+                                   ? ui->SelDDir->currentEnergyText()
+                                   : energyTextOf(QFileInfo(first).fileName());
     std::optional<double> energy = energyEvOf(energyText);
     // An HDF5 scan says its energy itself, more surely than its name.
-    if (!xafsBatch->isRunning() && h5EnergyEV && first == h5EnergyFile)
-        energy = h5EnergyEV;
+    if (!parts.sequencer->isRunning() && scanEnergyEV && first == scanEnergyFile)
+        energy = scanEnergyEV;
     o["energy_text"] = energyText;
     o["energy_eV"] = energy ? QJsonValue(*energy) : QJsonValue(QJsonValue::Null);
     o["cor"] = params.cor;
     o["rot_axis_vertical"] = params.rotAxIsV;
     const int n = run.fftLength();
     o["n"] = n;
-    o["projections"] = imgDatas->count();
-    const CtCalc2Ui *panel = resultPanels->panels().value(0);
+    o["projections"] = parts.stack->count();
+    const CtCalc2Ui *panel = parts.resultPanels->panels().value(0);
     QJsonArray region = {0.0, 0.0, double(n), double(n)};
     if (panel && panel->calcRegionChanged())
         region = {SavingData::clipBound(panel->cRx0(), n), SavingData::clipBound(panel->cRz0(), n),
@@ -127,23 +137,24 @@ void Body::sendRunRecord()
     o["padded"] = params.filterPadded ? 1 : 0;
     o["ring_removal"] = params.ringRemoval;
     o["precision"] = params.precision;
-    if (const std::optional<double> cor = corTools->corAutoOfSet())
+    if (const std::optional<double> cor = parts.corTools->corAutoOfSet())
         o["cor_auto"] = *cor;
     // The confidence of the estimate the run's centre came from, if it came from one.
-    if (const std::optional<double> confidence = corTools->confidenceOf(params.cor))
+    if (const std::optional<double> confidence = parts.corTools->confidenceOf(params.cor))
         o["cor_confidence"] = *confidence;
     o["scale"] = attenuationScaleRule();
-    o["data_format"] = dataFormatBox(this) ? dataFormatBox(this)->currentText() : QString();
+    o["data_format"] =
+        dataFormatBox(parts.window) ? dataFormatBox(parts.window)->currentText() : QString();
     record->settings = o;
-    if (!runs->runFailure().isEmpty())
-        record->failures.append({std::nullopt, runs->runFailure()});
+    if (!parts.runs->runFailure().isEmpty())
+        record->failures.append({std::nullopt, parts.runs->runFailure()});
 
     QStringList sources;
     if (data)
         sources << DataSaver::sourceKey(dataDir->path(), dataDir->name(), dataDir->addTag());
     if (image)
         sources << DataSaver::sourceKey(imageDir->path(), imageDir->name(), imageDir->addTag());
-    DataSaver *saver = dataSaver;
+    DataSaver *saver = parts.saver;
     QMetaObject::invokeMethod(
         saver, [saver, record, sources] { saver->writeRunRecordWDiscard(record, sources); },
         Qt::QueuedConnection);

@@ -1,47 +1,48 @@
-// The command-line options that make a run one task of a larger one: -set K
-// computes one set of a sequential run, -threads N uses the CPUs a task was
-// given, -sets lists the sets a script selects without computing anything.
-
-#include "Body.h"
+#include "TaskOptions.h"
 
 #include "app/CfgStore.h"
-#include "batch/Batch.h"
 #include "body/SetRunner.h"
 #include "disp/ProcCtrl.h"
 #include "imgdata/ImgDatas.h"
 #include "run/HeadlessSession.h"
 #include "select/SelectDataDir.h"
-#include "select/SelectDataFiles.h"
 #include "ui_Body.h"
 
 #include <QDebug>
-#include <QTextStream>
 #include <QThread>
 
 #include <algorithm>
-#include <cmath>
 
-void Body::applyRunOptions()
+TaskOptions::TaskOptions(Ui::Body *form, const ImgDatas *stack, HeadlessSession *session,
+                         int engineCount, QObject *parent)
+    : QObject(parent)
+    , ui(form)
+    , stack(stack)
+    , session(session)
+    , engineCount(engineCount)
+{
+}
+
+void TaskOptions::apply()
 {
     runOptions = RunOptions::fromStore(CfgStore::global());
     if (runOptions.onlySet >= 0) {
         ui->SelDDir->setOnlySet(runOptions.onlySet);
-        connect(ui->SelDDir, &SelectDataDir::onlySetMissing, this, &Body::onlySetMissing);
-        connect(this, &Body::finishedLoadingCTFiles, this, &Body::checkOnlySetLoaded);
+        connect(ui->SelDDir, &SelectDataDir::onlySetMissing, this, &TaskOptions::onlySetMissing);
     }
     // Unless told otherwise, as many engines as the machine has cores: more only take
     // turns on them and hold more memory.
     if (runOptions.threads > 0)
-        ui->procCtrl->setThreads(std::min(runOptions.threads, static_cast<int>(engineCount)));
+        ui->procCtrl->setThreads(std::min(runOptions.threads, engineCount));
     else
         ui->procCtrl->setThreads(std::clamp(QThread::idealThreadCount(), 1, engineCount));
 }
 
-int Body::enginesAsked(int scriptValue) const
+int TaskOptions::enginesAsked(int scriptValue) const
 {
     if (runOptions.threads <= 0)
         return scriptValue;
-    const int engines = std::min(runOptions.threads, static_cast<int>(engineCount));
+    const int engines = std::min(runOptions.threads, engineCount);
     if (engines != runOptions.threads)
         qDebug() << "-threads is more than there are engines, using" << engines;
     if (scriptValue != engines)
@@ -49,7 +50,7 @@ int Body::enginesAsked(int scriptValue) const
     return engines;
 }
 
-void Body::onlySetMissing(int index, int count, QString dir)
+void TaskOptions::onlySetMissing(int index, int count, const QString &dir)
 {
     const QString sets = count > 0
                              ? QStringLiteral("%1 sets, numbered 0 to %2").arg(count).arg(count - 1)
@@ -57,23 +58,23 @@ void Body::onlySetMissing(int index, int count, QString dir)
     qDebug().noquote()
         << QStringLiteral("-set %1: no such set, the data directory has %2 :").arg(index).arg(sets)
         << dir;
-    onlySetFailed = true;
+    setMissing = true;
     session->setExitCode(2);
 }
 
-void Body::checkOnlySetLoaded()
+void TaskOptions::checkOnlySetLoaded()
 {
     // A task that computes one set has nothing to give when that set's images
     // can not be read; the submission must see it as failed and offer it again.
-    if (imgDatas->count() > 0)
+    if (stack->count() > 0)
         return;
     qDebug() << "-set" << runOptions.onlySet << ": no projection image of the set could be read";
     session->setExitCode(2);
 }
 
-void Body::printSetList()
+void TaskOptions::printSetList()
 {
-    if (setListPrinted)
+    if (setListPrinted || !setRunner)
         return;
     setListPrinted = true;
     setRunner->printSetList();
