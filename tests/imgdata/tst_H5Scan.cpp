@@ -54,7 +54,7 @@ exchange('noflats.h5', white=None)
 exchange('nodarks.h5', dark=None)
 exchange('angles.h5', th=theta + np.array([0, 0, 0.02, 0]))
 with h5py.File(os.path.join(d, 'overflow.h5'), 'w') as f:
-    f.create_dataset('exchange/data', shape=(2 ** 21, 2 ** 21, 2 ** 21), dtype=np.uint16, chunks=(1, 1, 16))
+    f.create_dataset('exchange/data', shape=(2 ** 20, 2 ** 21, 2 ** 21), dtype=np.uint16, chunks=(1, 1, 16))
     f['exchange/data_white'] = flats; f['exchange/data_dark'] = darks
 with h5py.File(os.path.join(d, 'unknown.h5'), 'w') as f:
     f['images'] = proj
