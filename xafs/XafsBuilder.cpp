@@ -71,11 +71,18 @@ QString XafsBuilder::energiesFileName(const QString &name)
 
 int XafsBuilder::build()
 {
-    int damagedInputs = 0;
-    found = XafsResultSets::refuseMisfits(XafsResultSets::find(layout, &damagedInputs));
-    // A damaged result or record fails the build: the stacks would lack its energy.
+    int damagedInputs = 0, unusable = 0;
+    found = XafsResultSets::fitToCommonRegion(XafsResultSets::find(layout, &damagedInputs), &region,
+                                              &unusable);
+    // A damaged result or record, or a set that can not be used, fails the build: the
+    // spectra would lack its energy without a word in them.
     if (damagedInputs > 0) {
         qDebug() << "XAFS: build refused, damaged or unreadable results" << damagedInputs;
+        found.clear();
+        return 0;
+    }
+    if (unusable > 0) {
+        qDebug() << "XAFS: build refused, sets that can not be used" << unusable;
         found.clear();
         return 0;
     }
@@ -170,8 +177,8 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     if (!work)
         work.reset(new Work);
     XafsStack &stack = work->stack;
-    stack.width = found.front().width;
-    stack.height = found.front().height;
+    stack.width = region.width;
+    stack.height = region.height;
     stack.energies = found.size();
     const size_t energies = stack.energies;
     if (!stack.values.allocate(energies * stack.pixels())) {
@@ -205,13 +212,12 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     sliceRecords.append(fits.record(slice, normaliser));
 
     const QDir out(outputFolder());
-    const XafsResultSet &first = found.front();
     QJsonObject common{{"slice", slice},
-                       {"x0", first.x0},
-                       {"z0", first.z0},
-                       {"x1", first.x0 + first.width},
-                       {"z1", first.z0 + first.height},
-                       {"n", first.n}};
+                       {"x0", region.x0},
+                       {"z0", region.z0},
+                       {"x1", region.x0 + region.width},
+                       {"z1", region.z0 + region.height},
+                       {"n", region.n}};
     auto pageText = [&](const char *kind, size_t k) {
         QJsonObject o = common;
         o.insert("orvo2", kind);
@@ -262,13 +268,13 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
         std::vector<float> scaled;
         XafsTiff::Writer muFile(out.filePath(stackFileName(layout.name, "mu", slice)));
         for (size_t k = 0; k < energies; ++k)
-            muFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-mu", k),
+            muFile.addPage(stack.width, stack.height, region.x0, region.z0, pageText("xafs-mu", k),
                            inUnit(stack.page(k), &scaled));
         XafsTiff::Writer jumpFile(out.filePath(stackFileName(layout.name, "jump", slice)));
-        jumpFile.addPage(stack.width, stack.height, first.x0, first.z0, description(jumpText),
+        jumpFile.addPage(stack.width, stack.height, region.x0, region.z0, description(jumpText),
                          inUnit(fits.jumpMap.data(), &scaled));
         XafsTiff::Writer e0File(out.filePath(stackFileName(layout.name, "e0", slice)));
-        e0File.addPage(stack.width, stack.height, first.x0, first.z0, description(e0Text),
+        e0File.addPage(stack.width, stack.height, region.x0, region.z0, description(e0Text),
                        fits.e0Map.data());
         muWritten = muFile.commit() & jumpFile.commit() & e0File.commit();
     });
@@ -284,11 +290,11 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     }
     for (size_t k = 0; k < energies; ++k) {
         fits.normalisedPage(stack.page(k), grid[k], normalised.data());
-        normFile.addPage(stack.width, stack.height, first.x0, first.z0, pageText("xafs-norm", k),
+        normFile.addPage(stack.width, stack.height, region.x0, region.z0, pageText("xafs-norm", k),
                          normalised.data());
         if (flatFile) {
             fits.flatPage(normalised.data(), grid[k], flat.data());
-            flatFile->addPage(stack.width, stack.height, first.x0, first.z0,
+            flatFile->addPage(stack.width, stack.height, region.x0, region.z0,
                               pageText("xafs-flat", k), flat.data());
         }
     }

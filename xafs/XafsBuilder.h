@@ -39,8 +39,9 @@ public:
     XafsBuilder(const XafsBuilder &) = delete;
     XafsBuilder &operator=(const XafsBuilder &) = delete;
 
-    // Finds the result sets, refuses the ones that do not fit the others, builds
-    // every complete slice. The number of slices built (0: nothing could be built).
+    // Finds the result sets, aligns them on their common region, builds every complete
+    // slice. The number of slices built; 0 when nothing could be built, or when a set
+    // is damaged or can not be used (its energy would be missing from the spectra).
     int build();
 
     // The sets found (after refusals), in increasing energy.
@@ -62,6 +63,7 @@ private:
     XafsLayout layout;
     XafsSettings settings;
     std::vector<XafsResultSet> found;
+    XafsRegion region;       // what the stacks cover, common to every set found
     QJsonArray sliceRecords; // what each slice's fits gave, for the record
     QJsonObject recordExtra;
     // The buffers of a slice, kept from slice to slice: fresh memory for a stack of

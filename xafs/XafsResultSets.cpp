@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
-#include <tuple>
 
 namespace {
 
@@ -30,13 +30,6 @@ double numberOr(const QJsonObject &o, const char *key, double fallback)
 {
     const QJsonValue v = o.value(QLatin1String(key));
     return v.isDouble() && std::isfinite(v.toDouble()) ? v.toDouble() : fallback;
-}
-
-// Sets agree when their slices cover the same pixels with the same FFT length.
-using RegionKey = std::tuple<int, int, int, int, int>;
-RegionKey regionOf(const XafsResultSet &s)
-{
-    return {s.n, s.x0, s.z0, s.width, s.height};
 }
 
 // Positions and sizes come from files: before they size a stack or a picture they
@@ -139,46 +132,155 @@ std::vector<XafsResultSet> XafsResultSets::find(const XafsLayout &layout, int *d
     return sets;
 }
 
-std::vector<XafsResultSet> XafsResultSets::refuseMisfits(std::vector<XafsResultSet> sets)
+namespace {
+
+// A set's region in the pixels of the reference N x N slice: the rotation axis lies at
+// N / 2 of every slice, so a slice of N + 2d pixels shows the reference's pixel x at
+// x + d. Sets whose N differs by an odd count would need half a pixel of shift.
+struct Box
 {
+    qint64 x0 = 0;
+    qint64 z0 = 0;
+    qint64 x1 = 0;
+    qint64 z1 = 0;
+    bool holds(qint64 x, qint64 z) const { return x >= x0 && x < x1 && z >= z0 && z < z1; }
+};
+
+bool alignable(int n, int reference)
+{
+    return n == reference || (n > 0 && reference > 0 && (n - reference) % 2 == 0);
+}
+
+Box boxOf(const XafsResultSet &s, int reference)
+{
+    const qint64 d = (qint64(s.n) - reference) / 2;
+    return {s.x0 - d, s.z0 - d, s.x0 - d + s.width, s.z0 - d + s.height};
+}
+
+// The N most sets have; on a tie the lowest energy's.
+int commonN(const std::vector<XafsResultSet> &sets)
+{
+    std::map<int, int> votes;
+    for (const XafsResultSet &s : sets)
+        ++votes[s.n];
+    int n = 0, most = 0;
+    for (const XafsResultSet &s : sets) {
+        if (votes[s.n] > most) {
+            most = votes[s.n];
+            n = s.n;
+        }
+    }
+    return n;
+}
+
+// The sets that share a pixel with the most others. Boxes that overlap in pairs
+// overlap all together, so the sets holding the pixel covered most often are the
+// largest group with a common region; on a tie the pixel found first (corners in
+// energy order) wins.
+std::vector<bool> largestOverlap(const std::vector<Box> &boxes)
+{
+    size_t most = 0;
+    qint64 bestX = 0, bestZ = 0;
+    for (const Box &a : boxes) {
+        for (const Box &b : boxes) {
+            if (!a.holds(a.x0, b.z0))
+                continue;
+            size_t count = 0;
+            for (const Box &c : boxes)
+                count += c.holds(a.x0, b.z0) ? 1 : 0;
+            if (count > most) {
+                most = count;
+                bestX = a.x0;
+                bestZ = b.z0;
+            }
+        }
+    }
+    std::vector<bool> kept;
+    for (const Box &c : boxes)
+        kept.push_back(most > 0 && c.holds(bestX, bestZ));
+    return kept;
+}
+
+} // namespace
+
+std::vector<XafsResultSet> XafsResultSets::fitToCommonRegion(std::vector<XafsResultSet> sets,
+                                                             XafsRegion *region, int *unusable)
+{
+    *region = XafsRegion();
+    *unusable = 0;
     std::vector<XafsResultSet> usable;
     for (XafsResultSet &s : sets) {
         if (!std::isfinite(s.energy) || s.energy <= 0.0) {
             qDebug() << "XAFS: set refused, no energy" << s.tag;
+            ++*unusable;
             continue;
         }
         if (s.projections < 1) {
             qDebug() << "XAFS: set refused, no projection count" << s.tag;
+            ++*unusable;
             continue;
         }
         usable.push_back(std::move(s));
     }
-    std::map<RegionKey, int> votes;
-    for (const XafsResultSet &s : usable)
-        ++votes[regionOf(s)];
-    // The region most sets share; on a tie the one of the lowest energy's set.
-    std::sort(usable.begin(), usable.end(),
-              [](const XafsResultSet &a, const XafsResultSet &b) { return a.energy < b.energy; });
-    RegionKey common{};
-    int most = 0;
-    for (const XafsResultSet &s : usable) {
-        if (votes[regionOf(s)] > most) {
-            most = votes[regionOf(s)];
-            common = regionOf(s);
-        }
-    }
-    std::vector<XafsResultSet> kept;
+    std::stable_sort(
+        usable.begin(), usable.end(),
+        [](const XafsResultSet &a, const XafsResultSet &b) { return a.energy < b.energy; });
+    const int n = commonN(usable);
+    std::vector<XafsResultSet> aligned;
     for (XafsResultSet &s : usable) {
-        if (regionOf(s) != common) {
-            qDebug() << "XAFS: set refused, region or N differs" << s.tag;
+        if (!alignable(s.n, n)) {
+            qDebug() << "XAFS: set refused, its N can not be aligned on the others' (no N, or"
+                     << "an odd difference)" << s.n << n << s.tag;
+            ++*unusable;
+            continue;
+        }
+        aligned.push_back(std::move(s));
+    }
+    std::vector<Box> boxes;
+    for (const XafsResultSet &s : aligned)
+        boxes.push_back(boxOf(s, n));
+    const std::vector<bool> overlapping = largestOverlap(boxes);
+    std::vector<XafsResultSet> kept;
+    Box common{std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::min(),
+               std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
+    for (size_t i = 0; i < aligned.size(); ++i) {
+        XafsResultSet &s = aligned[i];
+        if (!overlapping[i]) {
+            qDebug() << "XAFS: set refused, its region does not overlap the others' common region"
+                     << "(x0, z0, width, height, N)" << s.x0 << s.z0 << s.width << s.height << s.n
+                     << s.tag;
+            ++*unusable;
             continue;
         }
         if (!kept.empty() && kept.back().energy == s.energy) {
             qDebug() << "XAFS: set refused, energy measured twice" << s.tag;
             continue;
         }
+        common = {std::max(common.x0, boxes[i].x0), std::max(common.z0, boxes[i].z0),
+                  std::min(common.x1, boxes[i].x1), std::min(common.z1, boxes[i].z1)};
         kept.push_back(std::move(s));
     }
+    if (kept.empty())
+        return kept;
+    // The stacks take the pixels of the N most kept sets have: the common region lies
+    // inside each of their slices.
+    const int keptN = commonN(kept);
+    const qint64 d = (qint64(keptN) - n) / 2;
+    *region = {keptN, int(common.x0 + d), int(common.z0 + d), int(common.x1 - common.x0),
+               int(common.z1 - common.z0)};
+    bool cut = false;
+    for (XafsResultSet &s : kept) {
+        const Box box = boxOf(s, keptN);
+        s.cropX = region->x0 - int(box.x0);
+        s.cropZ = region->z0 - int(box.z0);
+        cut = cut || s.width != region->width || s.height != region->height;
+        if (s.n != keptN)
+            qDebug() << "XAFS: set aligned on the rotation axis, its N and region (x0, z0, width,"
+                     << "height)" << s.n << s.x0 << s.z0 << s.width << s.height << s.tag;
+    }
+    if (cut)
+        qDebug() << "XAFS: the stacks cover the sets' common region (x0, z0, width, height, N)"
+                 << region->x0 << region->z0 << region->width << region->height << region->n;
     return kept;
 }
 

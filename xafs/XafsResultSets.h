@@ -34,6 +34,19 @@ struct XafsResultSet
     int width = 0;
     int height = 0;
     QMap<int, QString> slices; // slice number -> TIFF path
+    // Where the build's common region starts in this set's results.
+    int cropX = 0;
+    int cropZ = 0;
+};
+
+// The pixels of an N x N slice that the stacks of a build cover.
+struct XafsRegion
+{
+    int n = 0;
+    int x0 = 0;
+    int z0 = 0;
+    int width = 0;
+    int height = 0;
 };
 
 // The result sets of a sequential run, one per energy, and which of them one energy
@@ -46,9 +59,12 @@ QString outputFolderName();
 // (a region outside its slice, a record that is no regular file or too large) are
 // counted in `damaged`.
 std::vector<XafsResultSet> find(const XafsLayout &layout, int *damaged);
-// Keeps the sets sharing the most common region and N, one per energy, in increasing
-// energy.
-std::vector<XafsResultSet> refuseMisfits(std::vector<XafsResultSet> sets);
+// Keeps one set per energy, in increasing energy, with the region they all cover in
+// `region`. Sets of another N or region are aligned on the rotation axis; those that can
+// not be used (no energy or projection count, a region outside the others' common
+// region, an N that differs by an odd count) are logged and counted in `unusable`.
+std::vector<XafsResultSet> fitToCommonRegion(std::vector<XafsResultSet> sets, XafsRegion *region,
+                                             int *unusable);
 // Slice numbers present in every set; the others are reported.
 QList<int> completeSlices(const std::vector<XafsResultSet> &sets);
 

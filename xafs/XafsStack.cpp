@@ -32,14 +32,31 @@ bool XafsFloatBuffer::allocate(size_t count)
     return true;
 }
 
+bool XafsStack::readRegion(const XafsResultSet &s, const QString &path, float *values) const
+{
+    XafsPage info;
+    if (s.width == width && s.height == height)
+        return XafsTiff::readInto(path, values, pixels(), &info);
+    // A set aligned on the others: the common region is cut out of its own.
+    if (s.cropX < 0 || s.cropZ < 0 || s.cropX + width > s.width || s.cropZ + height > s.height)
+        return false;
+    std::vector<float> whole(static_cast<size_t>(s.width) * static_cast<size_t>(s.height));
+    if (!XafsTiff::readInto(path, whole.data(), whole.size(), &info))
+        return false;
+    for (int z = 0; z < height; ++z) {
+        const float *row = whole.data() + static_cast<size_t>(s.cropZ + z) * s.width + s.cropX;
+        std::copy(row, row + width, values + static_cast<size_t>(z) * width);
+    }
+    return true;
+}
+
 bool XafsStack::read(const std::vector<XafsResultSet> &sets, int slice, size_t first, size_t end)
 {
     for (size_t k = first; k < end; ++k) {
         const XafsResultSet &s = sets[k];
         const QString path = s.slices.value(slice);
-        XafsPage info;
         float *values = page(k);
-        if (!XafsTiff::readInto(path, values, pixels(), &info)) {
+        if (!readRegion(s, path, values)) {
             qDebug() << "XAFS: slice skipped, result unreadable" << slice << path;
             return false;
         }

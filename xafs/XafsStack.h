@@ -40,7 +40,7 @@ struct XafsStack
     const float *page(size_t k) const { return values.data() + k * pixels(); }
 
     // Reads the results of energies first..end of a slice into their pages, as µ per
-    // pixel.
+    // pixel; each set's results from its cropX, cropZ on.
     bool read(const std::vector<XafsResultSet> &sets, int slice, size_t first, size_t end);
     // The mean spectrum of the slice over its finite voxels.
     std::vector<double> meanSpectrum() const;
@@ -48,4 +48,7 @@ struct XafsStack
     size_t edgeEnergy(const XafsNormaliser &normaliser) const;
     // Logs when the steepest rise of the mean spectrum lies inside a fit range.
     void warnIfEdgeInRanges(const XafsNormaliser &normaliser, int slice) const;
+
+private:
+    bool readRegion(const XafsResultSet &s, const QString &path, float *values) const;
 };
