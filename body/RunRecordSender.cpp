@@ -7,6 +7,7 @@
 #include "ct/DataSaver.h"
 #include "ct/RunRecord.h"
 #include "ct/SavingData.h"
+#include "ct/ScanGeometry.h"
 #include "ct/SgmGeom.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/ProcCtrl.h"
@@ -137,6 +138,10 @@ void RunRecordSender::send() const
     o["padded"] = params.filterPadded ? 1 : 0;
     o["ring_removal"] = params.ringRemoval;
     o["precision"] = params.precision;
+    o["angles"] = params.geometry.recordOf(parts.stack->count());
+    o["scan_range"] = params.geometry.rangeDegrees;
+    if (ScanGeometry::isHalfAcquisition(params.geometry.rangeDegrees, run.cutWidth(), params.cor))
+        o["half_acquisition_n"] = n;
     if (const std::optional<double> cor = parts.corTools->corAutoOfSet())
         o["cor_auto"] = *cor;
     // The confidence of the estimate the run's centre came from, if it came from one.

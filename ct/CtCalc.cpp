@@ -2,11 +2,13 @@
 
 #include "ct/CtProgress.h"
 #include "ct/RingRemoval.h"
+#include "ct/ScanGeometry.h"
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/ImgDispWPV.h"
 #include "disp/ProcCtrl.h"
 #include "disp/Sinogram.h"
+#include "imgdata/ImgDatas.h"
 #include "ui_CtCalc.h"
 #include "util/GreyPicture.h"
 #include "util/Numbers.h"
@@ -115,6 +117,39 @@ bool CtCalc::takeSinogram()
     return hSgm.isUsable();
 }
 
+namespace {
+
+// The scan geometry of the process panel for a CT1 sinogram of `count` rows, as
+// the engines take it at run start. False, with a debug line, when it can not
+// be used here.
+bool geometryOf(const ProcCtrl &proc, const HSgm &sgm, int lineLength, CtFbp::Geometry *out)
+{
+    ScanGeometry geometry;
+    geometry.rangeDegrees = proc.scanRange();
+    if (!proc.anglesFile().isEmpty()) {
+        QString error;
+        if (!ScanGeometry::readAngleFile(proc.anglesFile(), &geometry.anglesDeg, &error)) {
+            qDebug().noquote() << "CT1 :" << error;
+            return false;
+        }
+        if (geometry.anglesDeg.size() != size_t(sgm.height)) {
+            qDebug().noquote() << QStringLiteral("CT1 : Angle count %1 differs from projections %2")
+                                      .arg(geometry.anglesDeg.size())
+                                      .arg(sgm.height);
+            return false;
+        }
+    }
+    // CT1 takes the sinogram viewer's rows, which stop at the nearer edge.
+    if (ScanGeometry::isHalfAcquisition(geometry.rangeDegrees, lineLength, proc.cor())) {
+        qDebug() << "CT1 : a half acquisition is reconstructed by the CT2 engines only";
+        return false;
+    }
+    *out = geometry.forSinogram(sgm.height, sgm.width, lineLength, proc.cor());
+    return true;
+}
+
+} // namespace
+
 void CtCalc::startCt()
 {
     if (!sinogram || running)
@@ -133,8 +168,14 @@ void CtCalc::startCt()
     CtFbp::Precision precision = CtFbp::Precision::Double;
     if (proc && !CtFbp::precisionOf(proc->precisionName(), &precision))
         precision = CtFbp::Precision::Double;
-    if (!usable || !fbp.setFilter(window, padded) || !fbp.setPrecision(precision) ||
-        !fbp.setup(n, p)) {
+    CtFbp::Geometry geometry;
+    const ImgDatas *stack = sinogram->imgDatas();
+    const int lineLength = !stack                      ? 0
+                           : proc && !proc->rotAxIsV() ? stack->height()
+                                                       : stack->width();
+    const bool geometryOk = !usable || !proc || geometryOf(*proc, hSgm, lineLength, &geometry);
+    if (!usable || !geometryOk || !fbp.setFilter(window, padded) || !fbp.setPrecision(precision) ||
+        !fbp.setGeometry(geometry) || !fbp.setup(n, p)) {
         // The run still ends, so that whoever started it (a script, the main
         // window's run) does not wait for it for ever.
         qDebug() << "CT1 : no usable sinogram, CoR"

@@ -180,6 +180,11 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         failureReason = QStringLiteral("precision could not be set up");
         return false;
     }
+    const int lineLength = rotAxIsV ? images->width() : images->height();
+    if (!target->setGeometry(runParams.geometry.forSinogram(p, hSgm.width, lineLength, cor))) {
+        failureReason = QStringLiteral("scan geometry could not be set up");
+        return false;
+    }
     if ((target->n() != nFft || target->count() != nProj) && !target->setup(nFft, nProj))
         return false;
     if (ringWindow > 0)

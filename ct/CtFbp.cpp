@@ -163,6 +163,11 @@ bool CtFbp::setup(int n, int count)
         qDebug() << "CT size is not usable (N, P)" << n << count;
         return false;
     }
+    if (!scan.isDefault() && (scan.anglesDeg.size() != static_cast<size_t>(count) ||
+                              scan.weights.size() != static_cast<size_t>(count))) {
+        qDebug() << "Angle count" << scan.anglesDeg.size() << "differs from projections" << count;
+        return false;
+    }
     const size_t N = static_cast<size_t>(n);
     const int length = CtFilter::transformLength(n, padded);
     binWeights = CtFilter::weights(n, padded, window);
@@ -177,16 +182,7 @@ bool CtFbp::setup(int n, int count)
         release();
         return false;
     }
-    const size_t P = static_cast<size_t>(count);
-    // The angles and offsets of the fast back projection, computed as
-    // backProject computes them.
-    cosines.resize(P);
-    sines.resize(P);
-    for (int i = 0; i < count; ++i) {
-        const double theta = i * pi / count;
-        cosines[i] = std::cos(theta);
-        sines[i] = std::sin(theta);
-    }
+    makeAngleTables(count);
     xOffsets.resize(N);
     for (int x = 0; x < n; ++x)
         xOffsets[x] = x - n * 0.5;
@@ -194,6 +190,66 @@ bool CtFbp::setup(int n, int count)
     nProj = count;
     nTransform = length;
     return true;
+}
+
+void CtFbp::makeAngleTables(int count)
+{
+    const size_t P = static_cast<size_t>(count);
+    cosines.resize(P);
+    sines.resize(P);
+    if (!scan.isDefault()) {
+        for (int i = 0; i < count; ++i) {
+            const double theta = scan.anglesDeg[i] * (pi / 180.0);
+            cosines[i] = std::cos(theta);
+            sines[i] = std::sin(theta);
+        }
+        return;
+    }
+    // The angles of the fast back projection, computed as backProject computes them.
+    for (int i = 0; i < count; ++i) {
+        const double theta = i * pi / count;
+        cosines[i] = std::cos(theta);
+        sines[i] = std::sin(theta);
+    }
+}
+
+bool CtFbp::setGeometry(Geometry newGeometry)
+{
+    if (!newGeometry.isDefault() && (newGeometry.anglesDeg.size() != newGeometry.weights.size())) {
+        qDebug() << "Angle count" << newGeometry.anglesDeg.size() << "differs from weights"
+                 << newGeometry.weights.size();
+        return false;
+    }
+    if (newGeometry.isDefault() && scan.isDefault())
+        return true;
+    if (newGeometry.isDefault())
+        newGeometry = Geometry();
+    scan = std::move(newGeometry);
+    if (nFft < 2)
+        return true;
+    // A core of another P is unusable until setup() makes it anew for the geometry.
+    if (!scan.isDefault() && scan.anglesDeg.size() != static_cast<size_t>(nProj)) {
+        release();
+        nProj = 0;
+        return true;
+    }
+    makeAngleTables(nProj);
+    return true;
+}
+
+void CtFbp::weightFilteredRow(int i)
+{
+    const double w = scan.weights[i];
+    if (arithmetic == Precision::Single) {
+        float *f = filteredSingleBase + static_cast<size_t>(i) * filteredStrideSingle();
+        const float ws = static_cast<float>(w);
+        for (int k = 0; k < nFft; ++k)
+            f[k] *= ws;
+        return;
+    }
+    double *f = filteredBase + static_cast<size_t>(i) * filteredStride();
+    for (int k = 0; k < nFft; ++k)
+        f[k] *= w;
 }
 
 bool CtFbp::setupDouble(int n, int count, int length)
@@ -266,6 +322,10 @@ void CtFbp::initResult(int n)
 
 void CtFbp::forward(const double *row)
 {
+    if (!scan.sampleWeights.empty()) {
+        forwardWeighted(row);
+        return;
+    }
     for (int k = 0; k < nFft; ++k) {
         forwardIn[k][0] = row[k];
         forwardIn[k][1] = 0.0;
@@ -274,6 +334,30 @@ void CtFbp::forward(const double *row)
     const int tail = nFft + (nTransform - nFft) / 2;
     for (int k = nFft; k < nTransform; ++k) {
         forwardIn[k][0] = k < tail ? row[nFft - 1] : row[0];
+        forwardIn[k][1] = 0.0;
+    }
+    forwardPlan.execute();
+}
+
+const double *CtFbp::weightedSamples(const double *row)
+{
+    weighted.resize(static_cast<size_t>(nFft));
+    const size_t given = scan.sampleWeights.size();
+    for (int k = 0; k < nFft; ++k)
+        weighted[k] = row[k] * (static_cast<size_t>(k) < given ? scan.sampleWeights[k] : 1.0);
+    return weighted.data();
+}
+
+void CtFbp::forwardWeighted(const double *row)
+{
+    const double *w = weightedSamples(row);
+    for (int k = 0; k < nFft; ++k) {
+        forwardIn[k][0] = w[k];
+        forwardIn[k][1] = 0.0;
+    }
+    const int tail = nFft + (nTransform - nFft) / 2;
+    for (int k = nFft; k < nTransform; ++k) {
+        forwardIn[k][0] = k < tail ? w[nFft - 1] : w[0];
         forwardIn[k][1] = 0.0;
     }
     forwardPlan.execute();
@@ -291,6 +375,8 @@ double *CtFbp::spectrum(int i)
 
 void CtFbp::forwardSingle(const double *row)
 {
+    if (!scan.sampleWeights.empty())
+        row = weightedSamples(row);
     float *in = realInSingle.data();
     for (int k = 0; k < nFft; ++k)
         in[k] = static_cast<float>(row[k]);
@@ -319,6 +405,8 @@ void CtFbp::filterSpectrumSingle(const fftwf_complex *s, int i)
     inversePlanSingle.execute();
     float *f = filteredSingleBase + static_cast<size_t>(i) * filteredStrideSingle();
     std::copy(realOutSingle.data(), realOutSingle.data() + nFft, f);
+    if (!scan.isDefault())
+        weightFilteredRow(i);
 }
 
 void CtFbp::fftRow(const double *row, int i)
@@ -366,6 +454,8 @@ void CtFbp::filterSpectrum(const double *s, int i)
     double *f = filteredBase + static_cast<size_t>(i) * filteredStride();
     for (int k = 0; k < nFft; ++k)
         f[k] = inverseOut[k][0] / L;
+    if (!scan.isDefault())
+        weightFilteredRow(i);
 }
 
 void CtFbp::pixelRange(double a0, double a1, int n, int *from, int *to)
@@ -394,8 +484,8 @@ void CtFbp::backProject(int i, double x0, double x1, double z0, double z1)
     const int N = nFft;
     const double theta = i * pi / nProj;
     const double c = N * 0.5;
-    const double cs = std::cos(theta);
-    const double sn = std::sin(theta);
+    const double cs = scan.isDefault() ? std::cos(theta) : cosines[i];
+    const double sn = scan.isDefault() ? std::sin(theta) : sines[i];
     const double *f = filteredRow(i);
     int xFrom, xTo, zFrom, zTo;
     pixelRange(x0, x1, N, &xFrom, &xTo);
@@ -463,7 +553,8 @@ void CtFbp::backProjectAll(CtFbp *const *cores, int count, double x0, double x1,
         if (!core || core->nFft < 2 || core->nProj < 1 || core->rn != core->nFft)
             continue;
         if (!alike.empty() && (core->nFft != alike[0]->nFft || core->nProj != alike[0]->nProj ||
-                               core->arithmetic != alike[0]->arithmetic)) {
+                               core->arithmetic != alike[0]->arithmetic ||
+                               core->scan.anglesDeg != alike[0]->scan.anglesDeg)) {
             core->backProjectAll(x0, x1, z0, z1);
             continue;
         }

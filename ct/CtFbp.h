@@ -48,6 +48,23 @@ public:
     static bool precisionOf(const QString &name, Precision *value);
     static QString nameOf(Precision value);
 
+    // The scan geometry of the following slices (ScanGeometry). Empty, the
+    // default, is the even spread over 180 degrees described above, computed as
+    // ever. Otherwise projection i lies at anglesDeg[i] degrees and its filtered
+    // row is multiplied by weights[i]; sampleWeights, when given, multiply the
+    // first N samples of every row before its transform (the overlap weighting of
+    // a half acquisition). A core already set up takes the new angles at once;
+    // setup refuses a geometry whose count is not its P.
+    struct Geometry
+    {
+        std::vector<double> anglesDeg;
+        std::vector<double> weights;
+        std::vector<double> sampleWeights;
+        bool isDefault() const { return anglesDeg.empty() && sampleWeights.empty(); }
+    };
+    bool setGeometry(Geometry newGeometry);
+    const Geometry &geometry() const { return scan; }
+
     // Prepares buffers and plans for FFT length n and `count` projections.
     // n below 2 leaves nothing usable (there is no ramp filter) and returns false.
     bool setup(int n, int count);
@@ -116,6 +133,10 @@ public:
 
 private:
     void release();
+    // cosines and sines of the P projections: the geometry's angles, or i pi / P.
+    void makeAngleTables(int count);
+    // Multiplies filtered row i by its geometry weight (not for the default).
+    void weightFilteredRow(int i);
     // Forward FFT of the first N samples of a row into forwardOut.
     void forward(const double *row);
     // Spectrum i of the stepwise path (fftRow, filterRow), the array made on
@@ -131,6 +152,10 @@ private:
     // real transforms of length L, whose L / 2 + 1 bins are those of the complex
     // transform's real input.
     void forwardSingle(const double *row);
+    // forward with the geometry's sample weights: the weighted row is padded.
+    void forwardWeighted(const double *row);
+    // The first N samples of a row times the geometry's sample weights.
+    const double *weightedSamples(const double *row);
     float *spectrumSingle(int i);
     void filterSpectrumSingle(const fftwf_complex *s, int i);
     void backProjectSingle(int i, double x0, double x1, double z0, double z1);
@@ -141,6 +166,7 @@ private:
 
     int nFft = 0;
     int nProj = 0;
+    Geometry scan;
     CtFilter::Window window = CtFilter::Window::Ramp;
     bool padded = false;
     int nTransform = 0;
@@ -163,6 +189,7 @@ private:
     std::vector<double> cosines;    // cos(i pi / P)
     std::vector<double> sines;      // sin(i pi / P)
     std::vector<double> xOffsets;   // x - N / 2
+    std::vector<double> weighted;   // a row times the sample weights
     std::vector<double> result;
     int rn = 0;
     bool valid = false;

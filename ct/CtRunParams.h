@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ct/ScanGeometry.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -33,4 +35,9 @@ struct CtRunParams
     // sequence, whose runs share each slice's column correction (estimated on the
     // first set); 0: each run decides its own, as outside sequences.
     int32_t ringSequence = 0;
+    // The scan's geometry: range (ct_scan_range) and, once the run has read it,
+    // one angle per projection. The default is the even spread over 180 degrees.
+    ScanGeometry geometry;
+    // The angle file to read at run start (ct_angles_file); empty: none.
+    QString anglesFile;
 };

@@ -11,8 +11,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -29,6 +32,7 @@ ProcCtrl::ProcCtrl(QWidget *parent)
     addFilterControls();
     addCorAndRingControls();
     addPrecisionControl();
+    addGeometryControls();
     // A spin box at 0 threads would hand no slice to any engine and a multi-slice
     // run would wait for ever.
     ui->Threads->setMinimum(1);
@@ -119,6 +123,8 @@ CtRunParams ProcCtrl::runParams(bool calcCt1, bool calcCt2) const
     params.filterPadded = filterPadded();
     params.ringRemoval = ringRemoval();
     params.precision = precisionName();
+    params.geometry.rangeDegrees = scanRange();
+    params.anglesFile = anglesFile();
     return params;
 }
 
@@ -246,6 +252,76 @@ bool ProcCtrl::setPrecisionName(const QString &name)
     }
     box->setCurrentIndex(box->findData(name));
     return true;
+}
+
+void ProcCtrl::addGeometryControls()
+{
+    auto *rangeLabel = new QLabel(tr("Scan range"), this);
+    auto *range = new QComboBox(this);
+    range->setObjectName(QStringLiteral("ScanRange"));
+    range->addItem(tr("180°"), 180);
+    range->addItem(tr("360°"), 360);
+    range->setToolTip(tr("The angles the projections cover. 360° with the centre near an "
+                         "edge of the detector reconstructs a field up to twice its width"));
+    rangeLabel->setBuddy(range);
+    auto *anglesLabel = new QLabel(tr("Angles"), this);
+    auto *angles = new QLineEdit(this);
+    angles->setObjectName(QStringLiteral("AnglesFile"));
+    angles->setPlaceholderText(tr("even spread"));
+    angles->setToolTip(tr("A text file with one angle in degrees per projection, in "
+                          "projection order; empty: the projections spread evenly"));
+    anglesLabel->setBuddy(angles);
+    auto *pick = new QPushButton(tr("..."), this);
+    pick->setObjectName(QStringLiteral("AnglesPick"));
+    pick->setMaximumWidth(pick->fontMetrics().horizontalAdvance(pick->text()) + 16);
+    connect(pick, &QPushButton::clicked, this, &ProcCtrl::pickAnglesFile);
+    auto *row = new QHBoxLayout;
+    row->setObjectName(QStringLiteral("GeometryRow"));
+    row->addWidget(rangeLabel);
+    row->addWidget(range);
+    row->addSpacing(12);
+    row->addWidget(anglesLabel);
+    row->addWidget(angles, 1);
+    row->addWidget(pick);
+    ui->gridLayout_2->addLayout(row, ui->gridLayout_2->rowCount(), 0, 1, -1);
+}
+
+void ProcCtrl::pickAnglesFile()
+{
+    const QString start = QFileInfo(anglesFile()).absolutePath();
+    const QString file = QFileDialog::getOpenFileName(this, tr("Angle file"), start);
+    if (!file.isEmpty())
+        setAnglesFile(file);
+}
+
+int ProcCtrl::scanRange() const
+{
+    const auto *box = findChild<QComboBox *>(QStringLiteral("ScanRange"));
+    return box ? box->currentData().toInt() : 180;
+}
+
+bool ProcCtrl::setScanRange(int degrees)
+{
+    auto *box = findChild<QComboBox *>(QStringLiteral("ScanRange"));
+    const int index = box ? box->findData(degrees) : -1;
+    if (index < 0) {
+        qDebug() << "Scan range must be 180 or 360 degrees" << degrees;
+        return false;
+    }
+    box->setCurrentIndex(index);
+    return true;
+}
+
+QString ProcCtrl::anglesFile() const
+{
+    const auto *field = findChild<QLineEdit *>(QStringLiteral("AnglesFile"));
+    return field ? field->text().trimmed() : QString();
+}
+
+void ProcCtrl::setAnglesFile(const QString &path)
+{
+    if (auto *field = findChild<QLineEdit *>(QStringLiteral("AnglesFile")))
+        field->setText(path);
 }
 
 int ProcCtrl::ringRemoval() const

@@ -49,6 +49,13 @@ public:
     // CtFbp::precisionNames(); an unknown name is refused with a debug line.
     QString precisionName() const;
     bool setPrecisionName(const QString &name);
+    // The scan geometry: "Scan range" (ScanRange, 180 or 360 degrees; anything else
+    // is refused with a debug line) and the angle file ("Angles", AnglesFile; empty:
+    // the projections spread evenly over the range).
+    int scanRange() const;
+    bool setScanRange(int degrees);
+    QString anglesFile() const;
+    void setAnglesFile(const QString &path);
     // Stripe removal before filtering (RingRemoval spin box): the window, 0 off.
     int ringRemoval() const;
     void setRingRemoval(int window);
@@ -78,6 +85,8 @@ private:
     void addFilterControls();
     void addCorAndRingControls();
     void addPrecisionControl();
+    void addGeometryControls();
+    void pickAnglesFile();
     static QString recordText(double cor, int slice);
 
     Ui::ProcCtrl *ui;

@@ -343,6 +343,42 @@
 <context>
     <name>ProcCtrl</name>
     <message>
+        <source>Scan range</source>
+        <translation>スキャン範囲</translation>
+    </message>
+    <message>
+        <source>180°</source>
+        <translation>180°</translation>
+    </message>
+    <message>
+        <source>360°</source>
+        <translation>360°</translation>
+    </message>
+    <message>
+        <source>The angles the projections cover. 360° with the centre near an edge of the detector reconstructs a field up to twice its width</source>
+        <translation>投影が覆う角度範囲。360° で回転中心を検出器の端近くに置くと、検出器幅の最大2倍の視野を再構成します</translation>
+    </message>
+    <message>
+        <source>Angles</source>
+        <translation>角度</translation>
+    </message>
+    <message>
+        <source>even spread</source>
+        <translation>等間隔</translation>
+    </message>
+    <message>
+        <source>A text file with one angle in degrees per projection, in projection order; empty: the projections spread evenly</source>
+        <translation>投影ごとに1行ずつ角度(度)を投影順に書いたテキストファイル。空欄のときは投影が等間隔に並ぶものとします</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>Angle file</source>
+        <translation>角度ファイル</translation>
+    </message>
+    <message>
         <source>Padded</source>
         <translation>パディング</translation>
     </message>

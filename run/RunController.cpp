@@ -122,6 +122,11 @@ bool RunController::start(const RunRequest &request)
         refuse(QStringLiteral("the centre of rotation is not a number"));
         return false;
     }
+    const QString geometryFailure = current.prepareGeometry();
+    if (!geometryFailure.isEmpty()) {
+        refuse(geometryFailure);
+        return false;
+    }
     if (current.sinogramWidth() < 3) {
         refuse(QStringLiteral("the centre of rotation leaves no sinogram"));
         return false;

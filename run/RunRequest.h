@@ -45,4 +45,8 @@ struct RunRequest
     // The width of the run's sinograms, and their FFT length (its even part).
     int sinogramWidth() const;
     int fftLength() const { return sinogramWidth() - sinogramWidth() % 2; }
+    // At run start: reads the angle file into the geometry, checks the angle count
+    // against the projections and widens the sinograms of a half acquisition
+    // (ScanGeometry). The reason the run can not start, or empty.
+    QString prepareGeometry();
 };

@@ -2,6 +2,7 @@
 
 #include "batch/CommandTable.h"
 #include "body/commands/ArgumentRanges.h"
+#include "body/commands/GeometryCommands.h"
 
 void registerAllCommands(CommandTable &table, const CommandParts &parts)
 {
@@ -13,6 +14,7 @@ void registerAllCommands(CommandTable &table, const CommandParts &parts)
     registerAdditionalInfoCommands(table, parts.additionalInfo);
     registerShowingCommands(table, parts.showing);
     registerFilterCommands(table, parts.filter);
+    registerGeometryCommands(table, parts.filter.proc);
     registerCentreCommands(table, parts.centre);
     registerRunCommands(table, parts.runs);
     registerSequentialCommands(table, parts.sequential);
