@@ -59,7 +59,7 @@ public:
     int exitStatus() const;
     // Counts of everything done since start-up, for the line that ends a headless run.
     using Totals = RunAccount::Totals;
-    // Totals with the saver's counts as they stand (call after its writes are done).
+    // Totals with the saver's tallies as they stand (call after its writes are done).
     Totals totals() const;
     QString summaryLine() const;
 
