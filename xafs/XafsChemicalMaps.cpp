@@ -309,7 +309,10 @@ bool XafsChemicalMaps::principalComponents(XafsPca *pca) const
         if (!components) {
             grid = stack.energies();
             at = settings.rangeIndices(grid);
-            components.reset(new XafsComponents(at.size()));
+            std::vector<double> range;
+            for (size_t k : at)
+                range.push_back(grid[k]);
+            components.reset(new XafsComponents(range));
         }
         if (stack.energies() != grid) {
             qDebug() << "XAFS: slice energies differ, left out" << built[s];

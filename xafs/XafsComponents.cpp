@@ -7,10 +7,18 @@
 
 XafsComponents::XafsComponents(size_t e)
     : energies(e)
+    , positions(e)
     , gram(e * e, 0.0)
     , carry(e * e, 0.0)
     , local(e * e, 0.0)
 {
+    std::iota(positions.begin(), positions.end(), 0.0);
+}
+
+XafsComponents::XafsComponents(const std::vector<double> &at)
+    : XafsComponents(at.size())
+{
+    positions = at;
 }
 
 void XafsComponents::add(const double *spectra, size_t n)
@@ -115,13 +123,11 @@ void XafsComponents::eigenSymmetric(std::vector<double> a, size_t n, std::vector
 }
 
 std::vector<double> XafsComponents::indicator(const std::vector<double> &lambda, size_t rows,
-                                              size_t rank)
+                                              size_t rank, size_t columns)
 {
-    const size_t c = std::min(lambda.size(), rows);
-    const double r = static_cast<double>(std::max(lambda.size(), rows));
+    const size_t c = std::min({columns, lambda.size(), rows});
+    const double r = static_cast<double>(std::max(c, rows));
     std::vector<double> ind(lambda.size(), std::numeric_limits<double>::quiet_NaN());
-    // Not up to the rank itself: the normalisation ties every spectrum's pre-edge values
-    // to a line, which leaves singular values at rounding level whose IND would win.
     for (size_t n = 1; n < rank && n < c; ++n) {
         double rest = 0.0;
         for (size_t j = n; j < c; ++j)
@@ -130,6 +136,50 @@ std::vector<double> XafsComponents::indicator(const std::vector<double> &lambda,
         ind[n - 1] = std::sqrt(rest / (r * free)) / (free * free);
     }
     return ind;
+}
+
+std::vector<double> XafsComponents::withoutLines(const std::vector<double> &g,
+                                                 const std::vector<double> &at)
+{
+    const size_t n = at.size();
+    // An orthonormal pair spanning the straight lines over `at`: the constant and the
+    // energies less their mean (the energies are thousands of eV: centred first).
+    const double mean = std::accumulate(at.begin(), at.end(), 0.0) / static_cast<double>(n);
+    std::vector<double> flat(n, 1.0 / std::sqrt(static_cast<double>(n))), slope(n);
+    double length = 0.0;
+    for (size_t k = 0; k < n; ++k) {
+        slope[k] = at[k] - mean;
+        length += slope[k] * slope[k];
+    }
+    for (double &v : slope)
+        v = length > 0.0 ? v / std::sqrt(length) : 0.0;
+    // Q = I - flat flat^T - slope slope^T; the result is Q G Q.
+    std::vector<double> q(n * n);
+    for (size_t a = 0; a < n; ++a) {
+        for (size_t b = 0; b < n; ++b)
+            q[a * n + b] = (a == b ? 1.0 : 0.0) - flat[a] * flat[b] - slope[a] * slope[b];
+    }
+    std::vector<double> gq(n * n, 0.0), out(n * n, 0.0);
+    for (size_t a = 0; a < n; ++a) {
+        for (size_t k = 0; k < n; ++k) {
+            const double v = g[a * n + k];
+            for (size_t b = 0; b < n; ++b)
+                gq[a * n + b] += v * q[k * n + b];
+        }
+    }
+    for (size_t a = 0; a < n; ++a) {
+        for (size_t k = 0; k < n; ++k) {
+            const double v = q[a * n + k];
+            for (size_t b = 0; b < n; ++b)
+                out[a * n + b] += v * gq[k * n + b];
+        }
+    }
+    // Symmetric to the last bit, as the eigen solver takes it.
+    for (size_t a = 0; a < n; ++a) {
+        for (size_t b = 0; b < a; ++b)
+            out[a * n + b] = out[b * n + a] = 0.5 * (out[a * n + b] + out[b * n + a]);
+    }
+    return out;
 }
 
 XafsPca XafsComponents::solve() const
@@ -145,17 +195,27 @@ XafsPca XafsComponents::solve() const
     eigenSymmetric(full, energies, &lambda, &pca.components);
     const double total = std::accumulate(lambda.begin(), lambda.end(), 0.0,
                                          [](double s, double l) { return s + std::max(l, 0.0); });
-    size_t rank = 0;
     for (double l : lambda) {
-        const double s = std::sqrt(std::max(l, 0.0));
-        pca.singular.push_back(s);
+        pca.singular.push_back(std::sqrt(std::max(l, 0.0)));
         pca.explained.push_back(total > 0.0 ? std::max(l, 0.0) / total : 0.0);
     }
-    for (double s : pca.singular) {
-        if (!pca.singular.empty() && s > 1e-7 * pca.singular.front())
+    // The number of components from the spectra without their straight lines (two
+    // dimensions fewer); with fewer than three energies there is nothing to take off.
+    std::vector<double> judged = lambda;
+    size_t columns = energies;
+    if (energies >= 3) {
+        std::vector<std::vector<double>> unused;
+        eigenSymmetric(withoutLines(full, positions), energies, &judged, &unused);
+        columns = energies - 2;
+    }
+    for (double l : judged)
+        pca.detrended.push_back(std::sqrt(std::max(l, 0.0)));
+    size_t rank = 0;
+    for (double s : pca.detrended) {
+        if (s > 1e-7 * pca.detrended.front() && s > 0.0)
             ++rank;
     }
-    pca.indicator = indicator(lambda, count, rank);
+    pca.indicator = indicator(judged, count, rank, columns);
     pca.chosen = rank > 0 ? 1 : 0;
     double lowest = std::numeric_limits<double>::infinity();
     for (size_t n = 0; n < pca.indicator.size(); ++n) {

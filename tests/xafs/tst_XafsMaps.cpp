@@ -240,10 +240,15 @@ void tst_XafsMaps::indicatorChoosesTheRank_data()
 {
     QTest::addColumn<int>("rank");
     QTest::addColumn<double>("noise");
-    QTest::newRow("rank 1, noise 1e-3") << 1 << 1e-3;
-    QTest::newRow("rank 2, noise 1e-3") << 2 << 1e-3;
-    QTest::newRow("rank 2, noise 1e-2") << 2 << 1e-2;
-    QTest::newRow("rank 3, noise 1e-3") << 3 << 1e-3;
+    QTest::addColumn<bool>("preEdgeLine");
+    QTest::newRow("rank 1, noise 1e-3") << 1 << 1e-3 << false;
+    QTest::newRow("rank 2, noise 1e-3") << 2 << 1e-3 << false;
+    QTest::newRow("rank 2, noise 1e-2") << 2 << 1e-2 << false;
+    QTest::newRow("rank 3, noise 1e-3") << 3 << 1e-3 << false;
+    // Each spectrum less the line fitted to its own first 12 points, as normalisation
+    // does: the noise of those points spreads over the whole spectrum as a line.
+    QTest::newRow("rank 2, noise 1e-3, own pre-edge line") << 2 << 1e-3 << true;
+    QTest::newRow("rank 3, noise 1e-3, own pre-edge line") << 3 << 1e-3 << true;
 }
 
 // Spectra mixed from `rank` edge shapes with random weights, plus white noise.
@@ -251,20 +256,37 @@ void tst_XafsMaps::indicatorChoosesTheRank()
 {
     QFETCH(int, rank);
     QFETCH(double, noise);
+    QFETCH(bool, preEdgeLine);
     const auto shapes = references();
     constexpr size_t energies = 40;
+    constexpr size_t pre = 12;
     std::mt19937 random(7);
     std::uniform_real_distribution<double> weight(0.0, 1.0);
     std::normal_distribution<double> white(0.0, 1.0);
-    XafsComponents components(energies);
+    std::vector<double> at(energies);
+    for (size_t k = 0; k < energies; ++k)
+        at[k] = 7000.0 + 2.0 * static_cast<double>(k);
+    XafsComponents components(at);
     std::vector<double> y(energies);
     for (int v = 0; v < 3000; ++v) {
         std::vector<double> w(3);
         for (int i = 0; i < rank; ++i)
             w[static_cast<size_t>(i)] = weight(random);
-        for (size_t k = 0; k < energies; ++k)
-            y[k] = w[0] * shapes[0][k] + w[1] * shapes[1][k] + w[2] * (k * 0.05 - 1.0) +
-                   noise * white(random);
+        for (size_t k = 0; k < energies; ++k) {
+            const double peak = std::exp(-0.05 * std::pow(k - 30.0, 2));
+            y[k] = w[0] * shapes[0][k] + w[1] * shapes[1][k] + w[2] * peak + noise * white(random);
+        }
+        if (preEdgeLine) {
+            const double mean = (pre - 1) / 2.0;
+            double level = 0.0, slope = 0.0, spread = 0.0;
+            for (size_t k = 0; k < pre; ++k) {
+                level += y[k] / pre;
+                slope += (k - mean) * y[k];
+                spread += (k - mean) * (k - mean);
+            }
+            for (size_t k = 0; k < energies; ++k)
+                y[k] -= level + slope / spread * (k - mean);
+        }
         components.add(y.data(), 1);
     }
     const XafsPca pca = components.solve();
