@@ -120,7 +120,7 @@ QString RunView::inputFailure() const
         if (p.picker->loadFailed())
             return QStringLiteral("the %1 image could not be loaded : %2")
                 .arg(QLatin1String(p.what), p.picker->failedFile());
-    return QString();
+    return stack->cutShort();
 }
 
 RunRequest RunView::request(bool headless) const

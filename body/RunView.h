@@ -45,7 +45,7 @@ public:
     static const char *runningStyle();
 
 private:
-    // Why the I0 or BG image can not be used; empty when both can.
+    // Why the I0 or BG image or the stack can not be used; empty when all can.
     QString inputFailure() const;
     void showStarting();
     void showEnded();

@@ -87,12 +87,15 @@ bool ImgData::openFile()
     // Readers of the image take a row or a column of doubles at a time: for a
     // one-pixel-wide 8-bit image the column alone is eight times the pixels, so
     // it is held to the budget as well.
+    // A trial reservation, given back at once: its refusal is counted as every
+    // refusal is, so that a stack loader tells "over budget" from a damaged file.
     const qint64 scratch = (static_cast<qint64>(width) + height) * qint64(sizeof(double));
-    if (scratch > MemoryBudget::limit() - MemoryBudget::used()) {
+    if (!MemoryBudget::reserve(scratch)) {
         qDebug() << "Image exceeds the memory budget" << fileName
                  << QStringLiteral("%1 bytes of row and column buffers").arg(scratch);
         return false;
     }
+    MemoryBudget::release(scratch);
     minMaxValid = false;
     if (!loadData()) {
         qDebug() << "Can not open ImgData" << fileName;

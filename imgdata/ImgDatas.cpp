@@ -113,6 +113,7 @@ bool ImgDatas::adviseAccess(qint64 memory)
 void ImgDatas::clearImgs()
 {
     imgs.clear();
+    cutShortReason.clear();
 }
 
 void ImgDatas::clear()

@@ -52,6 +52,12 @@ public:
     // pages asked for. True when it is.
     bool adviseAccess(qint64 memory);
 
+    // Why the stack is not the whole scan (a load stopped by the memory budget);
+    // empty when it is. A run on a part of a scan would reconstruct from a shorter
+    // arc as if it were the scan, so runs are refused until the stack is cleared.
+    QString cutShort() const { return cutShortReason; }
+    void setCutShort(const QString &why) { cutShortReason = why; }
+
 public slots:
     void clearImgs();
     void clear();
@@ -62,6 +68,7 @@ signals:
 private:
     int w = 0;
     int h = 0;
+    QString cutShortReason;
     std::vector<std::unique_ptr<ImgData>> imgs;
     ImgData *const *i0 = nullptr;
     ImgData *const *bg = nullptr;

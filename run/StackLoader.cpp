@@ -17,12 +17,16 @@ Result addFiles(ImgDatas &stack, const QStringList &files)
         } else if (MemoryBudget::refusals() != refusedBefore) {
             // Frames of one stack are all of one size: once one does not fit, none
             // of the rest does ("Multi." repeats the same file thousands of times).
-            qDebug() << "Loading stopped: the stack would exceed the memory budget"
-                     << QStringLiteral("%1 of %2 files loaded, budget %3 MB")
-                            .arg(stack.count())
-                            .arg(files.size())
-                            .arg(MemoryBudget::limit() >> 20);
+            const QString stopped =
+                QStringLiteral("the stack would exceed the memory budget after %1 of %2 frames")
+                    .arg(result.loaded.size())
+                    .arg(files.size());
+            qDebug().noquote() << QStringLiteral("Loading stopped: %1 (budget %2 MB)")
+                                      .arg(stopped)
+                                      .arg(MemoryBudget::limit() >> 20);
+            stack.setCutShort(QStringLiteral("loading stopped: ") + stopped);
             result.skipped += files.size() - i;
+            result.cutShort = true;
             break;
         } else {
             // A scan with an unreadable frame is still reconstructed from the others.

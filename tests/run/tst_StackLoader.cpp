@@ -35,7 +35,8 @@ void tst_StackLoader::addFiles_data()
     QTest::newRow("corrupt file skipped")
         << QStringList{"corrupt", "good", "good"} << 0 << 2 << 1 << "Projection file skipped :";
     QTest::newRow("budget stops the rest")
-        << QStringList{"good", "good", "good", "missing"} << 2 << 2 << 2 << "Loading stopped";
+        << QStringList{"good", "good", "good", "missing"} << 2 << 2 << 2
+        << "Loading stopped: the stack would exceed the memory budget after 2 of 4 frames";
     QTest::newRow("nothing to load") << QStringList() << 0 << 0 << 0 << QString();
 }
 
@@ -78,6 +79,12 @@ void tst_StackLoader::addFiles()
     QCOMPARE(result.skipped, qsizetype(skipped));
     if (!message.isEmpty())
         QVERIFY2(log.contains(message), qPrintable(log.messages().join('\n')));
+    // Only a stack the budget cut short refuses runs, until it is cleared.
+    const bool cut = message.startsWith("Loading stopped");
+    QCOMPARE(result.cutShort, cut);
+    QCOMPARE(stack.cutShort().isEmpty(), !cut);
+    stack.clear();
+    QVERIFY(stack.cutShort().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_StackLoader)
