@@ -278,6 +278,12 @@ void Body::setupRuns()
         if (taskOptions->options().listSets)
             taskOptions->printSetList();
     };
+    session->stopOthers = [this](const QString &reason) {
+        QMetaObject::invokeMethod(batch, &Batch::batchStop, Qt::QueuedConnection);
+        XafsBatch *sequencer = xafsBatch;
+        QMetaObject::invokeMethod(
+            sequencer, [sequencer, reason] { sequencer->stop(reason); }, Qt::QueuedConnection);
+    };
     connect(session, &HeadlessSession::finishing, this, &Body::finishing);
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 class RunController;
+class StopSignals;
 
 // When the program ends by itself. A headless run (-nw) ends once start-up is
 // done and, when a script was started, once the script and everything it started
@@ -21,6 +22,10 @@ public:
     std::function<bool()> othersIdle;
     // Just before the end is announced (the -sets listing).
     std::function<void()> beforeFinish;
+    // Stops the script and the sequencer (a stop signal came), with the reason.
+    std::function<void(const QString &reason)> stopOthers;
+    // How long the engines may take for the slices in hand after a stop signal.
+    int abandonAfterMs = 5000;
 
     void setHeadless(bool waitForScript);
     bool isHeadless() const { return headless; }
@@ -37,12 +42,21 @@ public:
     int exitStatus(const RunAccount::Totals &totals) const;
     // The run's task failed before anything was asked of it (-set without its set).
     void setExitCode(int code) { exitCode = code; }
+    // SIGTERM, SIGINT or SIGHUP: nothing new starts, the slices in hand are finished
+    // (or abandoned after abandonAfterMs), the records of what was saved are written
+    // with the failure "stopped by signal N", and the run ends with status 128 + N.
+    void stopBySignal(int signalNumber);
 
 signals:
     void finishing();
 
 private:
+    void abandon();
+
     RunController *runs;
+    StopSignals *stopSignals = nullptr;
+    int stopSignal = 0;
+    bool abandoned = false;
     bool headless = false;
     bool waitingForScript = false;
     bool scriptHasEnded = false;

@@ -99,6 +99,10 @@ bool RunController::start(const RunRequest &request)
         qDebug() << "CT run not started : a CT run is in progress";
         return false;
     }
+    if (!interrupted.isEmpty()) {
+        qDebug().noquote() << "CT run not started :" << interrupted;
+        return false;
+    }
     calcRunning = true;
     ++runId;
     run = Tally{};
@@ -259,10 +263,38 @@ void RunController::engineFinished(int engine, int slice, bool computed, bool ha
         runPendingActions();
 }
 
+void RunController::interrupt(const QString &reason)
+{
+    if (!interrupted.isEmpty())
+        return;
+    interrupted = reason;
+    if (!calcRunning)
+        return;
+    failure = reason;
+    runAccount.addFailures(1);
+    qDebug().noquote() << QStringLiteral("CT run stopped : %1, %2 slices in hand")
+                              .arg(reason)
+                              .arg(inFlight);
+    handOut();
+}
+
+void RunController::abandon()
+{
+    if (!calcRunning)
+        return;
+    qDebug() << "Slices abandoned :" << inFlight;
+    stop();
+}
+
 void RunController::handOut()
 {
     if (!calcRunning)
         return;
+    if (!interrupted.isEmpty()) {
+        if (inFlight == 0 && !(ct1.running && ct1.running()))
+            stop();
+        return;
+    }
     if (!params.autoExec) {
         if (inFlight == 0 && !(ct1.running && ct1.running()))
             stop();

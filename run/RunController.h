@@ -45,7 +45,7 @@ public:
     int slicesPerEngine() const { return sliceGroup; }
     // The settings of the run in progress or of the last one.
     const RunRequest &request() const { return current; }
-    // Why the last run could not start (empty when it started).
+    // Why the last run could not start or was stopped (empty when it ran its course).
     QString runFailure() const { return failure; }
     QDateTime startTime() const { return started; }
 
@@ -78,6 +78,12 @@ public:
     void stop();
     // At shut-down: no more slices are handed out, and nothing reports the end.
     void halt() { calcRunning = false; }
+    // The program is asked to end (a stop signal): no slice is handed out and no run
+    // starts any more; the run in progress ends, with `reason` as its failure, once
+    // the slices in hand are back.
+    void interrupt(const QString &reason);
+    // After an interrupt: ends the run now, without the slices still in hand.
+    void abandon();
     // The CT1 panel finished its slice.
     void ct1Finished();
     // Hands the slice of a one-slice run out; hands out the next slices of a range.
@@ -137,6 +143,8 @@ private:
     Tally run;
     RunAccount runAccount;
     QString failure;
+    // Set by interrupt(): why nothing more is run.
+    QString interrupted;
     QDateTime started;
     bool headless = false;
     bool calcRunning = false;

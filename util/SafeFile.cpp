@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <atomic>
 #include <cerrno>
@@ -20,6 +21,26 @@
 namespace {
 
 QMutex faultMutex;
+
+// The temporary files being written now, so that a process ending early removes
+// them (an orderly end removes each one as its writer finishes).
+QMutex temporariesMutex;
+QSet<QString> &temporaries()
+{
+    static QSet<QString> paths;
+    return paths;
+}
+
+void track(const QString &tempPath, bool on)
+{
+    if (tempPath.isEmpty())
+        return;
+    QMutexLocker lock(&temporariesMutex);
+    if (on)
+        temporaries().insert(tempPath);
+    else
+        temporaries().remove(tempPath);
+}
 QString failingFragment = QString::fromLocal8Bit(qgetenv("ORVO2_FAIL_WRITES"));
 
 bool writesFailFor(const QString &path)
@@ -96,6 +117,7 @@ SafeFile::Output::Output(const QString &path)
         state->tempPath.clear();
         qDebug() << "Can not write file" << path << systemReason(error);
     }
+    track(state->tempPath, true);
 }
 
 SafeFile::Output::~Output()
@@ -104,6 +126,7 @@ SafeFile::Output::~Output()
         ::close(state->fd);
     if (!state->tempPath.isEmpty())
         ::unlink(encoded(state->tempPath).constData());
+    track(state->tempPath, false);
 }
 
 bool SafeFile::Output::isOpen() const
@@ -207,8 +230,20 @@ bool SafeFile::Output::commit(bool sync)
         fail(systemReason(errno));
         return false;
     }
+    track(state->tempPath, false);
     state->tempPath.clear();
     return true;
+}
+
+int SafeFile::removeTemporaries()
+{
+    QMutexLocker lock(&temporariesMutex);
+    int removed = 0;
+    for (const QString &path : std::as_const(temporaries()))
+        if (::unlink(encoded(path).constData()) == 0)
+            ++removed;
+    temporaries().clear();
+    return removed;
 }
 
 bool SafeFile::write(const QString &path, const Writer &writer, bool sync)

@@ -61,6 +61,10 @@ private:
     std::unique_ptr<State> state;
 };
 
+// Removes the temporary files of every Output not yet committed or destroyed, for
+// a process that ends without waiting for its writers; the number removed.
+int removeTemporaries();
+
 using Writer = std::function<bool(QIODevice *device)>;
 // `writer` fills the device; false from it, or any failed write, leaves `path` as it was.
 bool write(const QString &path, const Writer &writer, bool sync = false);

@@ -1,0 +1,168 @@
+// Headless runs that can not go their whole course: a stack the memory budget cut
+// short is refused instead of reconstructed from part of the scan, and a stop signal
+// ends the run with what was saved on record and status 128 + N.
+
+#include "SeqRunFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <tiffio.h>
+
+using namespace SeqRunFixture;
+
+class TestHeadlessStop : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void stackCutByBudgetIsRefused();
+    void signalEndsRunWithRecord_data();
+    void signalEndsRunWithRecord();
+
+private:
+    QString script(const QString &results, int threads) const;
+    QTemporaryDir dir;
+    DemoSettings settings;
+};
+
+void TestHeadlessStop::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    // 96 slices of 384 pixels from 180 projections: a few seconds on one engine, long
+    // enough to be stopped in the middle.
+    settings.outDir = dir.filePath("data");
+    settings.width = 384;
+    settings.height = 96;
+    settings.projections = 180;
+    settings.energies = 1;
+    QVERIFY(DemoGenerator(settings).generate());
+}
+
+QString TestHeadlessStop::script(const QString &results, int threads) const
+{
+    QStringList lines = DemoGenerator(settings).loadLines(0);
+    lines << "calc_ct2 1"
+          << "ct_auto_exec 1" << QStringLiteral("ct_threads %1").arg(threads)
+          << QStringLiteral("ct_cor %1").arg(settings.corOrDefault()) << "ct_slice_from 0"
+          << QStringLiteral("ct_slice_to %1").arg(settings.height - 1) << "auto_save_data 1"
+          << "auto_save_data_format tiff"
+          << QStringLiteral("auto_save_data_path \"%1\"").arg(results) << "auto_save_data_name stop"
+          << "calc_exec"
+          << ":echo after the run";
+    return lines.join('\n') + '\n';
+}
+
+void TestHeadlessStop::stackCutByBudgetIsRefused()
+{
+    // Compressed frames are decoded into memory the budget counts (frames read in
+    // place from their files are not): 40 frames of 256 x 64 16-bit pixels, 1.25 MB.
+    const QString frames = dir.filePath("lzw");
+    QVERIFY(QDir().mkpath(frames));
+    std::vector<quint16> row(256);
+    for (int i = 0; i < 40; ++i) {
+        const QString name = frames + QStringLiteral("/proj-%1.tif").arg(i, 5, 10, QChar('0'));
+        TIFF *tif = TIFFOpen(QFile::encodeName(name).constData(), "w");
+        QVERIFY(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 256);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 64);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 64);
+        for (int y = 0; y < 64; ++y) {
+            std::fill(row.begin(), row.end(), quint16(1000 + i + y));
+            QCOMPARE(TIFFWriteScanline(tif, row.data(), y, 0), 1);
+        }
+        TIFFClose(tif);
+    }
+    const QString cfg = dir.filePath("budget.cfg");
+    QVERIFY(writeFile(cfg, "MemoryLimitMB 1\n"));
+    const QString bat = dir.filePath("budget.bat");
+    const QString results = dir.filePath("budget-results");
+    QVERIFY(writeFile(bat, QStringLiteral("ct_rot_ax_is_v 1\nimages_load \"%1\" proj-*.tif\n"
+                                          "calc_ct2 1\nct_auto_exec 1\nauto_save_data 1\n"
+                                          "auto_save_data_path \"%2\"\ncalc_exec\n")
+                               .arg(frames, results)
+                               .toUtf8()));
+    const Run r = runProgram(ORVO2_EXE, {"-nw", "-e", "-c", cfg, "-b", bat, "-x"}, dir.path(),
+                             QProcessEnvironment::systemEnvironment(), 120000, true);
+    QVERIFY2(r.status == 2, qPrintable(QString::number(r.status) + '\n' + r.out));
+    QVERIFY2(r.out.contains(QRegularExpression(
+                 "Loading stopped: the stack would exceed the memory budget after \\d+ of 40 "
+                 "frames")),
+             qPrintable(r.out));
+    QVERIFY2(r.out.contains("CT run not started : loading stopped"), qPrintable(r.out));
+    QVERIFY(r.out.contains("calc_exec : ng"));
+    // Only the record of the refusal; no slice.
+    const QStringList written = filesUnder(results, {});
+    QVERIFY2(written.filter(QRegularExpression("\\.(dat|tif)$")).isEmpty(),
+             qPrintable(written.join('\n')));
+}
+
+void TestHeadlessStop::signalEndsRunWithRecord_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("threads");
+    QTest::newRow("SIGTERM (scancel), one engine") << int(SIGTERM) << 1;
+    QTest::newRow("SIGINT (Ctrl-C), two engines") << int(SIGINT) << 2;
+    QTest::newRow("SIGHUP (terminal closed), one engine") << int(SIGHUP) << 1;
+}
+
+void TestHeadlessStop::signalEndsRunWithRecord()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(int, threads);
+    const QString results = dir.filePath(QStringLiteral("signal-%1").arg(signalNumber));
+    const QString bat = dir.filePath("signal.bat");
+    QVERIFY(writeFile(bat, script(results, threads).toUtf8()));
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(ORVO2_EXE, {"-nw", "-e", "-b", bat, "-x"});
+    QVERIFY(p.waitForStarted());
+    // Stopped once the first results are saved, in the middle of the run.
+    QByteArray log;
+    QElapsedTimer clock;
+    clock.start();
+    while (!log.contains("slices done 8 /") && clock.elapsed() < 60000) {
+        p.waitForReadyRead(100);
+        log += p.readAll();
+    }
+    QVERIFY2(log.contains("slices done 8 /"), log.constData());
+    QVERIFY2(!log.contains("slices done 96 / 96"), "the run ended before the signal");
+    ::kill(static_cast<pid_t>(p.processId()), signalNumber);
+    QVERIFY(p.waitForFinished(30000));
+    log += p.readAll();
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 128 + signalNumber, log.constData());
+    QVERIFY2(log.contains("Summary : sets"), log.constData());
+    QVERIFY(!log.contains("after the run"));
+
+    const QStringList files = filesUnder(results, {});
+    QVERIFY2(files.filter(".part").isEmpty(), qPrintable(files.join('\n')));
+    const QStringList records = files.filter(QRegularExpression("\\.json$"));
+    QCOMPARE(records.size(), 1);
+    const QJsonObject record =
+        QJsonDocument::fromJson(readFile(results + '/' + records.first())).object();
+    bool stopEntry = false;
+    for (const QJsonValue &f : record["failures"].toArray())
+        stopEntry = stopEntry || f.toObject()["reason"].toString() ==
+                                     QStringLiteral("stopped by signal %1").arg(signalNumber);
+    QVERIFY2(stopEntry, QJsonDocument(record).toJson().constData());
+    // The record lists every slice saved, and only those.
+    const int saved = files.filter(QRegularExpression("\\.tif$")).size();
+    QVERIFY(saved >= 8 && saved < settings.height);
+    QCOMPARE(record["slices"].toArray().size(), saved);
+}
+
+QTEST_GUILESS_MAIN(TestHeadlessStop)
+#include "tst_HeadlessStop.moc"
