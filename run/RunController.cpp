@@ -272,9 +272,8 @@ void RunController::interrupt(const QString &reason)
         return;
     failure = reason;
     runAccount.addFailures(1);
-    qDebug().noquote() << QStringLiteral("CT run stopped : %1, %2 slices in hand")
-                              .arg(reason)
-                              .arg(inFlight);
+    qDebug().noquote()
+        << QStringLiteral("CT run stopped : %1, %2 slices in hand").arg(reason).arg(inFlight);
     handOut();
 }
 
