@@ -18,9 +18,9 @@ Usage: orvo2-slurm.sh [--wait] [--xafs] [--sets LIST] [--partition P] [--cpus C]
   --partition P  SLURM partition
   --cpus C       CPUs per task, the engines of each task (default 1)
 
-The program is $ORVO2 when set, else build/orvo2 of the project that holds the
-script, else orvo2 on the PATH. Logs go to SCRIPT-slurm/ beside the script, one per
-set (SCRIPT-setK.log). Further sbatch settings through its environment variables
+The program is $ORVO2 when set, else build/orvo2 of the source tree this wrapper
+belongs to, else orvo2 on the PATH; the wrapper says which it chose. Logs go to
+SCRIPT-slurm/ beside the script, one per set (SCRIPT-setK.log). Further sbatch settings through its environment variables
 (SBATCH_TIMELIMIT, SBATCH_MEM_PER_NODE, SBATCH_ACCOUNT, ...).
 EOF
 }
@@ -71,26 +71,31 @@ script=$(cd "$(dirname "$script")" && pwd)/$(basename "$script")
 name=$(basename "$script")
 name=${name%.*}
 
-# The program: as named, the build of the project holding the script, or the PATH's.
-program=${ORVO2:-}
-if [ -z "$program" ]; then
-    dir=$(dirname "$script")
-    while :; do
-        if [ -x "$dir/build/orvo2" ]; then
-            program=$dir/build/orvo2
-            break
-        fi
-        [ "$dir" != / ] || break
-        dir=$(dirname "$dir")
-    done
+# The program: as named, the build of the source tree this wrapper belongs to, or
+# the PATH's. Nothing is looked for above the script: a build/orvo2 found there may
+# be any program.
+if [ -n "${ORVO2:-}" ]; then
+    program=$ORVO2
+    chosen="ORVO2"
+else
+    tree=$(dirname "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")")
+    if [ -x "$tree/build/orvo2" ] && [ ! -d "$tree/build/orvo2" ]; then
+        program=$tree/build/orvo2
+        chosen="the build of the wrapper's source tree"
+    else
+        program=$(command -v orvo2 || true)
+        chosen="PATH"
+    fi
 fi
-[ -n "$program" ] || program=$(command -v orvo2 || true)
 [ -n "$program" ] || fail "no program: set ORVO2, build the project, or put orvo2 on the PATH"
 case $program in
 */*) program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program") ;;
 *) program=$(command -v "$program") || fail "no such program: $program" ;;
 esac
-[ -x "$program" ] || fail "not a program: $program"
+if [ ! -x "$program" ] || [ -d "$program" ]; then
+    fail "not a program: $program"
+fi
+echo "Program: $program (from $chosen)"
 
 logs=$(dirname "$script")/$name-slurm
 mkdir -p "$logs"

@@ -241,13 +241,18 @@ private slots:
     void cleanupTestCase();
     void refusesBadRequests_data();
     void refusesBadRequests();
+    void choosesProgram_data();
+    void choosesProgram();
     void arrayEqualsLocalRun();
     void failedSetIsResubmitted();
 
 private:
     Run submit(const QStringList &args, bool withOrvo2Variable = true);
     QString tagOf(int set) const;
+    // A copy of the wrapper in <root>/scripts, as a source tree holds it.
+    QString wrapperIn(const QString &root);
     QTemporaryDir dir;
+    QString wrapper;
     std::unique_ptr<SingleNodeSlurm> slurm;
     DemoSettings settings;
     QString script;
@@ -258,12 +263,18 @@ private:
 void TestSlurm::initTestCase()
 {
     QVERIFY(dir.isValid());
-    // A project folder whose build/ holds the program, as a checkout has it: the
-    // submission finds the program there when ORVO2 is not set.
+    // A source tree whose build/ holds the program, with the wrapper in its scripts/:
+    // the submission finds the program there when ORVO2 is not set. A build/orvo2
+    // above the batch script that is no such program must not be taken.
     const QString project = dir.filePath("project");
     QVERIFY(QDir().mkpath(project + "/build"));
-    QVERIFY(QDir().mkpath(project + "/work"));
+    QVERIFY(QDir().mkpath(project + "/work/build"));
     QVERIFY(QFile::link(ORVO2_EXE, project + "/build/orvo2"));
+    wrapper = wrapperIn(project);
+    QVERIFY(!wrapper.isEmpty());
+    QVERIFY(writeFile(project + "/work/build/orvo2", "#!/bin/sh\nexit 7\n"));
+    QVERIFY(QFile::setPermissions(project + "/work/build/orvo2",
+                                  QFile::permissions(wrapper) | QFile::ExeOwner));
 
     settings = smallSettings(project + "/work/data");
     QVERIFY(DemoGenerator(settings).generate());
@@ -300,6 +311,15 @@ void TestSlurm::cleanupTestCase()
         slurm->stop();
 }
 
+QString TestSlurm::wrapperIn(const QString &root)
+{
+    const QString copy = root + "/scripts/orvo2-slurm.sh";
+    if (!QDir().mkpath(root + "/scripts") ||
+        !QFile::copy(ORVO2_SOURCE_DIR "/scripts/orvo2-slurm.sh", copy))
+        return QString();
+    return copy;
+}
+
 QString TestSlurm::tagOf(int set) const
 {
     return DemoGenerator::energyText(DemoGenerator(settings).energyAt(set));
@@ -312,8 +332,8 @@ Run TestSlurm::submit(const QStringList &args, bool withOrvo2Variable)
     if (withOrvo2Variable)
         env.insert("ORVO2", ORVO2_EXE);
     env.insert("ORVO2_SLURM_POLL", "1");
-    return runProgram("bash", QStringList{ORVO2_SOURCE_DIR "/scripts/orvo2-slurm.sh"} + args,
-                      QFileInfo(script).path(), env, submitTimeoutMs);
+    return runProgram("bash", QStringList{wrapper} + args, QFileInfo(script).path(), env,
+                      submitTimeoutMs);
 }
 
 void TestSlurm::refusesBadRequests_data()
@@ -340,11 +360,61 @@ void TestSlurm::refusesBadRequests()
     QVERIFY2(!r.out.contains("Submitted"), qPrintable(r.out));
 }
 
+void TestSlurm::choosesProgram_data()
+{
+    QTest::addColumn<QString>("tree");
+    QTest::addColumn<bool>("treeBuild");
+    QTest::addColumn<bool>("orvo2Variable");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("ORVO2 before the tree's build") << "named" << true << true << "ORVO2";
+    QTest::newRow("the wrapper's tree, not the build above the script")
+        << "tree" << true << false << "the build of the wrapper's source tree";
+    QTest::newRow("PATH when the tree has no build") << "bare" << false << false << "PATH";
+}
+
+void TestSlurm::choosesProgram()
+{
+    QFETCH(QString, tree);
+    QFETCH(bool, treeBuild);
+    QFETCH(bool, orvo2Variable);
+    QFETCH(QString, chosen);
+    // Stand-ins that fail the listing of the sets, before anything is submitted.
+    const QString root = dir.filePath("choice-" + tree);
+    const QString copy = wrapperIn(root);
+    QVERIFY(!copy.isEmpty());
+    const QString named = root + "/named/orvo2";
+    const QString built = root + "/build/orvo2";
+    const QString onPath = root + "/bin/orvo2";
+    for (const QString &fake : {named, built, onPath}) {
+        if (fake == built && !treeBuild)
+            continue;
+        QVERIFY(QDir().mkpath(QFileInfo(fake).path()));
+        QVERIFY(writeFile(fake, "#!/bin/sh\nexit 3\n"));
+        QVERIFY(QFile::setPermissions(fake, QFile::permissions(copy) | QFile::ExeOwner));
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("ORVO2");
+    if (orvo2Variable)
+        env.insert("ORVO2", named);
+    env.insert("PATH", root + "/bin:" + env.value("PATH"));
+    const Run r = runProgram("bash", {copy, script}, QFileInfo(script).path(), env, 30000);
+    const QString expected = chosen == "ORVO2" ? named : chosen == "PATH" ? onPath : built;
+    QVERIFY2(r.out.contains(QStringLiteral("Program: %1 (from %2)").arg(expected, chosen)),
+             qPrintable(r.out + r.err));
+    QCOMPARE(r.status, 2);
+    QVERIFY2(r.err.contains("listing the sets failed (status 3)"), qPrintable(r.err));
+}
+
 void TestSlurm::arrayEqualsLocalRun()
 {
-    // Without ORVO2 the program is the one in the build folder of the script's project.
+    // Without ORVO2 the program is the one in the build folder of the wrapper's tree.
     const Run r = submit({"--wait", "--cpus", "1", script}, false);
     QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("Program: %1 (from the build of the wrapper's source "
+                                           "tree)")
+                                .arg(QFileInfo(wrapper).path() + "/../build/orvo2")
+                                .replace("/scripts/../", "/")),
+             qPrintable(r.out));
     QVERIFY2(r.out.contains("All 5 sets of seq succeeded"), qPrintable(r.out));
     const QStringList diffs = differences(local, results);
     QVERIFY2(diffs.isEmpty(), qPrintable(diffs.join('\n')));
