@@ -8,6 +8,7 @@
 #include "ct/DataSaver.h"
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
+#include "ct/ScanGeometry.h"
 #include "disp/ColorBar.h"
 #include "disp/CtCalc2Ui.h"
 #include "disp/ProcCtrl.h"
@@ -45,8 +46,18 @@ void CorTools::setSeqCorAuto(int mode)
 bool CorTools::findCor(double from, double to)
 {
     ProcCtrl *proc = p.form->procCtrl;
+    // A full turn pairs each projection with its mirror half a turn on, which also
+    // finds an axis near the detector's edge.
+    std::vector<double> angles;
+    QString angleError;
+    if (proc->scanRange() == 360 && !proc->anglesFile().isEmpty() &&
+        !ScanGeometry::readAngleFile(proc->anglesFile(), &angles, &angleError))
+        qDebug().noquote() << angleError;
     const CorEstimate::Result r =
-        CorEstimate::fromStack(*p.stack, proc->rotAxIsV(), proc->sliceNo(), {from, to});
+        proc->scanRange() == 360
+            ? CorEstimate::fromStackTurn(*p.stack, proc->rotAxIsV(), proc->sliceNo(), {from, to},
+                                         angles)
+            : CorEstimate::fromStack(*p.stack, proc->rotAxIsV(), proc->sliceNo(), {from, to});
     if (!r.ok) {
         qDebug().noquote() << "CoR not found :" << r.reason;
         return false;

@@ -71,6 +71,24 @@ public:
     static Result fromStack(const ImgDatas &stack, bool rotAxIsV, int slice, Range range,
                             int extraSlices = 2);
 
+    // A 360-degree scan: each projection matches the projection 180 degrees away
+    // mirrored about the CoR. Pairs of lines (first, its partner 180 degrees away)
+    // are compared over the samples both see, for every centre whose overlap
+    // keeps at least a twentieth of the line (down to a half acquisition with its
+    // axis near an edge): the centre where the pooled correlation coefficient of
+    // the overlaps peaks, to a fraction of a pixel by a parabola through the peak.
+    struct Pair
+    {
+        std::vector<double> line;
+        std::vector<double> opposite;
+    };
+    static Result fromMirrorPairs(const std::vector<Pair> &pairs, int length, Range range);
+    // The pairs of up to 16 projections spread over the first half turn with their
+    // partners nearest 180 degrees away (angles in degrees, one per projection;
+    // empty: even over 360), over slice `slice` and up to `extraSlices` on either side.
+    static Result fromStackTurn(const ImgDatas &stack, bool rotAxIsV, int slice, Range range,
+                                const std::vector<double> &anglesDeg, int extraSlices = 2);
+
     // The first two and last two lines of a slice's sinogram with its detector's
     // defects taken out by ring removal's column rules: dead, saturated and nearly
     // constant columns filled from their neighbours, constant offsets taken off.

@@ -1,3 +1,4 @@
+#include "ct/CorEstimate.h"
 #include "ct/CtFbp.h"
 #include "ct/ScanGeometry.h"
 
@@ -97,6 +98,8 @@ private slots:
     void evenAnglesGiveTheDefaultSlice();
     void fullTurnOfSymmetricPhantom();
     void halfAcquisitionOfDiscWiderThanDetector();
+    void axisFromMirroredPairs_data();
+    void axisFromMirroredPairs();
 };
 
 void TestScanGeometry::weightsAgainstClosedForm_data()
@@ -273,6 +276,38 @@ void TestScanGeometry::halfAcquisitionOfDiscWiderThanDetector()
             std::fabs(step) < 0.05 * 0.01,
             qPrintable(QStringLiteral("radius %1 (overlap %2): %3").arg(r).arg(overlap).arg(step)));
     }
+}
+
+void TestScanGeometry::axisFromMirroredPairs_data()
+{
+    QTest::addColumn<double>("axis");
+    QTest::newRow("middle") << 40.3;
+    QTest::newRow("half acquisition, right edge") << 72.0;
+    QTest::newRow("overlap a tenth of the line") << 75.0;
+    QTest::newRow("half acquisition, left edge") << 6.7;
+}
+
+// A full turn finds its axis from each projection and its mirror half a turn on,
+// also with the axis far off the middle.
+void TestScanGeometry::axisFromMirroredPairs()
+{
+    QFETCH(double, axis);
+    const int w = 80;
+    const std::vector<Disc> discs = {{0, 0, 70, 0.01}, {25, 10, 12, 0.02}, {-30, -5, 6, 0.04}};
+    const std::vector<double> angles = evenAngles(16, 180);
+    std::vector<double> turned = angles;
+    for (double &a : turned)
+        a += 180.0;
+    // Detector sample x lies at x - axis.
+    const std::vector<double> near = sinogramOf(discs, angles, w, axis);
+    const std::vector<double> far = sinogramOf(discs, turned, w, axis);
+    std::vector<CorEstimate::Pair> pairs;
+    for (size_t i = 0; i < angles.size(); ++i)
+        pairs.push_back({std::vector<double>(near.begin() + i * w, near.begin() + (i + 1) * w),
+                         std::vector<double>(far.begin() + i * w, far.begin() + (i + 1) * w)});
+    const CorEstimate::Result r = CorEstimate::fromMirrorPairs(pairs, w, CorEstimate::wholeLine());
+    QVERIFY2(r.ok, qPrintable(r.reason));
+    QVERIFY2(std::fabs(r.cor - axis) < 0.25, qPrintable(QString::number(r.cor)));
 }
 
 QTEST_GUILESS_MAIN(TestScanGeometry)
