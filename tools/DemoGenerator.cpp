@@ -1,11 +1,11 @@
 #include "DemoGenerator.h"
 
-#include "DemoPhantom.h"
 #include "ItexWriter.h"
 
 #include <QDataStream>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +14,9 @@
 
 #include <algorithm>
 #include <cmath>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +29,8 @@ constexpr double objectFill = 0.9;
 
 double DemoSettings::corOrDefault() const
 {
+    if (axis >= 0.0)
+        return axis;
     return cor >= 0.0 ? cor : width / 2.0 - 0.75;
 }
 
@@ -34,6 +39,23 @@ DemoGenerator::DemoGenerator(const DemoSettings &settings)
     , cor(settings.corOrDefault())
     , random(settings.seed)
 {
+    if (!s.energyList.empty())
+        s.energies = int(std::min(s.energyList.size(), size_t(100000)));
+}
+
+int DemoGenerator::truthSize() const
+{
+    const auto even = [](double width) { return 2 * int(std::ceil(width / 2.0)); };
+    if (s.sampleWidth > 0.0)
+        return even(s.sampleWidth);
+    if (s.axis >= 0.0)
+        return even(2.0 * std::max(cor, s.width - 1.0 - cor));
+    return nFft();
+}
+
+DemoPhantom DemoGenerator::phantom() const
+{
+    return DemoPhantom(objectFill * truthCentre(), s.height, s.edgeEnergy, s.species);
 }
 
 int DemoGenerator::halfWidth() const
@@ -60,11 +82,24 @@ QString DemoGenerator::problem() const
         return QStringLiteral("energies must be 1 to 1000");
     if (s.i0Frames < 1 || s.i0Frames > 1000)
         return QStringLiteral("I0 frames must be 1 to 1000");
-    if (!std::isfinite(cor) || cor < 1.0 || cor > s.width - 2.0 || nFft() < 4)
+    const QString geometry = DemoScan::problem(s);
+    if (!geometry.isEmpty())
+        return geometry;
+    if (s.axis < 0.0 && (!std::isfinite(cor) || cor < 1.0 || cor > s.width - 2.0 || nFft() < 4))
         return QStringLiteral("the centre of rotation leaves no sinogram of 5 samples or more");
     if (!(s.edgeEnergy > 0.0) || !std::isfinite(s.edgeEnergy) || !std::isfinite(s.energyStep) ||
         !(energyAt(0) > 0.0))
         return QStringLiteral("energies must be positive");
+    for (int k = 1; k < int(s.energyList.size()); ++k) {
+        if (!(energyAt(k) > energyAt(k - 1)))
+            return QStringLiteral("the energies must increase");
+        if (energyText(energyAt(k)) == energyText(energyAt(k - 1)))
+            return QStringLiteral("%1 eV and %2 eV share the file name text %3: energies "
+                                  "must be 0.1 eV apart or more")
+                .arg(energyAt(k - 1))
+                .arg(energyAt(k))
+                .arg(energyText(energyAt(k)));
+    }
     if (!(s.flux > 0.0) || !(s.dark >= 0.0) || s.flux + s.dark > 60000.0)
         return QStringLiteral("flux and dark level must fit 16-bit pixels");
     if (s.sample.isEmpty() || s.sample.contains(QLatin1Char('-')))
@@ -74,6 +109,8 @@ QString DemoGenerator::problem() const
 
 double DemoGenerator::energyAt(int k) const
 {
+    if (!s.energyList.empty())
+        return s.energyList[size_t(k)];
     return s.edgeEnergy + (k - (s.energies - 1) / 2.0) * s.energyStep;
 }
 
@@ -149,6 +186,17 @@ quint16 DemoGenerator::reading(double mean)
     return quint16(std::clamp(std::round(value), 0.0, 65535.0));
 }
 
+quint16 DemoGenerator::reading(double mean, const Photons::param_type *param)
+{
+    double value = mean;
+    if (s.noise && mean > 0.0) {
+        // A fresh distribution each time, as above: no normal deviate kept from before.
+        photons.reset();
+        value = double(photons(random, *param));
+    }
+    return quint16(std::clamp(std::round(value), 0.0, 65535.0));
+}
+
 quint16 DemoGenerator::sumOfReadings(double beam, double dark)
 {
     // Two statements: the order in which the random numbers are drawn must not depend
@@ -207,6 +255,10 @@ bool DemoGenerator::generate()
     }
     if (!makeDirs())
         return false;
+    scan = DemoScan::frames(s);
+    if (s.writesAngles() &&
+        !DemoScan::writeAngles(QDir(s.outDir).filePath(QStringLiteral("angles.txt")), scan))
+        return false;
 
     // A dark level with a fixed pattern over the detector, like a camera's offset.
     std::vector<double> darkMean(size_t(s.width) * size_t(s.height));
@@ -225,7 +277,28 @@ bool DemoGenerator::generate()
         if (!writeTruth(energyText(energyAt(k)), energyAt(k)))
             return false;
     }
+    // The projections were renamed into place without waiting for the disk each; one
+    // sync puts them all there before geometry.json, the sign of a whole set, is written.
+    if (!syncDisk()) {
+        qDebug() << "Can not sync the demo data to disk" << s.outDir;
+        return false;
+    }
     return writeGeometry();
+}
+
+bool DemoGenerator::syncDisk() const
+{
+#ifdef __linux__
+    const int fd = ::open(QFile::encodeName(s.outDir).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    const bool synced = ::syncfs(fd) == 0;
+    ::close(fd);
+    return synced;
+#else
+    ::sync();
+    return true;
+#endif
 }
 
 bool DemoGenerator::writeBg(const std::vector<double> &darkMean)
@@ -235,79 +308,6 @@ bool DemoGenerator::writeBg(const std::vector<double> &darkMean)
         image[i] = reading(darkMean[i]);
     return ItexWriter::write(QDir(s.outDir).filePath(QStringLiteral("bg/") + bgFileName()), s.width,
                              s.height, image);
-}
-
-bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
-{
-    const double energy = energyAt(k);
-    const QString text = energyText(energy);
-    const QDir out(s.outDir);
-    const DemoPhantom phantom(objectFill * centre(), s.height, s.edgeEnergy, s.species);
-    std::vector<quint16> image(darkMean.size());
-
-    for (int y = 0; y < s.height; ++y) {
-        for (int x = 0; x < s.width; ++x) {
-            const size_t at = size_t(y) * s.width + x;
-            if (s.i0Frames == 1) {
-                image[at] = sumOfReadings(beamAt(k, x, y), darkMean[at]);
-                continue;
-            }
-            double sum = 0.0;
-            for (int f = 0; f < s.i0Frames; ++f)
-                sum += sumOfReadings(beamAt(k, x, y), darkMean[at]);
-            image[at] = quint16(std::round(sum / s.i0Frames));
-        }
-    }
-    if (!ItexWriter::write(out.filePath(QStringLiteral("i0/") + i0FileName(text)), s.width,
-                           s.height, image))
-        return false;
-
-    const QDir projDir(out.filePath(projectionDir(text)));
-    for (int i = 0; i < s.projections; ++i) {
-        const double theta = i * pi / s.projections;
-        for (int y = 0; y < s.height; ++y) {
-            for (int x = 0; x < s.width; ++x) {
-                // Detector pixel x sees the line at offset x - cor from the axis.
-                const double attenuation = phantom.lineIntegral(y, energy, theta, x - cor);
-                const size_t at = size_t(y) * s.width + x;
-                const double transmitted = beamAt(k, x, y) * std::exp(-attenuation);
-                image[at] = sumOfReadings(transmitted, darkMean[at]);
-                if (s.defects)
-                    image[at] = defective(image[at], x, i, darkMean[at]);
-            }
-        }
-        if (!ItexWriter::write(projDir.filePath(projectionFileName(text, i)), s.width, s.height,
-                               image))
-            return false;
-    }
-    return true;
-}
-
-// The true attenuation per pixel on the grid of the reconstructed slice: pixel (x, z)
-// at (x - c, z - c) from the rotation axis, c = N / 2 being the CoR sample.
-bool DemoGenerator::writeTruth(const QString &energyText, double energy) const
-{
-    const int n = nFft();
-    const double c = centre();
-    const DemoPhantom phantom(objectFill * c, s.height, s.edgeEnergy, s.species);
-    const QString path = QDir(s.outDir).filePath(truthFileName(energyText));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "Can not write demo truth file" << path;
-        return false;
-    }
-    QDataStream stream(&file);
-    stream.setByteOrder(QDataStream::LittleEndian);
-    stream.setFloatingPointPrecision(QDataStream::DoublePrecision);
-    for (int slice = 0; slice < s.height; ++slice)
-        for (int z = 0; z < n; ++z)
-            for (int x = 0; x < n; ++x)
-                stream << phantom.mu(slice, energy, x - c, z - c);
-    if (stream.status() != QDataStream::Ok || !file.commit()) {
-        qDebug() << "Can not write demo truth file" << path;
-        return false;
-    }
-    return true;
 }
 
 // The two species' reference spectra every 0.25 eV, 10 eV beyond the scan on both
@@ -336,9 +336,9 @@ bool DemoGenerator::writeSpecies() const
             return false;
         }
     }
-    const int n = nFft();
-    const double c = centre();
-    const DemoPhantom phantom(objectFill * c, s.height, s.edgeEnergy, s.species);
+    const int n = truthSize();
+    const double c = truthCentre();
+    const DemoPhantom object = phantom();
     for (int which = 0; which < 2; ++which) {
         const QString path =
             out.filePath(QStringLiteral("truth/weight-%1.f64").arg(which == 0 ? 'A' : 'B'));
@@ -354,7 +354,7 @@ bool DemoGenerator::writeSpecies() const
             for (int z = 0; z < n; ++z) {
                 for (int x = 0; x < n; ++x) {
                     double a = 0.0, b = 0.0;
-                    phantom.speciesWeights(x - c, z - c, &a, &b);
+                    object.speciesWeights(x - c, z - c, &a, &b);
                     stream << (which == 0 ? a : b);
                 }
             }
@@ -380,20 +380,20 @@ bool DemoGenerator::writeGeometry() const
         set["dir"] = projectionDir(text);
         set["i0"] = QStringLiteral("i0/") + i0FileName(text);
         set["proj_pattern"] = QStringLiteral("%1-%2-*.img").arg(s.sample, text);
-        set["count"] = s.projections;
+        set["count"] = int(scan.size());
         set["truth"] = truthFileName(text);
         sets[text] = set;
     }
     QJsonObject truth;
     truth["format"] = QStringLiteral("float64 little-endian, slice after slice, rows z, columns x");
-    truth["shape"] = QJsonArray{s.height, nFft(), nFft()};
+    truth["shape"] = QJsonArray{s.height, truthSize(), truthSize()};
     truth["unit"] = QStringLiteral("attenuation per pixel");
     truth["pixel"] = QStringLiteral("pixel (x, z) lies at (x - centre, z - centre) from the axis");
 
     QJsonObject geometry;
     geometry["width"] = s.width;
     geometry["height"] = s.height;
-    geometry["proj"] = s.projections;
+    geometry["proj"] = int(scan.size());
     geometry["cor"] = cor;
     geometry["rot_axis"] = QStringLiteral("vertical");
     geometry["half_width"] = halfWidth();
@@ -416,6 +416,8 @@ bool DemoGenerator::writeGeometry() const
     geometry["i0_frames"] = s.i0Frames;
     geometry["dark"] = s.dark;
     geometry["sets"] = sets;
+    if (truthSize() != nFft())
+        truth["centre"] = truthCentre();
     geometry["truth"] = truth;
     geometry["source"] = QStringLiteral("orvo2demo: analytic ellipse phantom");
     if (s.species == 2) {
@@ -426,6 +428,8 @@ bool DemoGenerator::writeGeometry() const
                                           {"B", QStringLiteral("truth/weight-B.f64")}};
     }
 
+    addScanGeometry(&geometry);
+
     const QString path = QDir(s.outDir).filePath(QStringLiteral("geometry.json"));
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) &&
@@ -433,4 +437,27 @@ bool DemoGenerator::writeGeometry() const
         return true;
     qDebug() << "Can not write demo geometry file" << path;
     return false;
+}
+
+// Only a scan that departs from the even 180 degree one says how; the default file
+// stays as it was.
+void DemoGenerator::addScanGeometry(QJsonObject *geometry) const
+{
+    QJsonObject &g = *geometry;
+    if (s.scanRange != 180)
+        g["scan_range"] = s.scanRange;
+    if (s.writesAngles()) {
+        g["angles"] = QStringLiteral("angles.txt");
+        g["frames_scanned"] = s.projections;
+    }
+    if (s.anglesJitter > 0.0)
+        g["angles_jitter"] = s.anglesJitter;
+    if (s.dropBlock > 0.0)
+        g["dropped_frames"] = DemoScan::droppedFrames(s);
+    if (s.axis >= 0.0)
+        g["axis"] = s.axis;
+    if (s.sampleWidth > 0.0 || s.axis >= 0.0)
+        g["sample_width"] = truthSize();
+    if (s.beamDecay > 0.0)
+        g["beam_decay"] = s.beamDecay;
 }

@@ -158,3 +158,53 @@ double DemoPhantom::lineIntegral(int slice, double energy, double theta, double 
         sum += e.mu * chordLength(e, theta, s);
     return sum;
 }
+
+void DemoPhantom::projectRow(const std::vector<Ellipse> &ellipses, double theta, double cor,
+                             int count, double *sums)
+{
+    for (int x = 0; x < count; ++x)
+        sums[x] = 0.0;
+    // The terms chordLength makes, in the same order; an ellipse adds nothing where it
+    // is not crossed (adding a zero would not change a sum either).
+    for (const Ellipse &e : ellipses) {
+        const double centre = e.cx * std::cos(theta) - e.cz * std::sin(theta);
+        const double c = std::cos(theta + e.angle);
+        const double n = std::sin(theta + e.angle);
+        const double w2 = e.a * e.a * c * c + e.b * e.b * n * n;
+        if (!(w2 > 0.0))
+            continue;
+        const double ab2 = 2.0 * e.a * e.b;
+        for (int x = 0; x < count; ++x) {
+            const double d = (x - cor) - centre;
+            const double inside = w2 - d * d;
+            if (inside > 0.0)
+                sums[x] += e.mu * (ab2 * std::sqrt(inside) / w2);
+        }
+    }
+}
+
+void DemoPhantom::muRow(const std::vector<Ellipse> &ellipses, double c, double z, int count,
+                        double *values)
+{
+    struct Axes
+    {
+        double cos, sin;
+    };
+    std::vector<Axes> axes;
+    axes.reserve(ellipses.size());
+    for (const Ellipse &e : ellipses)
+        axes.push_back({std::cos(e.angle), std::sin(e.angle)});
+    for (int x = 0; x < count; ++x) {
+        double sum = 0.0;
+        for (size_t i = 0; i < ellipses.size(); ++i) {
+            const Ellipse &e = ellipses[i];
+            const double dx = (x - c) - e.cx;
+            const double dz = z - e.cz;
+            const double along = dx * axes[i].cos + dz * axes[i].sin;
+            const double across = -dx * axes[i].sin + dz * axes[i].cos;
+            if ((along * along) / (e.a * e.a) + (across * across) / (e.b * e.b) <= 1.0)
+                sum += e.mu;
+        }
+        values[x] = sum;
+    }
+}

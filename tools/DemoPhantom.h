@@ -36,6 +36,15 @@ public:
     // Integral of mu along the line X cos(theta) - Z sin(theta) = s (chord lengths).
     double lineIntegral(int slice, double energy, double theta, double s) const;
 
+    // The line integrals of row `count` samples wide at angle theta, sample x at offset
+    // x - cor from the axis: lineIntegral's sums, each ellipse's place and width along
+    // the detector worked out once for the row.
+    static void projectRow(const std::vector<Ellipse> &ellipses, double theta, double cor,
+                           int count, double *sums);
+    // mu along a row of the slice grid: point x at (x - c, z).
+    static void muRow(const std::vector<Ellipse> &ellipses, double c, double z, int count,
+                      double *values);
+
     static double chordLength(const Ellipse &e, double theta, double s);
     static bool contains(const Ellipse &e, double x, double z);
 

@@ -1,8 +1,11 @@
 #include "ItexWriter.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QSaveFile>
 #include <QtEndian>
+
+#include <cstdio>
 
 namespace ItexWriter {
 
@@ -15,7 +18,8 @@ QByteArray comment(int width, int height)
         .toLatin1();
 }
 
-bool write(const QString &filePath, int width, int height, const std::vector<quint16> &pixels)
+bool write(const QString &filePath, int width, int height, const std::vector<quint16> &pixels,
+           Commit commit)
 {
     if (width < 1 || height < 1 || width > 65535 || height > 65535 ||
         pixels.size() != size_t(width) * size_t(height)) {
@@ -36,6 +40,21 @@ bool write(const QString &filePath, int width, int height, const std::vector<qui
     bytes.resize(pixelStart + qsizetype(pixels.size()) * 2);
     qToLittleEndian<quint16>(pixels.data(), qsizetype(pixels.size()), bytes.data() + pixelStart);
 
+    if (commit == Commit::Renamed) {
+        const QString part = filePath + QStringLiteral(".part");
+        QFile file(part);
+        bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                       file.write(bytes) == bytes.size();
+        file.close();
+        written = written && file.error() == QFile::NoError;
+        // rename(2) replaces a file of that name in one step.
+        if (written && std::rename(QFile::encodeName(part).constData(),
+                                   QFile::encodeName(filePath).constData()) == 0)
+            return true;
+        QFile::remove(part);
+        qDebug() << "Can not write ITEX file" << filePath;
+        return false;
+    }
     QSaveFile file(filePath);
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
         return true;

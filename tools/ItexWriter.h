@@ -12,8 +12,15 @@ namespace ItexWriter {
 // The comment of an image of the given size; every item ends with a comma because
 // the reader evaluates an item only when its comma arrives.
 QByteArray comment(int width, int height);
+enum class Commit {
+    Synced,  // on disk when write returns
+    Renamed, // written beside and renamed into place: whole or absent, left to the
+             // system's write-back (the caller syncs the lot once)
+};
+
 // pixels holds width * height values. False (with a debug message) when the size is
 // out of the format's range or the file can not be written.
-bool write(const QString &filePath, int width, int height, const std::vector<quint16> &pixels);
+bool write(const QString &filePath, int width, int height, const std::vector<quint16> &pixels,
+           Commit commit = Commit::Synced);
 
 } // namespace ItexWriter
