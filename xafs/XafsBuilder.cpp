@@ -1,8 +1,10 @@
 #include "XafsBuilder.h"
 
 #include "ct/ResultLayout.h"
+#include "imgdata/MemoryBudget.h"
 #include "util/Csv.h"
 #include "util/SafeFile.h"
+#include "xafs/XafsHelperThread.h"
 #include "xafs/XafsRecord.h"
 #include "xafs/XafsRegister.h"
 #include "xafs/XafsStack.h"
@@ -17,9 +19,11 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cmath>
+#include <complex>
 #include <memory>
-#include <thread>
+#include <new>
 
 namespace {
 
@@ -99,8 +103,15 @@ int XafsBuilder::build()
     sliceRecords = QJsonArray();
     for (int slice : slices) {
         std::vector<XafsEnergyRow> sliceRows;
-        if (buildSlice(slice, &sliceRows))
-            rows.insert(slice, sliceRows);
+        try {
+            if (buildSlice(slice, &sliceRows))
+                rows.insert(slice, sliceRows);
+        } catch (const std::bad_alloc &) {
+            // The slices built so far stay, but the build is not complete: no record.
+            qDebug() << "XAFS: No memory for slice" << slice << "of" << layout.name;
+            work.reset();
+            return 0;
+        }
     }
     if (rows.isEmpty() || !writeEnergies(rows) || !writeRecord(rows.keys()))
         return 0;
@@ -155,9 +166,8 @@ void alignEnergies(XafsStack *stack, size_t reference, std::vector<XafsEnergyRow
         }
     };
     const size_t half = stack->energies / 2;
-    std::thread other(align, &second, half, stack->energies);
-    align(&first, 0, half);
-    other.join();
+    XafsHelperThread::share([&] { align(&second, half, stack->energies); },
+                            [&] { align(&first, 0, half); });
 }
 
 } // namespace
@@ -167,7 +177,38 @@ struct XafsBuilder::Work
     XafsStack stack;
     XafsVoxelFits fits;
     std::vector<float> normalised;
+    qint64 reserved = 0; // charged to the memory budget while the buffers are kept
+
+    ~Work() { MemoryBudget::release(reserved); }
+    bool reserve(qint64 bytes)
+    {
+        if (bytes <= reserved)
+            return true;
+        if (!MemoryBudget::reserve(bytes - reserved))
+            return false;
+        reserved = bytes;
+        return true;
+    }
 };
+
+qint64 XafsBuilder::sliceBytes() const
+{
+    const qint64 pixels = qint64(region.width) * region.height;
+    qint64 largestSet = 0;
+    for (const XafsResultSet &s : found)
+        largestSet = std::max(largestSet, qint64(s.width) * s.height);
+    const qint64 perVoxel = 4 * sizeof(double) + 2 * sizeof(unsigned char) + 2 * sizeof(float) +
+                            sizeof(XafsVoxel) + (settings.flatten ? sizeof(XafsFlatCurve) : 0);
+    qint64 pages = qint64(found.size()) + 1; // the stack and the normalised page
+    pages += settings.flatten ? 1 : 0;
+    pages += settings.unitFactor() != 1.0 ? 1 : 0;
+    // Two reading threads with a whole result each (a set cut to the common region),
+    // and two registrations with three complex images each.
+    const qint64 reading = 2 * largestSet * qint64(sizeof(float));
+    const qint64 registration =
+        settings.registerEnergies ? 2 * 3 * pixels * qint64(sizeof(std::complex<double>)) : 0;
+    return pixels * (pages * qint64(sizeof(float)) + perVoxel) + reading + registration;
+}
 
 bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
 {
@@ -181,16 +222,21 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     stack.height = region.height;
     stack.energies = found.size();
     const size_t energies = stack.energies;
-    if (!stack.values.allocate(energies * stack.pixels())) {
-        qDebug() << "XAFS: slice skipped, not enough memory for its stack" << slice;
-        return false;
+    // Every buffer of the slice is charged at once, before any is made: a build that
+    // would pass the budget stops here rather than half way through a slice.
+    const qint64 bytes = sliceBytes();
+    if (!work->reserve(bytes)) {
+        qDebug() << "XAFS: the buffers of a slice would pass the memory budget" << bytes
+                 << "bytes, left" << MemoryBudget::limit() - MemoryBudget::used();
+        throw std::bad_alloc();
     }
+    if (!stack.values.allocate(energies * stack.pixels()))
+        throw std::bad_alloc();
     // Reading is mostly the kernel copying file pages: two threads halve it.
     const size_t half = energies / 2;
-    bool secondRead = false;
-    std::thread reader([&] { secondRead = stack.read(found, slice, half, energies); });
-    const bool firstRead = stack.read(found, slice, 0, half);
-    reader.join();
+    bool firstRead = false, secondRead = false;
+    XafsHelperThread::share([&] { secondRead = stack.read(found, slice, half, energies); },
+                            [&] { firstRead = stack.read(found, slice, 0, half); });
     if (!firstRead || !secondRead)
         return false;
     std::vector<double> grid;
@@ -264,7 +310,7 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
             (*scaled)[i] = static_cast<float>(values[i] * unit);
         return static_cast<const float *>(scaled->data());
     };
-    std::thread muWriter([&] {
+    auto writeMu = [&] {
         std::vector<float> scaled;
         XafsTiff::Writer muFile(out.filePath(stackFileName(layout.name, "mu", slice)));
         for (size_t k = 0; k < energies; ++k)
@@ -277,29 +323,32 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
         e0File.addPage(stack.width, stack.height, region.x0, region.z0, description(e0Text),
                        fits.e0Map.data());
         muWritten = muFile.commit() & jumpFile.commit() & e0File.commit();
-    });
-    XafsTiff::Writer normFile(out.filePath(stackFileName(layout.name, "norm", slice)));
-    std::vector<float> &normalised = work->normalised;
-    normalised.resize(stack.pixels());
-    std::unique_ptr<XafsTiff::Writer> flatFile;
-    std::vector<float> flat;
-    if (settings.flatten) {
-        flatFile.reset(
-            new XafsTiff::Writer(out.filePath(stackFileName(layout.name, "flat", slice))));
-        flat.resize(stack.pixels());
-    }
-    for (size_t k = 0; k < energies; ++k) {
-        fits.normalisedPage(stack.page(k), grid[k], normalised.data());
-        normFile.addPage(stack.width, stack.height, region.x0, region.z0, pageText("xafs-norm", k),
-                         normalised.data());
-        if (flatFile) {
-            fits.flatPage(normalised.data(), grid[k], flat.data());
-            flatFile->addPage(stack.width, stack.height, region.x0, region.z0,
-                              pageText("xafs-flat", k), flat.data());
+    };
+    bool normWritten = false;
+    auto writeNormalised = [&] {
+        XafsTiff::Writer normFile(out.filePath(stackFileName(layout.name, "norm", slice)));
+        std::vector<float> &normalised = work->normalised;
+        normalised.resize(stack.pixels());
+        std::unique_ptr<XafsTiff::Writer> flatFile;
+        std::vector<float> flat;
+        if (settings.flatten) {
+            flatFile.reset(
+                new XafsTiff::Writer(out.filePath(stackFileName(layout.name, "flat", slice))));
+            flat.resize(stack.pixels());
         }
-    }
-    const bool normWritten = normFile.commit() && (!flatFile || flatFile->commit());
-    muWriter.join();
+        for (size_t k = 0; k < energies; ++k) {
+            fits.normalisedPage(stack.page(k), grid[k], normalised.data());
+            normFile.addPage(stack.width, stack.height, region.x0, region.z0,
+                             pageText("xafs-norm", k), normalised.data());
+            if (flatFile) {
+                fits.flatPage(normalised.data(), grid[k], flat.data());
+                flatFile->addPage(stack.width, stack.height, region.x0, region.z0,
+                                  pageText("xafs-flat", k), flat.data());
+            }
+        }
+        normWritten = normFile.commit() && (!flatFile || flatFile->commit());
+    };
+    XafsHelperThread::share(writeMu, writeNormalised);
     const bool written = muWritten && normWritten;
     if (!written)
         qDebug() << "XAFS: slice not written" << slice;

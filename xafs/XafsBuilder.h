@@ -57,6 +57,8 @@ public:
     void setRecordExtra(const QJsonObject &extra) { recordExtra = extra; }
 
 private:
+    // What the buffers of one slice take, charged to the memory budget.
+    qint64 sliceBytes() const;
     bool writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const;
     bool writeRecord(const QList<int> &slices) const;
 

@@ -5,6 +5,7 @@
 #include "util/TextFile.h"
 #include "xafs/XafsBuilder.h"
 #include "xafs/XafsEdgeMaps.h"
+#include "xafs/XafsHelperThread.h"
 #include "xafs/XafsLcf.h"
 #include "xafs/XafsSpectrum.h"
 #include "xafs/XafsTiff.h"
@@ -20,7 +21,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -206,9 +206,9 @@ int XafsChemicalMaps::linearCombinationFit() const
         std::vector<float> rfactor(view.pixels);
         // The voxels are independent: two threads share them.
         const size_t half = view.pixels / 2;
-        std::thread second([&] { lcf.fitRange(view, at, half, view.pixels, &weights, &rfactor); });
-        lcf.fitRange(view, at, 0, half, &weights, &rfactor);
-        second.join();
+        XafsHelperThread::share(
+            [&] { lcf.fitRange(view, at, half, view.pixels, &weights, &rfactor); },
+            [&] { lcf.fitRange(view, at, 0, half, &weights, &rfactor); });
         bool written = true;
         Moments r;
         for (float v : rfactor)

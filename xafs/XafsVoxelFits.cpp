@@ -1,5 +1,6 @@
 #include "XafsVoxelFits.h"
 
+#include "xafs/XafsHelperThread.h"
 #include "xafs/XafsStack.h"
 
 #include <QDebug>
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <thread>
 
 namespace {
 
@@ -79,10 +79,8 @@ void XafsVoxelFits::fit(const XafsStack &mu, const XafsNormaliser &normaliser, b
     jumpMap.resize(count);
     e0Map.resize(count);
     const size_t half = count / 2;
-    std::thread second(&XafsVoxelFits::fitRange, this, std::cref(mu), std::cref(normaliser), half,
-                       count);
-    fitRange(mu, normaliser, 0, half);
-    second.join();
+    XafsHelperThread::share([&] { fitRange(mu, normaliser, half, count); },
+                            [&] { fitRange(mu, normaliser, 0, half); });
 }
 
 void XafsVoxelFits::normalisedPage(const float *mu, double energy, float *out) const

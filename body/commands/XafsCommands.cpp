@@ -7,6 +7,9 @@
 #include <QDebug>
 #include <QDir>
 
+#include <new>
+#include <system_error>
+
 namespace {
 
 using Answer = CommandTable::Answer;
@@ -126,6 +129,18 @@ XafsSettings changed(XafsSettings s, const QString &word, const BatchCmd &c)
 
 } // namespace
 
+bool xafsStepDone(const BatchCmd &c, const std::function<bool()> &step)
+{
+    try {
+        return step();
+    } catch (const std::bad_alloc &) {
+        qDebug() << "XAFS: No memory for" << c.line;
+    } catch (const std::system_error &e) {
+        qDebug() << "XAFS: a thread could not start for" << c.line << e.what();
+    }
+    return false;
+}
+
 void registerXafsCommands(CommandTable &table, const XafsParts &parts)
 {
     XafsPanel *panel = parts.panel;
@@ -172,7 +187,7 @@ void registerXafsCommands(CommandTable &table, const XafsParts &parts)
     table.add("xafs_spectrum", "X0 Z0 X1 Z1 SLICE FILE",
               "mean and normalised mu(E) of a region of a built slice to a CSV or .xdi file",
               [parts](const BatchCmd &c, Origin origin) {
-                  const bool written = writeSpectrum(parts, c);
+                  const bool written = xafsStepDone(c, [&] { return writeSpectrum(parts, c); });
                   if (origin != Origin::Script)
                       return Answer::Ok;
                   return parts.settle(written) ? Answer::Ok : Answer::Ng;

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class BatchCmd;
 class CommandTable;
 class XafsPanel;
 
@@ -28,5 +29,9 @@ struct XafsParts
         return done;
     }
 };
+
+// A step on whole stacks that runs out of memory or can not start a thread fails alone
+// ("XAFS: No memory"): false, and the run goes on.
+bool xafsStepDone(const BatchCmd &c, const std::function<bool()> &step);
 
 void registerXafsCommands(CommandTable &table, const XafsParts &parts);

@@ -141,7 +141,7 @@ void registerXafsMapCommands(CommandTable &table, const XafsParts &parts)
     // The work they ask for failing is the run's failure too.
     auto withPanel = [panel, parts](std::function<bool(const BatchCmd &)> work) {
         return [panel, parts, work](const BatchCmd &c, Origin) {
-            return answerOf(parts.settle(panel && work(c)));
+            return answerOf(parts.settle(panel && xafsStepDone(c, [&] { return work(c); })));
         };
     };
     auto changeSettings = [panel](std::function<bool(XafsMapSettings *, const BatchCmd &)> edit) {

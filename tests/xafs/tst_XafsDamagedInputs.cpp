@@ -1,21 +1,34 @@
 #include "XafsResultFiles.h"
+#include "imgdata/MemoryBudget.h"
 #include "util/SafeFile.h"
 #include "xafs/XafsBuilder.h"
+#include "xafs/XafsHelperThread.h"
+#include "xafs/XafsTiff.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
 
 #include <sys/stat.h>
 
 // The build on results turned against it: a damaged position, a record that is a
-// FIFO or /dev/zero, a full disk. Each is refused at once with nothing half written.
+// FIFO or /dev/zero, a full disk, a memory budget too small for a slice. Each is
+// refused at once with nothing half written. Helper threads the system refuses leave
+// their work to the build's own thread, which still builds every value.
 class TestXafsDamagedInputs : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup() { SafeFile::setFailingWrites(QString()); }
+    void cleanup()
+    {
+        SafeFile::setFailingWrites(QString());
+        MemoryBudget::setLimit(0);
+        XafsHelperThread::setRefusing(false);
+    }
     void build_data();
     void build();
 };
@@ -29,6 +42,8 @@ void TestXafsDamagedInputs::build_data()
     QTest::newRow("record is a FIFO") << "fifo" << false;
     QTest::newRow("record links to /dev/zero") << "zero" << false;
     QTest::newRow("full disk at the mu stack") << "full" << false;
+    QTest::newRow("memory budget below a slice's buffers") << "memory" << false;
+    QTest::newRow("helper threads refused") << "threads" << true;
 }
 
 void TestXafsDamagedInputs::build()
@@ -53,11 +68,32 @@ void TestXafsDamagedInputs::build()
         QVERIFY(QFile::link("/dev/zero", record));
     if (damage == "full")
         SafeFile::setFailingWrites("-mu-");
+    if (damage == "memory") {
+        MemoryBudget::setLimit(MemoryBudget::used() + 1000);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: No memory for slice 3"));
+    }
+    if (damage == "threads") {
+        XafsHelperThread::setRefusing(true);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: a helper thread could not"));
+    }
     XafsBuilder builder({dir.path(), "smp", false, false, false}, XafsSettings());
     QCOMPARE(builder.build() > 0, built);
     const QDir out(builder.outputFolder());
     QCOMPARE(out.exists(XafsBuilder::stackFileName("smp", "mu", 3)), built);
     QCOMPARE(out.entryList({"*.part"}, QDir::Files | QDir::System), QStringList());
+    if (damage != "threads")
+        return;
+    std::vector<XafsPage> mu, jump;
+    QVERIFY(XafsTiff::readPages(out.filePath(XafsBuilder::stackFileName("smp", "mu", 3)), &mu));
+    QVERIFY(XafsTiff::readPages(out.filePath(XafsBuilder::stackFileName("smp", "jump", 3)), &jump));
+    QCOMPARE(mu.size(), size_t(energies.size()));
+    using XafsResultFiles::Phantom;
+    for (size_t i = 0; i < mu[0].values.size(); ++i) {
+        const int x = 4 + int(i) % 20, z = 6 + int(i) / 20;
+        for (size_t k = 0; k < mu.size(); ++k)
+            QVERIFY(std::abs(mu[k].values[i] - Phantom::mu(x, z, energies[int(k)])) < 1e-6);
+        QVERIFY(std::abs(jump[0].values[i] - Phantom::absorber(x, z)) < 1e-6);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestXafsDamagedInputs)
