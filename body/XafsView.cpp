@@ -27,6 +27,14 @@ XafsView::XafsView(Parts parts, QObject *parent)
     ui->ImgsTab->addTab(xafsPanel, QCoreApplication::translate("Body", "XAFS"));
     connect(xafsPanel, &XafsPanel::refreshRequested, this, &XafsView::refresh);
     connect(xafsPanel, &XafsPanel::buildRequested, this, [this] { startBuild(false); });
+    connect(xafsPanel, &XafsPanel::fitRequested, this, [this] { startMaps(MapWork::Fit); });
+    connect(xafsPanel, &XafsPanel::componentsRequested, this,
+            [this] { startMaps(MapWork::Components); });
+    connect(xafsPanel, &XafsPanel::clustersRequested, this,
+            [this](int k) { startMaps(MapWork::Clusters, k); });
+    // The tab opens on the slice the engines were given last.
+    connect(p.runs, &RunController::handedOut, this,
+            [this](int, bool, double, int slice, bool) { xafsPanel->preferSlice(slice); });
     connect(ui->ImgsTab, &QTabWidget::currentChanged, this, [this, ui](int index) {
         if (ui->ImgsTab->widget(index) == xafsPanel)
             refresh();
@@ -37,6 +45,61 @@ void XafsView::waitForBuild()
 {
     if (buildThread)
         buildThread->wait();
+    if (mapThread)
+        mapThread->wait();
+}
+
+void XafsView::startMaps(MapWork work, int clusters)
+{
+    if (isBuilding()) {
+        qDebug() << "XAFS: a build or maps are already being made";
+        return;
+    }
+    const XafsLayout layout = this->layout();
+    const QString folder = XafsBuilder(layout, settings()).outputFolder();
+    const XafsMapSettings maps = xafsPanel->mapSettings();
+    auto done = std::make_shared<bool>(false);
+    mapThread = QThread::create([work, clusters, folder, layout, maps, done] {
+        try {
+            const XafsChemicalMaps chemistry(folder, layout.name, maps);
+            XafsPca pca;
+            if (work == MapWork::Fit) {
+                *done = chemistry.linearCombinationFit() > 0;
+                if (*done)
+                    XafsMapRecord::add(folder, layout.name, XafsMapRecord::settingsOf(maps));
+                return;
+            }
+            *done = chemistry.principalComponents(&pca);
+            if (*done && work == MapWork::Clusters)
+                *done = chemistry.clusters(pca, clusters);
+            if (*done)
+                XafsMapRecord::add(folder, layout.name,
+                                   XafsMapRecord::settingsOf(maps, &pca, clusters));
+        } catch (const std::bad_alloc &) {
+            qDebug() << "XAFS: No memory for the chemical maps of" << layout.name;
+            *done = false;
+        } catch (const std::system_error &e) {
+            qDebug() << "XAFS: a thread of the chemical maps could not start" << e.what();
+            *done = false;
+        }
+    });
+    mapThread->setParent(this);
+    xafsPanel->setMapsBusy(true, tr("Making the maps..."));
+    connect(mapThread, &QThread::finished, this, [this, done] {
+        mapThread->deleteLater();
+        mapThread = nullptr;
+        refresh();
+        xafsPanel->setMapsBusy(false, *done ? tr("The maps are made: choose them under Show.")
+                                            : tr("The maps could not be made: see the log."));
+        p.ended();
+    });
+    mapThread->start();
+    if (mapThread->isRunning() || mapThread->isFinished())
+        return;
+    qDebug() << "XAFS: the maps thread could not start";
+    delete mapThread;
+    mapThread = nullptr;
+    xafsPanel->setMapsBusy(false, tr("The maps could not be made: see the log."));
 }
 
 XafsLayout XafsView::layout() const
@@ -60,7 +123,7 @@ void XafsView::refresh()
 
 void XafsView::startBuild(bool fromScript)
 {
-    if (buildThread) {
+    if (isBuilding()) {
         qDebug() << "XAFS: a build is already running";
         if (fromScript)
             p.answerScript(false);

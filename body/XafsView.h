@@ -34,17 +34,23 @@ public:
     explicit XafsView(Parts parts, QObject *parent = nullptr);
 
     XafsPanel *panel() const { return xafsPanel; }
-    bool isBuilding() const { return buildThread != nullptr; }
+    // A build or chemical maps in progress.
+    bool isBuilding() const { return buildThread != nullptr || mapThread != nullptr; }
     // Where the results of the current data name are and how spectra are normalised.
     XafsLayout layout() const;
     XafsSettings settings() const;
     void refresh();
     void startBuild(bool fromScript);
-    // At shut-down: a build in progress is waited for.
+    // At shut-down: a build or maps in progress are waited for.
     void waitForBuild();
 
 private:
+    enum class MapWork { Fit, Components, Clusters };
+    // The chemical maps the tab's buttons ask for, made on a thread of their own.
+    void startMaps(MapWork work, int clusters = 0);
+
     Parts p;
     XafsPanel *xafsPanel = nullptr;
     QThread *buildThread = nullptr;
+    QThread *mapThread = nullptr;
 };

@@ -2,6 +2,8 @@
 
 #include "disp/ColorBar.h"
 #include "disp/ImgDispWPV.h"
+#include "disp/XafsMapControls.h"
+#include "disp/XafsPlot.h"
 #include "util/GreyPicture.h"
 #include "util/Numbers.h"
 #include "xafs/XafsBuilder.h"
@@ -21,11 +23,7 @@
 #include <QSaveFile>
 #include <QSplitter>
 #include <QTextStream>
-#include <QtCharts/QChart>
-#include <QtCharts/QChartView>
-#include <QtCharts/QLineSeries>
-#include <QtCharts/QScatterSeries>
-#include <QtCharts/QValueAxis>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -42,15 +40,15 @@ XafsPanel::XafsPanel(QWidget *parent)
     csvButton = new QPushButton(tr("Export CSV"), this);
     pngButton = new QPushButton(tr("Export PNG"), this);
     info = new QLabel(this);
+    info->setObjectName(QStringLiteral("XafsStatus"));
+    info->setWordWrap(true);
     display = new ImgDispWPV(this);
-    chart = new QChart;
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    QFont legendFont = chart->legend()->font();
-    legendFont.setPointSizeF(legendFont.pointSizeF() * 0.85);
-    chart->legend()->setFont(legendFont);
-    chartView = new QChartView(chart, this);
-    chartView->setRenderHint(QPainter::Antialiasing);
-    chartView->setMinimumSize(320, 300);
+    plotArea = new XafsPlot(this);
+    chemistry = new XafsMapControls(this);
+    clusterLegend = new QLabel(this);
+    clusterLegend->setObjectName(QStringLiteral("XafsClusterLegend"));
+    clusterLegend->setWordWrap(true);
+    clusterLegend->setTextFormat(Qt::RichText);
 
     auto field = [this](const char *name) {
         auto *f = new QLineEdit(this);
@@ -132,18 +130,41 @@ XafsPanel::XafsPanel(QWidget *parent)
     controls->addStretch();
     controls->addWidget(csvButton);
     controls->addWidget(pngButton);
+    auto *picture = new QWidget(this);
+    auto *pictureLayout = new QVBoxLayout(picture);
+    pictureLayout->setContentsMargins(0, 0, 0, 0);
+    pictureLayout->addWidget(display, 1);
+    pictureLayout->addWidget(clusterLegend);
     auto *split = new QSplitter(Qt::Horizontal, this);
-    split->addWidget(display);
-    split->addWidget(chartView);
+    split->addWidget(picture);
+    split->addWidget(plotArea);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
     split->setSizes({500, 500});
     auto *layout = new QGridLayout(this);
     layout->addLayout(fit, 0, 0);
-    layout->addLayout(controls, 1, 0);
-    layout->addWidget(split, 2, 0);
-    layout->addWidget(info, 3, 0);
-    layout->setRowStretch(2, 1);
+    layout->addWidget(chemistry, 1, 0);
+    layout->addLayout(controls, 2, 0);
+    layout->addWidget(split, 3, 0);
+    layout->addWidget(info, 4, 0);
+    layout->setRowStretch(3, 1);
+
+    connect(chemistry, &XafsMapControls::referenceAdded, this, [this](const XafsReference &r) {
+        XafsMapSettings s = mapState;
+        s.references.push_back(r);
+        setMapSettings(s);
+    });
+    connect(chemistry, &XafsMapControls::referenceRemoved, this, [this](int index) {
+        XafsMapSettings s = mapState;
+        if (index >= 0 && static_cast<size_t>(index) < s.references.size())
+            s.references.erase(s.references.begin() + index);
+        setMapSettings(s);
+    });
+    connect(chemistry, &XafsMapControls::fitRequested, this, &XafsPanel::fitRequested);
+    connect(chemistry, &XafsMapControls::componentsRequested, this,
+            &XafsPanel::componentsRequested);
+    connect(chemistry, &XafsMapControls::clustersRequested, this, &XafsPanel::clustersRequested);
+    connect(chemistry, &XafsMapControls::clusterMeansRequested, this, &XafsPanel::plotClusterMeans);
 
     connect(slices, &QComboBox::currentIndexChanged, this, &XafsPanel::loadSlice);
     connect(maps, &QComboBox::currentIndexChanged, this, &XafsPanel::showMap);
@@ -230,12 +251,42 @@ void XafsPanel::setBuilding(bool running)
                                        : QStringLiteral("background-color: rgb(240, 240, 240);"));
 }
 
+void XafsPanel::setMapsBusy(bool busy, const QString &message)
+{
+    chemistry->setBusy(busy);
+    chemistry->setStatus(message);
+}
+
+void XafsPanel::setMapSettings(const XafsMapSettings &s)
+{
+    mapState = s;
+    chemistry->setReferences(mapState.references);
+    plot();
+}
+
+QString XafsPanel::statusText() const
+{
+    return info->text();
+}
+
 void XafsPanel::setSource(const QString &xafsFolder, const QString &name)
 {
+    const bool sameSource = folder == xafsFolder && dataName == name;
     folder = xafsFolder;
     dataName = name;
-    const QString current = slices->currentText();
+    QString current = slices->currentText();
+    QStringList before;
+    for (int i = 0; i < slices->count(); ++i)
+        before << slices->itemText(i);
     const QStringList found = XafsBuilder::builtSlices(folder, name);
+    // A new list of slices (a build, another data name) opens on the slice the run
+    // processed last; the same list keeps the slice chosen.
+    if (!sameSource || found != before) {
+        for (const QString &slice : found) {
+            if (slice.toInt() == preferred)
+                current = slice;
+        }
+    }
     QSignalBlocker block(slices);
     slices->clear();
     slices->addItems(found);
@@ -249,63 +300,71 @@ void XafsPanel::loadSlice()
 {
     const int slice = slices->currentText().toInt();
     stack = XafsSpectrum();
-    jump.clear();
-    e0.clear();
+    mapList.clear();
     mu.clear();
     pixels = 0;
     jumpUnit = QStringLiteral("1/pixel");
     if (!slices->currentText().isEmpty()) {
-        const QDir dir(folder);
-        stack.load(dir.filePath(XafsBuilder::stackFileName(dataName, "mu", slice)));
-        std::vector<XafsPage> page;
-        if (XafsTiff::readPages(dir.filePath(XafsBuilder::stackFileName(dataName, "jump", slice)),
-                                &page)) {
-            jump = page.front().values;
-            const QJsonObject o =
-                QJsonDocument::fromJson(page.front().description.toUtf8()).object();
-            jumpUnit = o.value(QLatin1String("unit")).toString(QStringLiteral("1/pixel"));
-        }
-        if (XafsTiff::readPages(dir.filePath(XafsBuilder::stackFileName(dataName, "e0", slice)),
-                                &page))
-            e0 = page.front().values;
+        stack.load(QDir(folder).filePath(XafsBuilder::stackFileName(dataName, "mu", slice)));
+        mapList = XafsMapList::load(folder, dataName, slice, &jumpUnit);
     }
-    const int shown = maps->currentIndex();
+    // The map shown stays by its name where the new slice has it.
+    const QString shown = maps->currentText();
     QSignalBlocker block(maps);
     maps->clear();
-    // The unit of the values the colour bar spans: the jump map's as built, the µ
-    // pages' per pixel as the spectra are worked out.
-    maps->addItem(tr("Edge jump (%1)").arg(jumpUnit));
-    maps->addItem(tr("Edge position E0 (eV)"));
+    for (const XafsMapEntry &m : mapList)
+        maps->addItem(m.label);
     for (double e : stack.energies())
         maps->addItem(tr("µ at %1 eV (1/pixel)").arg(e, 0, 'g', 8));
-    maps->setCurrentIndex(std::clamp(shown, 0, maps->count() - 1));
+    const int again = maps->findText(shown);
+    maps->setCurrentIndex(again >= 0 ? again : 0);
     block.unblock();
     showMap();
-    plot();
+    // The region's line and its plot go together: after a rebuild both are of the new
+    // stack, or both are gone.
+    if (region.isValid() && stack.width() > 0) {
+        showSpectrum(region.left(), region.top(), region.right(), region.bottom());
+    } else {
+        region = QRectF();
+        info->setText(tr("Click a pixel or Shift-drag a region to plot its spectrum."));
+        plot();
+    }
+}
+
+const XafsMapEntry *XafsPanel::shownMap() const
+{
+    const int k = maps->currentIndex();
+    return k >= 0 && static_cast<size_t>(k) < mapList.size() ? &mapList[static_cast<size_t>(k)]
+                                                             : nullptr;
 }
 
 const std::vector<float> *XafsPanel::shownValues() const
 {
-    const int k = maps->currentIndex();
-    if (k == 0)
-        return &jump;
-    if (k == 1)
-        return &e0;
-    if (k >= 2 && static_cast<size_t>(k - 2) < stack.pages().size())
-        return &stack.pages()[static_cast<size_t>(k - 2)].values;
+    if (const XafsMapEntry *m = shownMap())
+        return &m->values;
+    const int k = maps->currentIndex() - static_cast<int>(mapList.size());
+    if (k >= 0 && static_cast<size_t>(k) < stack.pages().size())
+        return &stack.pages()[static_cast<size_t>(k)].values;
     return nullptr;
 }
 
 void XafsPanel::showMap()
 {
     const std::vector<float> *values = shownValues();
+    const XafsMapEntry *map = shownMap();
     ColorBar *bar = display->CBar;
     if (values && !bar->fixed()) {
         double lo = INFINITY, hi = -INFINITY;
-        for (float v : *values) {
-            if (std::isfinite(v)) {
-                lo = std::min(lo, double(v));
-                hi = std::max(hi, double(v));
+        // Energies are spread by a few voxels far off (edges of grains, noise): their
+        // grey ramp spans the 1st to 99th percentile.
+        if (map && map->scale == XafsMapEntry::Scale::Percentiles) {
+            XafsMapList::percentileRange(*values, 0.01, &lo, &hi);
+        } else {
+            for (float v : *values) {
+                if (std::isfinite(v)) {
+                    lo = std::min(lo, double(v));
+                    hi = std::max(hi, double(v));
+                }
             }
         }
         if (lo <= hi) {
@@ -315,12 +374,18 @@ void XafsPanel::showMap()
     }
     drawPicture();
     display->resetScale();
+    // The read-out follows the map shown, not the one under the mouse before.
+    if (pointer.x() >= 0.0)
+        showValueAt(pointer.x(), pointer.y());
 }
 
 void XafsPanel::drawPicture()
 {
     const std::vector<float> *values = shownValues();
+    const XafsMapEntry *map = shownMap();
     const int w = stack.width(), h = stack.height();
+    clusterLegend->clear();
+    clusterLegend->hide();
     if (!values || values->size() != static_cast<size_t>(w) * h || w < 1) {
         display->image = QImage();
         display->newImage();
@@ -329,10 +394,39 @@ void XafsPanel::drawPicture()
     // The picture covers the slice from its origin, so that positions read on it are
     // slice pixels as in the other result displays; outside the stack it is black.
     const int x0 = std::max(stack.x0(), 0), z0 = std::max(stack.z0(), 0);
-    QImage picture(x0 + w, z0 + h, QImage::Format_Grayscale8);
-    picture.fill(0);
-    GreyPicture::paint(&picture, x0, z0, w, h, display->CBar->greyScale(),
+    QImage grey(x0 + w, z0 + h, QImage::Format_Grayscale8);
+    grey.fill(0);
+    GreyPicture::paint(&grey, x0, z0, w, h, display->CBar->greyScale(),
                        [values, w](int z) { return values->data() + static_cast<size_t>(z) * w; });
+    QImage picture = grey.convertToFormat(QImage::Format_RGB32);
+    const bool clusters = map && map->scale == XafsMapEntry::Scale::Clusters;
+    const QRgb undefined = undefinedColour().rgb();
+    int largest = 0;
+    bool anyUndefined = false;
+    for (int z = 0; z < h; ++z) {
+        auto *line = reinterpret_cast<QRgb *>(picture.scanLine(z0 + z)) + x0;
+        const float *row = values->data() + static_cast<size_t>(z) * w;
+        for (int x = 0; x < w; ++x) {
+            if (!std::isfinite(row[x])) {
+                line[x] = undefined;
+                anyUndefined = true;
+            } else if (clusters) {
+                const int c = static_cast<int>(std::lround(row[x]));
+                largest = std::max(largest, std::min(c, 64));
+                line[x] = XafsPlot::clusterColour(c - 1).rgb();
+            }
+        }
+    }
+    QStringList legend;
+    for (int c = 1; clusters && c <= largest; ++c)
+        legend << QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2")
+                      .arg(XafsPlot::clusterColour(c - 1).name())
+                      .arg(c);
+    if (anyUndefined)
+        legend << QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2")
+                      .arg(undefinedColour().name(), tr("not valid (NaN)"));
+    clusterLegend->setText(legend.join(QStringLiteral(" &nbsp; ")));
+    clusterLegend->setVisible(!legend.isEmpty());
     display->image = picture;
     display->newImage();
     display->update();
@@ -340,11 +434,24 @@ void XafsPanel::drawPicture()
 
 void XafsPanel::onValueAt(double x, double z)
 {
+    pointer = QPointF(x, z);
+    showValueAt(x, z);
+}
+
+void XafsPanel::showValueAt(double x, double z)
+{
     const std::vector<float> *values = shownValues();
     const int col = static_cast<int>(std::floor(x)) - stack.x0();
     const int row = static_cast<int>(std::floor(z)) - stack.z0();
-    if (values && col >= 0 && row >= 0 && col < stack.width() && row < stack.height())
-        display->setVal((*values)[static_cast<size_t>(row) * stack.width() + col]);
+    if (!values || col < 0 || row < 0 || col >= stack.width() || row >= stack.height() ||
+        values->size() != static_cast<size_t>(stack.width()) * stack.height())
+        return;
+    const float v = (*values)[static_cast<size_t>(row) * stack.width() + col];
+    display->setVal(v);
+    if (!std::isfinite(v))
+        info->setText(tr("Pixel %1, %2: not valid (NaN) in this map")
+                          .arg(static_cast<int>(std::floor(x)))
+                          .arg(static_cast<int>(std::floor(z))));
 }
 
 void XafsPanel::onPoint(double x, double z)
@@ -365,80 +472,44 @@ void XafsPanel::showSpectrum(double x0, double z0, double x1, double z1)
 {
     region = QRectF(QPointF(x0, z0), QPointF(x1, z1));
     pixels = stack.meanOver(x0, z0, x1, z1, &mu);
-    info->setText(
-        tr("Region x %1 - %2, z %3 - %4: %5 pixels").arg(x0).arg(x1).arg(z0).arg(z1).arg(pixels));
+    // The pixels averaged, as whole pixels: from trunc(x0) to before ceil(x1).
+    const int fromX = static_cast<int>(x0), fromZ = static_cast<int>(z0);
+    const int toX = std::max(fromX, static_cast<int>(std::ceil(x1)) - 1);
+    const int toZ = std::max(fromZ, static_cast<int>(std::ceil(z1)) - 1);
+    const QString where =
+        fromX == toX && fromZ == toZ
+            ? tr("Pixel %1, %2").arg(fromX).arg(fromZ)
+            : tr("Region x %1 to %2, z %3 to %4").arg(fromX).arg(toX).arg(fromZ).arg(toZ);
+    info->setText(tr("%1: spectrum of %2 pixel(s)").arg(where).arg(pixels));
     plot();
 }
 
 void XafsPanel::plot()
 {
-    chart->removeAllSeries();
-    // Series go with removeAllSeries(); a removed axis is handed back to be deleted.
-    for (QAbstractAxis *axis : chart->axes()) {
-        chart->removeAxis(axis);
-        delete axis;
-    }
     // Energies as the settings' calibration shift puts them, as the exports write them.
     std::vector<double> grid = stack.energies();
     for (double &e : grid)
         e += settings().energyShift;
-    if (pixels < 1 || grid.empty())
+    if (pixels < 1 || grid.empty()) {
+        plotArea->clear();
         return;
-    const XafsNormaliser normaliser(grid, settings());
-    const XafsFit fit = normaliser.fit(mu.data());
-    auto *muSeries = new QLineSeries;
-    muSeries->setName(tr("µ(E)"));
-    auto *normSeries = new QLineSeries;
-    normSeries->setName(tr("normalised µ(E)"));
-    auto *preSeries = new QLineSeries;
-    preSeries->setName(tr("pre-edge line"));
-    auto *postSeries = new QLineSeries;
-    postSeries->setName(tr("post-edge line"));
-    for (size_t k = 0; k < grid.size(); ++k) {
-        muSeries->append(grid[k], mu[k]);
-        const double n = normaliser.normalised(fit, k, mu[k]);
-        if (std::isfinite(n))
-            normSeries->append(grid[k], n);
     }
-    if (normaliser.problem().isEmpty()) {
-        for (double e : {grid.front(), grid.back()}) {
-            preSeries->append(e, fit.pre.at(e));
-            postSeries->append(e, fit.post.at(e));
-        }
+    plotArea->showSpectrum(grid, mu, settings(), mapState);
+}
+
+bool XafsPanel::plotClusterMeans()
+{
+    std::vector<double> energies;
+    std::vector<std::vector<double>> means;
+    std::vector<size_t> voxels;
+    if (!XafsMapList::readClusterMeans(folder, dataName, &energies, &means, &voxels)) {
+        info->setText(tr("No clusters yet: press Clusters first."));
+        return false;
     }
-    auto *energyAxis = new QValueAxis;
-    energyAxis->setTitleText(tr("Energy (eV)"));
-    energyAxis->setRange(grid.front(), grid.back());
-    auto *muAxis = new QValueAxis;
-    muAxis->setTitleText(tr("µ per pixel"));
-    auto *normAxis = new QValueAxis;
-    normAxis->setTitleText(tr("normalised µ"));
-    chart->addAxis(energyAxis, Qt::AlignBottom);
-    chart->addAxis(muAxis, Qt::AlignLeft);
-    chart->addAxis(normAxis, Qt::AlignRight);
-    for (QLineSeries *s : {muSeries, preSeries, postSeries}) {
-        chart->addSeries(s);
-        s->attachAxis(energyAxis);
-        s->attachAxis(muAxis);
-    }
-    chart->addSeries(normSeries);
-    normSeries->attachAxis(energyAxis);
-    normSeries->attachAxis(normAxis);
-    double lo = *std::min_element(mu.begin(), mu.end());
-    double hi = *std::max_element(mu.begin(), mu.end());
-    // A margin keeps the flat parts of the spectrum and the fitted lines off the frame.
-    const double margin = hi > lo ? 0.08 * (hi - lo) : 1e-6;
-    muAxis->setRange(lo - margin, hi + margin);
-    normAxis->setRange(-0.2, 1.6);
-    if (std::isfinite(fit.e0)) {
-        auto *edge = new QLineSeries;
-        edge->setName(tr("E0 = %1 eV").arg(fit.e0, 0, 'f', 2));
-        edge->append(fit.e0, -0.2);
-        edge->append(fit.e0, 1.6);
-        chart->addSeries(edge);
-        edge->attachAxis(energyAxis);
-        edge->attachAxis(normAxis);
-    }
+    for (double &e : energies)
+        e += settings().energyShift;
+    plotArea->showClusterMeans(energies, means, voxels);
+    return true;
 }
 
 bool XafsPanel::exportCsv(const QString &path) const
@@ -454,7 +525,7 @@ bool XafsPanel::exportCsv(const QString &path) const
 
 bool XafsPanel::exportPng(const QString &path) const
 {
-    return chartView->grab().save(path, "png");
+    return plotArea->grab().save(path, "png");
 }
 
 void XafsPanel::askCsvFile()

@@ -767,21 +767,136 @@ Shift+ドラッグで領域を選択します。</translation>
         <translation>画素をクリックするか Shift+ドラッグで領域を選ぶとスペクトルを表示します。</translation>
     </message>
     <message>
-        <source>Edge jump</source>
-        <translation>エッジジャンプ</translation>
-    </message>
-    <message>
         <source>Edge position E0 (eV)</source>
         <translation>エッジ位置 E0 (eV)</translation>
     </message>
     <message>
-        <source>µ at %1 eV</source>
-        <translation>%1 eV の µ</translation>
+        <source>Export spectrum</source>
+        <translation>スペクトルの出力</translation>
     </message>
     <message>
-        <source>Region x %1 - %2, z %3 - %4: %5 pixels</source>
-        <translation>領域 x %1 - %2, z %3 - %4: %5 画素</translation>
+        <source>CSV (*.csv)</source>
+        <translation>CSV (*.csv)</translation>
     </message>
+    <message>
+        <source>Export plot</source>
+        <translation>グラフの出力</translation>
+    </message>
+    <message>
+        <source>PNG (*.png)</source>
+        <translation>PNG (*.png)</translation>
+    </message>
+    <message>
+        <source>Edge jump (%1)</source>
+        <translation>エッジジャンプ (%1)</translation>
+    </message>
+    <message>
+        <source>µ at %1 eV (1/pixel)</source>
+        <translation>%1 eV の µ (1/画素)</translation>
+    </message>
+    <message>
+        <source>%1: spectrum of %2 pixel(s)</source>
+        <translation>%1: %2 画素のスペクトル</translation>
+    </message>
+    <message>
+        <source>Pixel %1, %2</source>
+        <translation>画素 %1, %2</translation>
+    </message>
+    <message>
+        <source>Pixel %1, %2: not valid (NaN) in this map</source>
+        <translation>画素 %1, %2: このマップでは無効 (NaN)</translation>
+    </message>
+    <message>
+        <source>Region x %1 to %2, z %3 to %4</source>
+        <translation>領域 x %1 ～ %2, z %3 ～ %4</translation>
+    </message>
+    <message>
+        <source>No clusters yet: press Clusters first.</source>
+        <translation>クラスタがまだありません: 先に「クラスタ」を押してください。</translation>
+    </message>
+    <message>
+        <source>not valid (NaN)</source>
+        <translation>無効 (NaN)</translation>
+    </message>
+    <message>
+        <source>Edge at half height (eV)</source>
+        <translation>半高さのエッジ位置 (eV)</translation>
+    </message>
+    <message>
+        <source>White-line energy (eV)</source>
+        <translation>ホワイトラインのエネルギー (eV)</translation>
+    </message>
+    <message>
+        <source>White-line height (normalised)</source>
+        <translation>ホワイトラインの高さ (規格化)</translation>
+    </message>
+    <message>
+        <source>LCF weight of %1</source>
+        <translation>%1 の LCF 重み</translation>
+    </message>
+    <message>
+        <source>LCF R-factor</source>
+        <translation>LCF R 因子</translation>
+    </message>
+    <message>
+        <source>PCA score %1</source>
+        <translation>PCA スコア %1</translation>
+    </message>
+    <message>
+        <source>Clusters</source>
+        <translation>クラスタ</translation>
+    </message>
+    <message>
+        <source>Min. jump (or %)</source>
+        <translation>最小ジャンプ (または %)</translation>
+    </message>
+    <message>
+        <source>Relative pre (eV)</source>
+        <translation>相対プレエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>Relative post (eV)</source>
+        <translation>相対ポストエッジ (eV)</translation>
+    </message>
+    <message>
+        <source>nnorm</source>
+        <translation>nnorm</translation>
+    </message>
+    <message>
+        <source>E0 at</source>
+        <translation>E0 の定義</translation>
+    </message>
+    <message>
+        <source>steepest rise</source>
+        <translation>最大傾き</translation>
+    </message>
+    <message>
+        <source>half step</source>
+        <translation>ステップの半分</translation>
+    </message>
+    <message>
+        <source>by rule</source>
+        <translation>規則どおり</translation>
+    </message>
+    <message>
+        <source>Flatten</source>
+        <translation>平坦化</translation>
+    </message>
+    <message>
+        <source>Shift (eV)</source>
+        <translation>シフト (eV)</translation>
+    </message>
+    <message>
+        <source>Pixel (µm)</source>
+        <translation>画素 (µm)</translation>
+    </message>
+    <message>
+        <source>CSV (*.csv);;XDI (*.xdi)</source>
+        <translation>CSV (*.csv);;XDI (*.xdi)</translation>
+    </message>
+</context>
+<context>
+    <name>XafsPlot</name>
     <message>
         <source>µ(E)</source>
         <translation>µ(E)</translation>
@@ -815,20 +930,98 @@ Shift+ドラッグで領域を選択します。</translation>
         <translation>E0 = %1 eV</translation>
     </message>
     <message>
-        <source>Export spectrum</source>
-        <translation>スペクトルの出力</translation>
+        <source>E0</source>
+        <translation>E0</translation>
     </message>
     <message>
-        <source>CSV (*.csv)</source>
-        <translation>CSV (*.csv)</translation>
+        <source>edge step = %1 per pixel</source>
+        <translation>エッジステップ = %1 (画素あたり)</translation>
     </message>
     <message>
-        <source>Export plot</source>
-        <translation>グラフの出力</translation>
+        <source>(below the minimum jump: not normalised)</source>
+        <translation>(最小ジャンプ未満: 規格化されません)</translation>
     </message>
     <message>
-        <source>PNG (*.png)</source>
-        <translation>PNG (*.png)</translation>
+        <source>Fit: %1 (sum %2), R-factor %3</source>
+        <translation>フィット: %1 (合計 %2), R 因子 %3</translation>
+    </message>
+    <message>
+        <source>Fit: the references do not fit this spectrum (range or values)</source>
+        <translation>フィット: 参照スペクトルがこのスペクトルに合いません (範囲または値)</translation>
+    </message>
+    <message>
+        <source>fitted sum</source>
+        <translation>フィットの和</translation>
+    </message>
+    <message>
+        <source>Mean normalised µ(E) of each cluster</source>
+        <translation>各クラスタの平均規格化 µ(E)</translation>
+    </message>
+    <message>
+        <source>cluster %1 (%2 voxels)</source>
+        <translation>クラスタ %1 (%2 ボクセル)</translation>
+    </message>
+</context>
+<context>
+    <name>XafsMapControls</name>
+    <message>
+        <source>References</source>
+        <translation>参照スペクトル</translation>
+    </message>
+    <message>
+        <source>Add reference...</source>
+        <translation>参照を追加...</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>削除</translation>
+    </message>
+    <message>
+        <source>Fit</source>
+        <translation>フィット</translation>
+    </message>
+    <message>
+        <source>Components</source>
+        <translation>主成分</translation>
+    </message>
+    <message>
+        <source>K</source>
+        <translation>K</translation>
+    </message>
+    <message>
+        <source>Clusters</source>
+        <translation>クラスタ</translation>
+    </message>
+    <message>
+        <source>Plot cluster means</source>
+        <translation>クラスタ平均を表示</translation>
+    </message>
+    <message>
+        <source>Add reference spectra first</source>
+        <translation>先に参照スペクトルを追加してください</translation>
+    </message>
+    <message>
+        <source>Add reference spectrum</source>
+        <translation>参照スペクトルを追加</translation>
+    </message>
+    <message>
+        <source>Spectra (*.csv *.xdi *.dat *.txt);;All files (*)</source>
+        <translation>スペクトル (*.csv *.xdi *.dat *.txt);;すべてのファイル (*)</translation>
+    </message>
+</context>
+<context>
+    <name>XafsView</name>
+    <message>
+        <source>Making the maps...</source>
+        <translation>マップを作成中...</translation>
+    </message>
+    <message>
+        <source>The maps are made: choose them under Show.</source>
+        <translation>マップを作成しました: 「表示」で選んでください。</translation>
+    </message>
+    <message>
+        <source>The maps could not be made: see the log.</source>
+        <translation>マップを作成できませんでした: ログを見てください。</translation>
     </message>
 </context>
 </TS>
