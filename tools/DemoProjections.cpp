@@ -33,11 +33,8 @@ using Chunk = DemoGenerator::Chunk;
 // Projection values worked out ahead of the noise: two chunks of at most this many.
 constexpr size_t chunkValues = size_t(1) << 18;
 
-int writerThreads()
-{
-    const int n = qEnvironmentVariableIntValue("ORVO2DEMO_WRITERS");
-    return n > 0 ? n : 8;
-}
+// Threads writing projection files.
+constexpr int writerThreads = 4;
 
 // Runs work(0) ... work(count - 1) on every core, items taken in turn.
 void parallelFor(int count, const std::function<void(int)> &work)
@@ -213,7 +210,7 @@ bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
     };
 
     const QDir projDir(out.filePath(projectionDir(text)));
-    FileQueue files(s.width, s.height, writerThreads());
+    FileQueue files(s.width, s.height, writerThreads);
     std::future<void> ahead = std::async(std::launch::async, project, 0, &chunks[0]);
     for (int first = 0, c = 0; first < rowCount; first += chunk, ++c) {
         ahead.get();

@@ -85,6 +85,7 @@ bool writeAngles(const QString &path, const std::vector<DemoFrame> &frames)
 QString readEnergies(const QString &path, std::vector<double> *energies)
 {
     energies->clear();
+    std::vector<double> read;
     QStringList lines;
     const TextFile::Result result = TextFile::readLines(path, &lines);
     if (result == TextFile::CanNotOpen)
@@ -100,15 +101,16 @@ QString readEnergies(const QString &path, std::vector<double> *energies)
         const QString where = QStringLiteral("%1 line %2: ").arg(path).arg(i + 1);
         if (!ok || !std::isfinite(e) || !(e > 0.0))
             return where + QStringLiteral("\"%1\" is not an energy in eV").arg(text);
-        if (!energies->empty() && !(e > energies->back()))
+        if (!read.empty() && !(e > read.back()))
             return where + QStringLiteral("%1 eV does not follow %2 eV: the energies must "
                                           "increase from line to line")
                                .arg(e)
-                               .arg(energies->back());
-        energies->push_back(e);
+                               .arg(read.back());
+        read.push_back(e);
     }
-    if (energies->empty())
+    if (read.empty())
         return QStringLiteral("the energies file %1 holds no energy").arg(path);
+    *energies = std::move(read);
     return QString();
 }
 

@@ -28,7 +28,7 @@ bool writeAngles(const QString &path, const std::vector<DemoFrame> &frames);
 
 // Reads one energy in eV per line ('#' starts a comment, blank lines are skipped).
 // Empty when the file gives an increasing list, otherwise what is wrong, with the
-// line number.
+// line number (the list is then left empty).
 QString readEnergies(const QString &path, std::vector<double> *energies);
 
 } // namespace DemoScan

@@ -1,5 +1,6 @@
 #include "DemoGenerator.h"
 #include "DemoPhantom.h"
+#include "DemoScan.h"
 #include "imgdata/ImgData.h"
 #include "select/CtFileSet.h"
 #include "sets/Kvn.h"
@@ -70,6 +71,7 @@ private slots:
     void namesFollowKvn_data();
     void namesFollowKvn();
     void itexHeader();
+    void projectionsAreLineIntegrals_data();
     void projectionsAreLineIntegrals();
     void chordsMatchThePhantom_data();
     void chordsMatchThePhantom();
@@ -77,6 +79,12 @@ private slots:
     void truthAndGeometry();
     void refusedSettings_data();
     void refusedSettings();
+    void rowsAreTheSameSums_data();
+    void rowsAreTheSameSums();
+    void energiesFile_data();
+    void energiesFile();
+    void scanGeometry_data();
+    void scanGeometry();
 };
 
 void TstDemoLayout::namesFollowKvn_data()
@@ -178,14 +186,32 @@ void TstDemoLayout::itexHeader()
 
 // Without noise, the attenuation the program computes from I, I0 and BG is the
 // phantom's line integral, up to the rounding of the counts.
+void TstDemoLayout::projectionsAreLineIntegrals_data()
+{
+    QTest::addColumn<double>("axis");
+    QTest::addColumn<int>("truthSize");
+    QTest::newRow("axis near the middle, 180 degrees") << -1.0 << 36;
+    // The field a full turn sweeps, 2 x 36 pixels, for a sample wider than the detector.
+    QTest::newRow("half acquisition: axis at 0.9 W, 360 degrees") << 36.0 << 72;
+}
+
 void TstDemoLayout::projectionsAreLineIntegrals()
 {
+    QFETCH(double, axis);
+    QFETCH(int, truthSize);
     QTemporaryDir dir;
     DemoSettings s = smallSettings(dir.path(), DemoSettings::Layout::Flat);
     s.noise = false;
+    if (axis >= 0.0) {
+        s.cor = -1.0;
+        s.axis = axis;
+        s.scanRange = 360;
+    }
     DemoGenerator generator(s);
     QVERIFY(generator.generate());
-    const DemoPhantom phantom(0.9 * generator.centre(), s.height, s.edgeEnergy);
+    QCOMPARE(generator.truthSize(), truthSize);
+    const double cor = s.corOrDefault();
+    const DemoPhantom phantom(0.9 * generator.truthCentre(), s.height, s.edgeEnergy);
 
     const auto bg = openImage(dir.filePath("bg/dark-00000.img"));
     QVERIFY(bg);
@@ -206,8 +232,8 @@ void TstDemoLayout::projectionsAreLineIntegrals()
                 bg->getLine(y, dark.data());
                 for (int x = 0; x < 40; ++x) {
                     const double measured = std::log((open[x] - dark[x]) / (p[x] - dark[x]));
-                    const double expected =
-                        phantom.lineIntegral(y, energy, i * M_PI / s.projections, x - s.cor);
+                    const double expected = phantom.lineIntegral(
+                        y, energy, i * s.scanRange / 180.0 * M_PI / s.projections, x - cor);
                     largest = std::max(largest, expected);
                     QVERIFY2(std::abs(measured - expected) < 2e-3,
                              qPrintable(QString("k %1 i %2 x %3 y %4: %5 vs %6")
@@ -341,6 +367,134 @@ void TstDemoLayout::refusedSettings()
     QVERIFY(!generator.problem().isEmpty());
     QVERIFY(!generator.generate());
     QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+void TstDemoLayout::rowsAreTheSameSums_data()
+{
+    QTest::addColumn<int>("species");
+    QTest::addColumn<double>("theta");
+    QTest::addColumn<double>("cor");
+    QTest::newRow("one element, 0 degrees") << 1 << 0.0 << 31.25;
+    QTest::newRow("one element, 117 degrees, axis off the middle") << 1 << 2.04 << 20.5;
+    QTest::newRow("two species, 250 degrees") << 2 << 4.36 << 33.0;
+}
+
+// The generator projects and fills the truth row by row; the values must be exactly
+// those of the point-wise functions the other tests check against the phantom.
+void TstDemoLayout::rowsAreTheSameSums()
+{
+    QFETCH(int, species);
+    QFETCH(double, theta);
+    QFETCH(double, cor);
+    const DemoPhantom phantom(27.0, 4, 7112.0, species);
+    const int width = 64;
+    std::vector<double> row(width);
+    for (int slice : {0, 3}) {
+        const auto ellipses = phantom.ellipses(slice, 7115.0);
+        DemoPhantom::projectRow(ellipses, theta, cor, width, row.data());
+        for (int x = 0; x < width; ++x)
+            QCOMPARE(row[x], phantom.lineIntegral(slice, 7115.0, theta, x - cor));
+        DemoPhantom::muRow(ellipses, cor, 5.0 - cor, width, row.data());
+        for (int x = 0; x < width; ++x)
+            QCOMPARE(row[x], phantom.mu(slice, 7115.0, x - cor, 5.0 - cor));
+    }
+}
+
+void TstDemoLayout::energiesFile_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QList<double>>("energies");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("comments, blanks, CR LF")
+        << QByteArray("# scan\r\n7100\r\n\r\n7111.5 # edge\r\n7150")
+        << QList<double>{7100.0, 7111.5, 7150.0} << "";
+    QTest::newRow("not a number") << QByteArray("7100\n71O5\n") << QList<double>{}
+                                  << "line 2: \"71O5\" is not an energy";
+    QTest::newRow("repeated") << QByteArray("7100\n7110\n7110\n") << QList<double>{}
+                              << "line 3: 7110 eV does not follow 7110 eV";
+    QTest::newRow("negative") << QByteArray("-5\n") << QList<double>{} << "line 1:";
+    QTest::newRow("only comments")
+        << QByteArray("# none\n\n") << QList<double>{} << "holds no energy";
+}
+
+void TstDemoLayout::energiesFile()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QList<double>, energies);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("energies.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    std::vector<double> read;
+    const QString why = DemoScan::readEnergies(file.fileName(), &read);
+    QVERIFY2(refusal.isEmpty() ? why.isEmpty() : why.contains(refusal), qPrintable(why));
+    QCOMPARE(QList<double>(read.begin(), read.end()), energies);
+    if (!refusal.isEmpty())
+        return;
+    // The sets take the energies of the file.
+    DemoSettings s = smallSettings(dir.filePath("data"), DemoSettings::Layout::SubDirs);
+    s.energyList = read;
+    QVERIFY(DemoGenerator(s).generate());
+    QCOMPARE(QDir(dir.filePath("data/proj")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList({"7100_0eV", "7111_5eV", "7150_0eV"}));
+}
+
+void TstDemoLayout::scanGeometry_data()
+{
+    QTest::addColumn<int>("range");
+    QTest::addColumn<double>("jitter");
+    QTest::addColumn<double>("drop");
+    QTest::addColumn<double>("decay");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("360 degrees") << 360 << 0.0 << 0.0 << 0.0 << 40;
+    QTest::newRow("jitter of 30 % of a step") << 180 << 0.3 << 0.0 << 0.0 << 40;
+    QTest::newRow("10 % dropped in one block, 360") << 360 << 0.0 << 0.1 << 0.0 << 36;
+    QTest::newRow("both, and a beam falling 2 %") << 180 << 0.3 << 0.1 << 0.02 << 36;
+}
+
+// The frames written follow the options, and angles.txt lists the frames written.
+void TstDemoLayout::scanGeometry()
+{
+    QFETCH(int, range);
+    QFETCH(double, jitter);
+    QFETCH(double, drop);
+    QFETCH(double, decay);
+    QFETCH(int, kept);
+    QTemporaryDir dir;
+    DemoSettings s = smallSettings(dir.path(), DemoSettings::Layout::Flat);
+    s.projections = 40;
+    s.energies = 1;
+    s.scanRange = range;
+    s.anglesJitter = jitter;
+    s.dropBlock = drop;
+    s.beamDecay = decay;
+    DemoGenerator generator(s);
+    QVERIFY(generator.generate());
+    QCOMPARE(imgFiles(dir.filePath("proj")).size(), kept);
+
+    const std::vector<DemoFrame> frames = DemoScan::frames(s);
+    QCOMPARE(int(frames.size()), kept);
+    const double step = range / 40.0;
+    QStringList angles;
+    QFile file(dir.filePath("angles.txt"));
+    if (file.open(QIODevice::ReadOnly))
+        angles = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts).mid(1);
+    QCOMPARE(angles.size(), s.writesAngles() ? kept : 0);
+    double largestGap = 0.0;
+    for (int i = 0; i < kept; ++i) {
+        const double degrees = frames[i].theta * 180.0 / M_PI;
+        // The nearest even angle lies within the jitter.
+        const double even = std::round(degrees / step) * step;
+        QVERIFY(std::abs(degrees - even) <= jitter * step + 1e-9);
+        if (i > 0)
+            largestGap = std::max(largestGap, degrees - frames[i - 1].theta * 180.0 / M_PI);
+        if (!angles.isEmpty())
+            QCOMPARE(angles[i].toDouble(), QString::number(degrees, 'g', 15).toDouble());
+    }
+    // A dropped block is one gap of the missing frames.
+    QVERIFY(std::abs(largestGap - (40 - kept + 1) * step) <= 2 * jitter * step + 1e-9);
+    QCOMPARE(frames.back().beam, decay > 0.0 ? 1.0 - decay : 1.0);
 }
 
 QTEST_GUILESS_MAIN(TstDemoLayout)
