@@ -52,11 +52,12 @@ public:
     static QStringList builtSlices(const QString &folder, const QString &name);
     static QString energiesFileName(const QString &name);
 
-    bool buildSlice(int slice, std::vector<XafsEnergyRow> *rows);
     // Settings of later steps that go into the record <name>-xafs.json with the build's.
     void setRecordExtra(const QJsonObject &extra) { recordExtra = extra; }
 
 private:
+    // Throws std::bad_alloc when the slice's buffers can not be had.
+    bool buildSlice(int slice, std::vector<XafsEnergyRow> *rows);
     // What the buffers of one slice take, charged to the memory budget.
     qint64 sliceBytes() const;
     bool writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &rows) const;
