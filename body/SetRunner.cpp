@@ -74,7 +74,8 @@ void SetRunner::fixGrid(RunRequest *request)
         request->params.fixedHalfWidth = gridHalfWidth;
         return;
     }
-    const SgmGeom g = setGeom(request->params.rotAxIsV, request->cutWidth(), request->params.cor);
+    const SgmGeom g = setGeom(request->params.rotAxIsV, request->cutWidth(), request->params.cor,
+                              request->geometryHalfWidth());
     // A centre that leaves no sinogram fixes nothing: the run is refused anyway.
     if (g.width >= 3) {
         gridHalfWidth = g.halfWidth;

@@ -14,16 +14,19 @@ namespace {
 // The pairs compared; more add little to a centre that 16 already fix.
 constexpr int maxPairs = 16;
 
-// Sums of the overlap of a line and its mirrored partner at t = 2 * centre.
+// The overlap of a line and its mirrored partner at t = 2 * centre, each pair
+// about its own means: the beam may drift between a projection and its partner,
+// which shifts one attenuation line by a constant.
 struct Moments
 {
-    double n = 0, a = 0, b = 0, aa = 0, bb = 0, ab = 0;
+    double va = 0, vb = 0, cov = 0;
 
     void add(const std::vector<double> &x, const std::vector<double> &y, int t)
     {
         const int len = static_cast<int>(x.size());
         const int from = std::max(0, t - (len - 1));
         const int to = std::min(len - 1, t);
+        double n = 0, a = 0, b = 0, aa = 0, bb = 0, ab = 0;
         for (int i = from; i <= to; ++i) {
             const double u = x[i];
             const double v = y[t - i];
@@ -34,15 +37,15 @@ struct Moments
             bb += v * v;
             ab += u * v;
         }
+        if (n < 2)
+            return;
+        va += aa - a * a / n;
+        vb += bb - b * b / n;
+        cov += ab - a * b / n;
     }
-    // The correlation coefficient of the pooled samples; -1 without structure.
+    // The correlation coefficient pooled over the pairs; -1 without structure.
     double coefficient() const
     {
-        if (n < 2)
-            return -1.0;
-        const double va = aa - a * a / n;
-        const double vb = bb - b * b / n;
-        const double cov = ab - a * b / n;
         if (!(va > 0.0 && vb > 0.0))
             return -1.0;
         return cov / std::sqrt(va * vb);

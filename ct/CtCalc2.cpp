@@ -189,7 +189,12 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         return false;
     if (ringWindow > 0)
         removeRings(slice);
-    if (!region.set) {
+    // A half acquisition's slice is wider than the detector: a region still as a
+    // load set it (the whole detector line) grows to the slice.
+    const double line = lineLength - 1.0;
+    const bool regionOfLoad =
+        region.x0 == 0.0 && region.z0 == 0.0 && region.x1 == line && region.z1 == line && line < n;
+    if (!region.set || (regionOfLoad && !target->geometry().sampleWeights.empty())) {
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
     }

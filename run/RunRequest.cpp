@@ -22,8 +22,14 @@ QString RunRequest::prepareGeometry()
         return QStringLiteral("Angle count %1 differs from projections %2")
             .arg(geometry.anglesDeg.size())
             .arg(projections);
-    if (params.fixedHalfWidth == 0 &&
-        ScanGeometry::isHalfAcquisition(geometry.rangeDegrees, cutWidth(), params.cor))
-        params.fixedHalfWidth = ScanGeometry::halfAcquisitionHalfWidth(cutWidth(), params.cor);
+    if (params.fixedHalfWidth == 0)
+        params.fixedHalfWidth = geometryHalfWidth();
     return QString();
+}
+
+int RunRequest::geometryHalfWidth() const
+{
+    if (!ScanGeometry::isHalfAcquisition(params.geometry.rangeDegrees, cutWidth(), params.cor))
+        return 0;
+    return ScanGeometry::halfAcquisitionHalfWidth(cutWidth(), params.cor);
 }

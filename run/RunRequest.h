@@ -49,4 +49,7 @@ struct RunRequest
     // against the projections and widens the sinograms of a half acquisition
     // (ScanGeometry). The reason the run can not start, or empty.
     QString prepareGeometry();
+    // The sinogram half width the geometry asks for: a half acquisition's, or 0
+    // (from the centre).
+    int geometryHalfWidth() const;
 };
