@@ -12,6 +12,7 @@
 #include "ui_CtCalc.h"
 #include "util/GreyPicture.h"
 #include "util/Numbers.h"
+#include "util/ThreadStart.h"
 
 #include <QDebug>
 
@@ -59,14 +60,21 @@ CtCalc::CtCalc(QWidget *parent)
     ui->setupUi(this);
     CtCalc2Ui::fitFields(ui);
     progressThread.setObjectName(QStringLiteral("CtProgress"));
-    progress->moveToThread(&progressThread);
+    // Started once and stopped only by the destructor: stopping it at the end of
+    // a run and starting it at the next would lose the relay events of a start()
+    // that comes before the thread has left its loop. Without its thread the relay
+    // works on this one; the queued connections keep a one-by-one run from
+    // recursing through every step.
+    if (ThreadStart::start(progressThread, QStringLiteral("CT1 progress")))
+        progress->moveToThread(&progressThread);
 
-    connect(this, &CtCalc::startCalcAll, progress, &CtProgress::startCalcAll);
-    connect(progress, &CtProgress::calcAll, this, &CtCalc::calcAll);
-    connect(this, &CtCalc::startCalcOneByOne, progress, &CtProgress::startCalcOneByOne);
-    connect(progress, &CtProgress::calcOne, this, &CtCalc::calcOne);
-    connect(this, &CtCalc::finishedCalcOne, progress, &CtProgress::calcNext);
-    connect(progress, &CtProgress::finishedCalcOneByOne, this, &CtCalc::oneByOneFinished);
+    const auto queued = Qt::QueuedConnection;
+    connect(this, &CtCalc::startCalcAll, progress, &CtProgress::startCalcAll, queued);
+    connect(progress, &CtProgress::calcAll, this, &CtCalc::calcAll, queued);
+    connect(this, &CtCalc::startCalcOneByOne, progress, &CtProgress::startCalcOneByOne, queued);
+    connect(progress, &CtProgress::calcOne, this, &CtCalc::calcOne, queued);
+    connect(this, &CtCalc::finishedCalcOne, progress, &CtProgress::calcNext, queued);
+    connect(progress, &CtProgress::finishedCalcOneByOne, this, &CtCalc::oneByOneFinished, queued);
     connect(ui->StartCalc, &QPushButton::clicked, this, &CtCalc::askToStartCalc);
     connect(ui->SetCRegion, &QPushButton::clicked, this, &CtCalc::setCRegion);
     connect(ui->DispCt, &ImgDispWCBar::newBar, this, &CtCalc::genResImage);
@@ -76,11 +84,6 @@ CtCalc::CtCalc(QWidget *parent)
     // The initial region is a placeholder: the first run replaces it.
     setCR(0, 0, 2047, 2047);
     calcRegionSet = false;
-
-    // Started once and stopped only by the destructor: stopping it at the end of
-    // a run and starting it at the next would lose the relay events of a start()
-    // that comes before the thread has left its loop.
-    progressThread.start(QThread::InheritPriority);
 }
 
 CtCalc::~CtCalc()

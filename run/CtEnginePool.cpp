@@ -4,6 +4,7 @@
 #include "ct/SavingData.h"
 #include "ct/SavingImg.h"
 #include "run/RunRequest.h"
+#include "util/ThreadStart.h"
 
 #include <QThread>
 
@@ -11,14 +12,20 @@ CtEnginePool::CtEnginePool(int count, const ImgDatas *stack, DataSaver *saver, Q
     : EnginePool(parent)
 {
     const auto ringCorrections = std::make_shared<RingCorrections>();
-    for (int i = 0; i < count; ++i) {
+    for (int k = 0; k < count; ++k) {
+        // An engine whose thread the system refuses is left out: the run goes on
+        // with the others (and is refused with a reason when there is none).
+        auto *thread = new QThread(this);
+        if (!ThreadStart::start(*thread, QStringLiteral("engine %1").arg(k + 1))) {
+            delete thread;
+            continue;
+        }
+        const int i = static_cast<int>(engines.size());
         auto *engine = new CtCalc2;
         engine->setStack(stack);
         engine->setRingCorrections(ringCorrections);
-        auto *thread = new QThread(this);
         engine->moveToThread(thread);
         connect(thread, &QThread::finished, engine, &QObject::deleteLater);
-        thread->start(QThread::InheritPriority);
         connect(
             engine, &CtCalc2::sliceFinished, this,
             [this, i](int slice, bool computed, bool handedToSaver) {

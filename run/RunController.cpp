@@ -122,6 +122,10 @@ bool RunController::start(const RunRequest &request)
         refuse(current.inputFailure);
         return false;
     }
+    if (params.calcCt2 && pool->count() == 0) {
+        refuse(QStringLiteral("no engine thread could start"));
+        return false;
+    }
     if (!std::isfinite(params.cor)) {
         refuse(QStringLiteral("the centre of rotation is not a number"));
         return false;

@@ -26,9 +26,11 @@ private slots:
     void stackCutByBudgetIsRefused();
     void signalEndsRunWithRecord_data();
     void signalEndsRunWithRecord();
+    void threadsThatCannotStart_data();
+    void threadsThatCannotStart();
 
 private:
-    QString script(const QString &results, int threads) const;
+    QString script(const QString &results, int threads, int lastSlice = -1) const;
     QTemporaryDir dir;
     DemoSettings settings;
 };
@@ -46,13 +48,14 @@ void TestHeadlessStop::initTestCase()
     QVERIFY(DemoGenerator(settings).generate());
 }
 
-QString TestHeadlessStop::script(const QString &results, int threads) const
+QString TestHeadlessStop::script(const QString &results, int threads, int lastSlice) const
 {
     QStringList lines = DemoGenerator(settings).loadLines(0);
     lines << "calc_ct2 1"
           << "ct_auto_exec 1" << QStringLiteral("ct_threads %1").arg(threads)
           << QStringLiteral("ct_cor %1").arg(settings.corOrDefault()) << "ct_slice_from 0"
-          << QStringLiteral("ct_slice_to %1").arg(settings.height - 1) << "auto_save_data 1"
+          << QStringLiteral("ct_slice_to %1").arg(lastSlice < 0 ? settings.height - 1 : lastSlice)
+          << "auto_save_data 1"
           << "auto_save_data_format tiff"
           << QStringLiteral("auto_save_data_path \"%1\"").arg(results) << "auto_save_data_name stop"
           << "calc_exec"
@@ -162,6 +165,39 @@ void TestHeadlessStop::signalEndsRunWithRecord()
     const int saved = files.filter(QRegularExpression("\\.tif$")).size();
     QVERIFY(saved >= 8 && saved < settings.height);
     QCOMPARE(record["slices"].toArray().size(), saved);
+}
+
+void TestHeadlessStop::threadsThatCannotStart_data()
+{
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("one engine: the others compute") << "engine 1" << 0 << QString();
+    QTest::newRow("every engine: the run is refused")
+        << "engine" << 2 << "CT run not started : no engine thread could start";
+    QTest::newRow("the saver: results written on the main thread") << "saver" << 0 << QString();
+    QTest::newRow("the script interpreter: the script runs on the main thread")
+        << "script interpreter" << 0 << QString();
+}
+
+void TestHeadlessStop::threadsThatCannotStart()
+{
+    QFETCH(QString, failing);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    const QString results = dir.filePath("threads-" + QString(failing).replace(' ', '-'));
+    const QString bat = dir.filePath("threads.bat");
+    QVERIFY(writeFile(bat, script(results, 2, 7).toUtf8()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORVO2_FAIL_THREADS", failing);
+    const Run r =
+        runProgram(ORVO2_EXE, {"-nw", "-e", "-b", bat, "-x"}, dir.path(), env, 120000, true);
+    QVERIFY2(r.status == status, qPrintable(QString::number(r.status) + '\n' + r.out));
+    QVERIFY2(r.out.contains("Thread could not start : " + failing), qPrintable(r.out));
+    QVERIFY2(message.isEmpty() || r.out.contains(message), qPrintable(r.out));
+    QVERIFY(r.out.contains("after the run"));
+    const int slices = filesUnder(results, {}).filter(QRegularExpression("\\.tif$")).size();
+    QCOMPARE(slices, status == 0 ? 8 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessStop)
