@@ -121,20 +121,26 @@ void Sinogram::genImage()
         bar->setMin(lo);
         bar->setMax(hi);
     }
-    QImage picture(w, 2 * rows, QImage::Format_Grayscale8);
+    const bool turn = fullTurn();
+    QImage picture(w, turn ? rows : 2 * rows, QImage::Format_Grayscale8);
     if (picture.isNull())
         return;
     GreyPicture::paint(&picture, 0, 0, w, rows, bar->greyScale(),
                        [this, w](int r) { return shownRaw.constData() + qsizetype(r) * w; });
     // The lower half is the upper half mirrored left to right: a projection at
     // angle a + 180 degrees sees the same line reversed, which completes the
-    // 180-degree scan to a full turn.
-    for (int r = 0; r < rows; ++r)
+    // 180-degree scan to a full turn. A 360-degree scan is shown as measured.
+    for (int r = 0; r < rows && !turn; ++r)
         std::reverse_copy(picture.constScanLine(r), picture.constScanLine(r) + w,
                           picture.scanLine(rows + r));
     ui->DispSinogram->image = picture;
     ui->DispSinogram->newImage();
     genFouSImage();
+}
+
+bool Sinogram::fullTurn() const
+{
+    return proc && proc->scanRange() == 360;
 }
 
 void Sinogram::genFouSImage()
@@ -143,7 +149,8 @@ void Sinogram::genFouSImage()
         return;
     const int w = shownWidth;
     const int rows = shownRows;
-    const int allRows = 2 * rows;
+    const bool turn = fullTurn();
+    const int allRows = turn ? rows : 2 * rows;
     const size_t count = size_t(allRows) * size_t(w);
     FftwBuffer<fftw_complex> in;
     FftwBuffer<fftw_complex> out;
@@ -153,7 +160,7 @@ void Sinogram::genFouSImage()
         FftwPlanner::planDft2d(allRows, w, in.data(), out.data(), FFTW_FORWARD, FFTW_ESTIMATE));
     if (!plan)
         return;
-    const double c = 1.0 / (2.0 * rows * w);
+    const double c = 1.0 / (double(allRows) * w);
     for (int r = 0; r < rows; ++r) {
         const double *row = shownRaw.constData() + qsizetype(r) * w;
         fftw_complex *upper = in.data() + size_t(r) * w;
@@ -161,6 +168,8 @@ void Sinogram::genFouSImage()
         for (int j = 0; j < w; ++j) {
             upper[j][0] = row[j] * c;
             upper[j][1] = 0.0;
+            if (turn)
+                continue;
             lower[w - 1 - j][0] = row[j] * c;
             lower[w - 1 - j][1] = 0.0;
         }
@@ -191,10 +200,11 @@ void Sinogram::newPos(double x, double y)
         return;
     const int column = Numbers::saturateToInt(x);
     const int row = Numbers::saturateToInt(y);
-    if (column < 0 || column >= shownWidth || row < 0 || row >= 2 * shownRows)
+    const bool turn = fullTurn();
+    if (column < 0 || column >= shownWidth || row < 0 || row >= (turn ? 1 : 2) * shownRows)
         return;
     // The lower half is mirrored: its column j shows sample W - 1 - j.
-    const bool lower = row >= shownRows;
+    const bool lower = !turn && row >= shownRows;
     const int sample = lower ? shownWidth - 1 - column : column;
     const int sourceRow = lower ? row - shownRows : row;
     ui->DispSinogram->setVal(shownRaw.at(qsizetype(sourceRow) * shownWidth + sample));

@@ -64,6 +64,8 @@ public slots:
 private:
     void regenerateWhenAuto();
     bool takeOwnSinogram();
+    // A 360-degree scan (ProcCtrl): its sinogram is shown as measured, not mirrored.
+    bool fullTurn() const;
 
     Ui::Sinogram *ui;
     ProcCtrl *proc = nullptr;
