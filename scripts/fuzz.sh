@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build=${ORVO2_FUZZ_BUILD:-$here/build-fuzz}
-targets=(fuzz_itex fuzz_tiff fuzz_batch fuzz_config fuzz_reference fuzz_h5)
+targets=(fuzz_itex fuzz_tiff fuzz_batch fuzz_config fuzz_reference fuzz_h5 fuzz_xafs_build)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz.sh: clang++ not found; install clang and libclang-rt-14-dev" >&2
