@@ -5,6 +5,7 @@
 #include "xafs/XafsTiff.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -39,6 +40,9 @@ bool XafsStack::readRegion(const XafsResultSet &s, const QString &path, float *v
         return XafsTiff::readInto(path, values, pixels(), &info);
     // A set aligned on the others: the common region is cut out of its own.
     if (s.cropX < 0 || s.cropZ < 0 || s.cropX + width > s.width || s.cropZ + height > s.height)
+        return false;
+    // The size comes from the file's header: it is sized only when the file can hold it.
+    if (QFileInfo(path).size() < qint64(s.width) * s.height * qint64(sizeof(float)))
         return false;
     std::vector<float> whole(static_cast<size_t>(s.width) * static_cast<size_t>(s.height));
     if (!XafsTiff::readInto(path, whole.data(), whole.size(), &info))

@@ -5,12 +5,14 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 
 #include <tiffio.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -93,14 +95,35 @@ bool XafsTiff::readPages(const QString &path, std::vector<XafsPage> *pages)
         qDebug() << "Can not open TIFF file" << path;
         return false;
     }
-    do {
-        XafsPage page;
-        if (!readHeader(tif.get(), path, &page) || !readValues(tif.get(), path, &page)) {
-            pages->clear();
-            return false;
-        }
-        pages->push_back(std::move(page));
-    } while (TIFFReadDirectory(tif.get()));
+    // A header may claim any size, and pages may point at the same strips: together
+    // the pages hold no more values than the file has bytes, checked before each is
+    // sized.
+    const qint64 fileBytes = QFileInfo(path).size();
+    qint64 valueBytes = 0;
+    try {
+        do {
+            XafsPage page;
+            if (!readHeader(tif.get(), path, &page)) {
+                pages->clear();
+                return false;
+            }
+            valueBytes += qint64(page.width) * page.height * qint64(sizeof(float));
+            if (valueBytes > fileBytes) {
+                qDebug() << "TIFF file is shorter than its image size" << path;
+                pages->clear();
+                return false;
+            }
+            if (!readValues(tif.get(), path, &page)) {
+                pages->clear();
+                return false;
+            }
+            pages->push_back(std::move(page));
+        } while (TIFFReadDirectory(tif.get()));
+    } catch (const std::bad_alloc &) {
+        pages->clear();
+        qDebug() << "XAFS: No memory for the pages of" << path;
+        return false;
+    }
     return true;
 }
 

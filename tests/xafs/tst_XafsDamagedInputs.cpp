@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include <sys/stat.h>
+#include <tiffio.h>
 
 // The build on results turned against it: a damaged position, a record that is a
 // FIFO or /dev/zero, a full disk, a memory budget too small for a slice. Each is
@@ -31,6 +32,7 @@ private slots:
     }
     void build_data();
     void build();
+    void stackClaimingMoreThanItsFile();
 };
 
 void TestXafsDamagedInputs::build_data()
@@ -94,6 +96,30 @@ void TestXafsDamagedInputs::build()
             QVERIFY(std::abs(mu[k].values[i] - Phantom::mu(x, z, energies[int(k)])) < 1e-6);
         QVERIFY(std::abs(jump[0].values[i] - Phantom::absorber(x, z)) < 1e-6);
     }
+}
+
+// A header claiming 65536 x 65536 floats (16 GiB) over a file of one row is refused
+// before the page is sized.
+void TestXafsDamagedInputs::stackClaimingMoreThanItsFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("claims.tif");
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    QVERIFY(tif);
+    const uint32_t side = 65536;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, side);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, side);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 32);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    std::vector<float> row(side, 1.0f);
+    QVERIFY(TIFFWriteEncodedStrip(tif, 0, row.data(), tmsize_t(side * sizeof(float))) > 0);
+    TIFFClose(tif);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^TIFF file is shorter than its image"));
+    std::vector<XafsPage> pages;
+    QVERIFY(!XafsTiff::readPages(path, &pages));
+    QVERIFY(pages.empty());
 }
 
 QTEST_GUILESS_MAIN(TestXafsDamagedInputs)
