@@ -134,9 +134,13 @@ void Body::setupSetRunner()
     hooks.ended = [this] { finishIfHeadlessDone(); };
     setRunner = new SetRunner(ui, runs, xafsBatch, std::move(hooks), this);
     taskOptions->setSetRunner(setRunner);
-    CorTools::Parts cor{ui,           imgDatas,  dataSaver,
-                        resultPanels, setRunner, [this] {
-                            passSubFolderSettings(); }};
+    CorTools::Parts cor;
+    cor.form = ui;
+    cor.stack = imgDatas;
+    cor.saver = dataSaver;
+    cor.panels = resultPanels;
+    cor.sets = setRunner;
+    cor.passSubFolders = [this] { passSubFolderSettings(); };
     cor.colorMin = [this] { return colorMin(); };
     cor.colorMax = [this] { return colorMax(); };
     corTools = new CorTools(std::move(cor), this);
