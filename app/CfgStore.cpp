@@ -52,10 +52,12 @@ bool CfgStore::readFile(const QString &fileName)
     QStringList fileLines;
     const TextFile::Result result = TextFile::readLines(fileName, &fileLines);
     if (result != TextFile::Read) {
-        if (result == TextFile::CanNotOpen)
-            qDebug() << "Can't open config file : " << fileName;
-        else
-            qDebug() << "Can't open config file : " << TextFile::refusal(result) << fileName;
+        // What the failure means for the run: the file's settings are not applied.
+        const QString why = result != TextFile::CanNotOpen ? TextFile::refusal(result)
+                            : QFileInfo::exists(fileName)  ? QStringLiteral("not readable")
+                                                           : QStringLiteral("no such file");
+        qDebug() << "Can't open config file : " << fileName << why
+                 << "- its settings are not applied, the program goes on without them";
         return false;
     }
     const QString identity = QFileInfo(fileName).canonicalFilePath();

@@ -101,7 +101,9 @@ void SelectDataFiles::loadDir(QString dir, QStringList patterns)
 {
     if (ui->LoadNewFiles->isChecked()) {
         clearFiles();
-        qDebug() << "clear files" << fileDialog->directory().absolutePath();
+        qDebug().noquote() << QStringLiteral("File list emptied before the files of %1 are "
+                                             "listed (Load new files is on)")
+                                  .arg(QDir::toNativeSeparators(dir));
     }
     QStringList files;
     // No pattern matches nothing; an empty filter list would list every entry.

@@ -115,7 +115,10 @@ int XafsBuilder::build()
     }
     if (rows.isEmpty() || !writeEnergies(rows) || !writeRecord(rows.keys()))
         return 0;
-    qDebug() << "XAFS: built slices" << rows.keys();
+    QStringList built;
+    for (int slice : rows.keys())
+        built << QString::number(slice);
+    qDebug().noquote() << "XAFS: built slices" << built.join(QStringLiteral(", "));
     return static_cast<int>(rows.size());
 }
 

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 
 #include <new>
 #include <system_error>
@@ -32,6 +33,13 @@ bool writeSpectrum(const XafsParts &parts, const BatchCmd &c)
     const QString file = c.argText(5);
     if (file.isEmpty()) {
         qDebug() << "XAFS: no spectrum file given" << c.line;
+        return false;
+    }
+    if (!QFileInfo::exists(stackPath)) {
+        qDebug().noquote() << QStringLiteral("XAFS: slice %1 is not built (no %2; xafs_build "
+                                             "makes the stacks of the slices saved)")
+                                  .arg(c.argInt(4))
+                                  .arg(QDir::toNativeSeparators(stackPath));
         return false;
     }
     XafsSpectrum stack;

@@ -122,7 +122,10 @@ void tst_XafsChain::normalisationCommands_data()
         << true << "XAFS: built slices"
         << "grain.xdi"
         << "# Element.symbol: Fe";
-    QTest::newRow("the record") << QByteArray("xafs_build") << true << "XAFS: built slices"
+    QTest::newRow("spectrum of a slice not built")
+        << QByteArray("xafs_build\nxafs_spectrum 10 8 13 10 5 s.csv") << false
+        << "XAFS: slice 5 is not built" << none << none;
+    QTest::newRow("the record") << QByteArray("xafs_build") << true << "XAFS: built slices 2"
                                 << "smp-xafs.json"
                                 << "\"ranges\": \"default\"";
 }
@@ -143,7 +146,8 @@ void tst_XafsChain::normalisationCommands()
                               "\"\nauto_save_data_name smp\n" + lines +
                               (ok ? "\n:ifok :echo row ok\n" : "\n:ifng :echo row ng\n");
     QString log;
-    QCOMPARE(run(script, &log), 0);
+    // A refused value leaves the run's status alone; a spectrum not written is a failure.
+    QCOMPARE(run(script, &log), lines.contains("xafs_spectrum") && !ok ? 2 : 0);
     QVERIFY2(log.contains(ok ? ":echo row ok\n" : ":echo row ng\n"), qPrintable(log));
     QVERIFY2(log.contains(logText), qPrintable(log));
     if (file.isEmpty())
