@@ -45,9 +45,13 @@ QButtonGroup *FormFit::setUp(Ui::Body *ui, QFrame *window)
     progress->setFormat(tr("%v / %m slices"));
     static_cast<QGridLayout *>(ui->CalcBox->layout())->addWidget(progress, 4, 0, 1, 4);
 
+    // A sequential run's place among its sets sits under the slices' progress, at the
+    // top of the control column, so that it is seen without scrolling down to the
+    // sequential controls.
     auto *setProgress = new QLabel(window);
     setProgress->setObjectName(QStringLiteral("SeqSetProgress"));
-    static_cast<QGridLayout *>(ui->SeqBox->layout())->addWidget(setProgress, 1, 3, 1, 2);
+    setProgress->setWordWrap(true);
+    static_cast<QGridLayout *>(ui->CalcBox->layout())->addWidget(setProgress, 5, 0, 1, 4);
     return subFolderGroup;
 }
 

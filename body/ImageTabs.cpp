@@ -4,6 +4,7 @@
 #include "disp/PopDockBase.h"
 #include "disp/RawDisp.h"
 #include "disp/Sinogram.h"
+#include "disp/SliceUnitLabel.h"
 #include "select/SelectAImgFile.h"
 #include "ui_Body.h"
 
@@ -40,6 +41,7 @@ ImageTabs ImageTabs::build(Ui::Body *ui, ImgDatas *imgDatas)
         dock->setPopTitle(QCoreApplication::translate("Body", place.title));
         static_cast<QGridLayout *>(place.tab->layout())->addWidget(dock, 0, 0);
     }
+    static_cast<QGridLayout *>(ui->CtImageTab->layout())->addWidget(new SliceUnitLabel, 1, 0);
     ui->ImgsTab->setCurrentIndex(0);
     QObject::connect(ui->I0ImgSel, &SelectAImgFile::imageShown, ui->ImgsTab,
                      [ui] { ui->ImgsTab->setCurrentWidget(ui->I0ImageTab); });

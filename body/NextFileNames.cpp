@@ -6,6 +6,7 @@
 #include "ui_Body.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 
@@ -25,11 +26,23 @@ NextFileNames::NextFileNames(Ui::Body *form, QObject *parent)
     connect(ui->procCtrl, &ProcCtrl::autoExecUpdated, this, &NextFileNames::show);
     if (auto *from = ui->procCtrl->findChild<QLineEdit *>(QStringLiteral("SliceFrom")))
         connect(from, &QLineEdit::textChanged, this, &NextFileNames::show);
+    if (const QComboBox *format = dataFormat())
+        connect(format, &QComboBox::currentTextChanged, this, &NextFileNames::show);
     show();
+}
+
+const QComboBox *NextFileNames::dataFormat() const
+{
+    return parent() ? parent()->findChild<QComboBox *>(QStringLiteral("DataFormat")) : nullptr;
 }
 
 void NextFileNames::show()
 {
+    // The data row names the files the chosen format writes: .dat, .tif or both.
+    const QString format = dataFormat() ? dataFormat()->currentText() : QString();
+    const QStringList dataExtensions = format == QLatin1String("tiff")   ? QStringList{"tif"}
+                                       : format == QLatin1String("both") ? QStringList{"dat", "tif"}
+                                                                         : QStringList{"dat"};
     const ProcCtrl *proc = ui->procCtrl;
     const QString no = sliceNumberText(proc->autoExec() ? proc->from() : proc->sliceNo());
     const ResultLayout layout{ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
@@ -38,9 +51,9 @@ void NextFileNames::show()
     {
         SelectAFile *row;
         const QCheckBox *on;
-        const char *extension;
-    } rows[] = {{ui->SelectImageSaveDir, ui->AutoSaveImage, "png"},
-                {ui->SelectDataSaveDir, ui->AutoSaveData, "dat"}};
+        QStringList extensions;
+    } rows[] = {{ui->SelectImageSaveDir, ui->AutoSaveImage, {"png"}},
+                {ui->SelectDataSaveDir, ui->AutoSaveData, dataExtensions}};
     for (const auto &r : rows) {
         const QString path = r.row->path();
         const QStringList folders = layout.foldersOf(path, r.row->addTag(), no);
@@ -48,10 +61,17 @@ void NextFileNames::show()
             r.row->setNextFile(QString(), QString());
             continue;
         }
-        const QString file = ResultLayout::fileName(r.row->name(), r.row->addTag(), no,
-                                                    QString::fromLatin1(r.extension));
         const QDir base(path);
-        const QString whole = QDir(folders.first()).filePath(file);
-        r.row->setNextFile(QDir(base.dirName()).filePath(base.relativeFilePath(whole)), whole);
+        QStringList shown, whole;
+        for (const QString &extension : r.extensions) {
+            const QString file =
+                ResultLayout::fileName(r.row->name(), r.row->addTag(), no, extension);
+            whole << QDir(folders.first()).filePath(file);
+            // The second name only differs in its extension.
+            shown << (shown.isEmpty()
+                          ? QDir(base.dirName()).filePath(base.relativeFilePath(whole.last()))
+                          : file);
+        }
+        r.row->setNextFile(shown.join(QStringLiteral(", ")), whole.join(QLatin1Char('\n')));
     }
 }

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+class QComboBox;
+
 namespace Ui {
 class Body;
 }
@@ -18,5 +20,8 @@ public:
     void show();
 
 private:
+    // The data format box of the window (dat, tiff, both), when it has one.
+    const QComboBox *dataFormat() const;
+
     Ui::Body *ui;
 };

@@ -4,6 +4,7 @@
 #include "disp/CtCalc2Ui.h"
 #include "disp/EngineLink.h"
 #include "disp/PopDockBase.h"
+#include "disp/SliceUnitLabel.h"
 #include "run/CtEnginePool.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ ResultPanels::ResultPanels(CtCalc *ct1, CtEnginePool *engines, QTabWidget *tabs,
             firstDock->setContent(panel);
             firstDock->setPopTitle(QCoreApplication::translate("Body", "CT Calc2 %1").arg(i + 1));
             layout->addWidget(firstDock, 0, 0);
+            layout->addWidget(new SliceUnitLabel, 1, 0);
             tabs->addTab(page, QCoreApplication::translate("Body", "CT2 %1").arg(i + 1));
         }
         engineUis << panel;

@@ -237,6 +237,8 @@ void SetRunner::loadDataSet(const QStringList &files)
     // A set always replaces the stack, whatever the list's load options say.
     ui->CTFiles->clearFiles();
     setFirstFile = files.value(0);
+    // A script's loop over the sets shows its place too, not only the Seq. Calc. button's.
+    showSetProgress(QCoreApplication::translate("Body", "loading the set"));
     hooks.loadStack(files);
     hooks.setLoaded();
 }
@@ -261,12 +263,14 @@ void SetRunner::noticedStage(const QString &msg, qint64 dEt)
 void SetRunner::showSetProgress(const QString &stageMsg)
 {
     const int set = ui->SelDDir->currentIndex() + 1;
-    const QString text = set > 0 ? QCoreApplication::translate("Body", "Set %1 (%2 to %3): %4")
-                                       .arg(set)
-                                       .arg(ui->SeqCalcFrom->value())
-                                       .arg(ui->SeqCalcTo->value())
-                                       .arg(stageMsg)
-                                 : stageMsg;
+    const int from = ui->SeqCalcFrom->value();
+    const QString text =
+        set > 0 ? QCoreApplication::translate("Body", "Energy %1 of %2 (set %3, %4 eV): %5")
+                      .arg(set - from + 1)
+                      .arg(ui->SeqCalcTo->value() - from + 1)
+                      .arg(set)
+                      .arg(QString::number(ui->SelDDir->currentEnergy(), 'f', 1), stageMsg)
+                : stageMsg;
     if (auto *label = parent()->findChild<QLabel *>(QStringLiteral("SeqSetProgress")))
         label->setText(text);
     if (hooks.headless())

@@ -2,6 +2,7 @@
 
 #include "disp/ColorBar.h"
 #include "disp/ImgDispWPV.h"
+#include "disp/SliceUnitLabel.h"
 #include "disp/XafsMapControls.h"
 #include "disp/XafsPlot.h"
 #include "util/GreyPicture.h"
@@ -82,6 +83,9 @@ XafsPanel::XafsPanel(QWidget *parent)
     e0Method->addItems({tr("steepest rise"), tr("half step")});
     flatten = new QCheckBox(tr("Flatten"), this);
     flatten->setObjectName(QStringLiteral("XafsFlatten"));
+    // The slice tabs give their values in 1/cm too once the pixel size is known.
+    connect(pixelSize, &QLineEdit::editingFinished, this,
+            [this] { SliceUnitLabel::setPixelSize(settings().pixelSizeUm); });
     connect(nnorm, &QComboBox::currentIndexChanged, this, &XafsPanel::plot);
     connect(e0Method, &QComboBox::currentIndexChanged, this, &XafsPanel::plot);
     connect(flatten, &QCheckBox::toggled, this, &XafsPanel::plot);
@@ -241,6 +245,7 @@ void XafsPanel::setSettings(const XafsSettings &s)
     flatten->setChecked(s.flatten);
     energyShift->setText(s.energyShift != 0.0 ? Numbers::text(s.energyShift) : QString());
     pixelSize->setText(s.pixelSizeUm > 0.0 ? Numbers::text(s.pixelSizeUm) : QString());
+    SliceUnitLabel::setPixelSize(s.pixelSizeUm);
     plot();
 }
 

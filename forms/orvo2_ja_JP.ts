@@ -176,8 +176,8 @@
         <translation>次のデータセットを読込中</translation>
     </message>
     <message>
-        <source>Set %1 (%2 to %3): %4</source>
-        <translation>セット %1 (%2～%3): %4</translation>
+        <source>Energy %1 of %2 (set %3, %4 eV): %5</source>
+        <translation>エネルギー %1 / %2 (セット %3, %4 eV): %5</translation>
     </message>
     <message>
         <source>Sequential run not started: a CT run is in progress</source>
@@ -198,6 +198,18 @@
     <message>
         <source>Energy %1 is shared by several sets: results tagged %2</source>
         <translation>エネルギー %1 は複数のセットに共通です: 結果のタグは %2</translation>
+    </message>
+    <message>
+        <source>Values: the sum over the projections; ÷ 2P = µ per pixel</source>
+        <translation>値: 投影の総和; ÷ 2P = 画素あたりの µ</translation>
+    </message>
+    <message>
+        <source>; ÷ 2P ÷ %1 cm (pixel %2 µm) = µ in 1/cm</source>
+        <translation>; ÷ 2P ÷ %1 cm (画素 %2 µm) = µ (1/cm)</translation>
+    </message>
+    <message>
+        <source>loading the set</source>
+        <translation>セットを読み込み中</translation>
     </message>
 </context>
 <context>
