@@ -10,6 +10,7 @@
 #include "ct/ResultLayout.h"
 #include "ct/RunRecord.h"
 #include "imgdata/MemoryBudget.h"
+#include "util/Numbers.h"
 #include "xafs/XafsBuilder.h"
 
 #include <QDir>
@@ -19,7 +20,6 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -106,7 +106,7 @@ QByteArray sliceFile(Bytes &in, const QString &tag, int slice)
     info.z0 = tiff.yPosition;
     info.x1 = info.x0 + tiff.width;
     info.z1 = info.z0 + tiff.height;
-    info.n = int(std::clamp(in.number(24.0, 20.0), -1e9, 1e9));
+    info.n = Numbers::saturateToInt(in.number(24.0, 20.0));
     info.projections = int(in.next());
     info.slice = slice;
     info.tag = tag;
