@@ -82,7 +82,9 @@ struct Sinogram
 Sinogram sinogram(const std::vector<Disc> &discs, const std::vector<double> &angles, int w,
                   double cor, int halfWidth, Noise noise)
 {
-    const SgmGeom g = setGeom(true, w, cor, halfWidth);
+    SgmGeom g = setGeom(true, w, cor, halfWidth);
+    // As the engines resample a half acquisition's rows.
+    g.sharp = ScanGeometry::isHalfAcquisition(360, w, cor) && halfWidth > 0;
     std::vector<double> sgm(size_t(g.width) * angles.size());
     std::vector<double> line(static_cast<size_t>(w));
     for (size_t i = 0; i < angles.size(); ++i) {

@@ -154,7 +154,10 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         qDebug() << "No image stack for CT engine, slice" << slice;
         return false;
     }
-    genSinogram0(&hSgm, *images, rotAxIsV, cor, slice, runParams.fixedHalfWidth);
+    const int lineLength = rotAxIsV ? images->width() : images->height();
+    const bool halfAcquisition =
+        ScanGeometry::isHalfAcquisition(runParams.geometry.rangeDegrees, lineLength, cor);
+    genSinogram0(&hSgm, *images, rotAxIsV, cor, slice, runParams.fixedHalfWidth, halfAcquisition);
     if (!hSgm.isUsable() || hSgm.slice != slice)
         return false;
     const int n = hSgm.width / 2 * 2;
@@ -180,7 +183,6 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         failureReason = QStringLiteral("precision could not be set up");
         return false;
     }
-    const int lineLength = rotAxIsV ? images->width() : images->height();
     if (!target->setGeometry(runParams.geometry.forSinogram(p, hSgm.width, lineLength, cor))) {
         failureReason = QStringLiteral("scan geometry could not be set up");
         return false;

@@ -53,7 +53,7 @@ void HSgm::resize(int w, int h)
 }
 
 bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, int slice,
-                  int fixedHalfWidth)
+                  int fixedHalfWidth, bool sharp)
 {
     hSgm->resize(0, 0);
     const int len = rotAxIsV ? stack.width() : stack.height();
@@ -62,7 +62,8 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, 
         return false;
     if (slice < 0 || slice >= lines)
         return false;
-    const SgmGeom g = setGeom(rotAxIsV, len, cor, fixedHalfWidth);
+    SgmGeom g = setGeom(rotAxIsV, len, cor, fixedHalfWidth);
+    g.sharp = sharp;
     const int P = stack.count();
     if (g.width < 3 || P < 1)
         return false;

@@ -49,5 +49,6 @@ struct HSgm
 // I0 or BG of another size, too narrow) it leaves *hSgm empty, so a sinogram of an
 // earlier slice can never pass for this one. Reads the stack only: any number of
 // threads may call it at once, each with its own HSgm.
+// `sharp`: rows resampled from six samples (SgmGeom::sharp).
 bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, int slice,
-                  int fixedHalfWidth = 0);
+                  int fixedHalfWidth = 0, bool sharp = false);

@@ -25,8 +25,43 @@ SgmGeom setGeom(bool rotAxIsV, int len, double cor, int fixedHalfWidth)
     return g;
 }
 
+namespace {
+
+// Lanczos-3: six samples around the position, sinc(d) sinc(d / 3), the weights
+// normalised to sum 1 so that a constant line stays constant.
+void resampleSharp(const double *line, double *out, const SgmGeom &g)
+{
+    constexpr double pi = 3.141592653589793;
+    const int h = g.halfWidth - 1;
+    double w[6];
+    double sum = 0.0;
+    for (int k = 0; k < 6; ++k) {
+        const double d = (k - 2) - g.frac;
+        w[k] = std::fabs(d) < 1e-12
+                   ? 1.0
+                   : 3.0 * std::sin(pi * d) * std::sin(pi * d / 3.0) / (pi * pi * d * d);
+        sum += w[k];
+    }
+    for (double &x : w)
+        x /= sum;
+    const auto at = [&g, line](int i) { return line[std::clamp(i, 0, g.len - 1)]; };
+    for (int m = -h; m <= h; ++m) {
+        const int i = m + g.corInt;
+        double v = 0.0;
+        for (int k = 0; k < 6; ++k)
+            v += w[k] * at(i - 2 + k);
+        out[m + h] = v;
+    }
+}
+
+} // namespace
+
 void resampleLine(const double *line, double *out, const SgmGeom &g)
 {
+    if (g.sharp) {
+        resampleSharp(line, out, g);
+        return;
+    }
     const int h = g.halfWidth - 1;
     if (g.carried) {
         // Past an end of the line the end value goes on: no sample is invented,

@@ -14,6 +14,12 @@ struct SgmGeom
     // The line's length, and whether the row reaches past one of its ends.
     int len = 0;
     bool carried = false;
+    // Six-sample (Lanczos-3) in place of linear interpolation, for a half
+    // acquisition's rows: linear interpolation at a fractional centre smooths the
+    // highest frequencies (to a fifth at a fraction of 0.4), which the wide field
+    // of a half acquisition shows as a blur the 180-degree default never had to
+    // match against.
+    bool sharp = false;
 };
 
 // Geometry for a line of `len` samples. A CoR that is not finite or lies outside
