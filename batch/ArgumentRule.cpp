@@ -86,6 +86,8 @@ QString ArgumentRule::Range::text() const
     if (whole)
         range = range.isEmpty() ? QStringLiteral("a whole number")
                                 : QStringLiteral("a whole number ") + range;
+    if (percent)
+        range += QStringLiteral(", or 0% to 100%");
     return range.isEmpty() ? QStringLiteral("a number") : range;
 }
 
@@ -157,6 +159,11 @@ QString ArgumentRule::valueProblem(const BatchCmd &command) const
             continue;
         const QString text = command.argText(range.index);
         bool isNumber = false;
+        if (range.percent && text.endsWith(QLatin1Char('%'))) {
+            const double share = Numbers::toFiniteDouble(text.chopped(1), &isNumber);
+            if (isNumber && share >= 0.0 && share <= 100.0)
+                continue;
+        }
         const double value = Numbers::toFiniteDouble(text, &isNumber);
         if (isNumber && range.admits(value))
             continue;

@@ -25,12 +25,20 @@ public:
         bool above = false;
         bool nonZero = false;
         bool whole = false;
+        // Also a percentage, "0%" to "100%".
+        bool percent = false;
 
         static Range atLeast(int index, double low, bool whole = false);
         static Range greaterThan(int index, double low);
         static Range between(int index, double low, double high, bool whole = false);
         static Range notZero(int index, bool whole = false);
         static Range anyNumber(int index);
+        Range orPercent() const
+        {
+            Range r = *this;
+            r.percent = true;
+            return r;
+        }
 
         bool admits(double value) const;
         // The range in words, as log lines quote it: ">= 0", "1 to 32", "not 0".

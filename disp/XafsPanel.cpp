@@ -66,6 +66,7 @@ XafsPanel::XafsPanel(QWidget *parent)
     fixedE0 = field("XafsE0");
     minJump = field("XafsMinJump");
     minJump->setText(QStringLiteral("0"));
+    minJump->setToolTip(tr("A jump per pixel, or a percentage of the slice's largest jump (5%)"));
     registerEnergies = new QCheckBox(tr("Register energies"), this);
     registerEnergies->setObjectName(QStringLiteral("XafsRegister"));
     preRelative1 = field("XafsPreRelative1");
@@ -102,7 +103,7 @@ XafsPanel::XafsPanel(QWidget *parent)
     fit->addWidget(postEdge2, 0, 5);
     fit->addWidget(new QLabel(tr("E0 (eV)"), this), 1, 0);
     fit->addWidget(fixedE0, 1, 1);
-    fit->addWidget(new QLabel(tr("Min. jump"), this), 1, 3);
+    fit->addWidget(new QLabel(tr("Min. jump (or %)"), this), 1, 3);
     fit->addWidget(minJump, 1, 4);
     fit->addWidget(registerEnergies, 1, 5, 1, 2);
     // Relative ranges, when all four are given, take the place of the absolute ones.
@@ -211,7 +212,13 @@ XafsSettings XafsPanel::settings() const
     s.postEdge1 = energyOf(postEdge1);
     s.postEdge2 = energyOf(postEdge2);
     s.fixedE0 = energyOf(fixedE0);
-    s.minJump = Numbers::toFiniteDouble(minJump->text());
+    // "5%": a share of each slice's largest jump.
+    const QString jumpText = minJump->text().trimmed();
+    const bool percent = jumpText.endsWith(QLatin1Char('%'));
+    const double jumpValue =
+        std::max(0.0, Numbers::toFiniteDouble(percent ? jumpText.chopped(1) : jumpText));
+    s.minJump = percent ? 0.0 : jumpValue;
+    s.minJumpPercent = percent ? std::min(jumpValue, 100.0) : 0.0;
     s.registerEnergies = registerEnergies->isChecked();
     s.preRelative1 = energyOf(preRelative1);
     s.preRelative2 = energyOf(preRelative2);
@@ -233,7 +240,8 @@ void XafsPanel::setSettings(const XafsSettings &s)
     postEdge1->setText(textOf(s.postEdge1));
     postEdge2->setText(textOf(s.postEdge2));
     fixedE0->setText(textOf(s.fixedE0));
-    minJump->setText(Numbers::text(s.minJump));
+    minJump->setText(s.minJumpPercent > 0.0 ? Numbers::text(s.minJumpPercent) + QLatin1Char('%')
+                                            : Numbers::text(s.minJump));
     registerEnergies->setChecked(s.registerEnergies);
     const QSignalBlocker blockNnorm(nnorm), blockMethod(e0Method), blockFlatten(flatten);
     preRelative1->setText(textOf(s.preRelative1));

@@ -906,6 +906,10 @@ Shift+ドラッグで領域を選択します。</translation>
         <source>CSV (*.csv);;XDI (*.xdi)</source>
         <translation>CSV (*.csv);;XDI (*.xdi)</translation>
     </message>
+    <message>
+        <source>A jump per pixel, or a percentage of the slice&apos;s largest jump (5%)</source>
+        <translation>画素あたりのジャンプ、またはスライス内最大ジャンプに対する百分率 (5%)</translation>
+    </message>
 </context>
 <context>
     <name>XafsPlot</name>

@@ -291,6 +291,8 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     fitText.insert("e0_fixed",
                    std::isfinite(settings.fixedE0) ? QJsonValue(settings.fixedE0) : QJsonValue());
     fitText.insert("min_jump", settings.minJump);
+    if (settings.minJumpPercent > 0.0)
+        fitText.insert("min_jump_percent", settings.minJumpPercent);
     if (normaliser.followsE0())
         fitText.insert("normalisation", XafsRecord::settingsOf(normaliser));
 

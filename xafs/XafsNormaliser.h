@@ -24,6 +24,9 @@ struct XafsSettings
     double postEdge2 = unset;
     double fixedE0 = unset; // a finite value fixes E0 for every voxel
     double minJump = 0.0;   // µ per pixel, whatever unit the outputs are in
+    // A percentage of the slice's largest jump below which voxels are left out; used in
+    // place of minJump when above 0.
+    double minJumpPercent = 0.0;
     bool registerEnergies = false;
     // Relative ranges, used when all four are finite: PRE1 < PRE2 < 0 < NORM1 < NORM2.
     double preRelative1 = unset;

@@ -62,6 +62,8 @@ QJsonObject XafsRecord::settingsOf(const XafsNormaliser &normaliser)
                  ? "steepest rise from the third to the third-last energy"
                  : "steepest rise between the end of the pre-edge and the start of the post-edge");
     o.insert("min_jump_per_pixel", s.minJump);
+    if (s.minJumpPercent > 0.0)
+        o.insert("min_jump_percent", s.minJumpPercent);
     o.insert("register", s.registerEnergies ? 1 : 0);
     o.insert("energy_shift_eV", s.energyShift);
     o.insert("pixel_size_um", s.pixelSizeUm);

@@ -81,6 +81,29 @@ void XafsVoxelFits::fit(const XafsStack &mu, const XafsNormaliser &normaliser, b
     const size_t half = count / 2;
     XafsHelperThread::share([&] { fitRange(mu, normaliser, half, count); },
                             [&] { fitRange(mu, normaliser, 0, half); });
+    const double percent = normaliser.settingsUsed().minJumpPercent;
+    if (percent > 0.0)
+        leaveOutBelow(percent);
+}
+
+void XafsVoxelFits::leaveOutBelow(double percent)
+{
+    // A share of the largest jump, so that one setting fits slices and samples whose
+    // absorbers differ in strength; a few voxels of rounding far off would not move it
+    // much, as the jump is an average over the post-edge range.
+    double largest = 0.0;
+    for (size_t i = 0; i < valid.size(); ++i) {
+        if (valid[i] && std::isfinite(jump[i]))
+            largest = std::max(largest, jump[i]);
+    }
+    const double least = percent / 100.0 * largest;
+    for (size_t i = 0; i < valid.size(); ++i) {
+        if (valid[i] && jump[i] < least) {
+            valid[i] = 0;
+            state[i] = XafsVoxel::SmallJump;
+            e0Map[i] = std::numeric_limits<float>::quiet_NaN();
+        }
+    }
 }
 
 void XafsVoxelFits::normalisedPage(const float *mu, double energy, float *out) const

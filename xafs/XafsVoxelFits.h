@@ -46,5 +46,8 @@ struct XafsVoxelFits
     QJsonObject record(int slice, const XafsNormaliser &normaliser) const;
 
 private:
+    // Voxels whose jump is below `percent` % of the slice's largest valid jump are not
+    // valid (E0 NaN), as with an absolute minimum.
+    void leaveOutBelow(double percent);
     void fitRange(const XafsStack &mu, const XafsNormaliser &normaliser, size_t first, size_t end);
 };

@@ -47,7 +47,7 @@ void registerArgumentRanges(CommandTable &table)
     for (const char *word : {"xafs_pre_edge", "xafs_post_edge", "xafs_lcf_range"})
         table.rule(word).counts(0, 2).limit(Range::atLeast(0, 0)).limit(Range::atLeast(1, 0));
     table.rule("xafs_e0").limit(Range::atLeast(0, 0));
-    table.rule("xafs_min_jump").limit(Range::atLeast(0, 0));
+    table.rule("xafs_min_jump").limit(Range::atLeast(0, 0).orPercent());
     table.rule("xafs_energy_shift").limit(Range::anyNumber(0));
     // No argument returns to the ranges' rule.
     table.rule("xafs_nnorm").counts(0, 1).limit(Range::between(0, 0, 3, whole));

@@ -2,6 +2,7 @@
 
 #include "batch/CommandTable.h"
 #include "disp/XafsPanel.h"
+#include "util/Numbers.h"
 #include "xafs/XafsSpectrum.h"
 
 #include <QDebug>
@@ -128,7 +129,12 @@ XafsSettings changed(XafsSettings s, const QString &word, const BatchCmd &c)
     } else if (word == QLatin1String("e0")) {
         s.fixedE0 = energyOrUnset(c.argDouble(0));
     } else if (word == QLatin1String("min_jump")) {
-        s.minJump = c.argDouble(0);
+        // "5%": a share of each slice's largest jump instead of a jump per pixel.
+        const QString text = c.argText(0);
+        const bool percent = text.endsWith(QLatin1Char('%'));
+        const double value = Numbers::toFiniteDouble(percent ? text.chopped(1) : text);
+        s.minJump = percent ? 0.0 : value;
+        s.minJumpPercent = percent ? value : 0.0;
     } else if (word == QLatin1String("register")) {
         s.registerEnergies = c.argFlag(0);
     }
@@ -158,7 +164,8 @@ void registerXafsCommands(CommandTable &table, const XafsParts &parts)
         {"pre_edge", "E1 E2", "pre-edge range in eV (0 0: the lowest third)"},
         {"post_edge", "E3 E4", "post-edge range in eV (0 0: the highest third)"},
         {"e0", "E", "fix E0 for every voxel (0: search it)"},
-        {"min_jump", "v", "voxels whose edge jump is below v are NaN"},
+        {"min_jump", "v",
+         "voxels whose edge jump is below v (or v% of the slice's largest) are NaN"},
         {"register", "f", "register each energy's slice before the stacks are built"},
         {"norm_relative", "PRE1 PRE2 NORM1 NORM2",
          "pre-edge and post-edge ranges in eV relative to each voxel's E0 (none: absolute)"},

@@ -53,6 +53,7 @@ void TestScriptCheck::checkNamesEachProblem_data()
         << QStringList{"line 1: Unknown batch command : DataRoot"};
     QTest::newRow("words in any case, numbers within range")
         << "CT_THREADS 32\nct_ring_removal 0\nct_cor -4.5\nxafs_nnorm\nct_cor_auto 10 90\n"
+           "xafs_min_jump 5%\n"
         << QStringList{};
     QTest::newRow("argument counts")
         << "ct_threads 4 5\nct_cor_auto 10\nimages_load dir\n"
@@ -62,16 +63,17 @@ void TestScriptCheck::checkNamesEachProblem_data()
     QTest::newRow("ranges")
         << "ct_ring_removal -3\nct_threads 33\nct_slice_step 0\nimages_exp_time 0\n"
            "xafs_min_jump -0.1\nct_cor abc\nseq_exec_cor_auto 3\nxafs_cluster 1\n"
-           "ct_ring_removal 2.5\n"
+           "ct_ring_removal 2.5\nxafs_min_jump 120%\n"
         << QStringList{range(1, "ct_ring_removal -3", "a whole number >= 0"),
                        range(2, "ct_threads 33", "a whole number 1 to 32"),
                        range(3, "ct_slice_step 0", "a whole number not 0"),
                        range(4, "images_exp_time 0", "> 0"),
-                       range(5, "xafs_min_jump -0.1", ">= 0"),
+                       range(5, "xafs_min_jump -0.1", ">= 0, or 0% to 100%"),
                        range(6, "ct_cor abc", "a number"),
                        range(7, "seq_exec_cor_auto 3", "a whole number 0 to 2"),
                        range(8, "xafs_cluster 1", "a whole number 2 to 16"),
-                       range(9, "ct_ring_removal 2.5", "a whole number >= 0")};
+                       range(9, "ct_ring_removal 2.5", "a whole number >= 0"),
+                       range(10, "xafs_min_jump 120%", ">= 0, or 0% to 100%")};
 }
 
 void TestScriptCheck::checkNamesEachProblem()

@@ -3,10 +3,13 @@
 // of components Malinowski's IND chooses, and k-means on separated clusters.
 
 #include "support/TestSupport.h"
+#include "tests/xafs/XafsResultFiles.h"
+#include "xafs/XafsBuilder.h"
 #include "xafs/XafsComponents.h"
 #include "xafs/XafsEdgeMaps.h"
 #include "xafs/XafsLeastSquares.h"
 #include "xafs/XafsReference.h"
+#include "xafs/XafsTiff.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,6 +70,7 @@ private slots:
     void indicatorChoosesTheRank_data();
     void indicatorChoosesTheRank();
     void kMeansSeparatesClusters();
+    void minimumJumpAsPercentage();
 };
 
 // y = sum mix_i ref_i (+ a NaN or all zero); the exact weights back.
@@ -321,4 +325,36 @@ void tst_XafsMaps::kMeansSeparatesClusters()
 }
 
 QTEST_GUILESS_MAIN(tst_XafsMaps)
+// xafs_min_jump 50%: the voxels whose jump is below half the slice's largest are NaN
+// in the E0 map, the others keep their E0.
+void tst_XafsMaps::minimumJumpAsPercentage()
+{
+    QTemporaryDir dir;
+    XafsResultFiles::ResultWriter results;
+    results.folder = dir.path();
+    for (double e : {7100.0, 7105.0, 7110.0, 7115.0, 7120.0, 7125.0, 7130.0, 7140.0})
+        QVERIFY(results.write(e, {2}));
+    XafsSettings settings;
+    settings.minJumpPercent = 50.0;
+    QCOMPARE(XafsBuilder({dir.path(), "smp", false, false, false}, settings).build(), 1);
+    std::vector<XafsPage> e0;
+    QVERIFY(XafsTiff::readPages(
+        QDir(dir.filePath("xafs")).filePath(XafsBuilder::stackFileName("smp", "e0", 2)), &e0));
+    using XafsResultFiles::Phantom;
+    // The region written: x 4..23, z 6..17; the largest jump at its far corner.
+    const double least = 0.5 * Phantom::absorber(23, 17);
+    int left = 0, expected = 0;
+    for (int z = 6; z < 18; ++z) {
+        for (int x = 4; x < 24; ++x) {
+            const float v = e0.front().values[size_t(z - 6) * 20 + size_t(x - 4)];
+            left += std::isnan(v) ? 1 : 0;
+            expected += Phantom::absorber(x, z) < 0.999 * least ? 1 : 0;
+            if (Phantom::absorber(x, z) > 1.001 * least)
+                QVERIFY2(!std::isnan(v), qPrintable(QStringLiteral("%1, %2").arg(x).arg(z)));
+        }
+    }
+    QVERIFY2(left >= expected && left > 0,
+             qPrintable(QStringLiteral("%1 %2").arg(left).arg(expected)));
+}
+
 #include "tst_XafsMaps.moc"
