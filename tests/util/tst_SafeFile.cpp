@@ -43,6 +43,8 @@ void TestSafeFile::write_data()
     QTest::newRow("full disk leaves no file") << "full" << false;
     QTest::newRow("link planted at the old temporary name is not followed") << "link" << true;
     QTest::newRow("folder missing") << "nodirectory" << false;
+    QTest::newRow("temporary removed by a process ending early keeps the old file")
+        << "old,abandoned" << false;
 }
 
 void TestSafeFile::write()
@@ -61,7 +63,14 @@ void TestSafeFile::write()
     }
     if (setUp.contains("full"))
         SafeFile::setFailingWrites("r.json");
-    QCOMPARE(SafeFile::writeBytes(path, "new record", true), written);
+    if (setUp.contains("abandoned")) {
+        SafeFile::Output file(path);
+        QVERIFY(file.write("new record", 10));
+        QCOMPARE(SafeFile::removeTemporaries(), 1);
+        QCOMPARE(file.commit(true), written);
+    } else {
+        QCOMPARE(SafeFile::writeBytes(path, "new record", true), written);
+    }
     const QByteArray expected = written                 ? QByteArray("new record")
                                 : setUp.contains("old") ? QByteArray("old record")
                                                         : QByteArray("<none>");
