@@ -1,6 +1,7 @@
 // The XAFS tab in the main window on a 1920 x 1080 screen, in both languages: with a
 // region plotted against two references every legend entry and every figure is shown
-// whole, and the map chooser lists the chemical maps. With ORVO2_SCREENSHOT_DIR set the
+// whole, and the map chooser lists the chemical maps; the clusters are drawn in colours
+// with a legend and their mean spectra plot together. With ORVO2_SCREENSHOT_DIR set the
 // window is saved there as xafs-<language>.png.
 
 #include "body/Body.h"
@@ -40,6 +41,7 @@ private:
     }
     QTemporaryDir dir;
     XafsMapSettings maps;
+    int components = 0;
 };
 
 void TestXafsTab::initTestCase()
@@ -74,6 +76,9 @@ void TestXafsTab::initTestCase()
     const XafsChemicalMaps chemistry(dir.filePath("xafs"), "smp", maps);
     QCOMPARE(chemistry.edgeMaps(), 1);
     QCOMPARE(chemistry.linearCombinationFit(), 1);
+    XafsPca pca;
+    QVERIFY(chemistry.principalComponents(&pca) && chemistry.clusters(pca, 2));
+    components = pca.chosen;
 }
 
 void TestXafsTab::regionPlotShowsEverythingWhole_data()
@@ -101,8 +106,9 @@ void TestXafsTab::regionPlotShowsEverythingWhole()
     tabs->setCurrentWidget(panel);
     panel->setMapSettings(maps);
     panel->setSource(dir.filePath("xafs"), "smp");
-    // Jump, E0, edge50, white-line energy and height, two weights, the R-factor.
-    QCOMPARE(panel->mapChoice()->count(), 8 + 26);
+    // Jump, E0, edge50, white-line energy and height, two weights, the R-factor, the
+    // component scores, the clusters; then the energies.
+    QCOMPARE(panel->mapChoice()->count(), 8 + components + 1 + 26);
     panel->mapChoice()->setCurrentIndex(5);
     panel->showSpectrum(12, 9, 14, 11);
     QTest::qWait(50);
@@ -129,6 +135,16 @@ void TestXafsTab::regionPlotShowsEverythingWhole()
     const QString shots = QString::fromLocal8Bit(qgetenv("ORVO2_SCREENSHOT_DIR"));
     if (!shots.isEmpty())
         QVERIFY(body.grab().save(QDir(shots).filePath("xafs-" + language + ".png")));
+    // Two clusters: their map in colours with a legend, their mean spectra together.
+    panel->mapChoice()->setCurrentIndex(
+        panel->mapChoice()->findText(QCoreApplication::translate("XafsPanel", "Clusters")));
+    const auto *legend = body.findChild<QLabel *>(QStringLiteral("XafsClusterLegend"));
+    QVERIFY(legend && legend->isVisible() && legend->text().count(QStringLiteral("&#9632;")) >= 2);
+    QVERIFY(panel->plotClusterMeans());
+    QCOMPARE(plot->legendTexts().size(), 2);
+    QTest::qWait(50);
+    if (!shots.isEmpty())
+        QVERIFY(body.grab().save(QDir(shots).filePath("clusters-" + language + ".png")));
     QCoreApplication::removeTranslator(&japanese);
 }
 
