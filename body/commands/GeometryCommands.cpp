@@ -3,6 +3,8 @@
 #include "batch/CommandTable.h"
 #include "disp/ProcCtrl.h"
 
+#include <QDebug>
+
 void registerGeometryCommands(CommandTable &table, ProcCtrl *proc)
 {
     using Answer = CommandTable::Answer;
@@ -13,7 +15,11 @@ void registerGeometryCommands(CommandTable &table, ProcCtrl *proc)
               [proc](const BatchCmd &c, CommandTable::Origin) {
                   bool ok = false;
                   const int degrees = c.argText(0).toInt(&ok);
-                  return ok && proc && proc->setScanRange(degrees) ? Answer::Ok : Answer::Ng;
+                  if (!ok) {
+                      qDebug() << "Scan range must be 180 or 360 degrees" << c.argText(0);
+                      return Answer::Ng;
+                  }
+                  return proc && proc->setScanRange(degrees) ? Answer::Ok : Answer::Ng;
               });
     table.add("ct_angles_file", "[FILE]",
               "one angle in degrees per projection, read at run start; no FILE: the "
