@@ -147,6 +147,12 @@ void tst_RunController::refusedRunsEndAtOnceAndAnswerNg_data()
     RunRequest single = rangeRequest(0, 3, 1);
     single.params.autoExec = false;
     single.params.slice = 20;
+    RunRequest angles = rangeRequest(0, 3, 1);
+    angles.params.geometry = ScanGeometry::fromAngles({0.0, 90.0}, 180, "HDF5");
+    RunRequest noAngleFile = rangeRequest(0, 3, 1);
+    noAngleFile.params.anglesFile = "/nonexistent/angles.txt";
+    QTest::newRow("angle count differs from projections") << angles << 1;
+    QTest::newRow("angle file missing") << noAngleFile << 1;
     QTest::newRow("no images") << none << 1;
     QTest::newRow("I0 not loaded") << badI0 << 1;
     QTest::newRow("centre not a number") << nanCor << 1;
