@@ -92,7 +92,9 @@ bool ScanGeometry::readAngleFile(const QString &path, std::vector<double> *angle
     QByteArray bytes;
     const SafeFile::ReadResult read = SafeFile::readAll(path, maxAngleFileBytes, &bytes);
     if (read != SafeFile::Read) {
-        *error = QStringLiteral("Can not read angle file %1 %2").arg(SafeFile::refusal(read), path);
+        const QString why = read == SafeFile::CanNotOpen ? QStringLiteral("(can not open)")
+                                                         : SafeFile::refusal(read);
+        *error = QStringLiteral("Can not read angle file %1 %2").arg(why, path);
         return false;
     }
     const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
