@@ -136,7 +136,8 @@ void XafsView::startBuild(bool fromScript)
     const XafsSettings settings = this->settings();
     const XafsMapSettings maps = xafsPanel->mapSettings();
     auto built = std::make_shared<int>(0);
-    buildThread = QThread::create([layout, settings, maps, built] {
+    auto incomplete = std::make_shared<bool>(false);
+    buildThread = QThread::create([layout, settings, maps, built, incomplete] {
         // A buffer beyond the memory there is, or a helper thread the system refuses,
         // fails this build alone: the script gets its ng and the run goes on.
         try {
@@ -146,6 +147,9 @@ void XafsView::startBuild(bool fromScript)
             // The edge position and white line of every voxel come with the stacks.
             if (*built > 0)
                 XafsChemicalMaps(builder.outputFolder(), layout.name, maps).edgeMaps();
+            // A slice left out is a failure even when the others were built.
+            if (!builder.failedSlices().isEmpty())
+                *incomplete = true;
         } catch (const std::bad_alloc &) {
             qDebug() << "XAFS: No memory for the build of" << layout.name;
             *built = 0;
@@ -156,17 +160,18 @@ void XafsView::startBuild(bool fromScript)
     });
     buildThread->setParent(this);
     xafsPanel->setBuilding(true);
-    connect(buildThread, &QThread::finished, this, [this, built, fromScript, layout] {
+    connect(buildThread, &QThread::finished, this, [this, built, incomplete, fromScript, layout] {
         buildThread->deleteLater();
         buildThread = nullptr;
         xafsPanel->setBuilding(false);
         if (*built == 0)
             qDebug() << "XAFS: nothing could be built for" << layout.name;
         refresh();
-        if (fromScript && *built == 0)
+        const bool ok = *built > 0 && !*incomplete;
+        if (fromScript && !ok)
             p.runs->account().addFailures(1);
         if (fromScript)
-            p.answerScript(*built > 0);
+            p.answerScript(ok);
         p.ended();
     });
     buildThread->start();

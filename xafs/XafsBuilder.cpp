@@ -94,7 +94,9 @@ int XafsBuilder::build()
         qDebug() << "XAFS: fewer than 3 energies found for" << layout.name << layout.folder;
         return 0;
     }
-    const QList<int> slices = XafsResultSets::completeSlices(found);
+    notBuilt.clear();
+    // A slice missing or unreadable at some energy is one the build could not make.
+    const QList<int> slices = XafsResultSets::completeSlices(found, &notBuilt);
     if (slices.isEmpty() || !QDir().mkpath(outputFolder())) {
         qDebug() << "XAFS: nothing to build in" << outputFolder();
         return 0;
@@ -104,8 +106,12 @@ int XafsBuilder::build()
     for (int slice : slices) {
         std::vector<XafsEnergyRow> sliceRows;
         try {
-            if (buildSlice(slice, &sliceRows))
+            if (buildSlice(slice, &sliceRows)) {
                 rows.insert(slice, sliceRows);
+            } else {
+                qDebug() << "XAFS: slice" << slice << "could not be built";
+                notBuilt << slice;
+            }
         } catch (const std::bad_alloc &) {
             // The slices built so far stay, but the build is not complete: no record.
             qDebug() << "XAFS: No memory for slice" << slice << "of" << layout.name;

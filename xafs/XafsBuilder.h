@@ -43,6 +43,9 @@ public:
     // slice. The number of slices built; 0 when nothing could be built, or when a set
     // is damaged or can not be used (its energy would be missing from the spectra).
     int build();
+    // Complete slices the last build could not build (unreadable stacks, no
+    // normalisation): the slices built stay, but the build is not a success.
+    const QList<int> &failedSlices() const { return notBuilt; }
 
     // The sets found (after refusals), in increasing energy.
     const std::vector<XafsResultSet> &sets() const { return found; }
@@ -56,6 +59,7 @@ public:
     void setRecordExtra(const QJsonObject &extra) { recordExtra = extra; }
 
 private:
+    QList<int> notBuilt;
     // Throws std::bad_alloc when the slice's buffers can not be had.
     bool buildSlice(int slice, std::vector<XafsEnergyRow> *rows);
     // What the buffers of one slice take, charged to the memory budget.

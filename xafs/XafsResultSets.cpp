@@ -284,7 +284,8 @@ std::vector<XafsResultSet> XafsResultSets::fitToCommonRegion(std::vector<XafsRes
     return kept;
 }
 
-QList<int> XafsResultSets::completeSlices(const std::vector<XafsResultSet> &sets)
+QList<int> XafsResultSets::completeSlices(const std::vector<XafsResultSet> &sets,
+                                          QList<int> *incomplete)
 {
     QMap<int, QStringList> missing;
     QList<int> all;
@@ -302,10 +303,13 @@ QList<int> XafsResultSets::completeSlices(const std::vector<XafsResultSet> &sets
             if (!s.slices.contains(slice))
                 tags << s.tag;
         }
-        if (tags.isEmpty())
+        if (tags.isEmpty()) {
             complete << slice;
-        else
+        } else {
             qDebug() << "XAFS: slice missing at some energy, skipped" << slice << tags;
+            if (incomplete)
+                *incomplete << slice;
+        }
     }
     return complete;
 }

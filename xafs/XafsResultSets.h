@@ -66,6 +66,6 @@ std::vector<XafsResultSet> find(const XafsLayout &layout, int *damaged);
 std::vector<XafsResultSet> fitToCommonRegion(std::vector<XafsResultSet> sets, XafsRegion *region,
                                              int *unusable);
 // Slice numbers present in every set; the others are reported.
-QList<int> completeSlices(const std::vector<XafsResultSet> &sets);
+QList<int> completeSlices(const std::vector<XafsResultSet> &sets, QList<int> *incomplete = nullptr);
 
 } // namespace XafsResultSets

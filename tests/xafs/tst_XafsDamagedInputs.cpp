@@ -40,6 +40,7 @@ void TestXafsDamagedInputs::build_data()
     QTest::addColumn<QString>("damage");
     QTest::addColumn<bool>("built");
     QTest::newRow("intact") << "" << true;
+    QTest::newRow("one slice cut short at one energy") << "cut" << true;
     QTest::newRow("XPosition far outside the slice") << "position" << false;
     QTest::newRow("record is a FIFO") << "fifo" << false;
     QTest::newRow("record links to /dev/zero") << "zero" << false;
@@ -57,7 +58,7 @@ void TestXafsDamagedInputs::build()
     results.folder = dir.path();
     const QList<double> energies{7090.0, 7100.0, 7105.0, 7110.0, 7125.0, 7135.0, 7150.0};
     for (double e : energies)
-        QVERIFY(results.write(e, {3}));
+        QVERIFY(results.write(e, {3, 4}));
     const QString tag = XafsResultFiles::ResultWriter::tagOf(energies[1]);
     const QString record = results.layout.recordPath(dir.path(), "smp", tag);
     if (damage == "position")
@@ -70,6 +71,11 @@ void TestXafsDamagedInputs::build()
         QVERIFY(QFile::link("/dev/zero", record));
     if (damage == "full")
         SafeFile::setFailingWrites("-mu-");
+    if (damage == "cut") {
+        QFile cut(QDir(dir.path())
+                      .filePath(ResultLayout::fileName("smp", tag, sliceNumberText(4), "tif")));
+        QVERIFY(cut.resize(cut.size() / 2));
+    }
     if (damage == "memory") {
         MemoryBudget::setLimit(MemoryBudget::used() + 1000);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: No memory for slice 3"));
@@ -80,6 +86,11 @@ void TestXafsDamagedInputs::build()
     }
     XafsBuilder builder({dir.path(), "smp", false, false, false}, XafsSettings());
     QCOMPARE(builder.build() > 0, built);
+    // Slices left out make a build that still counts as failed.
+    const QList<int> leftOut = damage == "cut"    ? QList<int>{4}
+                               : damage == "full" ? QList<int>{3, 4}
+                                                  : QList<int>{};
+    QCOMPARE(builder.failedSlices(), leftOut);
     const QDir out(builder.outputFolder());
     QCOMPARE(out.exists(XafsBuilder::stackFileName("smp", "mu", 3)), built);
     QCOMPARE(out.entryList({"*.part"}, QDir::Files | QDir::System), QStringList());
