@@ -12,8 +12,11 @@
 #include "xafs/XafsBuilder.h"
 #include "xafs/XafsChemicalMaps.h"
 
+#include "select/SelectAFile.h"
+
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,6 +33,7 @@ private slots:
     void initTestCase();
     void regionPlotShowsEverythingWhole_data();
     void regionPlotShowsEverythingWhole();
+    void fitButtonMakesTheMaps();
 
 private:
     // Normalised µ of the two species: edges 4 eV apart, strong and weak white lines.
@@ -146,6 +150,35 @@ void TestXafsTab::regionPlotShowsEverythingWhole()
     if (!shots.isEmpty())
         QVERIFY(body.grab().save(QDir(shots).filePath("clusters-" + language + ".png")));
     QCoreApplication::removeTranslator(&japanese);
+}
+
+// Fit, pressed in the window, makes the weight maps of the references the tab lists in
+// the results of the data row's folder and name, and the chooser lists them after.
+void TestXafsTab::fitButtonMakesTheMaps()
+{
+    QTemporaryDir own;
+    ResultWriter results;
+    results.folder = own.path();
+    for (double e = 7060.0; e <= 7160.0; e += 10.0)
+        QVERIFY(results.write(e, {3}));
+    QVERIFY(XafsBuilder({own.path(), "smp", false, false, false}, XafsSettings()).build() == 1);
+    Body body;
+    auto *row = body.findChild<SelectAFile *>(QStringLiteral("SelectDataSaveDir"));
+    auto *panel = body.findChild<XafsPanel *>(QStringLiteral("XafsPanel"));
+    QVERIFY(row && panel);
+    row->setPath(own.path());
+    row->setName(QStringLiteral("smp"));
+    XafsMapSettings one;
+    one.references = {maps.references.front()};
+    panel->setMapSettings(one);
+    auto *fit = body.findChild<QPushButton *>(QStringLiteral("XafsFit"));
+    QVERIFY(fit);
+    fit->click();
+    QVERIFY(!fit->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(fit->isEnabled(), 20000);
+    QVERIFY(QFile::exists(QDir(own.filePath("xafs")).filePath("smp-lcf-A-00003.tif")));
+    QVERIFY(panel->mapChoice()->findText(
+                QCoreApplication::translate("XafsPanel", "LCF weight of %1").arg("A")) >= 0);
 }
 
 QTEST_MAIN(TestXafsTab)
