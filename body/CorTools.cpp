@@ -48,7 +48,7 @@ bool CorTools::findCor(double from, double to)
     ProcCtrl *proc = p.form->procCtrl;
     // A full turn pairs each projection with its mirror half a turn on, which also
     // finds an axis near the detector's edge.
-    std::vector<double> angles;
+    std::vector<double> angles = proc->runParams(false, true).geometry.anglesDeg;
     QString angleError;
     if (proc->scanRange() == 360 && !proc->anglesFile().isEmpty() &&
         !ScanGeometry::readAngleFile(proc->anglesFile(), &angles, &angleError))

@@ -127,14 +127,16 @@ namespace {
 // be used here.
 bool geometryOf(const ProcCtrl &proc, const HSgm &sgm, int lineLength, CtFbp::Geometry *out)
 {
-    ScanGeometry geometry;
-    geometry.rangeDegrees = proc.scanRange();
+    // The range and any angles that came with the data, as a run takes them.
+    ScanGeometry geometry = proc.runParams(true, false).geometry;
     if (!proc.anglesFile().isEmpty()) {
         QString error;
         if (!ScanGeometry::readAngleFile(proc.anglesFile(), &geometry.anglesDeg, &error)) {
             qDebug().noquote() << "CT1 :" << error;
             return false;
         }
+    }
+    if (!geometry.anglesDeg.empty()) {
         if (geometry.anglesDeg.size() != size_t(sgm.height)) {
             qDebug().noquote() << QStringLiteral("CT1 : Angle count %1 differs from projections %2")
                                       .arg(geometry.anglesDeg.size())

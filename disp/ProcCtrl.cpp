@@ -125,6 +125,10 @@ CtRunParams ProcCtrl::runParams(bool calcCt1, bool calcCt2) const
     params.precision = precisionName();
     params.geometry.rangeDegrees = scanRange();
     params.anglesFile = anglesFile();
+    if (params.anglesFile.isEmpty() && !scanAngles.empty()) {
+        params.geometry.anglesDeg = scanAngles;
+        params.geometry.source = scanAnglesSource;
+    }
     return params;
 }
 
@@ -322,6 +326,12 @@ void ProcCtrl::setAnglesFile(const QString &path)
 {
     if (auto *field = findChild<QLineEdit *>(QStringLiteral("AnglesFile")))
         field->setText(path);
+}
+
+void ProcCtrl::setScanAngles(std::vector<double> anglesDeg, const QString &source)
+{
+    scanAngles = std::move(anglesDeg);
+    scanAnglesSource = source;
 }
 
 int ProcCtrl::ringRemoval() const

@@ -56,6 +56,10 @@ public:
     bool setScanRange(int degrees);
     QString anglesFile() const;
     void setAnglesFile(const QString &path);
+    // Angles in degrees that came with the data (an HDF5 scan's rotation angles),
+    // used when no angle file is named; `source` goes to the run record. Empty
+    // angles forget them (a load of other data).
+    void setScanAngles(std::vector<double> anglesDeg, const QString &source);
     // Stripe removal before filtering (RingRemoval spin box): the window, 0 off.
     int ringRemoval() const;
     void setRingRemoval(int window);
@@ -98,4 +102,6 @@ private:
     double recordedCoR2 = 0.0;
     int recordedSlice1 = -1;
     int recordedSlice2 = -1;
+    std::vector<double> scanAngles;
+    QString scanAnglesSource;
 };
