@@ -9,6 +9,8 @@ packages=(qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libfftw3
           python3-numpy python3-tifffile python3-h5py
           # Qt's own texts (dialogs, standard buttons) in Japanese mode
           qt6-translations-l10n
+          # Japanese glyphs, so the Japanese window is drawn (and its fit checked) as users see it
+          fonts-ipafont-gothic
           # the cluster test: a single-node SLURM with MUNGE
           slurm-wlm munge
           # the fuzz targets: clang's -fsanitize=fuzzer needs the compiler-rt archives
