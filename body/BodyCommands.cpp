@@ -43,6 +43,18 @@ void Body::setupCommands()
         ui->I0ImgSel->takeImage(std::move(scan.flat));
         ui->BGImgSel->takeImage(std::move(scan.dark));
         loadFiles(QStringList(), false);
+        // Angles within 0.01 degrees of i * 180 / P take the default geometry's own
+        // arithmetic; any others (uneven steps, dropped frames, a full turn) are back
+        // projected as given, like an angle file's.
+        if (!scan.anglesDeg.empty() && H5Scan::firstNonUniformAngle(scan.anglesDeg) >= 0) {
+            qDebug().noquote() << QStringLiteral("HDF5 angles of %1 projections, %2 to %3 "
+                                                 "degrees, back projected as given : %4")
+                                      .arg(scan.anglesDeg.size())
+                                      .arg(scan.anglesDeg.front())
+                                      .arg(scan.anglesDeg.back())
+                                      .arg(fileName);
+            ui->procCtrl->setScanAngles(std::move(scan.anglesDeg), QStringLiteral("HDF5"));
+        }
         return true;
     }};
     p.processing = {ui->procCtrl, [this](int asked) { return taskOptions->enginesAsked(asked); },

@@ -24,6 +24,8 @@ void StackView::load(const QStringList &files, bool clear)
     if (clear) {
         // A new stack: its frame size is set anew by its first image.
         imgDatas->clear();
+        // Angles that came with the stack before go with it.
+        ui->procCtrl->setScanAngles({}, QString());
         ui->seekCtrl->setMaximum(0);
         ui->seekCtrl->setIndex(0);
         p.raw->scaleSet = false;

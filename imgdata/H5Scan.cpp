@@ -433,18 +433,13 @@ bool H5Scan::load(const QString &fileName, const H5Paths &paths, Reduce reduce)
         ok = reader.refuse("HDF5 file has no flats");
     else if (ok && !plan.darks.present())
         ok = reader.refuse("HDF5 file has no darks");
-    if (ok && !plan.angles.empty()) {
-        const int bad = firstNonUniformAngle(plan.angles);
-        if (bad >= 0) {
-            const double expected = bad * 180.0 / double(plan.angles.size());
-            ok = reader.refuse("HDF5 projection angles are not i*180/P degrees (within 0.01), "
-                               "and back projection at other angles is not built yet :",
-                               QStringLiteral("projection %1 at %2, expected %3 :")
-                                   .arg(bad)
-                                   .arg(plan.angles[size_t(bad)], 0, 'g', 10)
-                                   .arg(expected, 0, 'g', 10));
-        }
-    }
+    // Any other angles are back projected as they are (ScanGeometry), so they must
+    // be numbers.
+    const auto notFinite = std::find_if(plan.angles.begin(), plan.angles.end(),
+                                        [](double a) { return !std::isfinite(a); });
+    if (ok && notFinite != plan.angles.end())
+        ok = reader.refuse("HDF5 projection angle is not a finite number",
+                           QStringLiteral("projection %1").arg(notFinite - plan.angles.begin()));
     if (ok)
         ok = reader.readScan(plan, this);
     if (!ok) {

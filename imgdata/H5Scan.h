@@ -45,8 +45,8 @@ public:
 
     // Files whose name says HDF5 (.h5, .hdf5, .nxs).
     static bool isH5Name(const QString &fileName);
-    // Until back projection takes an angle per projection, the angles must be
-    // i * 180 / P degrees within 0.01 degrees; the first frame that is not, or -1.
+    // Angles within 0.01 degrees of i * 180 / P are the even spread the default
+    // geometry assumes; the first projection whose angle is not, or -1.
     static int firstNonUniformAngle(const std::vector<double> &degrees);
 
     QString layout; // "NXtomo", "data-exchange" or "paths"

@@ -47,6 +47,15 @@ with h5py.File(os.path.join(d, 'exchange.h5'), 'w') as f:
     f['exchange/theta'] = theta
 with h5py.File(os.path.join(d, 'paths.h5'), 'w') as f:
     f['img_tomo'] = proj; f['img_bkg'] = flats; f['img_dark'] = darks; f['angle'] = theta
+# Angles other than the even spread: jittered by up to a third of a step (also in an
+# angle file, for the ITEX run), and a full turn.
+jitter = theta + np.random.default_rng(5).uniform(-1, 1, P)
+with open(os.path.join(d, 'jitter.txt'), 'w') as f:
+    f.write(''.join(repr(float(a)) + '\n' for a in jitter))
+for name, th in (('jitter.h5', jitter), ('turn.h5', np.arange(P) * 360.0 / P)):
+    with h5py.File(os.path.join(d, name), 'w') as f:
+        f['exchange/data'] = proj; f['exchange/data_white'] = flats
+        f['exchange/data_dark'] = darks; f['exchange/theta'] = th
 )";
 
 class tst_H5Load : public QObject
@@ -96,23 +105,41 @@ QString tst_H5Load::run(const QString &name, const QString &loading)
 void tst_H5Load::sameSlicesAsItex_data()
 {
     QTest::addColumn<QString>("loading");
-    QTest::addColumn<double>("energy"); // the run record's; 0 stands for null
-    QTest::newRow("NXtomo, flats and darks at both ends, energy in keV")
-        << "h5_load nxtomo.nxs" << 11560.0;
-    QTest::newRow("data exchange, deflate") << "h5_load exchange.h5" << 0.0;
+    QTest::addColumn<QString>("geometry");   // commands both runs take, the ITEX run first
+    QTest::addColumn<QString>("itexAngles"); // the ITEX run's angle file
+    QTest::addColumn<double>("energy");      // the run record's; 0 stands for null
+    QTest::addColumn<QString>("source");     // the run record's angles' source
+    QTest::newRow("NXtomo, flats and darks at both ends, energy in keV") << "h5_load nxtomo.nxs"
+                                                                         << ""
+                                                                         << "" << 11560.0 << "even";
+    QTest::newRow("data exchange, deflate") << "h5_load exchange.h5"
+                                            << ""
+                                            << "" << 0.0 << "even";
     QTest::newRow("paths at the root")
-        << "h5_paths img_tomo img_bkg img_dark angle\nh5_load paths.h5" << 0.0;
+        << "h5_paths img_tomo img_bkg img_dark angle\nh5_load paths.h5"
+        << ""
+        << "" << 0.0 << "even";
+    QTest::newRow("uneven angles, as from an angle file") << "h5_load jitter.h5"
+                                                          << ""
+                                                          << "jitter.txt" << 0.0 << "HDF5";
+    QTest::newRow("a full turn") << "h5_load turn.h5"
+                                 << "ct_scan_range 360"
+                                 << "" << 0.0 << "HDF5";
 }
 
 void tst_H5Load::sameSlicesAsItex()
 {
     QFETCH(QString, loading);
-    static const QString itex =
-        run("itex", QStringLiteral("images_load \"%1/itex\" *.img\ni0_load \"%1/i0.img\"\n"
-                                   "bg_load \"%1/bg.img\"")
-                        .arg(dir.path()));
+    QFETCH(QString, geometry);
+    QFETCH(QString, itexAngles);
+    QString itexLoading = QStringLiteral("images_load \"%1/itex\" *.img\ni0_load \"%1/i0.img\"\n"
+                                         "bg_load \"%1/bg.img\"\n%2")
+                              .arg(dir.path(), geometry);
+    if (!itexAngles.isEmpty())
+        itexLoading += QStringLiteral("\nct_angles_file \"%1\"").arg(dir.filePath(itexAngles));
+    const QString itex = run(QStringLiteral("itex-") + QTest::currentDataTag(), itexLoading);
     QVERIFY(!itex.isEmpty());
-    const QString h5 = run(QTest::currentDataTag(), loading);
+    const QString h5 = run(QTest::currentDataTag(), loading + "\n" + geometry);
     QVERIFY(!h5.isEmpty());
     for (const char *slice : {"rec--00001.dat", "rec--00002.dat"}) {
         const QByteArray expected = SeqRunFixture::readFile(itex + "/" + slice);
@@ -122,7 +149,9 @@ void tst_H5Load::sameSlicesAsItex()
     const QJsonObject record =
         QJsonDocument::fromJson(SeqRunFixture::readFile(h5 + "/rec-.json")).object();
     QFETCH(double, energy);
+    QFETCH(QString, source);
     QCOMPARE(record.value("energy_eV").toDouble(0), energy);
+    QCOMPARE(record.value("angles").toObject().value("source").toString(), source);
 }
 
 QTEST_GUILESS_MAIN(tst_H5Load)

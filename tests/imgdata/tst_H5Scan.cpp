@@ -52,7 +52,7 @@ exchange('rank2.h5', data=proj[0])
 exchange('string.h5', data=np.full((P, H, W), b'ab', 'S2'))
 exchange('noflats.h5', white=None)
 exchange('nodarks.h5', dark=None)
-exchange('angles.h5', th=theta + np.array([0, 0, 0.02, 0]))
+exchange('angles.h5', th=theta + np.array([0, 0, np.nan, 0]))
 with h5py.File(os.path.join(d, 'overflow.h5'), 'w') as f:
     f.create_dataset('exchange/data', shape=(2 ** 20, 2 ** 21, 2 ** 21), dtype=np.uint16, chunks=(1, 1, 16))
     f['exchange/data_white'] = flats; f['exchange/data_dark'] = darks
@@ -166,8 +166,8 @@ void tst_H5Scan::refusals_data()
         << "exchange.h5" << none << qint64(200) << "exceeds the memory budget";
     QTest::newRow("no flats") << "noflats.h5" << none << qint64(0) << "has no flats";
     QTest::newRow("no darks") << "nodarks.h5" << none << qint64(0) << "has no darks";
-    QTest::newRow("angles not uniform")
-        << "angles.h5" << none << qint64(0) << "not i*180/P degrees";
+    QTest::newRow("angle not a number")
+        << "angles.h5" << none << qint64(0) << "angle is not a finite number";
     QTest::newRow("layout unknown") << "unknown.h5" << none << qint64(0) << "not recognised";
     QTest::newRow("path absent") << "paths.h5" << QStringList{"nothing", "-", "-", "-"} << qint64(0)
                                  << "data set not found";
