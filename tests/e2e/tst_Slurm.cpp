@@ -241,8 +241,6 @@ private slots:
     void cleanupTestCase();
     void refusesBadRequests_data();
     void refusesBadRequests();
-    void choosesProgram_data();
-    void choosesProgram();
     void arrayEqualsLocalRun();
     void failedSetIsResubmitted();
 
@@ -358,51 +356,6 @@ void TestSlurm::refusesBadRequests()
     QCOMPARE(r.status, 2);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
     QVERIFY2(!r.out.contains("Submitted"), qPrintable(r.out));
-}
-
-void TestSlurm::choosesProgram_data()
-{
-    QTest::addColumn<QString>("tree");
-    QTest::addColumn<bool>("treeBuild");
-    QTest::addColumn<bool>("orvo2Variable");
-    QTest::addColumn<QString>("chosen");
-    QTest::newRow("ORVO2 before the tree's build") << "named" << true << true << "ORVO2";
-    QTest::newRow("the wrapper's tree, not the build above the script")
-        << "tree" << true << false << "the build of the wrapper's source tree";
-    QTest::newRow("PATH when the tree has no build") << "bare" << false << false << "PATH";
-}
-
-void TestSlurm::choosesProgram()
-{
-    QFETCH(QString, tree);
-    QFETCH(bool, treeBuild);
-    QFETCH(bool, orvo2Variable);
-    QFETCH(QString, chosen);
-    // Stand-ins that fail the listing of the sets, before anything is submitted.
-    const QString root = dir.filePath("choice-" + tree);
-    const QString copy = wrapperIn(root);
-    QVERIFY(!copy.isEmpty());
-    const QString named = root + "/named/orvo2";
-    const QString built = root + "/build/orvo2";
-    const QString onPath = root + "/bin/orvo2";
-    for (const QString &fake : {named, built, onPath}) {
-        if (fake == built && !treeBuild)
-            continue;
-        QVERIFY(QDir().mkpath(QFileInfo(fake).path()));
-        QVERIFY(writeFile(fake, "#!/bin/sh\nexit 3\n"));
-        QVERIFY(QFile::setPermissions(fake, QFile::permissions(copy) | QFile::ExeOwner));
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("ORVO2");
-    if (orvo2Variable)
-        env.insert("ORVO2", named);
-    env.insert("PATH", root + "/bin:" + env.value("PATH"));
-    const Run r = runProgram("bash", {copy, script}, QFileInfo(script).path(), env, 30000);
-    const QString expected = chosen == "ORVO2" ? named : chosen == "PATH" ? onPath : built;
-    QVERIFY2(r.out.contains(QStringLiteral("Program: %1 (from %2)").arg(expected, chosen)),
-             qPrintable(r.out + r.err));
-    QCOMPARE(r.status, 2);
-    QVERIFY2(r.err.contains("listing the sets failed (status 3)"), qPrintable(r.err));
 }
 
 void TestSlurm::arrayEqualsLocalRun()

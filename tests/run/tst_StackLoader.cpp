@@ -37,6 +37,11 @@ void tst_StackLoader::addFiles_data()
     QTest::newRow("budget stops the rest")
         << QStringList{"good", "good", "good", "missing"} << 2 << 2 << 2
         << "Loading stopped: the stack would exceed the memory budget after 2 of 4 frames";
+    // A frame's row and column buffers (192 bytes) beyond the budget stop the load
+    // as its pixels do, rather than skipping every frame one by one.
+    QTest::newRow("budget below the row and column buffers")
+        << QStringList{"good", "good", "good"} << -1 << 0 << 3
+        << "Loading stopped: the stack would exceed the memory budget after 0 of 3 frames";
     QTest::newRow("nothing to load") << QStringList() << 0 << 0 << 0 << QString();
 }
 
@@ -65,8 +70,8 @@ void tst_StackLoader::addFiles()
     }
     // Room for the frames and one frame's row and column buffers (192 bytes), so
     // that the next frame's pixels are what the budget refuses.
-    if (framesInBudget > 0)
-        MemoryBudget::setLimit(framesInBudget * 256 + 200);
+    if (framesInBudget != 0)
+        MemoryBudget::setLimit(framesInBudget > 0 ? framesInBudget * 256 + 200 : 100);
     // Frames mapped from their files are the page cache's, not the budget's.
     const bool mapDefault = ImgDataITEX::mapFrames;
     ImgDataITEX::mapFrames = false;
