@@ -271,12 +271,8 @@ bool DemoGenerator::generate()
         return false;
     if (s.species == 2 && !writeSpecies())
         return false;
-    for (int k = 0; k < s.energies; ++k) {
-        if (!writeEnergy(k, darkMean))
-            return false;
-        if (!writeTruth(energyText(energyAt(k)), energyAt(k)))
-            return false;
-    }
+    if (!writeEnergies(darkMean))
+        return false;
     // The projections were renamed into place without waiting for the disk each; one
     // sync puts them all there before geometry.json, the sign of a whole set, is written.
     if (!syncDisk()) {

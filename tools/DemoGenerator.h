@@ -56,7 +56,9 @@ private:
     DemoPhantom phantom() const;
     bool makeDirs() const;
     bool syncDisk() const;
-    bool writeEnergy(int k, const std::vector<double> &darkMean);
+    // The I0 image, projections and true slices of every energy.
+    bool writeEnergies(const std::vector<double> &darkMean);
+    bool writeI0(int k, const std::vector<double> &darkMean);
     bool writeBg(const std::vector<double> &darkMean);
     bool writeTruth(const QString &energyText, double energy) const;
     bool writeGeometry() const;
@@ -79,16 +81,4 @@ private:
     std::mt19937_64 random;
     Photons photons;
     std::vector<DemoFrame> scan; // the frames written, in order
-
-public:
-    // Rows of projections worked out ahead of their noise: the mean photons and the
-    // parameters of their distributions.
-    struct Chunk
-    {
-        std::vector<double> means;
-        std::vector<Photons::param_type> params;
-    };
-
-private:
-    Chunk projectionChunks[2];
 };

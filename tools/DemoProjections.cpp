@@ -1,7 +1,9 @@
-// The projections and the true slices of each energy: the expensive part of the demo
-// data, worked out on every core. Only the photon noise is drawn on one thread, from
-// the one generator of the seed in the order pixels are written, so a seed gives
-// the same files whatever the number of cores.
+// The projections and the true slices of every energy: the expensive part of the demo
+// data. One thread works out the projections' mean photon counts on every core, energy
+// after energy, a few chunks ahead; another writes the true slices; the photon noise
+// is drawn on the calling thread alone, from the one generator of the seed in the
+// order the files have always been written, so a seed gives the same files as ever,
+// whatever the number of cores; and the files are written on threads of their own.
 
 #include "DemoGenerator.h"
 
@@ -23,15 +25,16 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace {
 
 using Photons = DemoGenerator::Photons;
-using Chunk = DemoGenerator::Chunk;
 
-// Projection values worked out ahead of the noise: two chunks of at most this many.
+// Values of a chunk of projection rows, and chunks worked out ahead of the noise.
 constexpr size_t chunkValues = size_t(1) << 18;
+constexpr int chunksAhead = 3;
 
 // Threads writing projection files.
 constexpr int writerThreads = 4;
@@ -53,6 +56,64 @@ void parallelFor(int count, const std::function<void(int)> &work)
     for (std::thread &thread : pool)
         thread.join();
 }
+
+// Consecutive rows of the projections of one energy (row r: frame r / height, detector
+// row r % height) with their mean photon counts and the parameters of their noise.
+struct Chunk
+{
+    int rows = 0;
+    std::vector<double> means;
+    std::vector<Photons::param_type> params;
+};
+
+// Chunks handed in order from the thread that fills them to the one that draws their
+// noise, and back to be filled again (sizing the parameters constructs each one, so
+// they are kept).
+class ChunkRing
+{
+public:
+    explicit ChunkRing(int count)
+        : storage(size_t(count))
+    {
+        for (Chunk &chunk : storage)
+            spare.push_back(&chunk);
+    }
+    // nullptr once stopped.
+    Chunk *takeSpare() { return take(&spare); }
+    Chunk *takeFull() { return take(&full); }
+    void handOver(Chunk *chunk) { put(&full, chunk); }
+    void giveBack(Chunk *chunk) { put(&spare, chunk); }
+    void stop()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopped = true;
+        changed.notify_all();
+    }
+
+private:
+    Chunk *take(std::deque<Chunk *> *from)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return stopped || !from->empty(); });
+        if (stopped)
+            return nullptr;
+        Chunk *chunk = from->front();
+        from->pop_front();
+        return chunk;
+    }
+    void put(std::deque<Chunk *> *to, Chunk *chunk)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        to->push_back(chunk);
+        changed.notify_all();
+    }
+
+    std::vector<Chunk> storage;
+    std::deque<Chunk *> spare, full;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopped = false;
+};
 
 // Writes the projection files on threads of their own: each file's commit waits for
 // the disk, so several are under way at once while the noise of the next is drawn.
@@ -134,7 +195,7 @@ private:
 
 } // namespace
 
-bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
+bool DemoGenerator::writeI0(int k, const std::vector<double> &darkMean)
 {
     const double energy = energyAt(k);
     const QString text = energyText(energy);
@@ -154,20 +215,16 @@ bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
             image[at] = quint16(std::round(sum / s.i0Frames));
         }
     }
-    if (!ItexWriter::write(out.filePath(QStringLiteral("i0/") + i0FileName(text)), s.width,
-                           s.height, image))
-        return false;
+    return ItexWriter::write(out.filePath(QStringLiteral("i0/") + i0FileName(text)), s.width,
+                             s.height, image);
+}
 
-    // The object of each row at this energy and the open beam, once for all frames.
-    const DemoPhantom object = phantom();
-    std::vector<std::vector<DemoPhantom::Ellipse>> rows(size_t(s.height));
-    for (int y = 0; y < s.height; ++y)
-        rows[size_t(y)] = object.ellipses(y, energy);
-    const size_t frameSize = image.size();
-    std::vector<double> beam(frameSize);
-    for (int y = 0; y < s.height; ++y)
-        for (int x = 0; x < s.width; ++x)
-            beam[size_t(y) * s.width + x] = beamAt(k, x, y);
+bool DemoGenerator::writeEnergies(const std::vector<double> &darkMean)
+{
+    const size_t frameSize = darkMean.size();
+    const int rowCount = int(scan.size()) * s.height;
+    const int chunkRows =
+        int(std::clamp(chunkValues / size_t(s.width), size_t(1), size_t(rowCount)));
 
     // The dark level's few distinct means, each with its noise's parameters.
     std::vector<Photons::param_type> darkParams;
@@ -182,61 +239,100 @@ bool DemoGenerator::writeEnergy(int k, const std::vector<double> &darkMean)
         }
     }
 
-    // The mean transmitted beam of each detector row of a frame, and its noise's
-    // parameters, for a chunk of rows on every core while the chunk before gets its
-    // noise and is written. Rows are taken frame by frame, as the noise is drawn.
-    const int rowCount = int(scan.size()) * s.height;
-    const int chunk = int(std::clamp(chunkValues / size_t(s.width), size_t(1), size_t(rowCount)));
-    // Kept from energy to energy: sizing the parameters' vector constructs each one.
-    Chunk *chunks = projectionChunks;
-    const auto project = [&](int first, Chunk *out) {
-        const int count = std::min(chunk, rowCount - first);
-        out->means.resize(std::max(out->means.size(), size_t(count) * s.width));
-        if (s.noise)
-            out->params.resize(out->means.size());
-        parallelFor(count, [&](int item) {
-            const DemoFrame &frame = scan[size_t((first + item) / s.height)];
-            const int y = (first + item) % s.height;
-            double *row = out->means.data() + size_t(item) * s.width;
-            // Detector pixel x sees the line at offset x - cor from the axis.
-            DemoPhantom::projectRow(rows[size_t(y)], frame.theta, cor, s.width, row);
-            const double *open = beam.data() + size_t(y) * s.width;
-            for (int x = 0; x < s.width; ++x) {
-                row[x] = open[x] * frame.beam * std::exp(-row[x]);
-                if (s.noise && row[x] > 0.0)
-                    out->params[size_t(item) * s.width + x] = Photons::param_type(row[x]);
+    ChunkRing ring(chunksAhead);
+    std::atomic<bool> stopped{false};
+    // Energy after energy, the object of each row and the open beam, then the rows'
+    // mean transmitted photons chunk by chunk.
+    const auto project = [&] {
+        const DemoPhantom object = phantom();
+        std::vector<std::vector<DemoPhantom::Ellipse>> rows(size_t(s.height));
+        std::vector<double> beam(frameSize);
+        for (int k = 0; k < s.energies; ++k) {
+            for (int y = 0; y < s.height; ++y) {
+                rows[size_t(y)] = object.ellipses(y, energyAt(k));
+                for (int x = 0; x < s.width; ++x)
+                    beam[size_t(y) * s.width + x] = beamAt(k, x, y);
             }
-        });
+            for (int first = 0; first < rowCount; first += chunkRows) {
+                Chunk *chunk = ring.takeSpare();
+                if (!chunk)
+                    return;
+                chunk->rows = std::min(chunkRows, rowCount - first);
+                const size_t values = size_t(chunk->rows) * s.width;
+                chunk->means.resize(std::max(chunk->means.size(), values));
+                if (s.noise)
+                    chunk->params.resize(chunk->means.size());
+                parallelFor(chunk->rows, [&](int item) {
+                    const DemoFrame &frame = scan[size_t((first + item) / s.height)];
+                    const int y = (first + item) % s.height;
+                    double *row = chunk->means.data() + size_t(item) * s.width;
+                    // Detector pixel x sees the line at offset x - cor from the axis.
+                    DemoPhantom::projectRow(rows[size_t(y)], frame.theta, cor, s.width, row);
+                    const double *open = beam.data() + size_t(y) * s.width;
+                    for (int x = 0; x < s.width; ++x) {
+                        row[x] = open[x] * frame.beam * std::exp(-row[x]);
+                        if (s.noise && row[x] > 0.0)
+                            chunk->params[size_t(item) * s.width + x] = Photons::param_type(row[x]);
+                    }
+                });
+                ring.handOver(chunk);
+            }
+        }
     };
+    std::future<void> projections = std::async(std::launch::async, [&] {
+        try {
+            project();
+        } catch (const std::bad_alloc &) {
+            qDebug() << "No memory for the demo projections";
+            ring.stop();
+        }
+    });
+    std::future<bool> truths = std::async(std::launch::async, [&] {
+        for (int k = 0; k < s.energies && !stopped; ++k)
+            if (!writeTruth(energyText(energyAt(k)), energyAt(k)))
+                return false;
+        return true;
+    });
 
-    const QDir projDir(out.filePath(projectionDir(text)));
     FileQueue files(s.width, s.height, writerThreads);
-    std::future<void> ahead = std::async(std::launch::async, project, 0, &chunks[0]);
-    for (int first = 0, c = 0; first < rowCount; first += chunk, ++c) {
-        ahead.get();
-        if (first + chunk < rowCount)
-            ahead = std::async(std::launch::async, project, first + chunk, &chunks[(c + 1) % 2]);
-        const Chunk &rowsAhead = chunks[c % 2];
-        for (int r = first; r < std::min(first + chunk, rowCount); ++r) {
-            const int i = r / s.height;
-            const int y = r % s.height;
-            const size_t from = size_t(r - first) * s.width;
-            for (int x = 0; x < s.width; ++x) {
-                const size_t at = size_t(y) * s.width + x;
-                const double mean = rowsAhead.means[from + x];
-                // Beam photons, then the camera's dark offset, each with its own noise.
-                const int photons = reading(mean, s.noise ? &rowsAhead.params[from + x] : nullptr);
-                const int offset = reading(darkMean[at], &darkParams[size_t(darkIndex[at])]);
-                image[at] = quint16(std::min(65535, photons + offset));
-                if (s.defects)
-                    image[at] = defective(image[at], x, i, darkMean[at]);
+    std::vector<quint16> image(frameSize);
+    bool ok = true;
+    for (int k = 0; ok && k < s.energies; ++k) {
+        ok = writeI0(k, darkMean);
+        const QString text = energyText(energyAt(k));
+        const QDir projDir(QDir(s.outDir).filePath(projectionDir(text)));
+        for (int first = 0; ok && first < rowCount; first += chunkRows) {
+            Chunk *chunk = ring.takeFull();
+            if (!chunk) {
+                ok = false; // the projections' thread gave up
+                break;
             }
-            if (y == s.height - 1 &&
-                !files.add(projDir.filePath(projectionFileName(text, i)), image))
-                return false; // the chunk ahead and the files are waited for as they go
+            for (int r = first; ok && r < first + chunk->rows; ++r) {
+                const int i = r / s.height;
+                const int y = r % s.height;
+                const size_t from = size_t(r - first) * s.width;
+                for (int x = 0; x < s.width; ++x) {
+                    const size_t at = size_t(y) * s.width + x;
+                    // Beam photons, then the camera's dark offset, each with its own noise.
+                    const int photons = reading(chunk->means[from + x],
+                                                s.noise ? &chunk->params[from + x] : nullptr);
+                    const int offset = reading(darkMean[at], &darkParams[size_t(darkIndex[at])]);
+                    image[at] = quint16(std::min(65535, photons + offset));
+                    if (s.defects)
+                        image[at] = defective(image[at], x, i, darkMean[at]);
+                }
+                if (y == s.height - 1)
+                    ok = files.add(projDir.filePath(projectionFileName(text, i)), image);
+            }
+            ring.giveBack(chunk);
         }
     }
-    return files.finish();
+    // The true slices are all written unless the projections failed.
+    stopped = !ok;
+    ring.stop();
+    projections.get();
+    const bool truthsWritten = truths.get();
+    return files.finish() && ok && truthsWritten;
 }
 
 // The true attenuation per pixel on the grid of the reconstructed slice: pixel (x, z)
@@ -257,9 +353,8 @@ bool DemoGenerator::writeTruth(const QString &energyText, double energy) const
     bool ok = true;
     for (int slice = 0; ok && slice < s.height; ++slice) {
         const std::vector<DemoPhantom::Ellipse> ellipses = object.ellipses(slice, energy);
-        parallelFor(n, [&](int z) {
+        for (int z = 0; z < n; ++z)
             DemoPhantom::muRow(ellipses, c, z - c, n, values.data() + size_t(z) * n);
-        });
         // float64 little-endian
         for (size_t i = 0; i < values.size(); ++i) {
             quint64 bits;
