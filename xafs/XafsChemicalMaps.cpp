@@ -249,11 +249,13 @@ int XafsChemicalMaps::edgeMaps() const
         std::vector<float> edge, wlEnergy, wlHeight;
         XafsEdgeMaps::slice(view, stack.energies(), e0.data(), settings.whiteLineWindow, &edge,
                             &wlEnergy, &wlHeight);
-        const bool written =
-            writeMap(QStringLiteral("edge50"), slice, stack, "edge50", edge) &
-            writeMap(QStringLiteral("wl-energy"), slice, stack, "wl-energy", wlEnergy) &
+        // All three are written even when one fails.
+        const bool edgeWritten = writeMap(QStringLiteral("edge50"), slice, stack, "edge50", edge);
+        const bool energyWritten =
+            writeMap(QStringLiteral("wl-energy"), slice, stack, "wl-energy", wlEnergy);
+        const bool heightWritten =
             writeMap(QStringLiteral("wl-height"), slice, stack, "wl-height", wlHeight);
-        made += written ? 1 : 0;
+        made += edgeWritten && energyWritten && heightWritten ? 1 : 0;
     }
     return made;
 }
