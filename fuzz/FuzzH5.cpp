@@ -14,16 +14,11 @@
 
 namespace {
 
-// The input's bytes one at a time; zeros once they run out.
-class Bytes
+// The input's bytes, and dataset dimensions drawn from them.
+class Bytes : public FuzzInput::Bytes
 {
 public:
-    Bytes(const uint8_t *data, size_t size)
-        : data(data)
-        , size(size)
-    {
-    }
-    unsigned next() { return at < size ? data[at++] : 0u; }
+    using FuzzInput::Bytes::Bytes;
     // A dimension: mostly small, sometimes 0 or far beyond any budget.
     hsize_t dimension()
     {
@@ -32,11 +27,6 @@ public:
             return hsize_t(1) << (20 + next() % 24);
         return b % 9;
     }
-
-private:
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
 };
 
 hid_t typeOf(unsigned code)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include <unistd.h>
@@ -49,5 +51,31 @@ inline QString write(const char *kind, const uint8_t *data, size_t size)
         f.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size));
     return name;
 }
+
+// The input's bytes in order, for targets that build their files from them;
+// zeros once they run out.
+class Bytes
+{
+public:
+    Bytes(const uint8_t *data, size_t size)
+        : data(data)
+        , size(size)
+    {
+    }
+    unsigned next() { return at < size ? data[at++] : 0u; }
+    // Up to `most` of the bytes left, as they are.
+    QByteArray take(size_t most)
+    {
+        const size_t n = std::min(most, size - at);
+        const QByteArray bytes(reinterpret_cast<const char *>(data + at), qsizetype(n));
+        at += n;
+        return bytes;
+    }
+
+private:
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
+};
 
 } // namespace FuzzInput

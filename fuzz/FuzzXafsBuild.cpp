@@ -29,24 +29,11 @@
 
 namespace {
 
-// The input's bytes in order; zeros once they run out.
-class Bytes
+// The input's bytes, and values of a result drawn from them.
+class Bytes : public FuzzInput::Bytes
 {
 public:
-    Bytes(const uint8_t *data, size_t size)
-        : data(data)
-        , size(size)
-    {
-    }
-    unsigned next() { return at < size ? data[at++] : 0u; }
-    // Up to `most` of the bytes left, as they are.
-    QByteArray take(size_t most)
-    {
-        const size_t n = std::min(most, size - at);
-        const QByteArray bytes(reinterpret_cast<const char *>(data + at), qsizetype(n));
-        at += n;
-        return bytes;
-    }
+    using FuzzInput::Bytes::Bytes;
     // A value near `usual`, or now and then one no result holds.
     double number(double usual, double spread)
     {
@@ -70,11 +57,6 @@ public:
             return usual + spread * (double(b) / 125.0 - 1.0);
         }
     }
-
-private:
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
 };
 
 QString folder()
