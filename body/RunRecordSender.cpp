@@ -30,7 +30,7 @@
 
 namespace {
 
-const char *const dataFormats[] = {"dat", "tiff", "both"};
+const char *const dataFormats[] = {"dat", "tiff", "both", "h5"};
 
 QComboBox *dataFormatBox(const QWidget *body)
 {

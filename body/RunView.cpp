@@ -139,8 +139,9 @@ RunRequest RunView::request(bool headless) const
     r.colorMax = Numbers::toFiniteDouble(ui->ColorMax->text());
     const auto *formatBox = window->findChild<QComboBox *>(QStringLiteral("DataFormat"));
     const QString format = formatBox ? formatBox->currentText() : QStringLiteral("dat");
-    r.saveDat = format != QLatin1String("tiff");
-    r.saveTiff = format != QLatin1String("dat");
+    r.saveH5 = format == QLatin1String("h5");
+    r.saveDat = format == QLatin1String("dat") || format == QLatin1String("both");
+    r.saveTiff = format == QLatin1String("tiff") || format == QLatin1String("both");
     // Nobody sees the result panels of a headless run: showing them costs a copy
     // of every result and a picture per slice. Saved pictures are still made.
     r.showResults = ui->ShowCalcRes->isChecked() && !headless;

@@ -76,11 +76,12 @@ void CtCalc2::setRunParams(const CtRunParams &params)
     onEngineThread([this, params] { runParams = params; });
 }
 
-void CtCalc2::setSaveDataFormat(bool dat, bool tiff)
+void CtCalc2::setSaveDataFormat(bool dat, bool tiff, bool h5)
 {
-    onEngineThread([this, dat, tiff] {
+    onEngineThread([this, dat, tiff, h5] {
         saveDat = dat;
         saveTiff = tiff;
+        saveH5 = h5;
     });
 }
 
@@ -400,7 +401,34 @@ void CtCalc2::saveData()
                                               region.x1, region.z1);
     if (saveTiff)
         record->tiff = tiffOf(n);
+    record->h5 = saveH5 && floatsOf(n, record);
     emit saveDataWDiscard(record);
+}
+
+bool CtCalc2::floatsOf(int n, SavingData *record) const
+{
+    // The TIFF's pixels (below).
+    const int xFrom = int(SavingData::clipBound(region.x0, n));
+    const int zFrom = int(SavingData::clipBound(region.z0, n));
+    const int columns = std::max(0, int(std::ceil(SavingData::clipBound(region.x1, n))) - xFrom);
+    const int rows = std::max(0, int(std::ceil(SavingData::clipBound(region.z1, n))) - zFrom);
+    if (columns < 1 || rows < 1) {
+        qDebug() << "Empty region, no HDF5 frame for slice" << sliceNo;
+        return false;
+    }
+    record->x0 = xFrom;
+    record->z0 = zFrom;
+    record->columns = columns;
+    record->rows = rows;
+    record->n = n;
+    record->projections = current->count();
+    record->values.reserve(size_t(columns) * size_t(rows));
+    for (int z = zFrom; z < zFrom + rows; ++z) {
+        const double *row = current->resultRow(z) + xFrom;
+        for (int x = 0; x < columns; ++x)
+            record->values.push_back(static_cast<float>(row[x]));
+    }
+    return true;
 }
 
 QByteArray CtCalc2::tiffOf(int n) const

@@ -93,8 +93,8 @@ public:
         ringCorrections = std::move(shared);
     }
     // GUI thread, at run start: which files a saved result becomes, the ".dat"
-    // text, the float TIFF, or both.
-    void setSaveDataFormat(bool dat, bool tiff);
+    // text, the float TIFF, or both; or the set's HDF5 file.
+    void setSaveDataFormat(bool dat, bool tiff, bool h5 = false);
     // GUI thread, at run start: stripe removal before filtering (its window in
     // detector pixels, 0 off), from the next slice on.
     void setRingRemoval(int window);
@@ -162,6 +162,8 @@ private:
     // Tells the saver that this slice was not reconstructed, for the run record.
     void reportFailure(const QString &reason);
     QByteArray tiffOf(int n) const;
+    // The float32 pixels of the saved region into `record`; false when empty.
+    bool floatsOf(int n, SavingData *record) const;
     void applyBar(const Scale &barScale, unsigned sequence);
     void render();
     bool hasReceiver(const char *signal) const;
@@ -194,6 +196,7 @@ private:
     CtRunParams runParams;
     bool saveDat = true;
     bool saveTiff = false;
+    bool saveH5 = false;
     int ringWindow = 0;
     std::shared_ptr<RingCorrections> ringCorrections;
     QImage resImage;

@@ -1,14 +1,18 @@
 #include "DataSaver.h"
 
+#include "AttenuationScale.h"
 #include "GreyPng.h"
 #include "SavingData.h"
 #include "SavingImg.h"
+#include "imgdata/H5Writer.h"
 #include "util/SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cerrno>
 #include <cstdio>
@@ -91,6 +95,9 @@ DataSaver::DataSaver(QObject *parent)
 {
 }
 
+// An HDF5 file still open here was never completed: its temporary file goes.
+DataSaver::~DataSaver() = default;
+
 void DataSaver::setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice)
 {
     saveInSubFolders = inSubFolders;
@@ -131,7 +138,78 @@ void DataSaver::saveData(SavingData *data)
         written += saveTo(data->path, data->tag, data->no,
                           ResultLayout::fileName(data->name, data->tag, data->no, "tif"),
                           bytesWriter(data->tiff), &failed);
+    if (data->h5)
+        saveH5(*data, &written, &failed);
     note(data->path, data->name, data->tag, data->no, written, failed);
+}
+
+// Each set saving in HDF5 has one file, <name>-<tag>.h5 where its run record goes:
+// every slice becomes a frame of /entry/data/data as it arrives, its number the same
+// entry of /entry/data/slice; the record completes the file and renames it.
+void DataSaver::saveH5(const SavingData &data, QStringList *written, QStringList *failed)
+{
+    const QString key = sourceKey(data.path, data.name, data.tag);
+    const QString fileName = QStringLiteral("%1-%2.h5").arg(data.name, data.tag);
+    H5Set &set = h5Sets[key];
+    if (!set.file) {
+        if (!ResultLayout::isNamePartAllowed(fileName) ||
+            !ResultLayout::isNamePartAllowed(data.tag)) {
+            qDebug() << "Result name or tag not allowed (separator or \"..\")" << fileName;
+            h5Sets.erase(key);
+            *failed << fileName;
+            ++filesFailed;
+            return;
+        }
+        const QString folder = layout().recordFolder(data.path, data.tag);
+        QDir().mkpath(folder);
+        set.file = std::make_unique<H5Writer>(QDir(folder).absoluteFilePath(fileName));
+        set.region = {double(data.x0), double(data.z0), double(data.x0 + data.columns),
+                      double(data.z0 + data.rows)};
+        set.n = data.n;
+        set.projections = data.projections;
+    }
+    // A frame the file can not take fails alone; one that breaks the file fails it.
+    const bool sameRegion = set.region == std::vector<double>{double(data.x0), double(data.z0),
+                                                              double(data.x0 + data.columns),
+                                                              double(data.z0 + data.rows)} &&
+                            data.values.size() == size_t(data.columns) * size_t(data.rows);
+    if (!sameRegion)
+        qDebug() << "HDF5 result frame of another region than the set's first, not written"
+                 << data.no << set.file->path();
+    if (sameRegion &&
+        set.file->appendFrame("/entry/data/data", data.rows, data.columns, data.values.data()) &&
+        set.file->appendInt("/entry/data/slice", data.no.toInt())) {
+        *written << set.file->path();
+        return;
+    }
+    *failed << set.file->path();
+    ++filesFailed;
+}
+
+bool DataSaver::commitH5(const QString &key, const QJsonObject &record)
+{
+    const auto it = h5Sets.find(key);
+    if (it == h5Sets.end())
+        return true;
+    H5Set set = std::move(it->second);
+    h5Sets.erase(it);
+    H5Writer &file = *set.file;
+    const char *data = "/entry/data/data";
+    if (file.ok() && file.frames(data) > 0) {
+        file.setAttribute(data, "region", set.region);
+        file.setAttribute(data, "n", std::vector<double>{double(set.n)});
+        file.setAttribute(data, "projections", std::vector<double>{double(set.projections)});
+        file.setAttribute(data, "scale", QString::fromLatin1(attenuationScaleRule()));
+        if (!record.isEmpty())
+            file.setAttribute("/entry", "run_record",
+                              QString::fromUtf8(QJsonDocument(record).toJson()));
+    }
+    if (file.commit()) {
+        ++filesWritten;
+        return true;
+    }
+    ++filesFailed;
+    return false;
 }
 
 void DataSaver::saveImg(SavingImg *img)
@@ -197,6 +275,21 @@ void DataSaver::writeRunRecordWDiscard(RunRecord *record, QStringList sources)
         return;
     record->folder = layout().recordFolder(record->folder, record->tag);
     QDir().mkpath(record->folder);
+    // The HDF5 files carry the record; one that can not be written loses its
+    // slices, which the record then counts as failed.
+    for (const QString &key : sources) {
+        if (h5Sets.find(key) == h5Sets.end())
+            continue;
+        const QString h5Path = h5Sets[key].file->path();
+        if (commitH5(key, record->toJson()))
+            continue;
+        for (auto s = record->slices.begin(); s != record->slices.end();) {
+            if (s.value().removeAll(h5Path) > 0)
+                record->failures.append(
+                    {s.key(), QStringLiteral("Can not write result file %1").arg(h5Path)});
+            s = s.value().isEmpty() ? record->slices.erase(s) : std::next(s);
+        }
+    }
     // A record that could not be written loses the account of the slices saved:
     // the run has failed even though every result file is in place.
     if (!record->write())
@@ -209,7 +302,15 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
     saveImg(img);
 }
 
-void DataSaver::flush() {}
+void DataSaver::flush()
+{
+    while (!h5Sets.empty()) {
+        const QString key = h5Sets.begin()->first;
+        qDebug() << "HDF5 result closed without its run record"
+                 << h5Sets.begin()->second.file->path();
+        commitH5(key, QJsonObject());
+    }
+}
 
 QStringList DataSaver::saveTo(const QString &path, const QString &tag, const QString &no,
                               const QString &fileName, const Writer &writer, QStringList *failed)

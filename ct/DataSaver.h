@@ -10,8 +10,13 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <memory>
+#include <vector>
 
+class H5Writer;
 class QIODevice;
+class QJsonObject;
 class RunRecord;
 class SavingData;
 class SavingImg;
@@ -31,6 +36,7 @@ class DataSaver : public QObject
 
 public:
     explicit DataSaver(QObject *parent = nullptr);
+    ~DataSaver() override;
 
     // Set from the GUI thread between runs, read on the saver's thread.
     std::atomic<bool> saveInSubFolders{false};
@@ -51,7 +57,8 @@ public slots:
     void saveData(SavingData *data);
     void saveImg(SavingImg *img);
     void saveImgWDiscard(SavingImg *img);
-    // Does nothing itself: see the class comment.
+    // Commits the HDF5 files still open (a run whose record never came); otherwise
+    // does nothing itself: see the class comment.
     void flush();
     // Completes the record with the slices and failures of the results saved
     // under `sources` (path, name, tag of data and pictures) since the last
@@ -70,6 +77,19 @@ private:
         QList<RunRecord::Failure> failures;
     };
     QHash<QString, Ledger> ledgers;
+    // The HDF5 file of each source saving in that format, open until its record.
+    struct H5Set
+    {
+        std::unique_ptr<H5Writer> file;
+        std::vector<double> region; // x0, z0, x1, z1 of the frames
+        int n = 0;
+        int projections = 0;
+    };
+    std::map<QString, H5Set> h5Sets;
+    void saveH5(const SavingData &data, QStringList *written, QStringList *failed);
+    // Completes and commits the HDF5 file of `key` with the run record `record`
+    // (empty: none); false when it could not be written.
+    bool commitH5(const QString &key, const QJsonObject &record);
     void note(const QString &path, const QString &name, const QString &tag, const QString &no,
               const QStringList &written, const QStringList &failed);
 

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // A text result on its way from a reconstruction engine to the DataSaver. The
 // engine creates it with new; the saver's "WDiscard" slot deletes it after writing.
@@ -24,6 +25,16 @@ public:
     // TIFF (".tif") only when `tiff` holds its bytes.
     bool writeDat = true;
     QByteArray tiff;
+    // The float32 pixels of the TIFF's region, for the set's HDF5 file; written
+    // only when `h5` is set.
+    bool h5 = false;
+    std::vector<float> values;
+    int x0 = 0;
+    int z0 = 0;
+    int columns = 0;
+    int rows = 0;
+    int n = 0;
+    int projections = 0;
     // Not empty: the slice failed and nothing is written; the saver notes the
     // reason for the set's run record.
     QString failure;

@@ -73,7 +73,7 @@ void CtEnginePool::setupRun(const RunRequest &r)
         engine->setColorScale(r.fixScale, r.colorMin, r.colorMax);
         engine->setRingRemoval(r.params.ringRemoval);
         engine->setRunParams(r.params);
-        engine->setSaveDataFormat(r.saveDat, r.saveTiff);
+        engine->setSaveDataFormat(r.saveDat, r.saveTiff, r.saveH5);
     }
 }
 

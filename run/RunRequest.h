@@ -30,6 +30,8 @@ struct RunRequest
     // Which files a saved result becomes: the ".dat" text, the float TIFF, or both.
     bool saveDat = true;
     bool saveTiff = false;
+    // Or into one HDF5 file per set (auto_save_data_format h5).
+    bool saveH5 = false;
     // Results shown while computing (a headless run shows nothing).
     bool showResults = true;
     // Why the I0 or BG image can not be used (empty when it can).

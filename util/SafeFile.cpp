@@ -144,6 +144,11 @@ const QString &SafeFile::Output::path() const
     return state->path;
 }
 
+const QString &SafeFile::Output::temporaryPath() const
+{
+    return state->tempPath;
+}
+
 int SafeFile::Output::descriptor() const
 {
     return state->faulty ? -1 : state->fd;

@@ -36,6 +36,9 @@ public:
     // False once any write has failed; the failure is already logged.
     bool ok() const;
     const QString &path() const;
+    // The temporary file's name, for a library that writes the file itself through
+    // its own handle (HDF5); empty once committed or when it could not be made.
+    const QString &temporaryPath() const;
     // The descriptor of the temporary file, for a writer that must set flags on it
     // (direct I/O); -1 while the fault switch makes this file's writes fail, so that
     // such a writer falls back to write().

@@ -43,8 +43,9 @@ void registerFilterCommands(CommandTable &table, const FilterParts &parts)
               [proc](const BatchCmd &c, CommandTable::Origin) {
                   return proc->setPrecisionName(c.argText(0)) ? Answer::Ok : Answer::Ng;
               });
-    table.add("auto_save_data_format", "dat|tiff|both",
-              "what a saved slice becomes: .dat text, float TIFF or both",
+    table.add("auto_save_data_format", "dat|tiff|both|h5",
+              "what a saved slice becomes: .dat text, float TIFF, both, or a frame of the "
+              "set's HDF5 file <name>-<tag>.h5",
               [formats](const BatchCmd &c, CommandTable::Origin) {
                   return setDataFormat(formats, c.argText(0)) ? Answer::Ok : Answer::Ng;
               });

@@ -1,4 +1,5 @@
 #include "SeqRunFixture.h"
+#include "ct/FloatTiff.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -66,9 +67,12 @@ private slots:
     void initTestCase();
     void sameSlicesAsItex_data();
     void sameSlicesAsItex();
+    void savedAsH5_data();
+    void savedAsH5();
 
 private:
-    QString run(const QString &name, const QString &loading);
+    QString run(const QString &name, const QString &loading,
+                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
     QTemporaryDir dir;
 };
 
@@ -87,7 +91,7 @@ void tst_H5Load::initTestCase()
 }
 
 // The slices 1 and 2 of a run loaded by `loading`, as the data files' bytes.
-QString tst_H5Load::run(const QString &name, const QString &loading)
+QString tst_H5Load::run(const QString &name, const QString &loading, const QProcessEnvironment &env)
 {
     const QString out = dir.filePath(name);
     const QString script = loading + QStringLiteral("\nct_rot_ax_is_v 1\nct_cor 16\ncalc_ct2 1\n"
@@ -98,7 +102,7 @@ QString tst_H5Load::run(const QString &name, const QString &loading)
                                          .arg(out);
     SeqRunFixture::writeFile(dir.filePath(name + ".bat"), script.toUtf8());
     const SeqRunFixture::Run r = SeqRunFixture::runProgram(
-        ORVO2_EXE, {"-nw", "-e", "-b", dir.filePath(name + ".bat"), "-x"}, dir.path());
+        ORVO2_EXE, {"-nw", "-e", "-b", dir.filePath(name + ".bat"), "-x"}, dir.path(), env);
     return r.status == 0 ? out : QString();
 }
 
@@ -152,6 +156,76 @@ void tst_H5Load::sameSlicesAsItex()
     QFETCH(QString, source);
     QCOMPARE(record.value("energy_eV").toDouble(0), energy);
     QCOMPARE(record.value("angles").toObject().value("source").toString(), source);
+}
+
+// h5py's view of a set's HDF5 file: each frame's float32 bytes in <slice>.bin
+// beside it, and what it says of itself.
+static const char h5Reader[] = R"(
+import sys, json, h5py
+path = sys.argv[1]
+with h5py.File(path, 'r') as f:
+    d = f['entry/data/data']
+    for k, s in enumerate(f['entry/data/slice'][:]):
+        open('%s-%d.bin' % (path, s), 'wb').write(d[k].astype('<f4').tobytes())
+    print(json.dumps({'dtype': str(d.dtype), 'chunks': list(d.chunks), 'shape': list(d.shape),
+                      'slices': [int(s) for s in f['entry/data/slice'][:]],
+                      'region': list(d.attrs['region']), 'scale': d.attrs['scale'],
+                      'record': json.loads(f['entry'].attrs['run_record'])}))
+)";
+
+void tst_H5Load::savedAsH5_data()
+{
+    QTest::addColumn<QString>("failing"); // ORVO2_FAIL_WRITES
+    QTest::newRow("frames equal to the float TIFFs") << "";
+    QTest::newRow("full disk: no file, the run fails") << ".h5";
+}
+
+void tst_H5Load::savedAsH5()
+{
+    QFETCH(QString, failing);
+    const QString load = QStringLiteral("images_load \"%1/itex\" *.img\ni0_load \"%1/i0.img\"\n"
+                                        "bg_load \"%1/bg.img\"\nauto_save_data_format ")
+                             .arg(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORVO2_FAIL_WRITES", failing);
+    const QString name = QStringLiteral("h5-") + QTest::currentDataTag();
+    const QString h5 = run(name, load + "h5", env);
+    const QString file = dir.filePath(name) + "/rec-.h5";
+    if (!failing.isEmpty()) {
+        QVERIFY(h5.isEmpty());
+        QVERIFY(!QFile::exists(file));
+        QCOMPARE(QDir(dir.filePath(name)).entryList({"*.part"}, QDir::Files), QStringList());
+        return;
+    }
+    QVERIFY(!h5.isEmpty());
+    const QString tiff = run("tiff", load + "tiff");
+    QVERIFY(!tiff.isEmpty());
+    QProcess python;
+    python.start(QStandardPaths::findExecutable("python3", {"/usr/bin"}),
+                 {"-c", QString::fromUtf8(h5Reader), file});
+    QVERIFY(python.waitForFinished(60000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    const QJsonObject o = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    QCOMPARE(o["dtype"].toString(), "float32");
+    FloatTiff first;
+    QVERIFY(FloatTiff::decode(SeqRunFixture::readFile(tiff + "/rec--00001.tif"), &first));
+    const int w = first.width;
+    const int h = first.height;
+    QCOMPARE(o["shape"].toArray(), (QJsonArray{2, h, w}));
+    QCOMPARE(o["chunks"].toArray(), (QJsonArray{1, h, w}));
+    QCOMPARE(o["region"].toArray(), (QJsonArray{first.xPosition, first.yPosition,
+                                                first.xPosition + w, first.yPosition + h}));
+    QVERIFY(o["scale"].toString().contains("2P"));
+    QCOMPARE(o["record"].toObject()["data_format"].toString(), "h5");
+    QCOMPARE(o["record"].toObject()["slices"].toArray().size(), 2);
+    for (int slice : {1, 2}) {
+        FloatTiff t;
+        const QString no = QStringLiteral("-%1").arg(slice, 5, 10, QLatin1Char('0'));
+        QVERIFY(FloatTiff::decode(SeqRunFixture::readFile(tiff + "/rec-" + no + ".tif"), &t));
+        const QByteArray expected(reinterpret_cast<const char *>(t.values.data()),
+                                  qsizetype(t.values.size() * sizeof(float)));
+        QCOMPARE(SeqRunFixture::readFile(file + "-" + QString::number(slice) + ".bin"), expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_H5Load)

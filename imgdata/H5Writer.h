@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// One HDF5 file written the way every result is (util/SafeFile): under a temporary
+// name in the target's folder, renamed over the target only when it is whole. Every
+// HDF5 call is checked; after the first failure nothing more is written, commit()
+// answers false and the temporary file is removed (also when the writer is
+// destroyed uncommitted). Failures are logged with the file's name.
+class H5Writer
+{
+public:
+    explicit H5Writer(const QString &path);
+    ~H5Writer();
+    H5Writer(const H5Writer &) = delete;
+    H5Writer &operator=(const H5Writer &) = delete;
+
+    bool ok() const;
+    const QString &path() const;
+
+    // Appends one rows x columns frame of float32 values to the dataset `name`
+    // ("/entry/data/data"), made at the first frame as [frame, row, column] growing
+    // along the frames, one frame per chunk; a frame of another size is refused.
+    bool appendFrame(const char *name, int rows, int columns, const float *values);
+    // Appends one number to the growing int32 dataset `name`.
+    bool appendInt(const char *name, int value);
+    // Frames appended to `name` so far.
+    int frames(const char *name) const;
+    // Attributes of the object `object` (a group or dataset already there).
+    bool setAttribute(const char *object, const char *attribute, const QString &text);
+    bool setAttribute(const char *object, const char *attribute, const std::vector<double> &values);
+
+    // Closes the file and renames it over `path`.
+    bool commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+    bool fail(const char *what);
+};
