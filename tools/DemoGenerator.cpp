@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr double pi = 3.141592653589793;
-
 // Fraction of the reconstruction circle the object may fill.
 constexpr double objectFill = 0.9;
 
