@@ -38,7 +38,7 @@ const QComboBox *NextFileNames::dataFormat() const
 
 void NextFileNames::show()
 {
-    // The data row names the files the chosen format writes: .dat, .tif or both.
+    // The data row names the files the chosen format writes: .dat, .tif, both or .h5.
     const QString format = dataFormat() ? dataFormat()->currentText() : QString();
     const QStringList dataExtensions = format == QLatin1String("tiff")   ? QStringList{"tif"}
                                        : format == QLatin1String("both") ? QStringList{"dat", "tif"}
@@ -63,7 +63,13 @@ void NextFileNames::show()
         }
         const QDir base(path);
         QStringList shown, whole;
-        for (const QString &extension : r.extensions) {
+        // HDF5: one file per set, where the set's run record goes.
+        if (r.on == ui->AutoSaveData && format == QLatin1String("h5")) {
+            whole << QDir(layout.recordFolder(path, r.row->addTag()))
+                         .filePath(QStringLiteral("%1-%2.h5").arg(r.row->name(), r.row->addTag()));
+            shown << QDir(base.dirName()).filePath(base.relativeFilePath(whole.last()));
+        }
+        for (const QString &extension : whole.isEmpty() ? r.extensions : QStringList()) {
             const QString file =
                 ResultLayout::fileName(r.row->name(), r.row->addTag(), no, extension);
             whole << QDir(folders.first()).filePath(file);
