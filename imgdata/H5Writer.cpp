@@ -8,6 +8,8 @@
 
 #include <hdf5.h>
 
+#include <algorithm>
+
 namespace {
 
 // Parent groups of `name` are made as the dataset is.
@@ -182,6 +184,94 @@ bool H5Writer::appendInt(const char *name, int value)
         return fail("write failed");
     state->counts[key] += 1;
     return true;
+}
+
+bool H5Writer::appendBlock(const char *name, const std::vector<int> &block, int grow,
+                           const std::vector<int> &chunk, const float *values)
+{
+    if (state->failed)
+        return false;
+    const int rank = int(block.size());
+    if (rank < 2 || rank > 4 || grow < 0 || grow >= rank || int(chunk.size()) != rank)
+        return fail("block of an unusable rank");
+    hsize_t count[4], maximum[4], chunks[4], start[4] = {0, 0, 0, 0}, extent[4];
+    for (int i = 0; i < rank; ++i) {
+        if (block[i] < 1 || chunk[i] < 1)
+            return fail("empty block");
+        count[i] = hsize_t(block[i]);
+        maximum[i] = i == grow ? H5S_UNLIMITED : count[i];
+        chunks[i] = hsize_t(std::min(chunk[i], block[i]));
+        extent[i] = count[i];
+    }
+    const QByteArray key(name);
+    const bool isNew = !state->counts.contains(key);
+    const hsize_t at = state->counts.value(key, 0);
+    hid_t set = -1;
+    if (isNew) {
+        extent[grow] = 0;
+        const hid_t space = H5Screate_simple(rank, extent, maximum);
+        const hid_t create = H5Pcreate(H5P_DATASET_CREATE);
+        const hid_t links = groupMaker();
+        if (space >= 0 && create >= 0 && links >= 0 && H5Pset_chunk(create, rank, chunks) >= 0)
+            set = H5Dcreate2(state->file, name, H5T_IEEE_F32LE, space, links, create, H5P_DEFAULT);
+        for (hid_t id : {links, create})
+            if (id >= 0)
+                H5Pclose(id);
+        if (space >= 0)
+            H5Sclose(space);
+    } else {
+        set = H5Dopen2(state->file, name, H5P_DEFAULT);
+    }
+    if (set < 0)
+        return fail("can not make the dataset");
+    // Every block of one dataset has the first one's sizes.
+    hsize_t dims[4] = {0, 0, 0, 0};
+    hid_t space = H5Dget_space(set);
+    bool ok = space >= 0 && H5Sget_simple_extent_dims(space, dims, nullptr) == rank;
+    for (int i = 0; ok && i < rank; ++i)
+        ok = i == grow || dims[i] == count[i];
+    if (space >= 0)
+        H5Sclose(space);
+    for (int i = 0; i < rank; ++i)
+        extent[i] = i == grow ? (at + 1) * count[i] : count[i];
+    start[grow] = at * count[grow];
+    ok = ok && H5Dset_extent(set, extent) >= 0;
+    space = ok ? H5Dget_space(set) : -1;
+    ok = space >= 0 &&
+         H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0;
+    const hid_t memory = ok ? H5Screate_simple(rank, count, nullptr) : -1;
+    ok = ok && memory >= 0 &&
+         H5Dwrite(set, H5T_NATIVE_FLOAT, memory, space, H5P_DEFAULT, values) >= 0;
+    if (memory >= 0)
+        H5Sclose(memory);
+    if (space >= 0)
+        H5Sclose(space);
+    H5Dclose(set);
+    if (!ok)
+        return fail("block size differs from the first block's, or the write failed");
+    state->counts[key] += 1;
+    return true;
+}
+
+bool H5Writer::writeDoubles(const char *name, const std::vector<double> &values)
+{
+    if (state->failed)
+        return false;
+    const hsize_t count = values.size();
+    const hid_t space = count > 0 ? H5Screate_simple(1, &count, nullptr) : -1;
+    const hid_t links = groupMaker();
+    const hid_t set = space >= 0 && links >= 0 ? H5Dcreate2(state->file, name, H5T_IEEE_F64LE,
+                                                            space, links, H5P_DEFAULT, H5P_DEFAULT)
+                                               : -1;
+    const bool ok = set >= 0 && H5Dwrite(set, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                                         values.data()) >= 0;
+    if (set >= 0)
+        H5Dclose(set);
+    if (links >= 0)
+        H5Pclose(links);
+    if (space >= 0)
+        H5Sclose(space);
+    return ok || fail("can not write a dataset");
 }
 
 namespace {

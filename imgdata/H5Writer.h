@@ -25,6 +25,14 @@ public:
     // ("/entry/data/data"), made at the first frame as [frame, row, column] growing
     // along the frames, one frame per chunk; a frame of another size is refused.
     bool appendFrame(const char *name, int rows, int columns, const float *values);
+    // Writes a block of float32 values (sizes `block`, row after row) as the next
+    // index along axis `grow` of the dataset `name`, made at the first block with the
+    // block's sizes, unlimited along `grow`, and chunks of `chunk` (each size at most
+    // the block's); a block of other sizes is refused. Rank 2 to 4.
+    bool appendBlock(const char *name, const std::vector<int> &block, int grow,
+                     const std::vector<int> &chunk, const float *values);
+    // A fixed float64 dataset of `values`.
+    bool writeDoubles(const char *name, const std::vector<double> &values);
     // Appends one number to the growing int32 dataset `name`.
     bool appendInt(const char *name, int value);
     // Frames appended to `name` so far.

@@ -1,6 +1,7 @@
 #include "XafsBuilder.h"
 
 #include "ct/ResultLayout.h"
+#include "imgdata/H5Writer.h"
 #include "imgdata/MemoryBudget.h"
 #include "util/Csv.h"
 #include "util/SafeFile.h"
@@ -103,6 +104,11 @@ int XafsBuilder::build()
     }
     QMap<int, std::vector<XafsEnergyRow>> rows;
     sliceRecords = QJsonArray();
+    h5.reset();
+    h5Ok = true;
+    if (settings.writeH5)
+        h5 = std::make_unique<H5Writer>(
+            QDir(outputFolder()).filePath(layout.name + QStringLiteral("-xafs.h5")));
     for (int slice : slices) {
         std::vector<XafsEnergyRow> sliceRows;
         try {
@@ -116,10 +122,13 @@ int XafsBuilder::build()
             // The slices built so far stay, but the build is not complete: no record.
             qDebug() << "XAFS: No memory for slice" << slice << "of" << layout.name;
             work.reset();
+            h5.reset();
             return 0;
         }
     }
     if (rows.isEmpty() || !writeEnergies(rows) || !writeRecord(rows.keys()))
+        return 0;
+    if (h5 && !commitH5(QDir(outputFolder()).filePath(XafsRecord::fileName(layout.name))))
         return 0;
     QStringList built;
     for (int slice : rows.keys())
@@ -361,6 +370,9 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
     };
     XafsHelperThread::share(writeMu, writeNormalised);
     const bool written = muWritten && normWritten;
+    // After the threads: the HDF5 library is called from one thread only.
+    if (written && h5)
+        h5Ok = writeH5Slice(slice, grid) && h5Ok;
     if (!written)
         qDebug() << "XAFS: slice not written" << slice;
     return written;
@@ -392,4 +404,65 @@ bool XafsBuilder::writeEnergies(const QMap<int, std::vector<XafsEnergyRow>> &row
         return false;
     }
     return true;
+}
+
+// The slice's stacks as the TIFFs hold them, [energy, 1, z, x] blocks of /mu and /norm.
+bool XafsBuilder::writeH5Slice(int slice, const std::vector<double> &grid)
+{
+    const XafsStack &stack = work->stack;
+    const size_t pixels = stack.pixels();
+    const size_t energies = stack.energies;
+    const qint64 bytes = qint64(energies * pixels * sizeof(float));
+    if (!MemoryBudget::reserve(bytes)) {
+        qDebug() << "XAFS: the HDF5 file's buffer would pass the memory budget" << bytes
+                 << h5->path();
+        return false;
+    }
+    struct Release
+    {
+        qint64 bytes;
+        ~Release() { MemoryBudget::release(bytes); }
+    } release{bytes};
+    std::vector<float> block(energies * pixels);
+    const double unit = settings.unitFactor();
+    const float *mu = stack.page(0);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = unit == 1.0 ? mu[i] : static_cast<float>(mu[i] * unit);
+    const std::vector<int> sizes{int(energies), 1, stack.height, stack.width};
+    const std::vector<int> chunk{int(energies), 1, 16, 16};
+    bool ok = h5->appendBlock("/mu", sizes, 1, chunk, block.data());
+    for (size_t k = 0; k < energies; ++k)
+        work->fits.normalisedPage(stack.page(k), grid[k], block.data() + k * pixels);
+    ok = ok && h5->appendBlock("/norm", sizes, 1, chunk, block.data());
+    const std::vector<int> map{1, stack.height, stack.width};
+    std::vector<float> jump(work->fits.jumpMap);
+    if (unit != 1.0)
+        for (float &v : jump)
+            v = static_cast<float>(v * unit);
+    ok = ok && h5->appendBlock("/jump", map, 0, map, jump.data()) &&
+         h5->appendBlock("/e0", map, 0, map, work->fits.e0Map.data()) &&
+         h5->appendInt("/slice", slice);
+    if (ok && h5->frames("/slice") == 1)
+        ok = h5->writeDoubles("/energy_eV", grid);
+    if (!ok)
+        qDebug() << "XAFS: slice not written to" << h5->path() << slice;
+    return ok;
+}
+
+bool XafsBuilder::commitH5(const QString &recordPath)
+{
+    std::unique_ptr<H5Writer> file = std::move(h5);
+    QByteArray record;
+    if (SafeFile::readAll(recordPath, 16 * 1024 * 1024, &record) != SafeFile::Read)
+        qDebug() << "XAFS: record not read back for the HDF5 file" << recordPath;
+    const std::vector<double> bounds{double(region.x0), double(region.z0),
+                                     double(region.x0 + region.width),
+                                     double(region.z0 + region.height)};
+    const bool ok = h5Ok && !record.isEmpty() && file->setAttribute("/mu", "region", bounds) &&
+                    file->setAttribute("/mu", "n", std::vector<double>{double(region.n)}) &&
+                    file->setAttribute("/mu", "unit", settings.unitName()) &&
+                    file->setAttribute("/", "record", QString::fromUtf8(record)) && file->commit();
+    if (!ok)
+        qDebug() << "XAFS: build failed, HDF5 file not written" << file->path();
+    return ok;
 }

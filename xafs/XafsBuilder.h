@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class H5Writer;
 // Per energy of one built slice: what the CSV reports.
 struct XafsEnergyRow
 {
@@ -31,6 +32,10 @@ struct XafsEnergyRow
 //   <name>-flat-<slice>.tif  the flattened stack, when flattening is on
 //   <name>-energies.csv      index, energy, tag, CoR and the shift applied per slice
 //   <name>-xafs.json         the record: the settings as used, energies, slices, NaN voxels
+//   <name>-xafs.h5           with xafs_h5 1: /mu and /norm float32 [energy, slice, z, x]
+//                            chunked (energies, 1, 16, 16), so that one voxel's spectrum
+//                            is one chunk; /energy_eV, /slice; /jump and /e0 [slice, z, x];
+//                            the region as attributes, the record as a JSON attribute
 class XafsBuilder
 {
 public:
@@ -77,4 +82,9 @@ private:
     // hundreds of MB costs more to fault in than the results cost to read.
     struct Work;
     std::unique_ptr<Work> work;
+    // <name>-xafs.h5 while a build with xafs_h5 writes it.
+    std::unique_ptr<H5Writer> h5;
+    bool h5Ok = true;
+    bool writeH5Slice(int slice, const std::vector<double> &grid);
+    bool commitH5(const QString &recordPath);
 };

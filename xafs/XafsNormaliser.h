@@ -35,6 +35,8 @@ struct XafsSettings
     double normRelative2 = unset;
     int nnorm = -1; // degree of the post-edge polynomial, 0..3; -1: the rule of the ranges
     bool flatten = false;
+    // xafs_h5: the build also writes <name>-xafs.h5 (XafsBuilder).
+    bool writeH5 = false;
     XafsE0Method e0Method = XafsE0Method::Slope;
     double energyShift = 0.0; // eV added to every energy before anything else
     double pixelSizeUm = 0.0; // 0: unknown, results stay in µ per pixel

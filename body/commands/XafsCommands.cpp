@@ -97,6 +97,8 @@ bool changedNormalisation(XafsSettings *s, const QString &word, const BatchCmd &
         s->nnorm = n;
     } else if (word == QLatin1String("flatten")) {
         s->flatten = c.argFlag(0);
+    } else if (word == QLatin1String("h5")) {
+        s->writeH5 = c.argFlag(0);
     } else if (word == QLatin1String("e0_method")) {
         const QString method = c.argText(0).toLower();
         if (method != QLatin1String("slope") && method != QLatin1String("half")) {
@@ -171,6 +173,9 @@ void registerXafsCommands(CommandTable &table, const XafsParts &parts)
          "pre-edge and post-edge ranges in eV relative to each voxel's E0 (none: absolute)"},
         {"nnorm", "N", "degree 0-3 of the post-edge polynomial (none: by the ranges' rule)"},
         {"flatten", "f", "f = 1: also write the flattened stack <name>-flat-<slice>.tif"},
+        {"h5", "f",
+         "f = 1: xafs_build also writes <name>-xafs.h5: mu and norm as [energy, slice, z, x], "
+         "energy_eV, the maps, the record"},
         {"e0_method", "slope|half", "E0 at the steepest rise, or where normalised mu crosses 0.5"},
         {"energy_shift", "dE", "add dE eV to every energy before anything else"},
         {"element", "SYMBOL EDGE", "absorbing element and edge for exported XDI files"}};
