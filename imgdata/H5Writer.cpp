@@ -140,32 +140,7 @@ hid_t growingSet(hid_t file, const char *name, int rank, const hsize_t *frameDim
 
 bool H5Writer::appendFrame(const char *name, int rows, int columns, const float *values)
 {
-    if (state->failed)
-        return false;
-    if (rows < 1 || columns < 1)
-        return fail("empty frame");
-    const QByteArray key(name);
-    const bool isNew = !state->counts.contains(key);
-    const hsize_t frame[3] = {0, hsize_t(rows), hsize_t(columns)};
-    const hid_t set = growingSet(state->file, name, 3, frame, H5T_IEEE_F32LE, isNew);
-    if (set < 0)
-        return fail("can not make the dataset");
-    bool ok = true;
-    if (!isNew) {
-        // Every frame of one dataset has the first one's size.
-        hsize_t dims[3] = {0, 0, 0};
-        const hid_t space = H5Dget_space(set);
-        ok = space >= 0 && H5Sget_simple_extent_dims(space, dims, nullptr) == 3 &&
-             dims[1] == frame[1] && dims[2] == frame[2];
-        if (space >= 0)
-            H5Sclose(space);
-    }
-    ok = ok && appendTo(set, 3, frame, state->counts.value(key, 0), H5T_NATIVE_FLOAT, values);
-    H5Dclose(set);
-    if (!ok)
-        return fail("frame size differs from the first frame's, or the write failed");
-    state->counts[key] += 1;
-    return true;
+    return appendBlock(name, {1, rows, columns}, 0, {1, rows, columns}, values);
 }
 
 bool H5Writer::appendInt(const char *name, int value)
