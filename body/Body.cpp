@@ -126,6 +126,7 @@ void Body::setupSetRunner()
     SetRunner::Hooks hooks;
     hooks.startRun = [this] { startCalcCt(); };
     hooks.loadStack = [this](const QStringList &files) { dataFilesSelected(files, true); };
+    hooks.loadScanFile = [this](const QString &file) { return loadScanFile(file); };
     hooks.setLoaded = [this] { corTools->estimateCorOfSet(); };
     hooks.passSubFolders = [this] { passSubFolderSettings(); };
     hooks.firstSet = [this](int index) { emit setFirstSet(index); };

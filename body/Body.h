@@ -18,6 +18,7 @@ class CtCalc;
 class CtCalc2;
 class CtEnginePool;
 class DataSaver;
+class H5Scan;
 class HeadlessSession;
 class ImgDatas;
 class QAbstractButton;
@@ -34,6 +35,7 @@ class StackView;
 class TaskOptions;
 class XafsBatch;
 class XafsView;
+struct H5Settings;
 
 namespace Ui {
 class Body;
@@ -158,6 +160,11 @@ private:
     void setRegionEverywhere(double x0, double z0, double x1, double z1);
 
     void loadFiles(const QStringList &files, bool clear);
+    // An HDF5 scan's frames become the stack, its flats the I0 and its darks the BG;
+    // false when the window can not take it (BodyCommands.cpp).
+    bool takeH5Scan(H5Scan &scan, const QString &fileName);
+    // Reads an HDF5 file as h5_load does and takes it; false (logged) when refused.
+    bool loadScanFile(const QString &fileName);
     void regenerateSinogram();
     // Queues `action` while engines still have slices in progress; false when
     // it can run now.
@@ -189,4 +196,5 @@ private:
     DataSaver *dataSaver = nullptr;
     XafsView *xafsView = nullptr;
     TaskOptions *taskOptions = nullptr;
+    std::shared_ptr<H5Settings> h5Settings;
 };

@@ -7,6 +7,7 @@
 #include "body/CorTools.h"
 #include "body/RunRecordSender.h"
 #include "body/SetRunner.h"
+#include "body/StackView.h"
 #include "body/TaskOptions.h"
 #include "body/XafsView.h"
 #include "body/commands/AllCommands.h"
@@ -15,6 +16,7 @@
 #include "imgdata/ImgData.h"
 #include "imgdata/ImgDatas.h"
 #include "run/RunController.h"
+#include "select/SelectDataDir.h"
 #include "ui_Body.h"
 
 #include <QComboBox>
@@ -28,35 +30,12 @@ void Body::setupCommands()
         [this] { taskOptions->printSetList(); },
         [this] { QMetaObject::invokeMethod(batch, &Batch::batchStop, Qt::QueuedConnection); }};
     p.loading = {ui->CTFiles, ui->seekCtrl, ui->I0ImgSel, ui->BGImgSel};
-    p.h5 = {[this](H5Scan &scan, const QString &fileName) {
-        // The engines read the stack's frames while they run.
-        if (runs->isRunning()) {
-            qDebug() << "HDF5 scan not loaded while a run reads the stack" << fileName;
-            return false;
-        }
-        loadFiles(QStringList(), true);
-        for (auto &frame : scan.projections)
-            imgDatas->addFrame(std::move(frame));
-        ui->CTFiles->clearFiles();
-        ui->CTFiles->addFileName(fileName);
-        runRecords->noteScanEnergy(fileName, scan.energyEV);
-        ui->I0ImgSel->takeImage(std::move(scan.flat));
-        ui->BGImgSel->takeImage(std::move(scan.dark));
-        loadFiles(QStringList(), false);
-        // Angles within 0.01 degrees of i * 180 / P take the default geometry's own
-        // arithmetic; any others (uneven steps, dropped frames, a full turn) are back
-        // projected as given, like an angle file's.
-        if (!scan.anglesDeg.empty() && H5Scan::firstNonUniformAngle(scan.anglesDeg) >= 0) {
-            qDebug().noquote() << QStringLiteral("HDF5 angles of %1 projections, %2 to %3 "
-                                                 "degrees, back projected as given : %4")
-                                      .arg(scan.anglesDeg.size())
-                                      .arg(scan.anglesDeg.front())
-                                      .arg(scan.anglesDeg.back())
-                                      .arg(fileName);
-            ui->procCtrl->setScanAngles(std::move(scan.anglesDeg), QStringLiteral("HDF5"));
-        }
-        return true;
-    }};
+    h5Settings = std::make_shared<H5Settings>();
+    p.h5 = {[this](H5Scan &scan, const QString &fileName) { return takeH5Scan(scan, fileName); },
+            h5Settings};
+    ui->SelDDir->setScanEnergyReader([settings = h5Settings](const QString &file) {
+        return H5Scan::energyOfFile(file, settings->paths);
+    });
     p.processing = {ui->procCtrl, [this](int asked) { return taskOptions->enginesAsked(asked); },
                     [this](double x0, double z0, double x1, double z1) {
                         dRUpdated(x0, z0, x1, z1);
@@ -95,6 +74,45 @@ void Body::setupCommands()
         if (origin == CommandTable::Origin::Script)
             runs->account().addUnknownCommand();
     });
+}
+
+bool Body::takeH5Scan(H5Scan &scan, const QString &fileName)
+{
+    // The engines read the stack's frames while they run.
+    if (runs->isRunning()) {
+        qDebug() << "HDF5 scan not loaded while a run reads the stack" << fileName;
+        return false;
+    }
+    // A new stack, announced once its frames are in: a sequential run starts on the
+    // announcement.
+    stackView->load(QStringList(), true);
+    for (auto &frame : scan.projections)
+        imgDatas->addFrame(std::move(frame));
+    ui->CTFiles->clearFiles();
+    ui->CTFiles->addFileName(fileName);
+    runRecords->noteScanEnergy(fileName, scan.energyEV);
+    ui->I0ImgSel->takeImage(std::move(scan.flat));
+    ui->BGImgSel->takeImage(std::move(scan.dark));
+    loadFiles(QStringList(), false);
+    // Angles within 0.01 degrees of i * 180 / P take the default geometry's own
+    // arithmetic; any others (uneven steps, dropped frames, a full turn) are back
+    // projected as given, like an angle file's.
+    if (!scan.anglesDeg.empty() && H5Scan::firstNonUniformAngle(scan.anglesDeg) >= 0) {
+        qDebug().noquote() << QStringLiteral("HDF5 angles of %1 projections, %2 to %3 "
+                                             "degrees, back projected as given : %4")
+                                  .arg(scan.anglesDeg.size())
+                                  .arg(scan.anglesDeg.front())
+                                  .arg(scan.anglesDeg.back())
+                                  .arg(fileName);
+        ui->procCtrl->setScanAngles(std::move(scan.anglesDeg), QStringLiteral("HDF5"));
+    }
+    return true;
+}
+
+bool Body::loadScanFile(const QString &fileName)
+{
+    H5Scan scan;
+    return scan.load(fileName, h5Settings->paths, h5Settings->reduce) && takeH5Scan(scan, fileName);
 }
 
 bool Body::dispatch(const BatchCmd &c, bool fromInterpreter)

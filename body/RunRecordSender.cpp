@@ -119,7 +119,7 @@ void RunRecordSender::send() const
                                    : energyTextOf(QFileInfo(first).fileName());
     std::optional<double> energy = energyEvOf(energyText);
     // An HDF5 scan says its energy itself, more surely than its name.
-    if (!parts.sequencer->isRunning() && scanEnergyEV && first == scanEnergyFile)
+    if (scanEnergyEV && first == scanEnergyFile)
         energy = scanEnergyEV;
     o["energy_text"] = energyText;
     o["energy_eV"] = energy ? QJsonValue(*energy) : QJsonValue(QJsonValue::Null);

@@ -3,6 +3,7 @@
 #include "body/RunView.h"
 #include "body/XafsBatch.h"
 #include "ct/SgmGeom.h"
+#include "imgdata/H5Scan.h"
 #include "imgdata/ImgData.h"
 #include "run/RunController.h"
 #include "run/RunRequest.h"
@@ -194,7 +195,9 @@ void SetRunner::loadDataSet(const QStringList &files)
     // The I0 image is read by the engines too: the whole set waits for them.
     if (runs->deferWhileRunning("Loading a set", [this, files] { loadDataSet(files); }))
         return;
-    const SetSequence::I0Choice choice = i0ChoiceForSet();
+    // An HDF5 file is a whole set: its own flats and darks are its I0 and BG.
+    const bool scanFile = files.size() == 1 && H5Scan::isH5Name(files.first());
+    const SetSequence::I0Choice choice = scanFile ? SetSequence::I0Choice() : i0ChoiceForSet();
     if (choice.beyondLimit) {
         const QString msg = QCoreApplication::translate(
                                 "Body", "Sequential run stopped at %1: the nearest I0 (%2 eV, %3) "
@@ -209,7 +212,7 @@ void SetRunner::loadDataSet(const QStringList &files)
         stopSequence(msg);
         return;
     }
-    const QString failedI0 = chooseI0ForSet();
+    const QString failedI0 = scanFile ? QString() : chooseI0ForSet();
     if (!failedI0.isEmpty()) {
         // Without the I0 of its energy the set would be reconstructed with none, or
         // with another energy's, and saved under its own energy: it is not loaded.
@@ -239,7 +242,15 @@ void SetRunner::loadDataSet(const QStringList &files)
     setFirstFile = files.value(0);
     // A script's loop over the sets shows its place too, not only the Seq. Calc. button's.
     showSetProgress(QCoreApplication::translate("Body", "loading the set"));
-    hooks.loadStack(files);
+    if (!scanFile) {
+        hooks.loadStack(files);
+    } else if (!hooks.loadScanFile(files.first())) {
+        // As a set none of whose images can be read: an empty stack, nothing computed.
+        qDebug().noquote() << QStringLiteral("%1 not loaded: HDF5 scan refused : %2")
+                                  .arg(currentSetText(), files.first());
+        runs->markFailure(QStringLiteral("seq_exec_set"));
+        hooks.loadStack(QStringList());
+    }
     hooks.setLoaded();
 }
 
@@ -309,8 +320,11 @@ void SetRunner::printSetList()
     QTextStream out(stdout);
     out << SetSequence::listingHeader();
     for (const SelectDataDir::SetSummary &set : ui->SelDDir->summaries()) {
-        const QString i0 = sets.hasI0Files() ? ui->SelI0Files->fileName(sets.nearestI0(set.energy))
-                                             : QStringLiteral("-");
+        // A scan file's I0 is its own flats.
+        const QString i0 = !set.scanFile.isEmpty() ? set.scanFile
+                           : sets.hasI0Files()
+                               ? ui->SelI0Files->fileName(sets.nearestI0(set.energy))
+                               : QStringLiteral("-");
         // The tag the set's results are saved under.
         bool shared = false;
         out << SetSequence::listingLine(set.number, saveTagOf(set.tag, set.sample, &shared),

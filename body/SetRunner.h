@@ -29,6 +29,8 @@ public:
         std::function<void()> startRun;
         // Replaces the stack by the files of a set.
         std::function<void(const QStringList &files)> loadStack;
+        // Replaces the stack, the I0 and the BG by an HDF5 scan; false when refused.
+        std::function<bool(const QString &file)> loadScanFile;
         std::function<void()> setLoaded;
         std::function<void()> passSubFolders;
         std::function<void(int index)> firstSet;

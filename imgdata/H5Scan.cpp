@@ -118,20 +118,32 @@ public:
         return true;
     }
 
-    bool planNxtomo(hid_t file, ScanPlan *plan, bool *found)
+    // The first NXentry whose definition is NXtomo; none when the file has none.
+    Handle nxtomoEntry(hid_t file) const
     {
-        hid_t entry = -1;
         for (const QString &group : rootGroups(file)) {
             Handle g(H5Gopen2(file, group.toUtf8().constData(), H5P_DEFAULT), H5Gclose);
             if (!g || attributeText(g.id(), "NX_class") != QLatin1String("NXentry"))
                 continue;
             Handle definition = openDataset(g.id(), QStringLiteral("definition"));
-            if (!definition || datasetText(definition.id()).trimmed() != QLatin1String("NXtomo"))
-                continue;
-            entry = g.id();
-            plan->open.push_back(std::move(g));
-            break;
+            if (definition && datasetText(definition.id()).trimmed() == QLatin1String("NXtomo"))
+                return g;
         }
+        return Handle();
+    }
+
+    Handle nxtomoEnergy(hid_t entry) const
+    {
+        return firstDataset(entry, {"instrument/beam/incident_energy", "beam/incident_energy",
+                                    "instrument/beam/energy", "energy"});
+    }
+
+    bool planNxtomo(hid_t file, ScanPlan *plan, bool *found)
+    {
+        Handle g = nxtomoEntry(file);
+        const hid_t entry = g ? g.id() : -1;
+        if (g)
+            plan->open.push_back(std::move(g));
         *found = entry >= 0;
         if (!*found)
             return false;
@@ -170,9 +182,7 @@ public:
         }
         plan->flats.dataset = plan->darks.dataset = data.id();
         plan->open.push_back(std::move(data));
-        plan->energy =
-            firstDataset(entry, {"instrument/beam/incident_energy", "beam/incident_energy",
-                                 "instrument/beam/energy", "energy"});
+        plan->energy = nxtomoEnergy(entry);
         return true;
     }
 
@@ -236,7 +246,6 @@ public:
                reduceFrames(plan.darks, plan, &scan->dark);
     }
 
-private:
     QStringList rootGroups(hid_t file) const
     {
         QStringList names;
@@ -260,6 +269,7 @@ private:
         return Handle();
     }
 
+private:
     void setFrames(ScanPlan *plan, hid_t data, const std::vector<hsize_t> &dims) const
     {
         plan->projections.dataset = data;
@@ -384,6 +394,22 @@ bool H5Scan::isH5Name(const QString &fileName)
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     return suffix == QLatin1String("h5") || suffix == QLatin1String("hdf5") ||
            suffix == QLatin1String("nxs");
+}
+
+double H5Scan::energyOfFile(const QString &fileName, const H5Paths &paths)
+{
+    silenceLibrary();
+    const QByteArray name = fileName.toUtf8();
+    if (!QFileInfo(fileName).isFile() || H5Fis_hdf5(name.constData()) <= 0)
+        return 0.0;
+    Handle file(H5Fopen(name.constData(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+    if (!file)
+        return 0.0;
+    if (paths.isSet())
+        return energyInEV(openDataset(file.id(), paths.energy).id());
+    const Reader reader(fileName, Reduce::Mean);
+    const Handle entry = reader.nxtomoEntry(file.id());
+    return entry ? energyInEV(reader.nxtomoEnergy(entry.id()).id()) : 0.0;
 }
 
 int H5Scan::firstNonUniformAngle(const std::vector<double> &degrees)

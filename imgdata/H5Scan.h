@@ -43,6 +43,10 @@ public:
     bool load(const QString &fileName, const H5Paths &paths = H5Paths(),
               Reduce reduce = Reduce::Mean);
 
+    // The beam energy a file gives (eV; 0 when it gives none or can not be read),
+    // read without its frames: the energy dataset of its NXtomo entry, or the one
+    // the paths name.
+    static double energyOfFile(const QString &fileName, const H5Paths &paths = H5Paths());
     // Files whose name says HDF5 (.h5, .hdf5, .nxs).
     static bool isH5Name(const QString &fileName);
     // Angles within 0.01 degrees of i * 180 / P are the even spread the default

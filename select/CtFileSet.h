@@ -23,7 +23,15 @@ public:
     QString unit;
     QList<QFileInfo> files;
 
+    // A file that holds a whole scan (HDF5): the set is that file alone.
+    bool scanFile = false;
+
     void setFirstFile(const QFileInfo &info);
+    // The set of a scan file, named "sample-energytext.h5" (as a set's sub-directory
+    // is) or like one of a set's files, "sample-energytext-rest.h5". Its energy is the
+    // one the file gives (eV, when > 0), else the one of its name; the energy text
+    // is the name's, or the file's energy in eV when the name has none.
+    void setScanFile(const QFileInfo &info, double fileEnergyEV);
     bool belongs(const QFileInfo &info) const;
     void addFile(const QFileInfo &info);
     // The energy of the set in eV.

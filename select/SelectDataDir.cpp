@@ -2,8 +2,9 @@
 
 #include "ui_SelectDataDir.h"
 
-#include "select/SelectDir.h"
+#include "imgdata/H5Scan.h"
 #include "select/CtFileSet.h"
+#include "select/SelectDir.h"
 #include "sets/Kvn.h"
 #include "util/Numbers.h"
 #include "util/TextLine.h"
@@ -186,8 +187,10 @@ QList<SelectDataDir::SetSummary> SelectDataDir::summaries() const
         } else if (i < sets.size()) {
             files = sets.at(i)->files.size();
         }
-        const QString sample = !listFromSubDirs && i < sets.size() ? sets.at(i)->sample : QString();
-        list.append({first + i, energyTextAt(i), sample, energyAt(i), files});
+        const CtFileSet *set = !listFromSubDirs && i < sets.size() ? sets.at(i) : nullptr;
+        const QString sample = set ? set->sample : QString();
+        const QString scanFile = set && set->scanFile ? set->files.value(0).filePath() : QString();
+        list.append({first + i, energyTextAt(i), sample, energyAt(i), files, scanFile});
     }
     return list;
 }
@@ -241,12 +244,16 @@ void SelectDataDir::setFileSets(QString dir)
     deleteSets();
     listRebuilt = true;
     for (const QFileInfo &info : files) {
-        if (!sets.isEmpty() && sets.last()->belongs(info)) {
+        const bool scanFile = H5Scan::isH5Name(info.fileName());
+        if (!scanFile && !sets.isEmpty() && sets.last()->belongs(info)) {
             sets.last()->addFile(info);
             continue;
         }
         auto *fileSet = new CtFileSet;
-        fileSet->setFirstFile(info);
+        if (scanFile)
+            fileSet->setScanFile(info, scanEnergy ? scanEnergy(info.filePath()) : 0.0);
+        else
+            fileSet->setFirstFile(info);
         sets.append(fileSet);
     }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class CtFileSet;
@@ -45,6 +46,7 @@ public:
         QString sample; // of the set's file names; "" for a sub-directory
         double energy;  // eV
         int fileCount;
+        QString scanFile; // the HDF5 file that is the whole set; "" for other sets
     };
     QList<SetSummary> summaries() const;
 
@@ -55,6 +57,13 @@ public:
     // Sets of the whole directory with this energy text, counted before setOnlySet()
     // kept one of them: the name a set saves under must not depend on running alone.
     int setsWithEnergyText(const QString &energyText) const;
+
+    // With "KVN Std." on, each HDF5 file (.h5, .hdf5, .nxs) matching the pattern is a
+    // set of its own, of the energy this reads from it (eV; 0: none, the name's).
+    void setScanEnergyReader(std::function<double(const QString &file)> reader)
+    {
+        scanEnergy = std::move(reader);
+    }
 
     bool isKVNStandard() const;
     int currentIndex() const;
@@ -108,4 +117,5 @@ private:
     QStringList scannedEnergyTexts;
     // Set by a scan that rebuilt the list; a file-set scan that finds nothing keeps it.
     bool listRebuilt = false;
+    std::function<double(const QString &file)> scanEnergy;
 };

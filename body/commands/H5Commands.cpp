@@ -1,28 +1,16 @@
 #include "H5Commands.h"
 
 #include "batch/CommandTable.h"
-#include "imgdata/H5Scan.h"
 
 #include <QDebug>
 
 #include <memory>
 
-namespace {
-
-// How the next h5_load reads its file; kept between commands like a panel's field.
-struct H5Settings
-{
-    H5Paths paths;
-    H5Scan::Reduce reduce = H5Scan::Reduce::Mean;
-};
-
-} // namespace
-
 void registerH5Commands(CommandTable &table, const H5Parts &parts)
 {
     using Answer = CommandTable::Answer;
     using Origin = CommandTable::Origin;
-    auto settings = std::make_shared<H5Settings>();
+    auto settings = parts.settings ? parts.settings : std::make_shared<H5Settings>();
     table.add("h5_paths", "[DATA FLAT DARK ANGLES [ENERGY]]",
               "name the datasets of an HDF5 scan (- for one the file lacks); none: recognise "
               "NXtomo or data exchange",

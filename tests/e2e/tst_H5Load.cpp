@@ -57,6 +57,23 @@ for name, th in (('jitter.h5', jitter), ('turn.h5', np.arange(P) * 360.0 / P)):
     with h5py.File(os.path.join(d, name), 'w') as f:
         f['exchange/data'] = proj; f['exchange/data_white'] = flats
         f['exchange/data_dark'] = darks; f['exchange/theta'] = th
+# A sequential run over three energies: one NXtomo file each (the energy in the file
+# only), and the same sets as ITEX files named by energy with an I0 each.
+for sub in ('seq-itex', 'seq-i0', 'seq-h5'):
+    os.makedirs(os.path.join(d, sub))
+for j, ev in enumerate((7100, 7200, 7300)):
+    pj = np.array([np.tile(np.round(990 * np.exp(-(1 + 0.2 * j) * 0.02 * chord(t - k % 7, 9)))
+                           + 11, (H, 1)) for k in range(P)], np.uint16)
+    for k in range(P):
+        itex(os.path.join(d, 'seq-itex', 's-%deV-%03d.img' % (ev, k)), pj[k])
+    itex(os.path.join(d, 'seq-i0', 'i0-%deV-000.img' % ev), (flats + 50 * j).mean(0))
+    with h5py.File(os.path.join(d, 'seq-h5', 'scan%d.nxs' % j), 'w') as f:
+        e = f.create_group('entry')
+        e.attrs['NX_class'] = 'NXentry'
+        e['definition'] = 'NXtomo'
+        e['instrument/detector/data'] = np.concatenate([flats + 50 * j, pj, darks])
+        e['instrument/detector/image_key'] = np.array([1, 1] + [0] * P + [2, 2], np.uint8)
+        e['instrument/beam/incident_energy'] = ev / 1000
 )";
 
 class tst_H5Load : public QObject
@@ -69,6 +86,7 @@ private slots:
     void sameSlicesAsItex();
     void savedAsH5_data();
     void savedAsH5();
+    void sequentialOverFiles();
 
 private:
     QString run(const QString &name, const QString &loading,
@@ -226,6 +244,61 @@ void tst_H5Load::savedAsH5()
                                   qsizetype(t.values.size() * sizeof(float)));
         QCOMPARE(SeqRunFixture::readFile(file + "-" + QString::number(slice) + ".bin"), expected);
     }
+}
+
+// Each HDF5 file of a data directory is a set of the energy it gives, its flats and
+// darks that set's I0 and BG: the slices are those of the same sets as ITEX files.
+void tst_H5Load::sequentialOverFiles()
+{
+    const QString loop = QStringLiteral("ct_rot_ax_is_v 1\ncalc_ct2 1\nct_auto_exec 1\n"
+                                        "auto_save_data 1\nauto_save_data_path \"%1\"\n"
+                                        "auto_save_data_name seq\nLoop\nseq_exec_set\n"
+                                        "ct_cor 16\nct_slice_from 1\nct_slice_to 2\ncalc_exec\n"
+                                        "seq_exec_next\n:ifok :goto Loop\n");
+    const QString itexDirs = QStringLiteral("seq_exec_dir \"%1/seq-itex\"\n"
+                                            "seq_exec_select_i0 \"%1/seq-i0\" *.img\n"
+                                            "bg_load \"%1/bg.img\"\n")
+                                 .arg(dir.path());
+    const QString h5Dirs =
+        QStringLiteral("seq_exec_file_pattern *.nxs\nseq_exec_dir \"%1/seq-h5\"\n").arg(dir.path());
+    QStringList outs;
+    for (const QString &dirs : {itexDirs, h5Dirs}) {
+        const QString out = dir.filePath(QStringLiteral("seq-out%1").arg(outs.size()));
+        const QString script = out + ".bat";
+        QVERIFY(SeqRunFixture::writeFile(script, (dirs + loop.arg(out)).toUtf8()));
+        const SeqRunFixture::Run r =
+            SeqRunFixture::runProgram(ORVO2_EXE, {"-nw", "-e", "-b", script, "-x"}, dir.path());
+        QVERIFY2(r.status == 0, qPrintable(r.err.right(2000)));
+        outs << out;
+    }
+    const QStringList slices = QDir(outs[0]).entryList({"*.dat"}, QDir::Files);
+    QCOMPARE(slices.size(), 6);
+    QCOMPARE(QDir(outs[1]).entryList({"*.dat"}, QDir::Files), slices);
+    for (const QString &slice : slices)
+        QVERIFY2(SeqRunFixture::readFile(outs[1] + "/" + slice) ==
+                     SeqRunFixture::readFile(outs[0] + "/" + slice),
+                 qPrintable(slice));
+    const QJsonObject record =
+        QJsonDocument::fromJson(SeqRunFixture::readFile(outs[1] + "/seq-7200eV.json")).object();
+    QCOMPARE(record.value("energy_eV").toDouble(), 7200.0);
+    const SeqRunFixture::Run listing =
+        SeqRunFixture::runProgram(ORVO2_EXE, {"-e", "-b", outs[1] + ".bat", "-sets"}, dir.path());
+    QCOMPARE(listing.status, 0);
+    // -set K: the one set, loaded once (an empty stack announced first would fail it).
+    QVERIFY(QDir(outs[1]).removeRecursively());
+    const SeqRunFixture::Run one = SeqRunFixture::runProgram(
+        ORVO2_EXE, {"-nw", "-e", "-b", outs[1] + ".bat", "-x", "-set", "1"}, dir.path());
+    QCOMPARE(one.status, 0);
+    const QStringList oneSet = QDir(outs[1]).entryList({"*.dat"}, QDir::Files);
+    QCOMPARE(oneSet, slices.filter("7200eV"));
+    for (const QString &slice : oneSet)
+        QCOMPARE(SeqRunFixture::readFile(outs[1] + "/" + slice),
+                 SeqRunFixture::readFile(outs[0] + "/" + slice));
+    QCOMPARE(listing.out, QStringLiteral("# set\ttag\tfiles\ti0\n"
+                                         "0\t7100eV\t1\t%1/seq-h5/scan0.nxs\n"
+                                         "1\t7200eV\t1\t%1/seq-h5/scan1.nxs\n"
+                                         "2\t7300eV\t1\t%1/seq-h5/scan2.nxs\n")
+                              .arg(dir.path()));
 }
 
 QTEST_GUILESS_MAIN(tst_H5Load)
