@@ -143,10 +143,9 @@ void XafsView::startBuild(bool fromScript)
         try {
             XafsBuilder builder(layout, settings);
             builder.setRecordExtra({{"chemical_maps", XafsMapRecord::settingsOf(maps)}});
-            *built = builder.build();
             // The edge position and white line of every voxel come with the stacks.
-            if (*built > 0)
-                XafsChemicalMaps(builder.outputFolder(), layout.name, maps).edgeMaps();
+            builder.setEdgeMaps(maps);
+            *built = builder.build();
             // A slice left out is a failure even when the others were built.
             if (!builder.failedSlices().isEmpty())
                 *incomplete = true;

@@ -5,6 +5,7 @@
 #include "imgdata/MemoryBudget.h"
 #include "util/Csv.h"
 #include "util/SafeFile.h"
+#include "xafs/XafsChemicalMaps.h"
 #include "xafs/XafsHelperThread.h"
 #include "xafs/XafsRecord.h"
 #include "xafs/XafsRegister.h"
@@ -128,7 +129,11 @@ int XafsBuilder::build()
     }
     if (rows.isEmpty() || !writeEnergies(rows) || !writeRecord(rows.keys()))
         return 0;
-    if (h5 && !commitH5(QDir(outputFolder()).filePath(XafsRecord::fileName(layout.name))))
+    // The edge position and white line of every voxel come with the stacks.
+    if (withEdgeMaps)
+        XafsChemicalMaps(outputFolder(), layout.name, edgeMapSettings).edgeMaps();
+    if (h5 && !(writeH5EdgeMaps(rows.keys()) &&
+                commitH5(QDir(outputFolder()).filePath(XafsRecord::fileName(layout.name)))))
         return 0;
     QStringList built;
     for (int slice : rows.keys())
@@ -447,6 +452,30 @@ bool XafsBuilder::writeH5Slice(int slice, const std::vector<double> &grid)
     if (!ok)
         qDebug() << "XAFS: slice not written to" << h5->path() << slice;
     return ok;
+}
+
+// The edge maps as their TIFFs hold them, [slice, z, x] in the order of /slice.
+bool XafsBuilder::writeH5EdgeMaps(const QList<int> &slices)
+{
+    if (!withEdgeMaps || !h5Ok)
+        return true;
+    const std::vector<int> map{1, region.height, region.width};
+    for (int slice : slices) {
+        for (const char *kind : {"edge50", "wl-energy", "wl-height"}) {
+            std::vector<XafsPage> pages;
+            const QString tif =
+                QDir(outputFolder()).filePath(stackFileName(layout.name, kind, slice));
+            const QByteArray dataset = QByteArray("/") + kind;
+            if (!XafsTiff::readPages(tif, &pages) || pages.size() != 1 ||
+                pages[0].values.size() != size_t(region.width) * size_t(region.height) ||
+                !h5->appendBlock(dataset.constData(), map, 0, map, pages[0].values.data())) {
+                qDebug() << "XAFS: edge map not written to" << h5->path() << tif;
+                h5Ok = false;
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 bool XafsBuilder::commitH5(const QString &recordPath)

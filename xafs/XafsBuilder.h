@@ -1,5 +1,6 @@
 #pragma once
 
+#include "xafs/XafsMapSettings.h"
 #include "xafs/XafsNormaliser.h"
 #include "xafs/XafsResultSets.h"
 
@@ -62,6 +63,14 @@ public:
 
     // Settings of later steps that go into the record <name>-xafs.json with the build's.
     void setRecordExtra(const QJsonObject &extra) { recordExtra = extra; }
+    // With these settings the build also makes the edge position and white-line maps
+    // of every built slice once its stacks are written (and puts them into the HDF5
+    // file when it writes one).
+    void setEdgeMaps(const XafsMapSettings &maps)
+    {
+        edgeMapSettings = maps;
+        withEdgeMaps = true;
+    }
 
 private:
     QList<int> notBuilt;
@@ -85,6 +94,9 @@ private:
     // <name>-xafs.h5 while a build with xafs_h5 writes it.
     std::unique_ptr<H5Writer> h5;
     bool h5Ok = true;
+    XafsMapSettings edgeMapSettings;
+    bool withEdgeMaps = false;
     bool writeH5Slice(int slice, const std::vector<double> &grid);
+    bool writeH5EdgeMaps(const QList<int> &slices);
     bool commitH5(const QString &recordPath);
 };

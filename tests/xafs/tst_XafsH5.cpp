@@ -1,6 +1,6 @@
-// The HDF5 file of a build (xafs_h5 1), read back by h5py: its stacks, maps and
-// energies equal the TIFFs the build writes, bit for bit, and one voxel's spectrum
-// is one chunk.
+// The HDF5 file of a build (xafs_h5 1), read back by h5py: its stacks, maps (the
+// edge maps included) and energies equal the TIFFs the build writes, bit for bit,
+// and one voxel's spectrum is one chunk.
 
 #include "tests/xafs/XafsResultFiles.h"
 #include "xafs/XafsBuilder.h"
@@ -25,7 +25,7 @@ with h5py.File(p, 'r') as f:
     for k, s in enumerate(f['slice'][:]):
         for name in ('mu', 'norm'):
             open('%s-%s-%d.bin' % (p, name, s), 'wb').write(f[name][:, k].astype('<f4').tobytes())
-        for name in ('jump', 'e0'):
+        for name in ('jump', 'e0', 'edge50', 'wl-energy', 'wl-height'):
             open('%s-%s-%d.bin' % (p, name, s), 'wb').write(f[name][k].astype('<f4').tobytes())
     print(json.dumps({'chunks': list(f['mu'].chunks), 'shape': list(f['mu'].shape),
                       'energy_eV': [float(e) for e in f['energy_eV'][:]],
@@ -69,6 +69,7 @@ void tst_XafsH5::sameAsTheTiffs()
     settings.writeH5 = true;
     settings.pixelSizeUm = pixelSizeUm;
     XafsBuilder builder({dir.path(), "smp", false, false, false}, settings);
+    builder.setEdgeMaps(XafsMapSettings());
     QCOMPARE(builder.build(), 2);
     const QDir out(dir.filePath("xafs"));
     QProcess p;
@@ -83,7 +84,7 @@ void tst_XafsH5::sameAsTheTiffs()
     QCOMPARE(o["energy_eV"].toArray().last().toDouble(), 7150.0);
     QCOMPARE(o["record"].toObject()["slices_built"].toArray(), (QJsonArray{3, 12}));
     for (int slice : {3, 12}) {
-        for (const char *kind : {"mu", "norm", "jump", "e0"}) {
+        for (const char *kind : {"mu", "norm", "jump", "e0", "edge50", "wl-energy", "wl-height"}) {
             std::vector<XafsPage> pages;
             QVERIFY(XafsTiff::readPages(
                 out.filePath(XafsBuilder::stackFileName("smp", kind, slice)), &pages));
