@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -84,9 +85,11 @@ void TestSequentialView::progressInViewAndUnitNamed()
     emit body.callBatchExec();
     auto *progress = body.findChild<QLabel *>(QStringLiteral("SeqSetProgress"));
     QVERIFY(progress);
-    const QString third = language == QLatin1String("ja") ? QStringLiteral("エネルギー 3 /")
-                                                          : QStringLiteral("Energy 3 of");
-    QTRY_VERIFY_WITH_TIMEOUT(progress->text().startsWith(third), 30000);
+    // Any set of the run will do: a loaded machine may pass one between two looks.
+    const QRegularExpression running(language == QLatin1String("ja")
+                                         ? QStringLiteral("^エネルギー [2-9]\\d* /")
+                                         : QStringLiteral("^Energy [2-9]\\d* of"));
+    QTRY_VERIFY_WITH_TIMEOUT(running.match(progress->text()).hasMatch(), 30000);
     // In view: inside the control column's viewport as it stands, not scrolled to.
     auto *column = body.findChild<QScrollArea *>(QStringLiteral("ControlScroll"));
     QVERIFY(column && progress->isVisible());
