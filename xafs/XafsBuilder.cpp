@@ -130,8 +130,14 @@ int XafsBuilder::build()
     if (rows.isEmpty() || !writeEnergies(rows) || !writeRecord(rows.keys()))
         return 0;
     // The edge position and white line of every voxel come with the stacks.
-    if (withEdgeMaps)
-        XafsChemicalMaps(outputFolder(), layout.name, edgeMapSettings).edgeMaps();
+    if (withEdgeMaps) {
+        int unwritten = 0;
+        XafsChemicalMaps(outputFolder(), layout.name, edgeMapSettings).edgeMaps(&unwritten);
+        if (unwritten > 0) {
+            qDebug() << "XAFS: build failed, edge maps not written for" << unwritten << "slices";
+            return 0;
+        }
+    }
     if (h5 && !(writeH5EdgeMaps(rows.keys()) &&
                 commitH5(QDir(outputFolder()).filePath(XafsRecord::fileName(layout.name)))))
         return 0;

@@ -234,7 +234,7 @@ int XafsChemicalMaps::linearCombinationFit() const
     return fitted;
 }
 
-int XafsChemicalMaps::edgeMaps() const
+int XafsChemicalMaps::edgeMaps(int *unwritten) const
 {
     int made = 0;
     for (const QString &slice : slices()) {
@@ -255,7 +255,10 @@ int XafsChemicalMaps::edgeMaps() const
             writeMap(QStringLiteral("wl-energy"), slice, stack, "wl-energy", wlEnergy);
         const bool heightWritten =
             writeMap(QStringLiteral("wl-height"), slice, stack, "wl-height", wlHeight);
-        made += edgeWritten && energyWritten && heightWritten ? 1 : 0;
+        const bool written = edgeWritten && energyWritten && heightWritten;
+        made += written ? 1 : 0;
+        if (!written && unwritten)
+            ++*unwritten;
     }
     return made;
 }

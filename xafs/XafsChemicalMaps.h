@@ -31,7 +31,8 @@ public:
                                  const std::vector<double> &energies);
 
     int linearCombinationFit() const;
-    int edgeMaps() const;
+    // `unwritten`, when given, counts the slices whose maps could not be written.
+    int edgeMaps(int *unwritten = nullptr) const;
     // The components of the built slices; `pca` receives them (also when the files
     // could not be written).
     bool principalComponents(XafsPca *pca) const;

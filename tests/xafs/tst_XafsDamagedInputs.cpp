@@ -45,6 +45,7 @@ void TestXafsDamagedInputs::build_data()
     QTest::newRow("record is a FIFO") << "fifo" << false;
     QTest::newRow("record links to /dev/zero") << "zero" << false;
     QTest::newRow("full disk at the mu stack") << "full" << false;
+    QTest::newRow("full disk at the edge maps") << "edges" << false;
     QTest::newRow("memory budget below a slice's buffers") << "memory" << false;
     QTest::newRow("helper threads refused") << "threads" << true;
 }
@@ -71,6 +72,8 @@ void TestXafsDamagedInputs::build()
         QVERIFY(QFile::link("/dev/zero", record));
     if (damage == "full")
         SafeFile::setFailingWrites("-mu-");
+    if (damage == "edges")
+        SafeFile::setFailingWrites("-edge50-");
     if (damage == "cut") {
         QFile cut(QDir(dir.path())
                       .filePath(ResultLayout::fileName("smp", tag, sliceNumberText(4), "tif")));
@@ -85,6 +88,7 @@ void TestXafsDamagedInputs::build()
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^XAFS: a helper thread could not"));
     }
     XafsBuilder builder({dir.path(), "smp", false, false, false}, XafsSettings());
+    builder.setEdgeMaps(XafsMapSettings());
     QCOMPARE(builder.build() > 0, built);
     // Slices left out make a build that still counts as failed.
     const QList<int> leftOut = damage == "cut"    ? QList<int>{4}
@@ -92,7 +96,8 @@ void TestXafsDamagedInputs::build()
                                                   : QList<int>{};
     QCOMPARE(builder.failedSlices(), leftOut);
     const QDir out(builder.outputFolder());
-    QCOMPARE(out.exists(XafsBuilder::stackFileName("smp", "mu", 3)), built);
+    // The edge maps come after the stacks, which stay when the maps can not be written.
+    QCOMPARE(out.exists(XafsBuilder::stackFileName("smp", "mu", 3)), built || damage == "edges");
     QCOMPARE(out.entryList({"*.part"}, QDir::Files | QDir::System), QStringList());
     if (damage != "threads")
         return;
