@@ -266,23 +266,26 @@ void TestSlurm::initTestCase()
     // above the batch script that is no such program must not be taken.
     const QString project = dir.filePath("project");
     QVERIFY(QDir().mkpath(project + "/build"));
-    QVERIFY(QDir().mkpath(project + "/work/build"));
+    // The batch script's folder holds "%x" (the job name to sbatch unless
+    // escaped), blanks and a quote: the logs must land where the report says.
+    const QString work = project + "/work %x 50% o'clock";
+    QVERIFY(QDir().mkpath(work + "/build"));
     QVERIFY(QFile::link(ORVO2_EXE, project + "/build/orvo2"));
     wrapper = wrapperIn(project);
     QVERIFY(!wrapper.isEmpty());
-    QVERIFY(writeFile(project + "/work/build/orvo2", "#!/bin/sh\nexit 7\n"));
-    QVERIFY(QFile::setPermissions(project + "/work/build/orvo2",
+    QVERIFY(writeFile(work + "/build/orvo2", "#!/bin/sh\nexit 7\n"));
+    QVERIFY(QFile::setPermissions(work + "/build/orvo2",
                                   QFile::permissions(wrapper) | QFile::ExeOwner));
 
-    settings = smallSettings(project + "/work/data");
+    settings = smallSettings(work + "/data");
     QVERIFY(DemoGenerator(settings).generate());
-    results = project + "/work/results";
-    script = project + "/work/seq.bat";
+    results = work + "/results";
+    script = work + "/seq.bat";
     QVERIFY(writeFile(script, sequentialScript(settings, results).toUtf8()));
 
     // The reference: the same script run locally in one go.
     local = dir.filePath("local");
-    const Run r = runProgram(ORVO2_EXE, {"-nw", "-e", "-b", script, "-x"}, project + "/work");
+    const Run r = runProgram(ORVO2_EXE, {"-nw", "-e", "-b", script, "-x"}, work);
     QCOMPARE(r.status, 0);
     QVERIFY(QDir().rename(results, local));
     QCOMPARE(filesUnder(local, {}).size() % settings.energies, 0);
