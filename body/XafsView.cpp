@@ -5,6 +5,7 @@
 #include "run/RunController.h"
 #include "select/SelectAFile.h"
 #include "ui_Body.h"
+#include "util/ThreadStart.h"
 #include "xafs/XafsChemicalMaps.h"
 #include "xafs/XafsMapRecord.h"
 
@@ -93,10 +94,8 @@ void XafsView::startMaps(MapWork work, int clusters)
                                             : tr("The maps could not be made: see the log."));
         p.ended();
     });
-    mapThread->start();
-    if (mapThread->isRunning() || mapThread->isFinished())
+    if (ThreadStart::start(*mapThread, QStringLiteral("XAFS maps")))
         return;
-    qDebug() << "XAFS: the maps thread could not start";
     delete mapThread;
     mapThread = nullptr;
     xafsPanel->setMapsBusy(false, tr("The maps could not be made: see the log."));
@@ -173,11 +172,9 @@ void XafsView::startBuild(bool fromScript)
             p.answerScript(ok);
         p.ended();
     });
-    buildThread->start();
-    if (buildThread->isRunning() || buildThread->isFinished())
+    if (ThreadStart::start(*buildThread, QStringLiteral("XAFS build")))
         return;
     // No thread could be made: the script must not wait for an end that never comes.
-    qDebug() << "XAFS: the build thread could not start";
     delete buildThread;
     buildThread = nullptr;
     xafsPanel->setBuilding(false);
