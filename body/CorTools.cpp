@@ -136,7 +136,7 @@ bool CorTools::scanCor(double from, double to, double step)
             grey.min = fbp.min();
             grey.max = fbp.max();
         }
-        picture = GreyPicture::of(n, n, grey, [&fbp](int z) { return fbp.resultRow(z); });
+        picture = GreyPicture::of(n, n, grey, fbp.rows());
         const QString tag = CorScan::tagOf(cor);
         qDebug().noquote() << "CoR scan :" << tag;
         DataSaver *saver = p.saver;
@@ -144,7 +144,7 @@ bool CorTools::scanCor(double from, double to, double step)
             auto *record = new SavingData(dataDir->path(), dataDir->name(), tag, proc->sliceNo());
             const double whole[4] = {0.0, 0.0, double(n), double(n)};
             const double *r = panel->calcRegionChanged() ? region : whole;
-            record->data = SavingData::resultText(n, fbp.resultRow(0), r[0], r[1], r[2], r[3]);
+            record->data = SavingData::resultText(n, fbp.rows(), r[0], r[1], r[2], r[3]);
             QMetaObject::invokeMethod(
                 saver, [saver, record] { saver->saveDataWDiscard(record); }, Qt::QueuedConnection);
         }
@@ -160,7 +160,8 @@ bool CorTools::scanCor(double from, double to, double step)
     panel->showSliceNo(proc->sliceNo());
     if (!fixed)
         panel->setCBarMinMaxForced(grey.min, grey.max);
-    panel->showResult(picture,
-                      QVector<double>(fbp.resultRow(0), fbp.resultRow(0) + qsizetype(n) * n), n, n);
+    QVector<double> values(qsizetype(n) * n);
+    fbp.copyResult(values.data());
+    panel->showResult(picture, values, n, n);
     return true;
 }

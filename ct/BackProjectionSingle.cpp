@@ -474,13 +474,13 @@ void BackProjectionSingle::run(const Slices &s, int xFrom, int xTo, int zFrom, i
                 }
             }
         }
-        // The sums become doubles here, once, where the results are kept.
+        // The sums reach the results here, once per tile of rows.
         for (int r = 0; r < rows; ++r)
             for (int k = 0; k < s.slices; ++k) {
                 const float *sum = sumRow(k, r);
-                double *result = s.results[k] + static_cast<size_t>(zb + r) * rowLength;
+                float *result = s.results[k] + static_cast<size_t>(zb + r) * rowLength;
                 for (int x = from[r]; x < to[r]; ++x)
-                    result[x] += static_cast<double>(sum[x]);
+                    result[x] += sum[x];
             }
     }
 }

@@ -9,7 +9,7 @@
 // per pass as BackProjection, but the detector position, the interpolation and
 // the sums in float32, with fused multiply-adds where the processor has them,
 // sixteen pixels per step with AVX-512 and eight with AVX2. A tile of rows is
-// summed in float and added to the double results once, after all projections.
+// summed in float and added to the float results once, after all projections.
 // The same input gives the same bits on one instruction set whatever the number
 // of slices per pass.
 namespace BackProjectionSingle {
@@ -27,8 +27,8 @@ struct Slices
     const double *sines = nullptr;       // sin(i pi / P)
     int slices = 0;                      // 1 ... maxSlices
     const float *tables[maxSlices] = {}; // filtered rows, row i at tables[s] + i * tableStride
-    size_t tableStride = 0;          // at least N + rowPadding, 64-byte aligned rows, zeros after N
-    double *results[maxSlices] = {}; // N x N, result[z][x] at results[s] + z * N + x
+    size_t tableStride = 0;         // at least N + rowPadding, 64-byte aligned rows, zeros after N
+    float *results[maxSlices] = {}; // N x N, result[z][x] at results[s] + z * N + x
 };
 
 // Adds every projection to every pixel of [xFrom, xTo) x [zFrom, zTo) (within 0 ... N)

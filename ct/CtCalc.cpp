@@ -302,8 +302,7 @@ void CtCalc::genResImage()
         picture = QImage(n, n, QImage::Format_Grayscale8);
     if (picture.isNull())
         return;
-    GreyPicture::paint(&picture, 0, 0, n, n, bar->greyScale(),
-                       [this](int z) { return fbp.resultRow(z); });
+    GreyPicture::paint(&picture, 0, 0, n, n, bar->greyScale(), fbp.rows());
     ui->DispCt->newImage();
     ui->DispCt->dispA()->update();
 }
@@ -315,7 +314,7 @@ void CtCalc::noticedNewPos(double x, double z)
     const int row = Numbers::saturateToInt(z);
     if (n < 1 || column < 0 || column >= n || row < 0 || row >= n)
         return;
-    ui->DispCt->setVal(fbp.resultRow(row)[column]);
+    ui->DispCt->setVal(fbp.resultAt(column, row));
 }
 
 void CtCalc::noticedNewS(QRectF s)

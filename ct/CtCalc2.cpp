@@ -158,6 +158,12 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
     const int lineLength = rotAxIsV ? images->width() : images->height();
     const bool halfAcquisition =
         ScanGeometry::isHalfAcquisition(runParams.geometry.rangeDegrees, lineLength, cor);
+    CtFbp::Precision precision = CtFbp::Precision::Double;
+    if (!CtFbp::precisionOf(runParams.precision, &precision))
+        qDebug() << "Unknown precision, double used" << runParams.precision;
+    // A single-precision core rounds the samples to float: the sinogram keeps
+    // them so, at half the memory.
+    hSgm.singleSamples = precision == CtFbp::Precision::Single;
     genSinogram0(&hSgm, *images, rotAxIsV, cor, slice, runParams.fixedHalfWidth, halfAcquisition);
     if (!hSgm.isUsable() || hSgm.slice != slice)
         return false;
@@ -177,9 +183,6 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         failureReason = QStringLiteral("filter could not be set up");
         return false;
     }
-    CtFbp::Precision precision = CtFbp::Precision::Double;
-    if (!CtFbp::precisionOf(runParams.precision, &precision))
-        qDebug() << "Unknown precision, double used" << runParams.precision;
     if (!target->setPrecision(precision)) {
         failureReason = QStringLiteral("precision could not be set up");
         return false;
@@ -201,23 +204,34 @@ bool CtCalc2::prepare(bool rotAxIsV, double cor, int slice, CtFbp *target)
         region = {true, 0.0, 0.0, double(n), double(n)};
         emit calcRegionDefaulted(region.x0, region.z0, region.x1, region.z1);
     }
+    if (hSgm.singleSamples)
+        return target->filterSinogram(hSgm.sgmSingle.data(), hSgm.width, p);
     return target->filterSinogram(hSgm.sgm.data(), hSgm.width, p);
 }
 
 void CtCalc2::removeRings(int slice)
 {
+    if (hSgm.singleSamples)
+        removeRingsOf(hSgm.sgmSingle.data(), slice);
+    else
+        removeRingsOf(hSgm.sgm.data(), slice);
+}
+
+template<typename Sample>
+void CtCalc2::removeRingsOf(Sample *sgm, int slice)
+{
     const int p = hSgm.height;
     if (runParams.ringSequence <= 0 || !ringCorrections) {
-        RingRemoval::apply(hSgm.sgm.data(), hSgm.width, p, ringWindow);
+        RingRemoval::apply(sgm, hSgm.width, p, ringWindow);
         return;
     }
     const RingCorrections::Key key{runParams.ringSequence, slice, hSgm.width, ringWindow};
     std::optional<std::vector<double>> correction = ringCorrections->find(key);
     if (!correction) {
-        correction = RingRemoval::columnCorrection(hSgm.sgm.data(), hSgm.width, p, ringWindow);
+        correction = RingRemoval::columnCorrection(sgm, hSgm.width, p, ringWindow);
         ringCorrections->keep(key, *correction);
     }
-    RingRemoval::applyColumnCorrection(hSgm.sgm.data(), hSgm.width, p, ringWindow, *correction);
+    RingRemoval::applyColumnCorrection(sgm, hSgm.width, p, ringWindow, *correction);
 }
 
 bool CtCalc2::reconstruct(bool rotAxIsV, double cor, int slice)
@@ -338,8 +352,7 @@ void CtCalc2::render()
         scale.grey.min = grey.min;
         scale.grey.max = grey.max;
     }
-    const QImage picture =
-        GreyPicture::of(n, n, grey, [this](int z) { return current->resultRow(z); });
+    const QImage picture = GreyPicture::of(n, n, grey, current->rows());
     if (picture.isNull()) {
         qDebug() << "Can not make result image of size" << n;
         return;
@@ -352,8 +365,11 @@ void CtCalc2::render()
     if (!scale.fixed)
         emit autoRangeFound(grey.min, grey.max);
     const qsizetype count = qsizetype(n) * n;
-    if (shownValues.size() != count)
-        shownValues = QVector<double>(current->resultRow(0), current->resultRow(0) + count);
+    if (shownValues.size() != count) {
+        QVector<double> values(count);
+        current->copyResult(values.data());
+        shownValues = std::move(values);
+    }
     emit resultReady(resImage, shownValues, n, n);
 }
 
@@ -397,8 +413,8 @@ void CtCalc2::saveData()
     auto *record = new SavingData(dataTarget.path, dataTarget.name, dataTarget.tag, sliceNo);
     record->writeDat = saveDat;
     if (saveDat)
-        record->data = SavingData::resultText(n, current->resultRow(0), region.x0, region.z0,
-                                              region.x1, region.z1);
+        record->data =
+            SavingData::resultText(n, current->rows(), region.x0, region.z0, region.x1, region.z1);
     if (saveTiff)
         record->tiff = tiffOf(n);
     record->h5 = saveH5 && floatsOf(n, record);
@@ -423,8 +439,9 @@ bool CtCalc2::floatsOf(int n, SavingData *record) const
     record->n = n;
     record->projections = current->count();
     record->values.reserve(size_t(columns) * size_t(rows));
+    const CtFbp::Rows rowOf = current->rows();
     for (int z = zFrom; z < zFrom + rows; ++z) {
-        const double *row = current->resultRow(z) + xFrom;
+        const double *row = rowOf(z) + xFrom;
         for (int x = 0; x < columns; ++x)
             record->values.push_back(static_cast<float>(row[x]));
     }
@@ -463,8 +480,9 @@ QByteArray CtCalc2::tiffOf(int n) const
     tiff.yPosition = zFrom;
     tiff.description = info.description();
     tiff.values.reserve(size_t(columns) * size_t(rows));
+    const CtFbp::Rows rowOf = current->rows();
     for (int z = zFrom; z < zFrom + rows; ++z) {
-        const double *row = current->resultRow(z) + xFrom;
+        const double *row = rowOf(z) + xFrom;
         for (int x = 0; x < columns; ++x)
             tiff.values.push_back(static_cast<float>(row[x]));
     }

@@ -157,6 +157,8 @@ private:
     // The sinogram of `slice` filtered into `target`, ready for back projection.
     bool prepare(bool rotAxIsV, double cor, int slice, CtFbp *target);
     void removeRings(int slice);
+    template<typename Sample>
+    void removeRingsOf(Sample *sgm, int slice);
     // The requests of a slice group, once all have arrived.
     void runSliceGroup();
     // Tells the saver that this slice was not reconstructed, for the run record.

@@ -1,7 +1,6 @@
 #include "CtFbp.h"
 
 #include "BackProjection.h"
-#include "BackProjectionSingle.h"
 
 #include <QDebug>
 
@@ -216,47 +215,19 @@ bool CtFbp::setupDouble(int n, int count, int length)
     return true;
 }
 
-size_t CtFbp::filteredStrideSingle() const
-{
-    return (static_cast<size_t>(nFft) + BackProjectionSingle::rowPadding + 15) / 16 * 16;
-}
-
-bool CtFbp::setupSingle(int n, int count, int length)
-{
-    const size_t L = static_cast<size_t>(length);
-    const size_t bins = L / 2 + 1;
-    if (!realInSingle.allocate(L) || !forwardOutSingle.allocate(bins) ||
-        !inverseInSingle.allocate(bins) || !realOutSingle.allocate(L))
-        return false;
-    forwardPlanSingle.reset(FftwPlanner::planDftR2c1d(length, realInSingle.data(),
-                                                      forwardOutSingle.data(), FFTW_ESTIMATE));
-    inversePlanSingle.reset(FftwPlanner::planDftC2r1d(length, inverseInSingle.data(),
-                                                      realOutSingle.data(), FFTW_ESTIMATE));
-    if (!forwardPlanSingle || !inversePlanSingle)
-        return false;
-    // A real row's spectrum is conjugate-symmetric, so the real part of the
-    // complex path's filtered row is the real transform filtered by the mean of
-    // the weights of bins m and L - m.
-    binWeightsSingle.resize(bins);
-    const double scale = twoPi / length / length;
-    for (size_t m = 0; m < bins; ++m) {
-        const size_t mirror = (L - m) % L;
-        binWeightsSingle[m] =
-            static_cast<float>(0.5 * (binWeights[m] + binWeights[mirror]) * scale);
-    }
-    // nFft is not yet set: the stride of n, as filteredStrideSingle gives it.
-    const size_t stride =
-        (static_cast<size_t>(n) + BackProjectionSingle::rowPadding + 15) / 16 * 16;
-    filteredSingle.assign(stride * static_cast<size_t>(count) + 16, 0.0f);
-    const auto address = reinterpret_cast<std::uintptr_t>(filteredSingle.data());
-    filteredSingleBase = filteredSingle.data() + (64 - address % 64) % 64 / sizeof(float);
-    return true;
-}
-
 void CtFbp::initResult(int n)
 {
     rn = std::max(n, 0);
-    result.assign(static_cast<size_t>(rn) * static_cast<size_t>(rn), 0.0);
+    const size_t size = static_cast<size_t>(rn) * static_cast<size_t>(rn);
+    // Only the precision's own result is kept.
+    singleResult = arithmetic == Precision::Single;
+    if (singleResult) {
+        result = {};
+        resultSingle.assign(size, 0.0f);
+    } else {
+        resultSingle = {};
+        result.assign(size, 0.0);
+    }
     valid = false;
 }
 
@@ -277,42 +248,6 @@ void CtFbp::forward(const double *row)
         forwardIn[k][1] = 0.0;
     }
     forwardPlan.execute();
-}
-
-void CtFbp::forwardSingle(const double *row)
-{
-    if (!scan.sampleWeights.empty())
-        row = weightedSamples(row);
-    float *in = realInSingle.data();
-    for (int k = 0; k < nFft; ++k)
-        in[k] = static_cast<float>(row[k]);
-    const int tail = nFft + (nTransform - nFft) / 2;
-    for (int k = nFft; k < nTransform; ++k)
-        in[k] = static_cast<float>(k < tail ? row[nFft - 1] : row[0]);
-    forwardPlanSingle.execute();
-}
-
-float *CtFbp::spectrumSingle(int i)
-{
-    const size_t size = 2 * binsSingle() * static_cast<size_t>(nProj);
-    if (spectraSingle.size() != size)
-        spectraSingle.assign(size, 0.0f);
-    return spectraSingle.data() + 2 * binsSingle() * static_cast<size_t>(i);
-}
-
-void CtFbp::filterSpectrumSingle(const fftwf_complex *s, int i)
-{
-    const size_t bins = binsSingle();
-    const float *w = binWeightsSingle.data();
-    for (size_t m = 0; m < bins; ++m) {
-        inverseInSingle[m][0] = s[m][0] * w[m];
-        inverseInSingle[m][1] = s[m][1] * w[m];
-    }
-    inversePlanSingle.execute();
-    float *f = filteredSingleBase + static_cast<size_t>(i) * filteredStrideSingle();
-    std::copy(realOutSingle.data(), realOutSingle.data() + nFft, f);
-    if (!scan.isDefault())
-        weightFilteredRow(i);
 }
 
 void CtFbp::fftRow(const double *row, int i)
@@ -381,7 +316,7 @@ void CtFbp::pixelRange(double a0, double a1, int n, int *from, int *to)
 
 void CtFbp::backProject(int i, double x0, double x1, double z0, double z1)
 {
-    if (!rowIndexOk(i) || rn != nFft)
+    if (!rowIndexOk(i) || !resultFits())
         return;
     if (arithmetic == Precision::Single) {
         backProjectSingle(i, x0, x1, z0, z1);
@@ -412,36 +347,6 @@ void CtFbp::backProject(int i, double x0, double x1, double z0, double z1)
     valid = true;
 }
 
-void CtFbp::backProjectSingle(int i, double x0, double x1, double z0, double z1)
-{
-    // One projection, as the single-precision kernels compute its terms; the
-    // caller that steps projection by projection keeps the sum in the result.
-    const int N = nFft;
-    const double c = N * 0.5;
-    const double cs = cosines[i];
-    const double sn = sines[i];
-    const float *f = filteredSingleBase + static_cast<size_t>(i) * filteredStrideSingle();
-    int xFrom, xTo, zFrom, zTo;
-    pixelRange(x0, x1, N, &xFrom, &xTo);
-    pixelRange(z0, z1, N, &zFrom, &zTo);
-    for (int z = zFrom; z < zTo; ++z) {
-        int from, to;
-        BackProjection::rowChord(N, z, xFrom, xTo, &from, &to);
-        double *row = resultRow(z);
-        for (int x = from; x < to; ++x) {
-            // The position as the double path computes it, so that the same terms
-            // are dropped at the last sample; the interpolation is float.
-            const double t = (x - c) * cs - (z - c) * sn + c;
-            const int k = static_cast<int>(std::floor(t));
-            if (!(k >= 0 && k < N - 1))
-                continue;
-            const float frac = static_cast<float>(t - k);
-            row[x] += static_cast<double>(f[k] + frac * (f[k + 1] - f[k]));
-        }
-    }
-    valid = true;
-}
-
 void CtFbp::backProjectAll(double x0, double x1, double z0, double z1)
 {
     CtFbp *self = this;
@@ -456,7 +361,7 @@ void CtFbp::backProjectAll(CtFbp *const *cores, int count, double x0, double x1,
     std::vector<CtFbp *> alike;
     for (int i = 0; i < count; ++i) {
         CtFbp *core = cores[i];
-        if (!core || core->nFft < 2 || core->nProj < 1 || core->rn != core->nFft)
+        if (!core || core->nFft < 2 || core->nProj < 1 || !core->resultFits())
             continue;
         if (!alike.empty() && (core->nFft != alike[0]->nFft || core->nProj != alike[0]->nProj ||
                                core->arithmetic != alike[0]->arithmetic ||
@@ -497,39 +402,23 @@ void CtFbp::backProjectAll(CtFbp *const *cores, int count, double x0, double x1,
         core->valid = true;
 }
 
-void CtFbp::backProjectGroups(const std::vector<CtFbp *> &alike, double x0, double x1, double z0,
-                              double z1)
-{
-    const CtFbp &first = *alike[0];
-    int xFrom, xTo, zFrom, zTo;
-    pixelRange(x0, x1, first.nFft, &xFrom, &xTo);
-    pixelRange(z0, z1, first.nFft, &zFrom, &zTo);
-    const Simd level = simd();
-    for (size_t at = 0; at < alike.size(); at += BackProjectionSingle::maxSlices) {
-        BackProjectionSingle::Slices group;
-        group.n = first.nFft;
-        group.count = first.nProj;
-        group.cosines = first.cosines.data();
-        group.sines = first.sines.data();
-        group.tableStride = first.filteredStrideSingle();
-        group.slices = static_cast<int>(
-            std::min(alike.size() - at, static_cast<size_t>(BackProjectionSingle::maxSlices)));
-        for (int s = 0; s < group.slices; ++s) {
-            group.tables[s] = alike[at + s]->filteredSingleBase;
-            group.results[s] = alike[at + s]->result.data();
-        }
-        BackProjectionSingle::run(group, xFrom, xTo, zFrom, zTo, level);
-    }
-    for (CtFbp *core : alike)
-        core->valid = true;
-}
-
 void CtFbp::calcMinMax()
 {
-    if (!valid || rn < 1 || result.size() != static_cast<size_t>(rn) * rn)
+    const size_t size = static_cast<size_t>(rn) * rn;
+    if (!valid || rn < 1 || (singleResult ? resultSingle.size() : result.size()) != size)
         return;
     minValue = DBL_MAX;
     maxValue = -DBL_MAX;
+    if (singleResult) {
+        for (const float f : resultSingle) {
+            const double v = f;
+            if (v < minValue)
+                minValue = v;
+            if (v > maxValue)
+                maxValue = v;
+        }
+        return;
+    }
     for (const double v : result) {
         if (v < minValue)
             minValue = v;
@@ -543,13 +432,8 @@ bool CtFbp::filterSinogram(const double *sgm, int sgmWidth, int rows)
     if (nFft < 2 || rows != nProj || sgmWidth < nFft)
         return false;
     initResult(nFft);
-    if (arithmetic == Precision::Single) {
-        for (int i = 0; i < rows; ++i) {
-            forwardSingle(sgm + static_cast<size_t>(i) * sgmWidth);
-            filterSpectrumSingle(forwardOutSingle.data(), i);
-        }
-        return true;
-    }
+    if (arithmetic == Precision::Single)
+        return filterSinogramSingle(sgm, sgmWidth, rows);
     // The same values as fftRow then filterRow for every row: the forward
     // output is read in place of its copy.
     for (int i = 0; i < rows; ++i) {

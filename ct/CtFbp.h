@@ -35,7 +35,9 @@ public:
     // the filtered rows, the interpolation and the sums in float32 (fused
     // multiply-adds where the processor has them), for about twice the speed:
     // its slices differ from the double ones far below the photon noise of a
-    // measured voxel. Only the results are doubles, for the files and the display.
+    // measured voxel. The result is kept in float too (resultRow(z, buffer) gives
+    // doubles for the files and the display), and an engine keeps its sinogram in
+    // float (HSgm::singleSamples), so a core's buffers take about half the memory.
     // The stepwise path (fftRow, filterRow, backProject) follows the setting too;
     // filteredRow is the double path's. A core already set up is set up again for
     // the new precision; false when that fails.
@@ -99,19 +101,65 @@ public:
     // last fftRow). False when the core is not set up for these sizes.
     bool reconstruct(const double *sgm, int sgmWidth, int rows, double x0, double x1, double z0,
                      double z1);
+    // The same from a sinogram of floats, as single-precision engines keep it: in
+    // single precision the same values bit for bit as the double sinogram rounded
+    // to float (without sample weights), in double the floats taken exactly.
+    bool reconstruct(const float *sgm, int sgmWidth, int rows, double x0, double x1, double z0,
+                     double z1);
     // The first half of reconstruct: a zero result and the filtered rows of `sgm`,
     // ready for backProjectAll (alone or with the cores of other slices).
     bool filterSinogram(const double *sgm, int sgmWidth, int rows);
+    bool filterSinogram(const float *sgm, int sgmWidth, int rows);
 
     int n() const { return nFft; }
     int count() const { return nProj; }
     bool resultValid() const { return valid; }
     double min() const { return minValue; }
     double max() const { return maxValue; }
-    // Row z of the result (N values), result[z][x].
-    const double *resultRow(int z) const { return result.data() + static_cast<size_t>(z) * rn; }
-    double *resultRow(int z) { return result.data() + static_cast<size_t>(z) * rn; }
+    // The result is N rows of N values, result[z][x]. The double path keeps
+    // doubles; single precision keeps floats (half the memory of the largest
+    // buffer) and gives doubles where a file or the display needs them.
     int resultSize() const { return rn; }
+    bool resultIsSingle() const { return singleResult; }
+    // Row z as doubles, for either precision: the double path's row itself (no
+    // copy), or the single path's row converted into `buffer` (N doubles) and
+    // `buffer` returned.
+    const double *resultRow(int z, double *buffer) const;
+    double resultAt(int x, int z) const;
+    // The whole result as doubles into `out` (N x N values), for a caller that
+    // copies it anyway.
+    void copyResult(double *out) const;
+    // Rows as doubles one after the other (a picture, a text file): a callable
+    // z -> const double * with a row buffer of its own for the single path. A row
+    // stays valid until the next is asked for.
+    class Rows
+    {
+    public:
+        explicit Rows(const CtFbp &core);
+        const double *operator()(int z) const { return core->resultRow(z, buffer.data()); }
+
+    private:
+        const CtFbp *core;
+        mutable std::vector<double> buffer;
+    };
+    Rows rows() const { return Rows(*this); }
+    // Row z of the double path's result (null when the result is single).
+    const double *resultRow(int z) const
+    {
+        return result.empty() ? nullptr : result.data() + static_cast<size_t>(z) * rn;
+    }
+    double *resultRow(int z)
+    {
+        return result.empty() ? nullptr : result.data() + static_cast<size_t>(z) * rn;
+    }
+    // Row z of the single path's result (null when the result is double).
+    const float *resultRowSingle(int z) const
+    {
+        return resultSingle.empty() ? nullptr : resultSingle.data() + static_cast<size_t>(z) * rn;
+    }
+    // The bytes of the core's buffers: FFT buffers, spectra, filtered rows, tables
+    // and the result.
+    size_t bufferBytes() const;
     const double *filteredRow(int i) const
     {
         return filteredBase + static_cast<size_t>(i) * filteredStride();
@@ -151,11 +199,20 @@ private:
     // The single-precision counterparts of forward, spectrum and filterSpectrum:
     // real transforms of length L, whose L / 2 + 1 bins are those of the complex
     // transform's real input.
-    void forwardSingle(const double *row);
+    template<typename Sample>
+    void forwardSingle(const Sample *row);
     // forward with the geometry's sample weights: the weighted row is padded.
     void forwardWeighted(const double *row);
     // The first N samples of a row times the geometry's sample weights.
     const double *weightedSamples(const double *row);
+    const double *weightedSamples(const float *row);
+    template<typename Sample>
+    bool filterSinogramSingle(const Sample *sgm, int sgmWidth, int rows);
+    // The result is held as the core's precision asks and has its size.
+    bool resultFits() const
+    {
+        return rn == nFft && singleResult == (arithmetic == Precision::Single);
+    }
     float *spectrumSingle(int i);
     void filterSpectrumSingle(const fftwf_complex *s, int i);
     void backProjectSingle(int i, double x0, double x1, double z0, double z1);
@@ -185,12 +242,14 @@ private:
     // row after row.
     std::vector<double> spectra;
     std::vector<double> filtered;
-    double *filteredBase = nullptr; // filtered, from its first 64-byte boundary
-    std::vector<double> cosines;    // cos(i pi / P)
-    std::vector<double> sines;      // sin(i pi / P)
-    std::vector<double> xOffsets;   // x - N / 2
-    std::vector<double> weighted;   // a row times the sample weights
-    std::vector<double> result;
+    double *filteredBase = nullptr;  // filtered, from its first 64-byte boundary
+    std::vector<double> cosines;     // cos(i pi / P)
+    std::vector<double> sines;       // sin(i pi / P)
+    std::vector<double> xOffsets;    // x - N / 2
+    std::vector<double> weighted;    // a row times the sample weights
+    std::vector<double> result;      // the double path's
+    std::vector<float> resultSingle; // the single path's
+    bool singleResult = false;
     int rn = 0;
     bool valid = false;
     double minValue = 0.0;

@@ -41,12 +41,21 @@ bool sizeMatches(const ImgData *img, const ImgDatas &stack, const char *what)
 void HSgm::resize(int w, int h)
 {
     sgm.clear();
+    sgmSingle.clear();
     raw.clear();
     width = w;
     height = h;
+    // The samples of the other kind are let go; those of this kind keep their room.
+    if (singleSamples)
+        sgm = {};
+    else
+        sgmSingle = {};
     if (w > 0 && h > 0) {
         const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
-        sgm.assign(n, 0.0);
+        if (singleSamples)
+            sgmSingle.assign(n, 0.0f);
+        else
+            sgm.assign(n, 0.0);
         if (keepRaw)
             raw.assign(n, 0.0);
     }
@@ -97,10 +106,16 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas &stack, bool rotAxIsV, double cor, 
     for (int i = 0; i < P; ++i) {
         readLine(*stack.frame(i), rotAxIsV, slice, line.data());
         double *r = hSgm->keepRaw ? hSgm->raw.data() + i * W : rawRow.data();
-        double *s = hSgm->sgm.data() + i * W;
         resampleLine(line.data(), r, g);
-        for (size_t j = 0; j < W; ++j)
-            s[j] = attenuationOf(i0Row[j], r[j], bgRow[j]);
+        if (hSgm->singleSamples) {
+            float *s = hSgm->sgmSingle.data() + i * W;
+            for (size_t j = 0; j < W; ++j)
+                s[j] = static_cast<float>(attenuationOf(i0Row[j], r[j], bgRow[j]));
+        } else {
+            double *s = hSgm->sgm.data() + i * W;
+            for (size_t j = 0; j < W; ++j)
+                s[j] = attenuationOf(i0Row[j], r[j], bgRow[j]);
+        }
     }
     return true;
 }

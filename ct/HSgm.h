@@ -25,6 +25,11 @@ struct HSgm
 {
     // Attenuation ln((I0 - BG) / (I - BG)), height rows of width samples.
     std::vector<double> sgm;
+    // With singleSamples set the same values, computed in double, are stored as
+    // floats in sgmSingle instead, and sgm stays empty: a single-precision engine
+    // rounds them to float anyway, at half the memory.
+    bool singleSamples = false;
+    std::vector<float> sgmSingle;
     // The resampled raw intensities before normalisation, same shape; only
     // while keepRaw is set (a viewer that shows them), otherwise empty.
     std::vector<double> raw;
@@ -38,8 +43,21 @@ struct HSgm
     void resize(int w, int h);
     // A sinogram narrower than 3 samples gives an FFT length below 2, for
     // which no ramp filter exists.
-    bool isUsable() const { return !sgm.empty() && width >= 3 && height > 0; }
+    bool isUsable() const
+    {
+        return (singleSamples ? !sgmSingle.empty() : !sgm.empty()) && width >= 3 && height > 0;
+    }
     const double *sgmRow(int i) const { return sgm.data() + static_cast<long>(i) * width; }
+    const float *sgmRowSingle(int i) const
+    {
+        return sgmSingle.data() + static_cast<long>(i) * width;
+    }
+    // The bytes of the sample buffers.
+    size_t bytes() const
+    {
+        return sgm.capacity() * sizeof(double) + raw.capacity() * sizeof(double) +
+               sgmSingle.capacity() * sizeof(float);
+    }
     const double *rawRow(int i) const { return raw.data() + static_cast<long>(i) * width; }
 };
 

@@ -77,15 +77,18 @@ std::vector<double> runningMedian(const std::vector<double> &v, int window)
 }
 
 // The sinogram with each column sorted along the angles, and where each sorted
-// value came from, so that the order can be restored.
+// value came from, so that the order can be restored. Samples of type T (double,
+// or float for a sinogram kept in float) are sorted and corrected as they are
+// stored; the measures taken from them are doubles either way.
+template<typename T>
 struct Sorted
 {
     int width = 0;
     int rows = 0;
-    std::vector<double> values; // [rank][column]
-    std::vector<int> rowOf;     // [rank][column]: the row the value came from
+    std::vector<T> values;  // [rank][column]
+    std::vector<int> rowOf; // [rank][column]: the row the value came from
 
-    Sorted(const double *sgm, int w, int r)
+    Sorted(const T *sgm, int w, int r)
         : width(w)
         , rows(r)
         , values(static_cast<size_t>(w) * r)
@@ -95,8 +98,8 @@ struct Sorted
         // row: the order a stable sort by value gives, read from contiguous memory
         // rather than one sample per sinogram row. NaNs (from a float image) go last,
         // so that the order stays a strict one.
-        std::vector<std::pair<double, int>> column(static_cast<size_t>(r));
-        const auto before = [](const std::pair<double, int> &a, const std::pair<double, int> &b) {
+        std::vector<std::pair<T, int>> column(static_cast<size_t>(r));
+        const auto before = [](const std::pair<T, int> &a, const std::pair<T, int> &b) {
             const bool aNan = std::isnan(a.first);
             const bool bNan = std::isnan(b.first);
             if (aNan || bNan)
@@ -114,7 +117,7 @@ struct Sorted
         }
     }
     size_t at(int rank, int column) const { return size_t(rank) * width + column; }
-    void restore(double *sgm) const
+    void restore(T *sgm) const
     {
         for (int k = 0; k < rows; ++k)
             for (int j = 0; j < width; ++j)
@@ -165,7 +168,8 @@ std::vector<int> markedColumns(const std::vector<char> &marked)
 }
 
 // Columns that barely change along the angles while their neighbours do.
-std::vector<char> deadColumns(const double *sgm, int width, int rows, int window)
+template<typename T>
+std::vector<char> deadColumns(const T *sgm, int width, int rows, int window)
 {
     std::vector<double> fluctuation(static_cast<size_t>(width), 0.0);
     for (int i = 1; i < rows; ++i)
@@ -178,14 +182,15 @@ std::vector<char> deadColumns(const double *sgm, int width, int rows, int window
     return dead;
 }
 
-void interpolateColumns(double *sgm, int width, int rows, const std::vector<char> &marked)
+template<typename T>
+void interpolateColumns(T *sgm, int width, int rows, const std::vector<char> &marked)
 {
     for (int j = 0; j < width; ++j) {
         Span s;
         if (!marked[j] || !spanOf(marked, j, &s))
             continue;
         for (int i = 0; i < rows; ++i) {
-            double *row = sgm + size_t(i) * width;
+            T *row = sgm + size_t(i) * width;
             row[j] = row[s.left] + s.weight * (row[s.right] - row[s.left]);
         }
     }
@@ -219,7 +224,8 @@ double robustSigma(const std::vector<double> &v)
 
 // Columns whose trimmed mean (the extreme ranks left out) stands out from its
 // neighbours' by more than the noise of such means allows.
-std::vector<char> largeStripes(const Sorted &sorted, int window)
+template<typename T>
+std::vector<char> largeStripes(const Sorted<T> &sorted, int window)
 {
     const int width = sorted.width;
     const int rows = sorted.rows;
@@ -239,15 +245,16 @@ std::vector<char> largeStripes(const Sorted &sorted, int window)
     return marked;
 }
 
-void replaceSortedColumns(Sorted *sorted, const std::vector<char> &marked)
+template<typename T>
+void replaceSortedColumns(Sorted<T> *sorted, const std::vector<char> &marked)
 {
     for (int j = 0; j < sorted->width; ++j) {
         Span s;
         if (!marked[j] || !spanOf(marked, j, &s))
             continue;
         for (int k = 0; k < sorted->rows; ++k) {
-            const double l = sorted->values[sorted->at(k, s.left)];
-            const double r = sorted->values[sorted->at(k, s.right)];
+            const T l = sorted->values[sorted->at(k, s.left)];
+            const T r = sorted->values[sorted->at(k, s.right)];
             sorted->values[sorted->at(k, j)] = l + s.weight * (r - l);
         }
     }
@@ -255,7 +262,8 @@ void replaceSortedColumns(Sorted *sorted, const std::vector<char> &marked)
 
 // Each column's small-stripe correction: what step 3 takes off every rank of it
 // (0 for a column within the noise).
-std::vector<double> smallStripeCorrections(const Sorted &sorted, int window)
+template<typename T>
+std::vector<double> smallStripeCorrections(const Sorted<T> &sorted, int window)
 {
     const int width = sorted.width;
     const int rows = sorted.rows;
@@ -264,7 +272,7 @@ std::vector<double> smallStripeCorrections(const Sorted &sorted, int window)
                                              std::vector<double>(static_cast<size_t>(rows)));
     std::vector<double> rank(static_cast<size_t>(width));
     for (int k = 0; k < rows; ++k) {
-        const double *values = sorted.values.data() + sorted.at(k, 0);
+        const T *values = sorted.values.data() + sorted.at(k, 0);
         rank.assign(values, values + width);
         const std::vector<double> smooth = runningMedian(rank, window);
         for (int j = 0; j < width; ++j)
@@ -291,7 +299,8 @@ std::vector<double> smallStripeCorrections(const Sorted &sorted, int window)
     return correction;
 }
 
-void removeSmallStripes(Sorted *sorted, int window)
+template<typename T>
+void removeSmallStripes(Sorted<T> *sorted, int window)
 {
     const std::vector<double> correction = smallStripeCorrections(*sorted, window);
     for (int j = 0; j < sorted->width; ++j) {
@@ -312,7 +321,8 @@ void removeSmallStripes(Sorted *sorted, int window)
 // change with the attenuation. Averages beyond their own noise are taken off with the
 // same garrote as the small stripes. Where the object is steep across columns, the
 // median follows the samples themselves and a stripe there goes unseen.
-void removeRankStripes(Sorted *sorted, int window)
+template<typename T>
+void removeRankStripes(Sorted<T> *sorted, int window)
 {
     const int width = sorted->width;
     const int rows = sorted->rows;
@@ -325,7 +335,7 @@ void removeRankStripes(Sorted *sorted, int window)
     std::vector<double> departure(w * rows);
     std::vector<double> rank(w);
     for (int k = 0; k < rows; ++k) {
-        const double *values = sorted->values.data() + sorted->at(k, 0);
+        const T *values = sorted->values.data() + sorted->at(k, 0);
         rank.assign(values, values + width);
         const std::vector<double> smooth = runningMedian(rank, narrow);
         for (int j = 0; j < width; ++j)
@@ -368,11 +378,10 @@ void removeRankStripes(Sorted *sorted, int window)
     }
 }
 
-} // namespace
-
-RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int window)
+template<typename T>
+RingRemoval::Report applyTo(T *sgm, int width, int rows, int window)
 {
-    Report report;
+    RingRemoval::Report report;
     if (!sgm || window < 3 || width < 3 || rows < 3)
         return report;
     window = std::min(window | 1, width | 1);
@@ -381,7 +390,7 @@ RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int win
     report.deadColumns = markedColumns(dead);
     interpolateColumns(sgm, width, rows, dead);
 
-    Sorted sorted(sgm, width, rows);
+    Sorted<T> sorted(sgm, width, rows);
     const std::vector<char> large = largeStripes(sorted, window);
     report.largeStripeColumns = markedColumns(large);
     replaceSortedColumns(&sorted, large);
@@ -389,6 +398,53 @@ RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int win
     removeRankStripes(&sorted, window);
     sorted.restore(sgm);
     return report;
+}
+
+template<typename T>
+std::vector<double> columnCorrectionOf(const T *sgm, int width, int rows, int window)
+{
+    if (!sgm || window < 3 || width < 3 || rows < 3)
+        return {};
+    std::vector<T> removed(sgm, sgm + size_t(width) * rows);
+    const RingRemoval::Report report = applyTo(removed.data(), width, rows, window);
+    std::vector<double> correction(static_cast<size_t>(width), 0.0);
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < width; ++j)
+            correction[j] += removed[size_t(i) * width + j] - sgm[size_t(i) * width + j];
+    for (double &c : correction)
+        c /= rows;
+    for (const int j : report.deadColumns)
+        correction[j] = 0.0;
+    return correction;
+}
+
+template<typename T>
+void applyColumnCorrectionTo(T *sgm, int width, int rows, int window,
+                             const std::vector<double> &correction)
+{
+    if (int(correction.size()) != width) {
+        applyTo(sgm, width, rows, window);
+        return;
+    }
+    if (!sgm || window < 3 || width < 3 || rows < 3)
+        return;
+    window = std::min(window | 1, width | 1);
+    interpolateColumns(sgm, width, rows, deadColumns(sgm, width, rows, window));
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < width; ++j)
+            sgm[size_t(i) * width + j] += correction[j];
+}
+
+} // namespace
+
+RingRemoval::Report RingRemoval::apply(double *sgm, int width, int rows, int window)
+{
+    return applyTo(sgm, width, rows, window);
+}
+
+RingRemoval::Report RingRemoval::apply(float *sgm, int width, int rows, int window)
+{
+    return applyTo(sgm, width, rows, window);
 }
 
 RingRemoval::ColumnDefects RingRemoval::columnDefects(const double *sgm, int width, int rows,
@@ -401,7 +457,7 @@ RingRemoval::ColumnDefects RingRemoval::columnDefects(const double *sgm, int wid
     d.dead = deadColumns(sgm, width, rows, window);
     std::vector<double> filled(sgm, sgm + size_t(width) * rows);
     interpolateColumns(filled.data(), width, rows, d.dead);
-    d.offset = smallStripeCorrections(Sorted(filled.data(), width, rows), window);
+    d.offset = smallStripeCorrections(Sorted<double>(filled.data(), width, rows), window);
     return d;
 }
 
@@ -417,33 +473,22 @@ void RingRemoval::correct(double *row, int width, const ColumnDefects &d)
 std::vector<double> RingRemoval::columnCorrection(const double *sgm, int width, int rows,
                                                   int window)
 {
-    if (!sgm || window < 3 || width < 3 || rows < 3)
-        return {};
-    std::vector<double> removed(sgm, sgm + size_t(width) * rows);
-    const Report report = apply(removed.data(), width, rows, window);
-    std::vector<double> correction(static_cast<size_t>(width), 0.0);
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < width; ++j)
-            correction[j] += removed[size_t(i) * width + j] - sgm[size_t(i) * width + j];
-    for (double &c : correction)
-        c /= rows;
-    for (const int j : report.deadColumns)
-        correction[j] = 0.0;
-    return correction;
+    return columnCorrectionOf(sgm, width, rows, window);
+}
+
+std::vector<double> RingRemoval::columnCorrection(const float *sgm, int width, int rows, int window)
+{
+    return columnCorrectionOf(sgm, width, rows, window);
 }
 
 void RingRemoval::applyColumnCorrection(double *sgm, int width, int rows, int window,
                                         const std::vector<double> &correction)
 {
-    if (int(correction.size()) != width) {
-        apply(sgm, width, rows, window);
-        return;
-    }
-    if (!sgm || window < 3 || width < 3 || rows < 3)
-        return;
-    window = std::min(window | 1, width | 1);
-    interpolateColumns(sgm, width, rows, deadColumns(sgm, width, rows, window));
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < width; ++j)
-            sgm[size_t(i) * width + j] += correction[j];
+    applyColumnCorrectionTo(sgm, width, rows, window, correction);
+}
+
+void RingRemoval::applyColumnCorrection(float *sgm, int width, int rows, int window,
+                                        const std::vector<double> &correction)
+{
+    applyColumnCorrectionTo(sgm, width, rows, window, correction);
 }

@@ -51,7 +51,10 @@ public:
     // window: the smoothing width in detector pixels (typically 11 to 31); below 3,
     // or a sinogram narrower than 3 columns or with fewer than 3 rows, leaves the
     // sinogram untouched. Even windows are widened by one.
+    // The float overloads serve sinograms kept in float (single-precision engines):
+    // the same steps, the samples sorted and corrected as floats.
     static Report apply(double *sgm, int width, int rows, int window);
+    static Report apply(float *sgm, int width, int rows, int window);
 
     // A sinogram's column defects by the rules of steps 1 and 3, for a caller that
     // must not take a defect for the object (the CoR estimate): the dead columns,
@@ -72,7 +75,10 @@ public:
     // applyColumnCorrection() fills the sinogram's own dead columns and adds it.
     // A correction of another width leaves the sinogram as apply() would.
     static std::vector<double> columnCorrection(const double *sgm, int width, int rows, int window);
+    static std::vector<double> columnCorrection(const float *sgm, int width, int rows, int window);
     static void applyColumnCorrection(double *sgm, int width, int rows, int window,
+                                      const std::vector<double> &correction);
+    static void applyColumnCorrection(float *sgm, int width, int rows, int window,
                                       const std::vector<double> &correction);
 
     // One row of `width` samples with its dead columns filled from their neighbours

@@ -202,7 +202,7 @@ void TestScanGeometry::evenAnglesGiveTheDefaultSlice()
     double worst = 0.0;
     for (int z = 0; z < n; ++z)
         for (int x = 0; x < n; ++x)
-            worst = std::max(worst, std::fabs(plain.resultRow(z)[x] - given.resultRow(z)[x]));
+            worst = std::max(worst, std::fabs(plain.resultAt(x, z) - given.resultAt(x, z)));
     QVERIFY2(worst <= tolerance, qPrintable(QString::number(worst)));
 }
 
