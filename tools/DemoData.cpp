@@ -46,8 +46,9 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Writes a CT-XAFS demo data set: ITEX projections of an ellipse phantom at "
         "energies around an absorption edge, I0 and BG images, true slices and geometry.json.\n"
-        "The projections are worked out on every core; the photon noise comes from one "
-        "generator of the seed, so a seed gives the same files on every machine."));
+        "The projections and their photon noise are worked out on every core, each frame's "
+        "noise from a stream of its own seeded from the seed, so a seed gives the same "
+        "files on every machine."));
     parser.addHelpOption();
     const DemoSettings defaults;
     const auto withDefault = [](const QString &text, const QString &value) {

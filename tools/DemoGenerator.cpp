@@ -1,5 +1,6 @@
 #include "DemoGenerator.h"
 
+#include "DemoNoise.h"
 #include "ItexWriter.h"
 
 #include <QDataStream>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -35,7 +37,6 @@ double DemoSettings::corOrDefault() const
 DemoGenerator::DemoGenerator(const DemoSettings &settings)
     : s(settings)
     , cor(settings.corOrDefault())
-    , random(settings.seed)
 {
     if (!s.energyList.empty())
         s.energies = int(std::min(s.energyList.size(), size_t(100000)));
@@ -80,6 +81,8 @@ QString DemoGenerator::problem() const
         return QStringLiteral("energies must be 1 to 1000");
     if (s.i0Frames < 1 || s.i0Frames > 1000)
         return QStringLiteral("I0 frames must be 1 to 1000");
+    if (s.threads < 0 || s.threads > 1024)
+        return QStringLiteral("threads must be 0 (one per core) to 1024");
     const QString geometry = DemoScan::problem(s);
     if (!geometry.isEmpty())
         return geometry;
@@ -174,34 +177,24 @@ double DemoGenerator::beamAt(int k, int x, int y) const
     return s.flux * profile * drift;
 }
 
-quint16 DemoGenerator::reading(double mean)
+quint16 DemoGenerator::reading(double mean, DemoNoise *noise)
 {
-    double value = mean;
-    if (s.noise && mean > 0.0) {
-        std::poisson_distribution<long long> photons(mean);
-        value = double(photons(random));
-    }
+    const double value = noise && mean > 0.0 ? double(noise->poisson(mean)) : mean;
     return quint16(std::clamp(std::round(value), 0.0, 65535.0));
 }
 
-quint16 DemoGenerator::reading(double mean, const Photons::param_type *param)
-{
-    double value = mean;
-    if (s.noise && mean > 0.0) {
-        // A fresh distribution each time, as above: no normal deviate kept from before.
-        photons.reset();
-        value = double(photons(random, *param));
-    }
-    return quint16(std::clamp(std::round(value), 0.0, 65535.0));
-}
-
-quint16 DemoGenerator::sumOfReadings(double beam, double dark)
+quint16 DemoGenerator::sumOfReadings(double beam, double dark, DemoNoise *noise)
 {
     // Two statements: the order in which the random numbers are drawn must not depend
     // on the compiler's order of evaluation, or a seed would not give the same data.
-    const int photons = reading(beam);
-    const int offset = reading(dark);
+    const int photons = reading(beam, noise);
+    const int offset = reading(dark, noise);
     return quint16(std::min(65535, photons + offset));
+}
+
+int DemoGenerator::threadCount() const
+{
+    return s.threads > 0 ? s.threads : std::max(1, int(std::thread::hardware_concurrency()));
 }
 
 quint16 DemoGenerator::defective(quint16 value, int x, int projection, double darkMean) const
@@ -297,9 +290,10 @@ bool DemoGenerator::syncDisk() const
 
 bool DemoGenerator::writeBg(const std::vector<double> &darkMean)
 {
+    DemoNoise noise(s.seed, DemoNoise::Kind::Dark, 0);
     std::vector<quint16> image(darkMean.size());
     for (size_t i = 0; i < image.size(); ++i)
-        image[i] = reading(darkMean[i]);
+        image[i] = reading(darkMean[i], s.noise ? &noise : nullptr);
     return ItexWriter::write(QDir(s.outDir).filePath(QStringLiteral("bg/") + bgFileName()), s.width,
                              s.height, image);
 }

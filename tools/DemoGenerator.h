@@ -8,8 +8,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <random>
 #include <vector>
+
+class DemoNoise;
 
 // Writes a CT-XAFS demo data set: projections of a phantom at several energies around
 // an absorption edge, an I0 image per energy, a dark (BG) image, the true slices and a
@@ -18,8 +19,6 @@
 class DemoGenerator
 {
 public:
-    using Photons = std::poisson_distribution<long long>;
-
     explicit DemoGenerator(const DemoSettings &settings);
 
     // Empty when the settings can be generated, otherwise the reason.
@@ -65,20 +64,17 @@ private:
     void addScanGeometry(QJsonObject *geometry) const;
     bool writeSpecies() const;
     double beamAt(int k, int x, int y) const;
-    // A camera reading of the given mean: photon noise when noise is on, and limited to
-    // the 16-bit range of the file.
-    quint16 reading(double mean);
-    // The same with the distribution's parameters for the mean worked out beforehand
-    // (unused when noise is off or the mean is not above 0).
-    quint16 reading(double mean, const Photons::param_type *param);
+    // A camera reading of the given mean limited to the 16-bit range of the file: drawn
+    // from `noise`, or the mean rounded when that is null (noise off).
+    static quint16 reading(double mean, DemoNoise *noise);
     // Beam photons plus the camera's dark offset, each read with its own noise.
-    quint16 sumOfReadings(double beam, double dark);
+    static quint16 sumOfReadings(double beam, double dark, DemoNoise *noise);
+    // Threads drawing the projections.
+    int threadCount() const;
     // A reading of detector column x in projection `projection` through the defects.
     quint16 defective(quint16 reading, int x, int projection, double darkMean) const;
 
     DemoSettings s;
     double cor;
-    std::mt19937_64 random;
-    Photons photons;
     std::vector<DemoFrame> scan; // the frames written, in order
 };

@@ -36,7 +36,7 @@ std::vector<DemoFrame> frames(const DemoSettings &s)
     std::vector<DemoFrame> kept;
     kept.reserve(size_t(p - dropped));
     for (int i = 0; i < p; ++i) {
-        DemoFrame frame{i * range / p, 1.0};
+        DemoFrame frame{i * range / p, 1.0, i};
         // Drawn for every frame scanned, so a dropped block leaves the others' angles.
         if (s.anglesJitter > 0.0)
             frame.theta += fraction(random) * s.anglesJitter * range / p;

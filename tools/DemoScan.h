@@ -11,6 +11,7 @@ struct DemoFrame
 {
     double theta; // radians
     double beam;  // the beam's strength relative to I0's (1 without decay)
+    int scanned;  // its place among the frames scanned, dropped ones counted
 };
 
 namespace DemoScan {

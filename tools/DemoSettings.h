@@ -22,6 +22,9 @@ struct DemoSettings
     double cor = -1.0; // centre of rotation in pixels; below 0: width / 2 - 0.75
     quint32 seed = 1;
     bool noise = true;
+    // Threads working out the projections and their noise; 0: one per core. The files
+    // are the same whatever the number.
+    int threads = 0;
     Layout layout = Layout::SubDirs;
     double edgeEnergy = 7112.0; // eV (the iron K edge)
     double energyStep = 20.0;   // eV between energies, centred on the edge

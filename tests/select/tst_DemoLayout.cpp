@@ -1,4 +1,5 @@
 #include "DemoGenerator.h"
+#include "DemoNoise.h"
 #include "DemoPhantom.h"
 #include "DemoScan.h"
 #include "imgdata/ImgData.h"
@@ -76,6 +77,8 @@ private slots:
     void chordsMatchThePhantom_data();
     void chordsMatchThePhantom();
     void noiseFromTheSeed();
+    void poissonDraws_data();
+    void poissonDraws();
     void truthAndGeometry();
     void refusedSettings_data();
     void refusedSettings();
@@ -287,19 +290,58 @@ void TstDemoLayout::chordsMatchThePhantom()
     QVERIFY(phantom.edgeFactor(7132.0) > 3.9 && phantom.edgeFactor(7092.0) < 1.1);
 }
 
+// A seed gives the same files whatever the number of threads drawing them.
 void TstDemoLayout::noiseFromTheSeed()
 {
     QTemporaryDir a, b, c;
     DemoSettings s = smallSettings(a.path(), DemoSettings::Layout::Flat);
     s.seed = 7;
+    s.threads = 1;
+    s.defects = true;
+    s.i0Frames = 2;
+    s.dropBlock = 0.2;
     QVERIFY(DemoGenerator(s).generate());
     s.outDir = b.path();
+    s.threads = 3;
     QVERIFY(DemoGenerator(s).generate());
     s.outDir = c.path();
     s.seed = 8;
     QVERIFY(DemoGenerator(s).generate());
     QCOMPARE(digestOfTree(a.path()), digestOfTree(b.path()));
     QVERIFY(digestOfTree(a.path()) != digestOfTree(c.path()));
+}
+
+void TstDemoLayout::poissonDraws_data()
+{
+    QTest::addColumn<double>("mean");
+    for (double mean : {0.5, 5.0, 9.99, 10.0, 40.0, 1000.0, 20000.0})
+        QTest::addRow("%g", mean) << mean;
+}
+
+// The draws' mean, variance and the frequency of floor(mean) within 5 standard errors
+// of the Poisson distribution's, on both sides of the switch between the methods.
+void TstDemoLayout::poissonDraws()
+{
+    QFETCH(double, mean);
+    const int n = 200000;
+    DemoNoise noise(3, DemoNoise::Kind::Projection, quint64(mean));
+    const double k = std::floor(mean);
+    double sum = 0.0, squares = 0.0, atK = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double x = double(noise.poisson(mean));
+        sum += x;
+        squares += x * x;
+        atK += x == k;
+    }
+    const double m = sum / n;
+    const double variance = (squares - n * m * m) / (n - 1);
+    const double p = std::exp(-mean + k * std::log(mean) - DemoNoise::logFactorial(k));
+    QVERIFY2(std::abs(m - mean) < 5.0 * std::sqrt(mean / n), qPrintable(QString::number(m)));
+    QVERIFY2(std::abs(variance - mean) < 5.0 * std::sqrt((mean + 2.0 * mean * mean) / n),
+             qPrintable(QString::number(variance)));
+    QVERIFY2(std::abs(atK / n - p) < 5.0 * std::sqrt(p * (1.0 - p) / n),
+             qPrintable(QString::number(atK / n)));
+    QCOMPARE(DemoNoise::logFactorial(200.0), std::lgamma(201.0));
 }
 
 void TstDemoLayout::truthAndGeometry()
