@@ -10,6 +10,7 @@
 //   orvo2bench N P        one size only
 //   orvo2bench --load     the load rates only
 //   orvo2bench --multi [N P]  several slices per pass only
+//   orvo2bench --memory   an engine's buffers in double and single precision
 
 #include "BenchTiming.h"
 #include "ItexWriter.h"
@@ -176,6 +177,36 @@ bool multiSlice(const HSgm &sgm, int N, int P, int runs, bool chosenOnly,
     return true;
 }
 
+// The bytes of one engine's buffers for N and P in a precision: its sinogram
+// (N + 1 samples a row, as a run makes it, without the raw intensities) and its
+// core's FFT buffers, filtered rows, tables and result after a slice.
+size_t engineBytes(int N, int P, CtFbp::Precision precision)
+{
+    HSgm sgm;
+    sgm.keepRaw = false;
+    sgm.singleSamples = precision == CtFbp::Precision::Single;
+    sgm.resize(N + 1, P);
+    CtFbp core;
+    const bool filtered = core.setPrecision(precision) && core.setup(N, P) &&
+                          (sgm.singleSamples ? core.filterSinogram(sgm.sgmSingle.data(), N + 1, P)
+                                             : core.filterSinogram(sgm.sgm.data(), N + 1, P));
+    return filtered ? sgm.bytes() + core.bufferBytes() : 0;
+}
+
+bool engineMemory()
+{
+    for (const int N : {1024, 2048}) {
+        const int P = 720;
+        const double d = engineBytes(N, P, CtFbp::Precision::Double) / 1e6;
+        const double f = engineBytes(N, P, CtFbp::Precision::Single) / 1e6;
+        if (!(d > 0.0 && f > 0.0))
+            return false;
+        std::printf("# engine buffers N %d P %d: double %.1f MB, single %.1f MB (%.0f %%)\n", N, P,
+                    d, f, 100.0 * f / d);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -184,6 +215,8 @@ int main(int argc, char **argv)
     QStringList args = app.arguments();
     const bool quick = args.contains(QStringLiteral("--quick"));
     const bool loadOnly = args.contains(QStringLiteral("--load"));
+    if (args.contains(QStringLiteral("--memory")))
+        return engineMemory() ? 0 : 1;
     // --multi: the multi-slice lines only, with more rounds.
     const bool multiOnly = args.removeAll(QStringLiteral("--multi")) > 0;
     // --simd NAME: back projection with that instruction set only.

@@ -17,13 +17,14 @@
 # The stack load rate of the program is printed as well.
 #
 #   bench/pool.sh [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show]
-#                 [--big] [--big-keep] [--big-frames F]
+#                 [--precision single|double] [--big] [--big-keep] [--big-frames F]
 #
 # --build   build folder holding orvo2 and tools/orvo2demo (default: build)
 # --data    where the generated data sets are kept between runs
 #           (default: $TMPDIR/orvo2-bench-data)
 # --show    leave result display on (the default of a plain run of the program);
 #           without it the scripts say calc_show_res 0, as a long headless job would
+# --precision  ct_precision of the program's runs (default double)
 # --big     add part 3 (`--big --no-pool --no-memory` runs it alone). It needs free
 #           disk under --data for the whole stack (36 GiB on a 24 GiB machine; the
 #           script refuses to start without it) and writes it at the disk's speed.
@@ -43,6 +44,7 @@ show=0
 big=0
 bigKeep=0
 bigFrames=0
+precision=double
 while [ $# -gt 0 ]; do
     case "$1" in
     --build) build=$(cd "$2" && pwd); shift 2 ;;
@@ -51,11 +53,12 @@ while [ $# -gt 0 ]; do
     --no-pool) pool=0; shift ;;
     --no-memory) memory=0; shift ;;
     --show) show=1; shift ;;
+    --precision) precision=$2; shift 2 ;;
     --big) big=1; shift ;;
     --big-keep) big=1; bigKeep=1; shift ;;
     --big-frames) big=1; bigFrames=$2; shift 2 ;;
     *)
-        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show] [--big] [--big-keep] [--big-frames F]" >&2
+        echo "usage: $0 [--build DIR] [--data DIR] [--runs R] [--no-pool] [--no-memory] [--show] [--precision single|double] [--big] [--big-keep] [--big-frames F]" >&2
         exit 2
         ;;
     esac
@@ -118,6 +121,9 @@ ct_slice_from ${4:-0}
 ct_slice_to $3
 ct_slice_step ${5:-1}
 BAT
+    if [ "$precision" != double ]; then
+        echo "ct_precision $precision"
+    fi
     if [ -n "${6:-}" ]; then
         printf '%s\n' "$6"
     fi
@@ -211,7 +217,7 @@ if [ "$memory" = 1 ]; then
     run_sampled "$work/empty.bat" "$work/empty.log"
     base=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/empty.log.time")
     read -r baseAnon _ < "$work/empty.log.rss"
-    echo "== memory: $width x $height x 720 16-bit stack, N $n, 32 slices, 2 engines"
+    echo "== memory: $width x $height x 720 16-bit stack, N $n, 32 slices, 2 engines, $precision precision"
     awk -v base="$base" -v w="$width" -v h="$height" -v n="$n" 'BEGIN {
         printf "program alone %.0f MiB; raw stack %.0f MiB; engines x N^2 x 8 = %.0f MiB\n",
             base / 1024, w * h * 720 * 2 / 1048576, 2 * n * n * 8 / 1048576 }'
