@@ -7,7 +7,6 @@
 #include "BackProjectionSingle.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
