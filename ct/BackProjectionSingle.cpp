@@ -111,6 +111,10 @@ void rowRim(const RowPass &p, int from, int to)
 
 #ifdef ORVO2_X86_KERNELS
 
+// The vector kernels see only the pixels away from the rim (interiorOf), whose t
+// lies in [1, N - 2) however it is rounded: every projection adds a term to each
+// of them, with no clamp at 0 and no mask at N - 1.
+
 // Whether the rounded t of `lanes` neighbouring pixels surely lie in fewer than
 // `lanes` bins from the smallest one's, so that every sample a step needs lies in
 // the window the kernel loads. Their exact span is (lanes - 1) |cs|.
@@ -134,43 +138,58 @@ struct Avx2Pass
     __m256 cs[RowPass::width];
     __m256 d[RowPass::width];
     __m256i lowest[RowPass::width]; // the lane of the smallest t, in every lane
-    __m256i lastK;
 };
 
-template<int S>
+// Wide: for passes whose t may span eight bins or more (|cos| near 1), the sixteen
+// samples from kMin are loaded and each pixel's pair picked from either half;
+// the same samples, so the same sums, at twice the permutes.
+template<int S, bool Wide>
 __attribute__((target("avx2,fma"), always_inline)) inline void
 addTerms256(const RowPass &p, const Avx2Pass &v, const __m256 xc, __m256 *acc)
 {
-    const __m256 zero = _mm256_setzero_ps();
+    const __m256i seven = _mm256_set1_epi32(7);
+    const __m256i one = _mm256_set1_epi32(1);
     for (int j = 0; j < p.count; ++j) {
-        const __m256 t = _mm256_max_ps(_mm256_fmadd_ps(xc, v.cs[j], v.d[j]), zero);
+        const __m256 t = _mm256_fmadd_ps(xc, v.cs[j], v.d[j]);
         const __m256 kf = _mm256_floor_ps(t);
         const __m256 frac = _mm256_sub_ps(t, kf);
         const __m256i k = _mm256_cvttps_epi32(kf);
         const __m256i kMinAll = _mm256_permutevar8x32_epi32(k, v.lowest[j]);
         const int kMin = _mm_cvtsi128_si32(_mm256_castsi256_si128(kMinAll));
         const __m256i pick = _mm256_sub_epi32(k, kMinAll);
-        const __m256 sampled = _mm256_castsi256_ps(_mm256_cmpgt_epi32(v.lastK, k));
+        if (Wide) {
+            const __m256i pickNext = _mm256_add_epi32(pick, one);
+            const __m256 high = _mm256_castsi256_ps(_mm256_cmpgt_epi32(pick, seven));
+            const __m256 highNext = _mm256_castsi256_ps(_mm256_cmpgt_epi32(pickNext, seven));
+            for (int s = 0; s < S; ++s) {
+                const float *f = p.table[j][s] + kMin;
+                const __m256 lo = _mm256_loadu_ps(f);
+                const __m256 hi = _mm256_loadu_ps(f + 8);
+                const __m256 value = _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, pick),
+                                                      _mm256_permutevar8x32_ps(hi, pick), high);
+                const __m256 next =
+                    _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, pickNext),
+                                     _mm256_permutevar8x32_ps(hi, pickNext), highNext);
+                const __m256 term = _mm256_fmadd_ps(frac, _mm256_sub_ps(next, value), value);
+                acc[s] = _mm256_add_ps(acc[s], term);
+            }
+            continue;
+        }
         for (int s = 0; s < S; ++s) {
             const float *f = p.table[j][s] + kMin;
             const __m256 value = _mm256_permutevar8x32_ps(_mm256_loadu_ps(f), pick);
             const __m256 next = _mm256_permutevar8x32_ps(_mm256_loadu_ps(f + 1), pick);
             const __m256 term = _mm256_fmadd_ps(frac, _mm256_sub_ps(next, value), value);
-            acc[s] = _mm256_add_ps(acc[s], _mm256_and_ps(term, sampled));
+            acc[s] = _mm256_add_ps(acc[s], term);
         }
     }
 }
 
-template<int S>
+template<int S, bool Wide>
 __attribute__((target("avx2,fma"))) void rowAvx2(const RowPass &p)
 {
     constexpr int lanes = 8;
-    if (!passFitsWindow(p, lanes)) {
-        rowScalar<S>(p);
-        return;
-    }
     Avx2Pass v;
-    v.lastK = _mm256_set1_epi32(p.lastK);
     for (int j = 0; j < p.count; ++j) {
         v.cs[j] = _mm256_set1_ps(p.cs[j]);
         v.d[j] = _mm256_set1_ps(p.d[j]);
@@ -181,7 +200,7 @@ __attribute__((target("avx2,fma"))) void rowAvx2(const RowPass &p)
         __m256 acc[S];
         for (int s = 0; s < S; ++s)
             acc[s] = _mm256_loadu_ps(p.rows[s] + x);
-        addTerms256<S>(p, v, _mm256_loadu_ps(p.xc + x), acc);
+        addTerms256<S, Wide>(p, v, _mm256_loadu_ps(p.xc + x), acc);
         for (int s = 0; s < S; ++s)
             _mm256_storeu_ps(p.rows[s] + x, acc[s]);
     }
@@ -195,7 +214,7 @@ __attribute__((target("avx2,fma"))) void rowAvx2(const RowPass &p)
         __m256 acc[S];
         for (int s = 0; s < S; ++s)
             acc[s] = _mm256_maskload_ps(p.rows[s] + x, m);
-        addTerms256<S>(p, v, xc, acc);
+        addTerms256<S, Wide>(p, v, xc, acc);
         for (int s = 0; s < S; ++s)
             _mm256_maskstore_ps(p.rows[s] + x, m, acc[s]);
     }
@@ -207,7 +226,7 @@ __attribute__((target("avx2,fma"))) void rowAvx2(const RowPass &p)
 // k and k + 1 all sit in the two aligned 16-sample blocks from that bin's block on;
 // both are loaded once and each pixel's pair picked by a two-source permute, which
 // picks by the low five bits of k: the block with bit 4 of its index clear goes
-// first. A pixel whose k is N - 1 or more takes no term, by a mask on the sum.
+// first.
 
 // GCC's own AVX-512 headers trip its uninitialised-value warning
 // (_mm512_undefined_*), so it is off for these kernels.
@@ -219,26 +238,39 @@ struct Avx512Pass
     __m512 cs[RowPass::width];
     __m512 d[RowPass::width];
     __m512i lowest[RowPass::width];
-    __m512i lastK;
     __m512i one;
 };
 
-template<int S>
+// Wide: for passes whose t may span sixteen bins or more, the 32 samples from kMin
+// itself (unaligned) and the pair picked by k - kMin; the same samples, the same sums.
+template<int S, bool Wide>
 __attribute__((target("avx512f,avx512dq"), always_inline)) inline void
 addTerms512(const RowPass &p, const Avx512Pass &v, const __m512 xc, __m512 *acc)
 {
-    const __m512 zero = _mm512_setzero_ps();
     for (int j = 0; j < p.count; ++j) {
-        const __m512 t = _mm512_max_ps(_mm512_fmadd_ps(xc, v.cs[j], v.d[j]), zero);
+        const __m512 t = _mm512_fmadd_ps(xc, v.cs[j], v.d[j]);
         const __m512 frac = _mm512_reduce_ps(t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
         const __m512i k = _mm512_cvttps_epi32(t);
-        const int kMin =
-            _mm_cvtsi128_si32(_mm512_castsi512_si128(_mm512_permutexvar_epi32(v.lowest[j], k)));
+        const __m512i kMinAll = _mm512_permutexvar_epi32(v.lowest[j], k);
+        const int kMin = _mm_cvtsi128_si32(_mm512_castsi512_si128(kMinAll));
+        if (Wide) {
+            const __m512i pick = _mm512_sub_epi32(k, kMinAll);
+            const __m512i pickNext = _mm512_add_epi32(pick, v.one);
+            for (int s = 0; s < S; ++s) {
+                const float *f = p.table[j][s] + kMin;
+                const __m512 lo = _mm512_loadu_ps(f);
+                const __m512 hi = _mm512_loadu_ps(f + 16);
+                const __m512 value = _mm512_permutex2var_ps(lo, pick, hi);
+                const __m512 next = _mm512_permutex2var_ps(lo, pickNext, hi);
+                const __m512 term = _mm512_fmadd_ps(frac, _mm512_sub_ps(next, value), value);
+                acc[s] = _mm512_add_ps(acc[s], term);
+            }
+            continue;
+        }
         const int block = kMin >> 4;
         const int even = 16 * ((block + 1) & ~1);
         const int odd = 16 * (block | 1);
         const __m512i kNext = _mm512_add_epi32(k, v.one);
-        const __mmask16 sampled = _mm512_cmplt_epi32_mask(k, v.lastK);
         for (int s = 0; s < S; ++s) {
             const float *f = p.table[j][s];
             const __m512 lo = _mm512_load_ps(f + even);
@@ -246,7 +278,7 @@ addTerms512(const RowPass &p, const Avx512Pass &v, const __m512 xc, __m512 *acc)
             const __m512 value = _mm512_permutex2var_ps(lo, k, hi);
             const __m512 next = _mm512_permutex2var_ps(lo, kNext, hi);
             const __m512 term = _mm512_fmadd_ps(frac, _mm512_sub_ps(next, value), value);
-            acc[s] = _mm512_mask_add_ps(acc[s], sampled, acc[s], term);
+            acc[s] = _mm512_add_ps(acc[s], term);
         }
     }
 }
@@ -267,16 +299,11 @@ __attribute__((target("avx512f"))) inline void clearHighVectorRegisters()
                        "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30", "xmm31");
 }
 
-template<int S>
+template<int S, bool Wide>
 __attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
 {
     constexpr int lanes = 16;
-    if (!passFitsWindow(p, lanes)) {
-        rowScalar<S>(p);
-        return;
-    }
     Avx512Pass v;
-    v.lastK = _mm512_set1_epi32(p.lastK);
     v.one = _mm512_set1_epi32(1);
     for (int j = 0; j < p.count; ++j) {
         v.cs[j] = _mm512_set1_ps(p.cs[j]);
@@ -288,7 +315,7 @@ __attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
         __m512 acc[S];
         for (int s = 0; s < S; ++s)
             acc[s] = _mm512_loadu_ps(p.rows[s] + x);
-        addTerms512<S>(p, v, _mm512_loadu_ps(p.xc + x), acc);
+        addTerms512<S, Wide>(p, v, _mm512_loadu_ps(p.xc + x), acc);
         for (int s = 0; s < S; ++s)
             _mm512_storeu_ps(p.rows[s] + x, acc[s]);
     }
@@ -298,7 +325,7 @@ __attribute__((target("avx512f,avx512dq"))) void rowAvx512(const RowPass &p)
         __m512 acc[S];
         for (int s = 0; s < S; ++s)
             acc[s] = _mm512_maskz_loadu_ps(m, p.rows[s] + x);
-        addTerms512<S>(p, v, xc, acc);
+        addTerms512<S, Wide>(p, v, xc, acc);
         for (int s = 0; s < S; ++s)
             _mm512_mask_storeu_ps(p.rows[s] + x, m, acc[s]);
     }
@@ -329,15 +356,28 @@ struct ScalarKernel
     static void run(const RowPass &p) { rowScalar<S>(p); }
 };
 #ifdef ORVO2_X86_KERNELS
+// A pass whose samples may not lie in the narrow window takes the wide kernel.
 template<int S>
 struct Avx2Kernel
 {
-    static void run(const RowPass &p) { rowAvx2<S>(p); }
+    static void run(const RowPass &p)
+    {
+        if (passFitsWindow(p, 8))
+            rowAvx2<S, false>(p);
+        else
+            rowAvx2<S, true>(p);
+    }
 };
 template<int S>
 struct Avx512Kernel
 {
-    static void run(const RowPass &p) { rowAvx512<S>(p); }
+    static void run(const RowPass &p)
+    {
+        if (passFitsWindow(p, 16))
+            rowAvx512<S, false>(p);
+        else
+            rowAvx512<S, true>(p);
+    }
 };
 #endif
 
