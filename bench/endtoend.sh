@@ -226,4 +226,6 @@ for m in $modes; do
     t=$(printf '%s\n' ${times[$m]} | median)
     awk -v m="$m" -v t="$t" -v off="$offT" 'BEGIN { printf "  %s / saving off: %.2fx time\n", m, t / off }'
 done
-echo "targets: tiff without pictures >= 10x pjrec's slices/s; dat+png and both+png <= 1.25x the time of saving off"
+want=10
+[ "$precision" = single ] && want=15
+echo "targets: tiff without pictures >= ${want}x pjrec's slices/s; dat+png and both+png <= 1.25x the time of saving off"
