@@ -185,11 +185,11 @@ quint16 DemoGenerator::reading(double mean, DemoNoise *noise)
 
 quint16 DemoGenerator::sumOfReadings(double beam, double dark, DemoNoise *noise)
 {
-    // Two statements: the order in which the random numbers are drawn must not depend
-    // on the compiler's order of evaluation, or a seed would not give the same data.
-    const int photons = reading(beam, noise);
-    const int offset = reading(dark, noise);
-    return quint16(std::min(65535, photons + offset));
+    // The sum of two independent Poisson counts is a Poisson count of the summed mean, so
+    // one draw does for both (capped as the sum of the two would be).
+    if (noise)
+        return reading(std::max(beam, 0.0) + std::max(dark, 0.0), noise);
+    return quint16(std::min(65535, reading(beam, nullptr) + reading(dark, nullptr)));
 }
 
 int DemoGenerator::threadCount() const
@@ -264,8 +264,9 @@ bool DemoGenerator::generate()
         return false;
     if (!writeEnergies(darkMean))
         return false;
-    // The projections were renamed into place without waiting for the disk each; one
-    // sync puts them all there before geometry.json, the sign of a whole set, is written.
+    // The projections and I0 images were renamed into place without waiting for the disk
+    // each; one sync puts them all there before geometry.json, the sign of a whole set, is
+    // written.
     if (!syncDisk()) {
         qDebug() << "Can not sync the demo data to disk" << s.outDir;
         return false;

@@ -67,7 +67,7 @@ private:
     // A camera reading of the given mean limited to the 16-bit range of the file: drawn
     // from `noise`, or the mean rounded when that is null (noise off).
     static quint16 reading(double mean, DemoNoise *noise);
-    // Beam photons plus the camera's dark offset, each read with its own noise.
+    // Beam photons plus the camera's dark offset, each with its own photon noise.
     static quint16 sumOfReadings(double beam, double dark, DemoNoise *noise);
     // Threads drawing the projections.
     int threadCount() const;

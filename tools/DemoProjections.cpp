@@ -145,8 +145,9 @@ bool DemoGenerator::writeI0(int k, const std::vector<double> &darkMean)
     std::vector<quint16> image(darkMean.size());
     for (size_t at = 0; at < image.size(); ++at)
         image[at] = quint16(std::round(sum[at] / s.i0Frames));
+    // Renamed into place like the projections, synced with them.
     return ItexWriter::write(QDir(s.outDir).filePath(QStringLiteral("i0/") + i0FileName(text)),
-                             s.width, s.height, image);
+                             s.width, s.height, image, ItexWriter::Commit::Renamed);
 }
 
 bool DemoGenerator::writeEnergies(const std::vector<double> &darkMean)
