@@ -67,7 +67,6 @@ long long DemoNoise::rejection(double mean)
 {
     const double b = 0.931 + 2.53 * std::sqrt(mean);
     const double a = -0.059 + 0.02483 * b;
-    const double alpha = 1.1239 + 1.1328 / (b - 3.4);
     const double vr = 0.9277 - 3.6224 / (b - 2.0);
     for (;;) {
         const double u = uniform() - 0.5;
@@ -79,6 +78,8 @@ long long DemoNoise::rejection(double mean)
             return (long long)k;
         if (k < 0.0 || (us < 0.013 && v > us))
             continue;
+        // Worked out here only: most draws end in the squeeze.
+        const double alpha = 1.1239 + 1.1328 / (b - 3.4);
         if (std::log(v * alpha / (a / (us * us) + b)) <=
             -mean + k * std::log(mean) - logFactorial(k))
             return (long long)k;
