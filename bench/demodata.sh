@@ -4,6 +4,10 @@
 # 41 energies 2 eV apart, flat layout), then the program reconstructing every
 # energy as that script does (2 engines, padded filter, float TIFF results), in
 # turns, R rounds; prints each round and the medians in seconds.
+# Each round writes into a folder of its own, all deleted at the end: ext4 here passes
+# over inodes freed in the last few minutes when it creates files, which makes a set
+# written within minutes of deleting the last one 3 to 6 times slower to write (a run
+# soon after another, or after other mass deletions, shows it in its first round).
 #
 #   bench/demodata.sh [--build DIR] [--work DIR] [--runs R]
 set -euo pipefail
@@ -22,9 +26,11 @@ while [ $# -gt 0 ]; do
 done
 need_built "$build" orvo2 tools/orvo2demo
 mkdir -p "$work"
-data="$work/data"
-results="$work/results"
-cat > "$work/reconstruct.bat" <<BAT
+rm -rf "$work"/round-*
+trap 'rm -rf "$work"/round-*' EXIT
+# The batch script of a round, reading $data and writing $results.
+batch() {
+    cat <<BAT
 ct_rot_ax_is_v 1
 seq_exec_dir "$data/proj"
 seq_exec_select_i0 "$data/i0" *.img
@@ -48,10 +54,14 @@ calc_exec
 seq_exec_next
 :ifok :goto EnergyLoop
 BAT
+}
 : > "$work/gen.txt"
 : > "$work/rec.txt"
 for round in $(seq "$runs"); do
-    rm -rf "$data" "$results"
+    data="$work/round-$round/data"
+    results="$work/round-$round/results"
+    mkdir -p "$work/round-$round"
+    batch > "$work/reconstruct.bat"
     start=$EPOCHREALTIME
     "$build/tools/orvo2demo" --out "$data" --width 256 --height 4 --proj 360 \
         --energies 41 --step 2 --layout flat > /dev/null
