@@ -113,7 +113,10 @@ void rowRim(const RowPass &p, int from, int to)
 
 // The vector kernels see only the pixels away from the rim (interiorOf), whose t
 // lies in [1, N - 2) however it is rounded: every projection adds a term to each
-// of them, with no clamp at 0 and no mask at N - 1.
+// of them, with no clamp at 0 and no mask at N - 1. They interpolate as
+// (1 - frac) f[k] + frac f[k + 1], the two products summed by fused multiply-adds
+// into accumulators of their own over a pass and added at its end: two operations
+// per slice and projection, none of them waiting on the other.
 
 // Whether the rounded t of `lanes` neighbouring pixels surely lie in fewer than
 // `lanes` bins from the smallest one's, so that every sample a step needs lies in
@@ -149,10 +152,15 @@ addTerms256(const RowPass &p, const Avx2Pass &v, const __m256 xc, __m256 *acc)
 {
     const __m256i seven = _mm256_set1_epi32(7);
     const __m256i one = _mm256_set1_epi32(1);
+    const __m256 unit = _mm256_set1_ps(1.0f);
+    __m256 accNext[S];
+    for (int s = 0; s < S; ++s)
+        accNext[s] = _mm256_setzero_ps();
     for (int j = 0; j < p.count; ++j) {
         const __m256 t = _mm256_fmadd_ps(xc, v.cs[j], v.d[j]);
         const __m256 kf = _mm256_floor_ps(t);
         const __m256 frac = _mm256_sub_ps(t, kf);
+        const __m256 rest = _mm256_sub_ps(unit, frac);
         const __m256i k = _mm256_cvttps_epi32(kf);
         const __m256i kMinAll = _mm256_permutevar8x32_epi32(k, v.lowest[j]);
         const int kMin = _mm_cvtsi128_si32(_mm256_castsi256_si128(kMinAll));
@@ -170,8 +178,8 @@ addTerms256(const RowPass &p, const Avx2Pass &v, const __m256 xc, __m256 *acc)
                 const __m256 next =
                     _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, pickNext),
                                      _mm256_permutevar8x32_ps(hi, pickNext), highNext);
-                const __m256 term = _mm256_fmadd_ps(frac, _mm256_sub_ps(next, value), value);
-                acc[s] = _mm256_add_ps(acc[s], term);
+                acc[s] = _mm256_fmadd_ps(rest, value, acc[s]);
+                accNext[s] = _mm256_fmadd_ps(frac, next, accNext[s]);
             }
             continue;
         }
@@ -179,10 +187,12 @@ addTerms256(const RowPass &p, const Avx2Pass &v, const __m256 xc, __m256 *acc)
             const float *f = p.table[j][s] + kMin;
             const __m256 value = _mm256_permutevar8x32_ps(_mm256_loadu_ps(f), pick);
             const __m256 next = _mm256_permutevar8x32_ps(_mm256_loadu_ps(f + 1), pick);
-            const __m256 term = _mm256_fmadd_ps(frac, _mm256_sub_ps(next, value), value);
-            acc[s] = _mm256_add_ps(acc[s], term);
+            acc[s] = _mm256_fmadd_ps(rest, value, acc[s]);
+            accNext[s] = _mm256_fmadd_ps(frac, next, accNext[s]);
         }
     }
+    for (int s = 0; s < S; ++s)
+        acc[s] = _mm256_add_ps(acc[s], accNext[s]);
 }
 
 template<int S, bool Wide>
@@ -247,9 +257,14 @@ template<int S, bool Wide>
 __attribute__((target("avx512f,avx512dq"), always_inline)) inline void
 addTerms512(const RowPass &p, const Avx512Pass &v, const __m512 xc, __m512 *acc)
 {
+    const __m512 unit = _mm512_set1_ps(1.0f);
+    __m512 accNext[S];
+    for (int s = 0; s < S; ++s)
+        accNext[s] = _mm512_setzero_ps();
     for (int j = 0; j < p.count; ++j) {
         const __m512 t = _mm512_fmadd_ps(xc, v.cs[j], v.d[j]);
         const __m512 frac = _mm512_reduce_ps(t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        const __m512 rest = _mm512_sub_ps(unit, frac);
         const __m512i k = _mm512_cvttps_epi32(t);
         const __m512i kMinAll = _mm512_permutexvar_epi32(v.lowest[j], k);
         const int kMin = _mm_cvtsi128_si32(_mm512_castsi512_si128(kMinAll));
@@ -262,8 +277,8 @@ addTerms512(const RowPass &p, const Avx512Pass &v, const __m512 xc, __m512 *acc)
                 const __m512 hi = _mm512_loadu_ps(f + 16);
                 const __m512 value = _mm512_permutex2var_ps(lo, pick, hi);
                 const __m512 next = _mm512_permutex2var_ps(lo, pickNext, hi);
-                const __m512 term = _mm512_fmadd_ps(frac, _mm512_sub_ps(next, value), value);
-                acc[s] = _mm512_add_ps(acc[s], term);
+                acc[s] = _mm512_fmadd_ps(rest, value, acc[s]);
+                accNext[s] = _mm512_fmadd_ps(frac, next, accNext[s]);
             }
             continue;
         }
@@ -277,10 +292,12 @@ addTerms512(const RowPass &p, const Avx512Pass &v, const __m512 xc, __m512 *acc)
             const __m512 hi = _mm512_load_ps(f + odd);
             const __m512 value = _mm512_permutex2var_ps(lo, k, hi);
             const __m512 next = _mm512_permutex2var_ps(lo, kNext, hi);
-            const __m512 term = _mm512_fmadd_ps(frac, _mm512_sub_ps(next, value), value);
-            acc[s] = _mm512_add_ps(acc[s], term);
+            acc[s] = _mm512_fmadd_ps(rest, value, acc[s]);
+            accNext[s] = _mm512_fmadd_ps(frac, next, accNext[s]);
         }
     }
+    for (int s = 0; s < S; ++s)
+        acc[s] = _mm512_add_ps(acc[s], accNext[s]);
 }
 
 // As in the double kernels: registers 16 to 31 are cleared after use, or every
