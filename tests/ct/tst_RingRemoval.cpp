@@ -83,15 +83,19 @@ std::vector<double> reconstruction(const HSgm &sgm, int window)
     return out;
 }
 
-// RMS of a - b over the disc of radius 0.95 N/2, where the object is.
-double rmsOverDisc(const std::vector<double> &a, const std::vector<double> &b, int n)
+// RMS of a - b over the disc of radius 0.95 N/2, where the object is, or over the
+// ring between radii `inner` and `outer` (in pixels) where outer > 0.
+double rmsOverDisc(const std::vector<double> &a, const std::vector<double> &b, int n,
+                   double inner = 0.0, double outer = 0.0)
 {
     double sum = 0.0;
     long count = 0;
     const double c = n / 2.0;
+    if (outer <= 0.0)
+        outer = 0.95 * c;
     for (int z = 0; z < n; ++z)
         for (int x = 0; x < n; ++x)
-            if (std::hypot(x - c, z - c) < 0.95 * c) {
+            if (const double r = std::hypot(x - c, z - c); r >= inner && r < outer) {
                 const double d = a[size_t(z) * n + x] - b[size_t(z) * n + x];
                 sum += d * d;
                 ++count;
@@ -230,28 +234,46 @@ void tst_RingRemoval::windowZeroLeavesSinogramUntouched()
     QVERIFY(std::memcmp(before.data(), sgm.data(), sgm.size() * sizeof(double)) == 0);
 }
 
+// The dead column and the wide partial stripe over several noise draws. The stripe
+// lies where the object's column means fall by about 0.012 per column and raises them
+// by 0.04, a few columns' worth of that slope: a median of neighbouring columns
+// takes it for part of the slope, and whether one of its columns still stands out
+// depends on the noise of the columns around it. So each draw need only mark one of
+// its columns; what counts is that its ring goes.
 void tst_RingRemoval::findsDeadColumnAndWideStripe()
 {
-    QTemporaryDir dir;
-    HSgm defect;
-    const DemoSettings s = settingsOf(dir.path(), 256, 120, true, true);
-    QVERIFY(sinogramOf(dir.path(), s, &defect));
-    // Sinogram sample k is detector column k + cor - (halfWidth - 1).
-    const int shift = int(std::floor(s.corOrDefault())) - (DemoGenerator(s).halfWidth() - 1);
-    const RingRemoval::Report r =
-        RingRemoval::apply(defect.sgm.data(), defect.width, defect.height, 21);
     const auto has = [](const std::vector<int> &v, int column) {
         return std::find(v.begin(), v.end(), column) != v.end();
     };
-    const int dead = int(0.52 * 256) - shift;
-    QVERIFY2(has(r.deadColumns, dead) || has(r.largeStripeColumns, dead),
-             qPrintable(QString::number(dead)));
-    // The stripe's 4 columns, each resampled from two detector pixels: its inner ones.
-    const int stripe = int(0.72 * 256) - shift;
-    int found = 0;
-    for (int j = stripe; j < stripe + 4; ++j)
-        found += has(r.largeStripeColumns, j);
-    QVERIFY2(found >= 3, qPrintable(QString::number(found)));
+    for (quint32 seed = 11; seed < 15; ++seed) {
+        QTemporaryDir defectDir, cleanDir;
+        DemoSettings s = settingsOf(defectDir.path(), 256, 120, true, true);
+        DemoSettings c = settingsOf(cleanDir.path(), 256, 120, true, false);
+        s.seed = c.seed = seed;
+        HSgm defect, clean;
+        QVERIFY(sinogramOf(defectDir.path(), s, &defect) && sinogramOf(cleanDir.path(), c, &clean));
+        // Sinogram sample k is detector column k + cor - (halfWidth - 1).
+        const int shift = int(std::floor(s.corOrDefault())) - (DemoGenerator(s).halfWidth() - 1);
+        std::vector<double> rows = defect.sgm;
+        const RingRemoval::Report r =
+            RingRemoval::apply(rows.data(), defect.width, defect.height, 21);
+        const int dead = int(0.52 * 256) - shift;
+        QVERIFY2(has(r.deadColumns, dead) || has(r.largeStripeColumns, dead),
+                 qPrintable(QStringLiteral("seed %1, column %2").arg(seed).arg(dead)));
+        // The stripe's 4 detector columns make 3 whole sinogram columns and 2 partial ones.
+        const int stripe = int(0.72 * 256) - shift;
+        QVERIFY2(has(r.largeStripeColumns, stripe) || has(r.largeStripeColumns, stripe + 1) ||
+                     has(r.largeStripeColumns, stripe + 2),
+                 qPrintable(QStringLiteral("seed %1, columns from %2").arg(seed).arg(stripe)));
+        // Its ring: the residual to the defect-free scan (the same noise) at its radii.
+        const int n = defect.width / 2 * 2;
+        const double inner = stripe - 1 - n / 2.0;
+        const std::vector<double> reference = reconstruction(clean, 0);
+        const double off = rmsOverDisc(reconstruction(defect, 0), reference, n, inner, inner + 5);
+        const double on = rmsOverDisc(reconstruction(defect, 21), reference, n, inner, inner + 5);
+        qInfo("seed %u: stripe ring %.3g -> %.3g (%.1fx less)", seed, off, on, off / on);
+        QVERIFY2(on * 1.5 < off, qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(off / on)));
+    }
 }
 
 // A sample wider than the field of view slopes steeply at both ends of every
