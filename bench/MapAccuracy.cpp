@@ -65,8 +65,10 @@ struct Map
     }
 };
 
+// Of the defined values only (a voxel whose map is undefined is counted apart).
 double median(std::vector<double> v)
 {
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }), v.end());
     if (v.empty())
         return std::nan("");
     std::sort(v.begin(), v.end());
@@ -176,8 +178,12 @@ int main(int argc, char **argv)
         auto worst = [](const std::vector<double> &v) {
             double w = 0.0;
             for (double x : v)
-                w = std::isnan(x) ? INFINITY : std::max(w, x);
+                if (!std::isnan(x))
+                    w = std::max(w, x);
             return w;
+        };
+        auto undefined = [](const std::vector<double> &v) {
+            return std::count_if(v.begin(), v.end(), [](double x) { return std::isnan(x); });
         };
         std::printf("slice %d: weight RMS over %zu interior voxels: A %.4f, B %.4f\n", slice,
                     counted, std::sqrt(squaresA / counted), std::sqrt(squaresB / counted));
@@ -203,9 +209,11 @@ int main(int argc, char **argv)
             std::printf("\n");
         }
         std::printf("  pure grains, |map - truth's rule| median / max: edge50 %.3f / %.3f eV, "
-                    "white-line energy %.3f / %.3f eV, height %.4f / %.4f\n",
+                    "white-line energy %.3f / %.3f eV, height %.4f / %.4f; undefined voxels %td / "
+                    "%td / %td of %zu\n",
                     median(edgeErr), worst(edgeErr), median(wlEErr), worst(wlEErr), median(wlHErr),
-                    worst(wlHErr));
+                    worst(wlHErr), undefined(edgeErr), undefined(wlEErr), undefined(wlHErr),
+                    edgeErr.size());
     }
     QStringList lines;
     if (TextFile::readLines(xafs.filePath(name + "-pca.csv"), &lines) == TextFile::Read &&
