@@ -231,7 +231,9 @@ __attribute__((target("avx2"))) void rowAvx2(const RowPass &p)
 // GCC's own AVX-512 headers trip its uninitialised-value warning
 // (_mm512_undefined_*), so it is off for these kernels.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 struct Avx512Pass
 {

@@ -353,7 +353,11 @@ bool XafsBuilder::buildSlice(int slice, std::vector<XafsEnergyRow> *rows)
         XafsTiff::Writer e0File(out.filePath(stackFileName(layout.name, "e0", slice)));
         e0File.addPage(stack.width, stack.height, region.x0, region.z0, description(e0Text),
                        fits.e0Map.data());
-        muWritten = muFile.commit() & jumpFile.commit() & e0File.commit();
+        // Every file is committed (or dropped), whatever became of the one before.
+        const bool muCommitted = muFile.commit();
+        const bool jumpCommitted = jumpFile.commit();
+        const bool e0Committed = e0File.commit();
+        muWritten = muCommitted && jumpCommitted && e0Committed;
     };
     bool normWritten = false;
     auto writeNormalised = [&] {
