@@ -204,8 +204,8 @@ private:
     // forward with the geometry's sample weights: the weighted row is padded.
     void forwardWeighted(const double *row);
     // The first N samples of a row times the geometry's sample weights.
-    const double *weightedSamples(const double *row);
-    const double *weightedSamples(const float *row);
+    template<typename Sample>
+    const double *weightedSamples(const Sample *row);
     template<typename Sample>
     bool filterSinogramSingle(const Sample *sgm, int sgmWidth, int rows);
     // The result is held as the core's precision asks and has its size.

@@ -73,7 +73,8 @@ void CtFbp::weightFilteredRow(int i)
         f[k] *= w;
 }
 
-const double *CtFbp::weightedSamples(const double *row)
+template<typename Sample>
+const double *CtFbp::weightedSamples(const Sample *row)
 {
     weighted.resize(static_cast<size_t>(nFft));
     const size_t given = scan.sampleWeights.size();
@@ -81,6 +82,9 @@ const double *CtFbp::weightedSamples(const double *row)
         weighted[k] = row[k] * (static_cast<size_t>(k) < given ? scan.sampleWeights[k] : 1.0);
     return weighted.data();
 }
+
+template const double *CtFbp::weightedSamples(const double *);
+template const double *CtFbp::weightedSamples(const float *);
 
 void CtFbp::forwardWeighted(const double *row)
 {

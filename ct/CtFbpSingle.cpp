@@ -191,15 +191,6 @@ bool CtFbp::reconstruct(const float *sgm, int sgmWidth, int rows, double x0, dou
 template bool CtFbp::filterSinogramSingle(const double *, int, int);
 template void CtFbp::forwardSingle(const double *);
 
-const double *CtFbp::weightedSamples(const float *row)
-{
-    weighted.resize(static_cast<size_t>(nFft));
-    const size_t given = scan.sampleWeights.size();
-    for (int k = 0; k < nFft; ++k)
-        weighted[k] = row[k] * (static_cast<size_t>(k) < given ? scan.sampleWeights[k] : 1.0);
-    return weighted.data();
-}
-
 CtFbp::Rows::Rows(const CtFbp &c)
     : core(&c)
     , buffer(c.singleResult ? static_cast<size_t>(c.rn) : 0)
