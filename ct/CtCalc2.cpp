@@ -415,21 +415,35 @@ void CtCalc2::saveData()
     if (saveDat)
         record->data =
             SavingData::resultText(n, current->rows(), region.x0, region.z0, region.x1, region.z1);
-    if (saveTiff)
-        record->tiff = tiffOf(n);
-    record->h5 = saveH5 && floatsOf(n, record);
+    if (saveTiff || saveH5) {
+        // One conversion to float serves both the TIFF and the HDF5 frame.
+        const bool pixels = floatsOf(n, record);
+        record->h5 = saveH5 && pixels;
+        if (saveTiff && pixels) {
+            // The HDF5 writer needs the pixels too; else the TIFF takes them.
+            std::vector<float> values;
+            if (record->h5)
+                values = record->values;
+            else
+                values.swap(record->values);
+            record->tiff = tiffOf(n, *record, std::move(values));
+        }
+        if (!record->h5)
+            record->values = {};
+    }
     emit saveDataWDiscard(record);
 }
 
 bool CtCalc2::floatsOf(int n, SavingData *record) const
 {
-    // The TIFF's pixels (below).
+    // The region clipped to the result, from the truncated lower bounds while
+    // below the upper ones.
     const int xFrom = int(SavingData::clipBound(region.x0, n));
     const int zFrom = int(SavingData::clipBound(region.z0, n));
     const int columns = std::max(0, int(std::ceil(SavingData::clipBound(region.x1, n))) - xFrom);
     const int rows = std::max(0, int(std::ceil(SavingData::clipBound(region.z1, n))) - zFrom);
     if (columns < 1 || rows < 1) {
-        qDebug() << "Empty region, no HDF5 frame for slice" << sliceNo;
+        qDebug() << "Empty region, no TIFF or HDF5 frame for slice" << sliceNo;
         return false;
     }
     record->x0 = xFrom;
@@ -448,23 +462,13 @@ bool CtCalc2::floatsOf(int n, SavingData *record) const
     return true;
 }
 
-QByteArray CtCalc2::tiffOf(int n) const
+QByteArray CtCalc2::tiffOf(int n, const SavingData &pixels, std::vector<float> values) const
 {
-    // The pixels of the ".dat" text: the region clipped to the result, from the
-    // truncated lower bounds while below the upper ones.
     SliceInfo info;
     info.x0 = SavingData::clipBound(region.x0, n);
     info.z0 = SavingData::clipBound(region.z0, n);
     info.x1 = SavingData::clipBound(region.x1, n);
     info.z1 = SavingData::clipBound(region.z1, n);
-    const int xFrom = int(info.x0);
-    const int zFrom = int(info.z0);
-    const int columns = std::max(0, int(std::ceil(info.x1)) - xFrom);
-    const int rows = std::max(0, int(std::ceil(info.z1)) - zFrom);
-    if (columns < 1 || rows < 1) {
-        qDebug() << "Empty region, no TIFF for slice" << sliceNo;
-        return {};
-    }
     info.n = n;
     info.projections = current->count();
     info.slice = sliceNo;
@@ -474,18 +478,12 @@ QByteArray CtCalc2::tiffOf(int n) const
     info.padded = current->filterPadded();
     info.ringRemoval = ringWindow;
     FloatTiff tiff;
-    tiff.width = columns;
-    tiff.height = rows;
-    tiff.xPosition = xFrom;
-    tiff.yPosition = zFrom;
+    tiff.width = pixels.columns;
+    tiff.height = pixels.rows;
+    tiff.xPosition = pixels.x0;
+    tiff.yPosition = pixels.z0;
     tiff.description = info.description();
-    tiff.values.reserve(size_t(columns) * size_t(rows));
-    const CtFbp::Rows rowOf = current->rows();
-    for (int z = zFrom; z < zFrom + rows; ++z) {
-        const double *row = rowOf(z) + xFrom;
-        for (int x = 0; x < columns; ++x)
-            tiff.values.push_back(static_cast<float>(row[x]));
-    }
+    tiff.values = std::move(values);
     return tiff.encode();
 }
 

@@ -163,9 +163,11 @@ private:
     void runSliceGroup();
     // Tells the saver that this slice was not reconstructed, for the run record.
     void reportFailure(const QString &reason);
-    QByteArray tiffOf(int n) const;
-    // The float32 pixels of the saved region into `record`; false when empty.
+    // The float32 pixels of the saved region (the ".dat" text's pixels) into
+    // `record`, with their place; false when the region is empty.
     bool floatsOf(int n, SavingData *record) const;
+    // The float TIFF of those pixels.
+    QByteArray tiffOf(int n, const SavingData &pixels, std::vector<float> values) const;
     void applyBar(const Scale &barScale, unsigned sequence);
     void render();
     bool hasReceiver(const char *signal) const;

@@ -150,6 +150,8 @@ void DataSaver::saveH5(const SavingData &data, QStringList *written, QStringList
 {
     const QString key = sourceKey(data.path, data.name, data.tag);
     const QString fileName = QStringLiteral("%1-%2.h5").arg(data.name, data.tag);
+    const std::vector<double> region{double(data.x0), double(data.z0),
+                                     double(data.x0 + data.columns), double(data.z0 + data.rows)};
     H5Set &set = h5Sets[key];
     if (!set.file) {
         if (!ResultLayout::isNamePartAllowed(fileName) ||
@@ -163,16 +165,13 @@ void DataSaver::saveH5(const SavingData &data, QStringList *written, QStringList
         const QString folder = layout().recordFolder(data.path, data.tag);
         QDir().mkpath(folder);
         set.file = std::make_unique<H5Writer>(QDir(folder).absoluteFilePath(fileName));
-        set.region = {double(data.x0), double(data.z0), double(data.x0 + data.columns),
-                      double(data.z0 + data.rows)};
+        set.region = region;
         set.n = data.n;
         set.projections = data.projections;
     }
     // A frame the file can not take fails alone; one that breaks the file fails it.
-    const bool sameRegion = set.region == std::vector<double>{double(data.x0), double(data.z0),
-                                                              double(data.x0 + data.columns),
-                                                              double(data.z0 + data.rows)} &&
-                            data.values.size() == size_t(data.columns) * size_t(data.rows);
+    const bool sameRegion =
+        set.region == region && data.values.size() == size_t(data.columns) * size_t(data.rows);
     if (!sameRegion)
         qDebug() << "HDF5 result frame of another region than the set's first, not written"
                  << data.no << set.file->path();
